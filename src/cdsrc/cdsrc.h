@@ -1,0 +1,25 @@
+// CD sources: one interface over a CD drive, a folder copied from a disc, an
+// ISO image and a CUE/BIN pair. Images are read with our own ISO 9660 reader.
+#pragma once
+#include <stdint.h>
+
+#include "util/util.h"
+
+struct CdSource {
+    int kind;              // 0: folder (a drive's root or any folder), 1: image
+    char path[520];        // normalised folder, or the image file actually opened
+    void *image;           // image: open file handle; folder: INVALID_HANDLE_VALUE
+    uint32_t sector_size;  // image layout: 2048 or 2352
+    uint32_t data_offset;  // bytes before the 2048 data bytes of a stored sector
+    uint32_t root_lba;     // root directory's extent
+    uint32_t root_size;    // root directory's length in bytes
+    char description[552]; // "folder %s" or "image %s"
+};
+
+CdSource *cd_open(const char *path);
+void cd_close(CdSource *src);
+const char *cd_describe(CdSource *src);
+int cd_exists(CdSource *src, const char *rel);
+unsigned char *cd_read(CdSource *src, const char *rel, uint64_t *size);
+uint64_t cd_total_bytes(CdSource *src);
+int cd_copy_all(CdSource *src, const char *dst, Progress *p);

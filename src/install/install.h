@@ -1,0 +1,37 @@
+// Installation: the install sequence, the conversion build, icon injection,
+// shortcuts and the uninstall entry, and the removal of an installation.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#include "util/util.h"
+
+struct InstallOptions {
+    char cd1[520];   // CD 1 source: drive, folder, ISO image or cue sheet
+    char cd2[520];   // CD 2 source
+    char patch[520]; // the 1.03 update file
+    char dir[520];   // the install folder
+    int build;       // 1: convert on this PC; anything else: prebuilt
+    int desktop;     // non-zero: make a desktop shortcut
+    int startmenu;   // non-zero: make a Start menu shortcut
+};
+
+int do_install(const InstallOptions *opts, ProgressFn callback, void *ctx);
+int prebuilt_available(void);
+int kit_available(char *out, size_t size);
+
+// Conversion build with the kit next to the program.
+int build_game(const char *kit, const char *dir, const char *exe, Progress *progress);
+int run_wait(const char *cmd, const char *path_prefix, const char *log_path);
+int build_jobs(int logical_processors);
+
+// Gives the game executable the icon from CD 1.
+int inject_icon(const char *exe, const unsigned char *data, uint64_t size);
+
+// Shortcuts and the uninstall entry, all per user.
+void shortcut_paths(char *start, char *desk);
+void make_link(const char *link, const char *target, const char *workdir);
+void write_uninstall_entry(const char *dir, uint64_t budget);
+void remove_uninstall_entry(void);
+
+int do_uninstall(const char *dir);

@@ -1,0 +1,77 @@
+// The log: one line per setup_log call, appended to the log file in the
+// temporary folder and posted to the setup window while it exists.
+#include <windows.h>
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "setup/setup.h"
+
+HWND hwnd;
+int silent;
+static FILE *logf;
+
+void log_open(void)
+{
+    char tmp[260];
+    char path[260];
+    DWORD n = GetTempPathA(sizeof tmp, tmp);
+    // A temporary path that does not fit is no path at all: log to no file
+    // rather than to a cut-off folder name.
+    if (n == 0 || n >= sizeof tmp)
+        return;
+    fmt(path, sizeof path, "%starnok_setup.log", tmp);
+    logf = fopen(path, "w");
+}
+
+void log_close(void)
+{
+    if (logf)
+        fclose(logf);
+    logf = NULL;
+}
+
+void setup_log(const char *format, ...)
+{
+    char line[1024];
+    va_list ap;
+    va_start(ap, format);
+    int n = vsnprintf(line, sizeof line, format, ap);
+    va_end(ap);
+    if (n < 0)
+        line[0] = 0;
+    line[sizeof line - 1] = 0;
+
+    if (logf) {
+        fprintf(logf, "%s\n", line);
+        fflush(logf);
+    }
+    if (!hwnd || silent)
+        return;
+    // The window owns the copy once it is posted; if it cannot be posted,
+    // nobody else will free it.
+    char *copy = _strdup(line);
+    if (copy && !PostMessageA(hwnd, WM_SETUP_LOG, 0, (LPARAM)copy))
+        free(copy);
+}
+
+void on_progress(uint64_t done, uint64_t total, void *ctx)
+{
+    (void)ctx;
+    static int last = -1;
+    int value = 0;
+    if (total != 0) {
+        // Clamp before narrowing, so a count far past the budget cannot wrap
+        // into a negative position.
+        uint64_t v = done * 1000 / total;
+        value = v > 1000 ? 1000 : (int)v;
+    }
+    if (value == last)
+        return;
+    if (!hwnd || silent)
+        return;
+    last = value;
+    PostMessageA(hwnd, WM_SETUP_PROGRESS, (WPARAM)(INT_PTR)value, 0);
+}

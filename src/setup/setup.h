@@ -1,0 +1,27 @@
+// The setup front end: start-up and command line, the setup window, and the
+// log and progress reporting that every other unit writes through.
+#pragma once
+#include <stdint.h>
+
+#include "util/util.h"
+
+struct HWND__;
+
+// Window messages posted to the setup window; each carries its own data.
+enum {
+    WM_SETUP_LOG = 0x8000 + 1,      // lParam: _strdup'ed line, freed by the window
+    WM_SETUP_PROGRESS = 0x8000 + 2, // wParam: per mille, 0..1000
+    WM_SETUP_DONE = 0x8000 + 3,     // wParam: do_install's result
+};
+
+extern HWND__ *hwnd; // the setup window; null until it exists
+extern int silent;   // set by /silent: nothing is posted to a window
+
+// One call, one line: appended to the log file and posted to the window.
+void setup_log(const char *format, ...) PRINTF_LIKE(1, 2);
+// Progress callback of the window's install: posts per-mille positions.
+void on_progress(uint64_t done, uint64_t total, void *ctx);
+
+// "tarnok_setup.log" in the temporary folder, emptied on open.
+void log_open(void);
+void log_close(void);

@@ -1,0 +1,191 @@
+// Path tests, folder creation, whole-file reading and writing, block copies
+// and tree removal, over the ANSI file functions.
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "setup/setup.h"
+#include "util/util.h"
+
+// Shared by every copy: one install at a time is a rule of the program.
+static unsigned char copy_buf[1 << 20];
+
+int path_exists(const char *path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+int is_dir(const char *path)
+{
+    DWORD a = GetFileAttributesA(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+int make_dirs(const char *path)
+{
+    char buf[520];
+    fmt(buf, sizeof buf, "%s", path);
+    // Start past a drive prefix such as C:\, which cannot be created.
+    if (strlen(buf) > 3) {
+        for (char *s = buf + 3; *s; s++) {
+            if (*s != '\\' && *s != '/')
+                continue;
+            char sep = *s;
+            *s = 0;
+            CreateDirectoryA(buf, NULL);
+            *s = sep;
+        }
+    }
+    CreateDirectoryA(buf, NULL);
+    return is_dir(buf);
+}
+
+// Creates the folders above a file about to be written.
+static void make_parent_dirs(const char *path)
+{
+    char dir[520];
+    fmt(dir, sizeof dir, "%s", path);
+    char *s = strrchr(dir, '\\');
+    if (s) {
+        *s = 0;
+        make_dirs(dir);
+    }
+}
+
+int write_file(const char *path, const void *data, uint64_t size)
+{
+    make_parent_dirs(path);
+    HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (f == INVALID_HANDLE_VALUE) {
+        setup_log("cannot write %s (error %lu)", path, GetLastError());
+        return 0;
+    }
+    DWORD written = 0;
+    BOOL ok = WriteFile(f, data, (DWORD)size, &written, NULL);
+    CloseHandle(f);
+    if (!ok || written != size) {
+        setup_log("write failed: %s", path);
+        return 0;
+    }
+    return 1;
+}
+
+unsigned char *read_file(const char *path, uint64_t *size_out)
+{
+    HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE)
+        return NULL;
+    LARGE_INTEGER size;
+    unsigned char *buf = NULL;
+    DWORD got = 0;
+    // One byte more, so a caller may end the contents with a NUL. A single
+    // read moves at most 4 GiB - 1, so larger files fail before allocating.
+    if (!GetFileSizeEx(f, &size) || (uint64_t)size.QuadPart > 0xFFFFFFFFu ||
+        !(buf = (unsigned char *)malloc((size_t)size.QuadPart + 1)) ||
+        !ReadFile(f, buf, (DWORD)size.QuadPart, &got, NULL) || got != (uint64_t)size.QuadPart) {
+        free(buf);
+        CloseHandle(f);
+        return NULL;
+    }
+    CloseHandle(f);
+    *size_out = (uint64_t)size.QuadPart;
+    return buf;
+}
+
+int copy_file(const char *src, const char *dst, Progress *p)
+{
+    make_parent_dirs(dst);
+    HANDLE in = CreateFileA(src, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (in == INVALID_HANDLE_VALUE) {
+        setup_log("cannot read %s", src);
+        return 0;
+    }
+    HANDLE out = CreateFileA(dst, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (out == INVALID_HANDLE_VALUE) {
+        CloseHandle(in);
+        setup_log("cannot write %s", dst);
+        return 0;
+    }
+    int ok = 1;
+    for (;;) {
+        DWORD got = 0, put = 0;
+        // A read that fails part-way is a failed copy, not the end of the file.
+        if (!ReadFile(in, copy_buf, sizeof copy_buf, &got, NULL)) {
+            ok = 0;
+            break;
+        }
+        if (got == 0)
+            break;
+        if (!WriteFile(out, copy_buf, got, &put, NULL) || put != got) {
+            ok = 0;
+            break;
+        }
+        if (p)
+            progress_add(p, got);
+    }
+    CloseHandle(in);
+    CloseHandle(out);
+    return ok;
+}
+
+// The path a handle really leads to; 0 when it cannot be told.
+static int final_path(HANDLE h, char *out, DWORD size)
+{
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD n = GetFinalPathNameByHandleA(h, out, size, FILE_NAME_NORMALIZED);
+    CloseHandle(h);
+    return n > 0 && n < size;
+}
+
+// Wine lists a Unix link to a file as a plain file, and its DeleteFileA
+// removes the link's target instead of the link. A file whose real path is
+// not the one it is listed under is such a link and is left alone.
+static int is_hidden_file_link(const char *folder_real, const char *child, const char *name)
+{
+    char real[1100], expected[1100];
+    HANDLE h = CreateFileA(child, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (!folder_real[0] || !final_path(h, real, sizeof real))
+        return 0;
+    fmt(expected, sizeof expected, "%s\\%s", folder_real, name);
+    return _stricmp(real, expected) != 0;
+}
+
+int delete_tree(const char *path)
+{
+    char pattern[520];
+    char folder_real[1024] = "";
+    fmt(pattern, sizeof pattern, "%s\\*", path);
+    HANDLE dir = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (!final_path(dir, folder_real, sizeof folder_real))
+        folder_real[0] = 0;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern, &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, ".."))
+                continue;
+            char child[520];
+            fmt(child, sizeof child, "%s\\%s", path, fd.cFileName);
+            DWORD a = fd.dwFileAttributes;
+            // A link is removed itself and never entered or changed, so
+            // nothing outside the tree is deleted through it.
+            if ((a & FILE_ATTRIBUTE_REPARSE_POINT) && (a & FILE_ATTRIBUTE_DIRECTORY)) {
+                RemoveDirectoryA(child);
+            } else if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
+                DeleteFileA(child);
+            } else if (a & FILE_ATTRIBUTE_DIRECTORY) {
+                delete_tree(child);
+            } else if (!is_hidden_file_link(folder_real, child, fd.cFileName)) {
+                SetFileAttributesA(child, FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(child);
+            }
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    return RemoveDirectoryA(path) != 0;
+}

@@ -1,0 +1,42 @@
+// Shared helpers of the test programs: where the build, the sample media and
+// the peer data are, private scratch folders, and whole-file checks.
+#pragma once
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// Windows paths handed in by the test harness (Z:\... under Wine).
+std::string build_path(const std::string &rel = "");
+std::string media_path(const std::string &rel = "");
+std::string peer_path(const std::string &rel = "");
+std::string source_path(const std::string &rel = "");
+
+// A fresh, empty folder for the running test: build\scratch\<suite>.<test>[.<tag>].
+std::string scratch(const std::string &tag = "");
+
+// The folder of the running test program.
+std::string exe_dir();
+
+std::string slurp(const std::string &path, bool *ok = nullptr);
+void spit(const std::string &path, const std::string &data);
+bool file_exists(const std::string &path);
+bool dir_exists(const std::string &path);
+
+// Names of the entries of a folder (no "." or ".."), sorted.
+std::vector<std::string> list_dir(const std::string &path);
+// Every file below a folder as "rel\path", sorted, with folders as "rel\dir\".
+std::vector<std::string> list_tree(const std::string &path);
+// Empty string when both trees hold the same folders and identical files,
+// else a description of the first difference.
+std::string compare_trees(const std::string &a, const std::string &b);
+
+// The log file of this test process: emptied by log_reset(), read back by
+// log_lines(). Each test process has its own temporary folder.
+void log_reset();
+std::vector<std::string> log_lines();
+std::string log_text();
+std::string log_path();
+
+// Runs a command line, waits, returns its exit code (-1 if it cannot start).
+int run_process(const std::string &cmdline, const std::string &cwd = "", unsigned timeout_ms = 120000);

@@ -1,0 +1,179 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "testsupport.h"
+#include "util/util.h"
+
+TEST(Crc32, CheckValues)
+{
+    EXPECT_EQ(0u, crc32_buf("", 0));
+    EXPECT_EQ(0xCBF43926u, crc32_buf("123456789", 9));
+    EXPECT_EQ(0x352441C2u, crc32_buf("abc", 3));
+}
+
+TEST(Format, AlwaysTerminatesAndCuts)
+{
+    char b[8];
+    EXPECT_EQ(7, fmt(b, sizeof b, "%s", "0123456789"));
+    EXPECT_STREQ("0123456", b);
+    EXPECT_EQ(3, fmt(b, sizeof b, "%d", 123));
+    EXPECT_STREQ("123", b);
+}
+
+TEST(MakeDirs, CreatesEveryLevelWithEitherSeparator)
+{
+    std::string d = scratch();
+    std::string p = d + "\\a\\b/c";
+    EXPECT_EQ(1, make_dirs(p.c_str()));
+    EXPECT_TRUE(dir_exists(d + "\\a\\b\\c"));
+    EXPECT_EQ(1, make_dirs(p.c_str())) << "an existing folder counts as success";
+    EXPECT_EQ(1, make_dirs((d + "\\t\\").c_str())) << "trailing separator";
+    EXPECT_TRUE(dir_exists(d + "\\t"));
+    spit(d + "\\file", "x");
+    EXPECT_EQ(0, make_dirs((d + "\\file\\sub").c_str())) << "a file in the middle";
+}
+
+TEST(WriteReadFile, RoundTripAndParentFolders)
+{
+    std::string d = scratch();
+    std::string p = d + "\\x\\y\\z.bin";
+    std::string data(3000, '\0');
+    for (size_t i = 0; i < data.size(); i++)
+        data[i] = (char)(i * 7);
+    ASSERT_EQ(1, write_file(p.c_str(), data.data(), data.size()));
+    uint64_t size = 99;
+    unsigned char *b = read_file(p.c_str(), &size);
+    ASSERT_NE(nullptr, b);
+    EXPECT_EQ(data.size(), size);
+    EXPECT_EQ(0, memcmp(b, data.data(), data.size()));
+    free(b);
+
+    spit(d + "\\empty", "");
+    b = read_file((d + "\\empty").c_str(), &size);
+    ASSERT_NE(nullptr, b) << "an empty file reads as a buffer of size 0";
+    EXPECT_EQ(0u, size);
+    free(b);
+}
+
+TEST(WriteReadFile, FailuresAndTheirMessages)
+{
+    std::string d = scratch();
+    log_reset();
+    uint64_t size = 77;
+    EXPECT_EQ(nullptr, read_file((d + "\\missing").c_str(), &size));
+    EXPECT_EQ(nullptr, read_file(d.c_str(), &size)) << "a folder";
+    EXPECT_EQ(77u, size) << "size untouched on failure";
+    EXPECT_TRUE(log_lines().empty()) << "read_file logs nothing";
+
+    EXPECT_EQ(0, write_file(d.c_str(), "x", 1)) << "the path is a folder";
+    std::vector<std::string> lines = log_lines();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ("cannot write " + d + " (error 5)", lines[0]);
+}
+
+static std::vector<uint64_t> calls;
+static void record(uint64_t done, uint64_t total, void *ctx)
+{
+    EXPECT_EQ(123u, total);
+    EXPECT_EQ((void *)&calls, ctx);
+    calls.push_back(done);
+}
+
+TEST(CopyFileTest, BlocksOfOneMiBWithOneCallbackEach)
+{
+    std::string d = scratch();
+    std::string data(2621440, 'q'); // 2.5 MiB
+    data[1048576] = 'r';
+    spit(d + "\\src", data);
+    calls.clear();
+    Progress p = {5, 123, record, &calls};
+    ASSERT_EQ(1, copy_file((d + "\\src").c_str(), (d + "\\new\\dst").c_str(), &p));
+    EXPECT_EQ(data, slurp(d + "\\new\\dst"));
+    EXPECT_EQ((std::vector<uint64_t>{5 + 1048576, 5 + 2097152, 5 + 2621440}), calls);
+
+    spit(d + "\\empty", "");
+    calls.clear();
+    ASSERT_EQ(1, copy_file((d + "\\empty").c_str(), (d + "\\empty2").c_str(), &p));
+    EXPECT_TRUE(calls.empty());
+    EXPECT_TRUE(file_exists(d + "\\empty2"));
+    ASSERT_EQ(1, copy_file((d + "\\src").c_str(), (d + "\\dst2").c_str(), nullptr));
+}
+
+TEST(CopyFileTest, Failures)
+{
+    std::string d = scratch();
+    log_reset();
+    std::string missing = d + "\\missing";
+    EXPECT_EQ(0, copy_file(missing.c_str(), (d + "\\out").c_str(), nullptr));
+    spit(d + "\\src", "abc");
+    EXPECT_EQ(0, copy_file((d + "\\src").c_str(), d.c_str(), nullptr));
+    EXPECT_EQ((std::vector<std::string>{"cannot read " + missing, "cannot write " + d}), log_lines());
+}
+
+TEST(ProgressAdd, NullCallbackOnlyCounts)
+{
+    Progress p = {1, 10, nullptr, nullptr};
+    progress_add(&p, 41);
+    EXPECT_EQ(42u, p.done);
+}
+
+TEST(PathTests, ExistsAndIsDir)
+{
+    std::string d = scratch();
+    spit(d + "\\f", "1");
+    EXPECT_EQ(1, path_exists((d + "\\f").c_str()));
+    EXPECT_EQ(0, is_dir((d + "\\f").c_str()));
+    EXPECT_EQ(1, is_dir(d.c_str()));
+    EXPECT_EQ(0, path_exists((d + "\\nope").c_str()));
+    EXPECT_EQ(0, is_dir((d + "\\nope").c_str()));
+}
+
+TEST(DeleteTree, ReadOnlyHiddenAndMissing)
+{
+    std::string d = scratch();
+    std::string t = d + "\\tree";
+    spit(t + "\\ro.txt", "r");
+    SetFileAttributesA((t + "\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    spit(t + "\\hidden\\deep\\f", "h");
+    SetFileAttributesA((t + "\\hidden").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_EQ(1, delete_tree(t.c_str()));
+    EXPECT_FALSE(dir_exists(t));
+    EXPECT_EQ(0, delete_tree(t.c_str())) << "a missing path";
+}
+
+// Wine cannot make links through the API, so the test asks the Unix ln
+// (Wine starts Unix programs too, but does not hand back their exit code
+static bool unix_symlink(const std::string &target, const std::string &link, const std::string &winlink)
+{
+    // nor waits for them.
+    run_process("/bin/ln -sfn \"" + target + "\" \"" + link + "\"");
+    for (int i = 0; i < 100 && GetFileAttributesA(winlink.c_str()) == INVALID_FILE_ATTRIBUTES; i++)
+        Sleep(20);
+    return GetFileAttributesA(winlink.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+TEST(DeleteTree, NeverFollowsALink)
+{
+    std::string d = scratch();
+    spit(d + "\\outside\\keep.txt", "precious");
+    spit(d + "\\outside-file.txt", "also precious");
+    spit(d + "\\tree\\a.txt", "a");
+    const char *ub = getenv("TARNOK_UNIX_BUILD");
+    ASSERT_NE(nullptr, ub);
+    const testing::TestInfo *ti = testing::UnitTest::GetInstance()->current_test_info();
+    std::string u = std::string(ub) + "/scratch/" + ti->test_suite_name() + "." + ti->name();
+    if (!unix_symlink(u + "/outside", u + "/tree/dirlink", d + "\\tree\\dirlink") ||
+        !unix_symlink(u + "/outside-file.txt", u + "/tree/filelink", d + "\\tree\\filelink"))
+        GTEST_SKIP() << "cannot make a symbolic link here";
+    DWORD a = GetFileAttributesA((d + "\\tree\\dirlink").c_str());
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, a);
+    EXPECT_TRUE(a & FILE_ATTRIBUTE_REPARSE_POINT);
+    delete_tree((d + "\\tree").c_str());
+    EXPECT_EQ("precious", slurp(d + "\\outside\\keep.txt"));
+    EXPECT_EQ("also precious", slurp(d + "\\outside-file.txt"));
+    EXPECT_FALSE(file_exists(d + "\\tree\\a.txt"));
+    // Wine deletes a file link's target when asked to delete the link, so
+    // there the link stays; on Windows the link itself goes.
+
+}
