@@ -1,7 +1,322 @@
-// Placeholder until the install sequence lands.
-#include "install/install.h"
+// The install sequence: from the two discs and the 1.03 update to an
+// installed game with its uninstaller, uninstall entry and shortcuts.
+#include <windows.h>
+#include <objbase.h>
 
-int do_install(const InstallOptions *, ProgressFn, void *) { return 0; }
-int prebuilt_available(void) { return 0; }
-int kit_available(char *out, size_t size) { if (size) out[0] = 0; return 0; }
-int do_uninstall(const char *) { return 1; }
+#include <stdlib.h>
+#include <string.h>
+
+#include "cdsrc/cdsrc.h"
+#include "install/install.h"
+#include "lha/lha.h"
+#include "setup/setup.h"
+
+static const char disc1_marker[] = "TARNOK\\DISK1\\DISK1";
+static const char disc2_marker[] = "TARNOK\\DISK2\\DISK2";
+
+// The update's main executable as the official 1.03US release ships it.
+static const uint64_t update_exe_size = 916367;
+static const uint32_t update_exe_crc = 0xB83E34F1u;
+
+// Fixed progress after the disc copies: 10 MiB for the game files and 2 MiB
+// at the end, plus 50 + 200 + 20 MiB from the conversion build.
+static const uint64_t prebuilt_budget = 0xC00000;
+static const uint64_t convert_budget = 0x11A00000;
+static const uint64_t files_share = 10485760;
+static const uint64_t final_share = 2097152;
+
+static const char *const sprite_dirs[9] = {
+    "TARNOK", "ARME", "DIVERS", "ORBU", "GRISTAL", "FIRST", "DOLVEN", "ZAVR", "SOLDAT",
+};
+
+// The game's sound configuration for a first install; equals signs line up
+// in column 13 as the DOS setup wrote them.
+static const char default_cfg[] =
+    "[DIGITAL]\r\n"
+    "DeviceName  = Sound Blaster Pro\r\n"
+    "DeviceIRQ   = 5 *\r\n"
+    "DeviceDMA   = 1 *\r\n"
+    "DevicePort  = 220 *\r\n"
+    "DeviceID    = 0xe001\r\n"
+    "\r\n"
+    "[MIDI]\r\n"
+    "DeviceName  = Sound Blaster Pro\r\n"
+    "DevicePort  = 0x388\r\n"
+    "DeviceID    = 0xa002\r\n"
+    "\r\n"
+    "[HARD DISK]\r\n"
+    "Pre-load    = No\r\n"
+    "\r\n"
+    "[CDROM]\r\n"
+    "Lecteur     = D\r\n";
+static_assert(sizeof default_cfg - 1 == 272, "the default TARNOK.CFG is 272 bytes");
+
+static int fail(const char *reason)
+{
+    setup_log("ERROR: %s", reason);
+    return 0;
+}
+
+static HRSRC find_game_resource(void)
+{
+    return FindResourceA(NULL, "GAMEEXE", MAKEINTRESOURCEA(10));
+}
+
+int prebuilt_available(void)
+{
+    return find_game_resource() != NULL;
+}
+
+int kit_available(char *out, size_t size)
+{
+    char self[520];
+    char probe[780];
+    DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
+    if (n == 0 || n >= sizeof self)
+        self[0] = 0;
+    char *slash = strrchr(self, '\\');
+    if (slash)
+        *slash = 0;
+    fmt(out, size, "%s\\builder", self);
+    fmt(probe, sizeof probe, "%s\\builder\\tools\\recomp.py", self);
+    return path_exists(probe);
+}
+
+// Copies every file (not the sub-folders) of one folder into another.
+// A folder that cannot be listed copies nothing.
+static void copy_folder_files(const char *src, const char *dst)
+{
+    char pattern[780];
+    fmt(pattern, sizeof pattern, "%s\\*", src);
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern, &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        char from[780], to[780];
+        fmt(from, sizeof from, "%s\\%s", src, fd.cFileName);
+        fmt(to, sizeof to, "%s\\%s", dst, fd.cFileName);
+        copy_file(from, to, NULL);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+}
+
+// Opens both discs and makes sure the first is disc 1 and the second disc 2,
+// exchanging them when they were given the other way round.
+static int open_discs(const InstallOptions *o, CdSource **cd1, CdSource **cd2)
+{
+    CdSource *a = cd_open(o->cd1);
+    CdSource *b = cd_open(o->cd2);
+    if (!a) {
+        cd_close(b);
+        return fail("CD 1: not a readable disc, image or folder");
+    }
+    if (!b) {
+        cd_close(a);
+        return fail("CD 2: not a readable disc, image or folder");
+    }
+    if (cd_exists(a, disc2_marker) && cd_exists(b, disc1_marker)) {
+        CdSource *t = a;
+        a = b;
+        b = t;
+    }
+    const char *reason = NULL;
+    if (!cd_exists(a, disc1_marker))
+        reason = "CD 1 is not Tarnok disc 1";
+    else if (!cd_exists(b, disc2_marker))
+        reason = "CD 2 is not Tarnok disc 2";
+    if (reason) {
+        cd_close(a);
+        cd_close(b);
+        return fail(reason);
+    }
+    *cd1 = a;
+    *cd2 = b;
+    return 1;
+}
+
+// Copies both discs into {game}\cd1 and {game}\cd2.
+static int copy_discs(CdSource *cd1, CdSource *cd2, const char *game, Progress *p)
+{
+    char dst[520];
+    setup_log("Copying %s ...", cd_describe(cd1));
+    fmt(dst, sizeof dst, "%s\\cd1", game);
+    if (!cd_copy_all(cd1, dst, p))
+        return fail("copying CD 1 failed");
+    setup_log("Copying %s ...", cd_describe(cd2));
+    fmt(dst, sizeof dst, "%s\\cd2", game);
+    if (!cd_copy_all(cd2, dst, p))
+        return fail("copying CD 2 failed");
+    return 1;
+}
+
+// The unpacked update must be exactly the official release's executable.
+static int check_update(const char *hd)
+{
+    char path[520];
+    fmt(path, sizeof path, "%s\\TARNOKP2.EXE", hd);
+    uint64_t size = 0;
+    unsigned char *data = read_file(path, &size);
+    int ok = data && size == update_exe_size && crc32_buf(data, size) == update_exe_crc;
+    free(data);
+    if (!ok)
+        return fail("this is not the official 1.03US update (TARNOKP2.EXE does not match)");
+    return 1;
+}
+
+// Arranges the game's data files the way the native game expects them.
+static int arrange_game_files(const char *game, const char *hd, Progress *p)
+{
+    char src[780], dst[780];
+    setup_log("Setting up the game files ...");
+    fmt(dst, sizeof dst, "%s\\GRAPH", hd);
+    make_dirs(dst);
+    fmt(src, sizeof src, "%s\\cd1\\TARNOK\\INSTALL", game);
+    copy_folder_files(src, dst);
+
+    fmt(src, sizeof src, "%s\\cd1\\TARNOK\\INSTALL\\INSTALL.CR", game);
+    uint64_t size = 0;
+    unsigned char *cr = read_file(src, &size);
+    int members = cr ? lha_extract(cr, size, dst, NULL) : 0;
+    free(cr);
+    if (members <= 0)
+        return fail("INSTALL.CR on CD 1 could not be unpacked");
+
+    for (int i = 0; i < 9; i++) {
+        fmt(dst, sizeof dst, "%s\\%s", hd, sprite_dirs[i]);
+        make_dirs(dst);
+        fmt(src, sizeof src, "%s\\cd1\\TARNOK\\DISK1\\COMBAT\\SPRITES\\%s", game, sprite_dirs[i]);
+        copy_folder_files(src, dst);
+    }
+
+    fmt(src, sizeof src, "%s\\cd1\\TARNOK\\DISK1\\MUSIC\\MUSIK1.WAV", game);
+    fmt(dst, sizeof dst, "%s\\MUSIC\\MUSIK1.WAV", hd);
+    copy_file(src, dst, NULL);
+    fmt(dst, sizeof dst, "%s\\MIDI", hd);
+    make_dirs(dst);
+    fmt(dst, sizeof dst, "%s\\OBJ", hd);
+    make_dirs(dst);
+    // The player's own sound settings survive a second install.
+    fmt(dst, sizeof dst, "%s\\hd\\TARNOK.CFG", game);
+    if (!path_exists(dst))
+        write_file(dst, default_cfg, sizeof default_cfg - 1);
+    progress_add(p, files_share);
+    return 1;
+}
+
+// Writes the game executable that this setup carries.
+static int write_prebuilt_game(const char *exe)
+{
+    HRSRC res = find_game_resource();
+    if (!res)
+        return fail("this setup does not contain the prebuilt game - choose \"Convert on this PC\"");
+    HGLOBAL loaded = LoadResource(NULL, res);
+    const void *bytes = loaded ? LockResource(loaded) : NULL;
+    if (!bytes)
+        return fail("this setup does not contain the prebuilt game - choose \"Convert on this PC\"");
+    return write_file(exe, bytes, SizeofResource(NULL, res));
+}
+
+static void give_icon(const char *game, const char *exe)
+{
+    char path[520];
+    fmt(path, sizeof path, "%s\\cd1\\TARNOK\\TARNOK.ICO", game);
+    uint64_t size = 0;
+    unsigned char *icon = read_file(path, &size);
+    if (!icon)
+        return;
+    inject_icon(exe, icon, size);
+    free(icon);
+}
+
+// Copies the running program as {dir}\uninstall.exe, unless it is that file.
+static void copy_uninstaller(const char *dir)
+{
+    char self[520], dst[520];
+    DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
+    if (n == 0 || n >= sizeof self)
+        return;
+    fmt(dst, sizeof dst, "%s\\uninstall.exe", dir);
+    if (_stricmp(self, dst) != 0)
+        CopyFileA(self, dst, FALSE);
+}
+
+static void make_shortcuts(const InstallOptions *o, const char *exe)
+{
+    char start[520], desk[520];
+    shortcut_paths(start, desk);
+    HRESULT com = CoInitialize(NULL);
+    if (o->startmenu)
+        make_link(start, exe, o->dir);
+    if (o->desktop)
+        make_link(desk, exe, o->dir);
+    // Only a successful initialisation is balanced; another apartment's
+    // COM on this thread is not ours to end.
+    if (SUCCEEDED(com))
+        CoUninitialize();
+}
+
+int do_install(const InstallOptions *o, ProgressFn callback, void *ctx)
+{
+    int convert = o->build == 1;
+    char kit[520] = "";
+    setup_log("Install to %s (%s)", o->dir, convert ? "convert on this PC" : "prebuilt");
+
+    if (o->build == 0 && !prebuilt_available())
+        return fail("this setup does not contain the prebuilt game");
+    if (convert && !kit_available(kit, sizeof kit))
+        return fail("the build kit (builder folder) is missing next to setup");
+
+    CdSource *cd1, *cd2;
+    if (!open_discs(o, &cd1, &cd2))
+        return 0;
+
+    uint64_t update_size = 0;
+    unsigned char *update = read_file(o->patch, &update_size);
+    if (!update) {
+        cd_close(cd1);
+        cd_close(cd2);
+        return fail("cannot read the 1.03 update file");
+    }
+
+    Progress p = {0, 0, callback, ctx};
+    p.total = cd_total_bytes(cd1) + cd_total_bytes(cd2) + (convert ? convert_budget : prebuilt_budget);
+    char game[520], hd[520], exe[520];
+    fmt(game, sizeof game, "%s\\game", o->dir);
+    fmt(hd, sizeof hd, "%s\\hd\\TARNOK", game);
+    fmt(exe, sizeof exe, "%s\\tarnok.exe", o->dir);
+    int ok = make_dirs(hd) ? copy_discs(cd1, cd2, game, &p) : fail("cannot create the install folder");
+    cd_close(cd1);
+    cd_close(cd2);
+    if (!ok) {
+        free(update);
+        return 0;
+    }
+
+    setup_log("Unpacking the 1.03 update ...");
+    int members = lha_extract(update, update_size, hd, &p);
+    free(update);
+    if (members <= 0)
+        return fail("the 1.03 update file could not be unpacked");
+    if (!check_update(hd) || !arrange_game_files(game, hd, &p))
+        return 0;
+
+    if (convert) {
+        char update_exe[520];
+        fmt(update_exe, sizeof update_exe, "%s\\TARNOKP2.EXE", hd);
+        if (!build_game(kit, o->dir, update_exe, &p))
+            return 0;
+    } else if (!write_prebuilt_game(exe)) {
+        return 0;
+    }
+
+    give_icon(game, exe);
+    copy_uninstaller(o->dir);
+    write_uninstall_entry(o->dir, p.total);
+    make_shortcuts(o, exe);
+    progress_add(&p, final_share);
+    setup_log("Done.");
+    return 1;
+}

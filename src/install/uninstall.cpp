@@ -1,0 +1,33 @@
+// Removal of an installation: shortcuts, uninstall entry, game data, the
+// named files beside the game, a left-over build folder, then the folder.
+#include <windows.h>
+
+#include "install/install.h"
+
+// What the install (and the game itself) leaves in the install folder.
+static const char *const files[5] = {
+    "tarnok.exe", "uninstall.exe", "tarnok_pc.ini", "tarnok.log", "setup.log",
+};
+
+int do_uninstall(const char *dir)
+{
+    char start[520], desk[520], path[520];
+    shortcut_paths(start, desk);
+    // An empty path means the folder could not be found: nothing to delete.
+    if (start[0])
+        DeleteFileA(start);
+    if (desk[0])
+        DeleteFileA(desk);
+    remove_uninstall_entry();
+
+    fmt(path, sizeof path, "%s\\game", dir);
+    delete_tree(path);
+    for (int i = 0; i < 5; i++) {
+        fmt(path, sizeof path, "%s\\%s", dir, files[i]);
+        DeleteFileA(path);
+    }
+    fmt(path, sizeof path, "%s\\build", dir);
+    delete_tree(path);
+    RemoveDirectoryA(dir);
+    return 1;
+}
