@@ -40,10 +40,12 @@ add_library(testsupport STATIC ${CMAKE_SOURCE_DIR}/tests/support/testsupport.cpp
 target_include_directories(testsupport PUBLIC ${CMAKE_SOURCE_DIR}/tests/support)
 target_link_libraries(testsupport PUBLIC tarnok GTest::gtest)
 
-# tarnok_gtest(name SOURCES ... [LIBS ...] [DEPENDS ...] [LABEL label])
+# tarnok_gtest(name SOURCES ... [LIBS ...] [DEPENDS ...] [LABEL label] [LOCK name])
+# LOCK userprofile: the cases write the user's shortcuts or the uninstall
+# entry, which every test process of the prefix shares; they run one at a time.
 # One GoogleTest program, its cases discovered and run one by one under Wine.
 function(tarnok_gtest name)
-    cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEPENDS;LABEL" ${ARGN})
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEPENDS;LABEL;LOCK" ${ARGN})
     if(NOT T_LABEL)
         set(T_LABEL unit)
     endif()
@@ -59,5 +61,6 @@ function(tarnok_gtest name)
         PROPERTIES
             FIXTURES_REQUIRED wine
             LABELS ${T_LABEL}
+            RESOURCE_LOCK "${T_LOCK}"
             TIMEOUT 300)
 endfunction()
