@@ -24,6 +24,11 @@ int kit_available(char *out, size_t size);
 int build_game(const char *kit, const char *dir, const char *exe, Progress *progress);
 int run_wait(const char *cmd, const char *path_prefix, const char *log_path);
 int build_jobs(int logical_processors);
+// Logical processors the build counts with (0: ask the system); lets tests pick jobs.
+void build_set_processors(int n);
+// Waits up to wait_ms for a child process: 1 once it has ended or cannot be
+// waited for, with *code its exit code (1 unless read after a good wait).
+int child_ended(void *process, unsigned long wait_ms, unsigned long *code);
 
 // Gives the game executable the icon from CD 1.
 int inject_icon(const char *exe, const unsigned char *data, uint64_t size);
