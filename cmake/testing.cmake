@@ -54,13 +54,13 @@ function(tarnok_gtest name)
     if(T_DEPENDS)
         add_dependencies(${name} ${T_DEPENDS})
     endif()
+    set(props FIXTURES_REQUIRED wine LABELS ${T_LABEL} TIMEOUT 300)
+    if(T_LOCK)
+        list(APPEND props RESOURCE_LOCK ${T_LOCK})
+    endif()
     gtest_discover_tests(${name}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
         TEST_PREFIX "${name}."
-        PROPERTIES
-            FIXTURES_REQUIRED wine
-            LABELS ${T_LABEL}
-            RESOURCE_LOCK "${T_LOCK}"
-            TIMEOUT 300)
+        PROPERTIES ${props})
 endfunction()
