@@ -1,4 +1,43 @@
-// Placeholder until icon injection lands.
-#include "install/install.h"
+// Gives the game executable the game's icon: the images are made by
+// iconimg.cpp, this file only writes them as resources.
+#include <windows.h>
 
-int inject_icon(const char *, const unsigned char *, uint64_t) { return 0; }
+#include "install/iconimg.h"
+#include "install/install.h"
+#include "setup/setup.h"
+
+// The largest image is a quarter megabyte: one static buffer, reused for each
+// size, since UpdateResourceA keeps its own copy of the data.
+static unsigned char image_buf[ICONIMG_MAX];
+static IconCanvas picture, canvas;
+
+static void update_images(HANDLE update)
+{
+    for (int k = 0; k < ICONIMG_COUNT; k++) {
+        uint32_t bytes = iconimg_image(&canvas, iconimg_sizes[k], image_buf, sizeof image_buf);
+        UpdateResourceA(update, MAKEINTRESOURCEA(3), MAKEINTRESOURCEA(k + 1), 0, image_buf, bytes);
+    }
+    unsigned char group[ICONIMG_GROUP];
+    iconimg_group(group);
+    UpdateResourceA(update, MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(1), 0, group, sizeof group);
+}
+
+int inject_icon(const char *exe, const unsigned char *data, uint64_t size)
+{
+    if (!iconimg_decode(data, size, &picture)) {
+        setup_log("ERROR: %s", "game icon not understood");
+        return 0;
+    }
+    iconimg_crop(&picture, &canvas);
+    HANDLE update = BeginUpdateResourceA(exe, FALSE); // keep the other resources
+    if (!update) {
+        setup_log("ERROR: %s", "cannot update the game executable's icon");
+        return 0;
+    }
+    update_images(update);
+    if (!EndUpdateResourceA(update, FALSE)) {
+        setup_log("ERROR: %s", "cannot write the game executable's icon");
+        return 0;
+    }
+    return 1;
+}

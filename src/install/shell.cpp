@@ -1,7 +1,101 @@
-// Placeholder until shortcuts and the uninstall entry land.
+// The traces of an installation outside its folder, all per user: Start menu
+// and desktop shortcuts and the entry in the list of installed programs.
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
 #include "install/install.h"
 
-void shortcut_paths(char *start, char *desk) { start[0] = desk[0] = 0; }
-void make_link(const char *, const char *, const char *) {}
-void write_uninstall_entry(const char *, uint64_t) {}
-void remove_uninstall_entry(void) {}
+static const char link_name[] = "Tarnok - Vorblen";
+static const char uninstall_key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarnokVBL_Pellurin";
+
+// "{folder}\Tarnok - Vorblen.lnk" for a shell folder, or "" when the folder
+// cannot be had: a failed lookup leaves its buffer undefined, and a shortcut
+// must never be written at an undefined path.
+static void shell_link_path(int csidl, char *out)
+{
+    char folder[MAX_PATH + 1] = "";
+    out[0] = 0;
+    if (SHGetFolderPathA(NULL, csidl, NULL, 0, folder) != S_OK || !folder[0])
+        return;
+    fmt(out, 520, "%s\\%s.lnk", folder, link_name);
+}
+
+void shortcut_paths(char *start, char *desk)
+{
+    shell_link_path(CSIDL_PROGRAMS, start);
+    shell_link_path(CSIDL_DESKTOPDIRECTORY, desk);
+}
+
+// A drive path ("C:\...") or a UNC path ("\\server\..."): a link is only ever
+// saved at a full path, never relative to whatever the current folder is.
+static int is_full_path(const char *p)
+{
+    int drive = ((p[0] | 0x20) >= 'a' && (p[0] | 0x20) <= 'z') && p[1] == ':';
+    if (drive)
+        return p[2] == '\\' || p[2] == '/';
+    return p[0] == '\\' && p[1] == '\\';
+}
+
+static void save_link(IShellLinkA *sl, const char *link)
+{
+    IPersistFile *pf = NULL;
+    if (FAILED(sl->QueryInterface(IID_IPersistFile, (void **)&pf)))
+        return;
+    WCHAR wide[520];
+    if (MultiByteToWideChar(CP_ACP, 0, link, -1, wide, 520))
+        pf->Save(wide, TRUE); // replaces an existing file of that name
+    pf->Release();
+}
+
+// COM must be initialised on the calling thread.
+void make_link(const char *link, const char *target, const char *workdir)
+{
+    if (!is_full_path(link))
+        return;
+    IShellLinkA *sl = NULL;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&sl)))
+        return;
+    sl->SetPath(target);
+    sl->SetWorkingDirectory(workdir);
+    sl->SetDescription(link_name);
+    sl->SetIconLocation(target, 0);
+    save_link(sl, link);
+    sl->Release();
+}
+
+static void set_text(HKEY key, const char *name, const char *text)
+{
+    RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, (DWORD)strlen(text) + 1); // with its NUL
+}
+
+static void set_dword(HKEY key, const char *name, DWORD value)
+{
+    BYTE le[4] = {(BYTE)value, (BYTE)(value >> 8), (BYTE)(value >> 16), (BYTE)(value >> 24)};
+    RegSetValueExA(key, name, 0, REG_DWORD, le, sizeof le);
+}
+
+void write_uninstall_entry(const char *dir, uint64_t budget)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, uninstall_key, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    char text[780];
+    set_text(key, "DisplayName", "Tarnok - Vorblen (Pellurin)");
+    fmt(text, sizeof text, "\"%s\\uninstall.exe\" /uninstall", dir);
+    set_text(key, "UninstallString", text);
+    fmt(text, sizeof text, "%s\\tarnok.exe,0", dir);
+    set_text(key, "DisplayIcon", text);
+    set_text(key, "InstallLocation", dir);
+    set_text(key, "Publisher", "Pellurin port (fan project)");
+    set_dword(key, "EstimatedSize", (DWORD)(budget >> 10));
+    set_dword(key, "NoModify", 1);
+    set_dword(key, "NoRepair", 1);
+    RegCloseKey(key);
+}
+
+void remove_uninstall_entry(void)
+{
+    RegDeleteKeyA(HKEY_CURRENT_USER, uninstall_key); // a missing key is no error
+}
