@@ -1,0 +1,313 @@
+// The install sequence end to end on the sample media, in prebuilt mode: this
+// test program carries the stand-in game as its GAMEEXE resource.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "installcheck.h"
+#include "testsupport.h"
+
+typedef std::vector<std::string> Lines;
+
+static std::string update() { return media_path("TARNO103.EXE"); }
+
+static Lines operator+(Lines a, const Lines &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+static Lines started(const std::string &dir, const char *mode = "prebuilt")
+{
+    return {"Install to " + dir + " (" + mode + ")"};
+}
+
+static Lines copying(const std::string &desc1, const std::string &desc2)
+{
+    return {"Copying " + desc1 + " ...", "Copying " + desc2 + " ...", "Unpacking the 1.03 update ..."};
+}
+
+static const Lines finished = {"Setting up the game files ...", "Done."};
+
+static const char default_cfg[] = "[DIGITAL]\r\nDeviceName  = Sound Blaster Pro\r\nDeviceIRQ   = 5 *\r\n"
+                                  "DeviceDMA   = 1 *\r\nDevicePort  = 220 *\r\nDeviceID    = 0xe001\r\n\r\n"
+                                  "[MIDI]\r\nDeviceName  = Sound Blaster Pro\r\nDevicePort  = 0x388\r\n"
+                                  "DeviceID    = 0xa002\r\n\r\n[HARD DISK]\r\nPre-load    = No\r\n\r\n"
+                                  "[CDROM]\r\nLecteur     = D\r\n";
+
+static const char *const sprite_dirs[] = {"TARNOK", "ARME", "DIVERS", "ORBU", "GRISTAL",
+                                          "FIRST", "DOLVEN", "ZAVR", "SOLDAT"};
+
+static bool has_icon_group(const std::string &exe)
+{
+    HMODULE m = LoadLibraryExA(exe.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    if (!m)
+        return false;
+    bool found = FindResourceA(m, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(14)) != NULL;
+    FreeLibrary(m);
+    return found;
+}
+
+static std::string this_program()
+{
+    char p[MAX_PATH];
+    GetModuleFileNameA(NULL, p, sizeof p);
+    return p;
+}
+
+// Checks an install folder file by file against the media it came from.
+static void expect_installed(const std::string &dir, const std::string &disc1, const std::string &disc2)
+{
+    std::string game = dir + "\\game", hd = game + "\\hd\\TARNOK";
+    EXPECT_EQ("", compare_copy(disc1, game + "\\cd1"));
+    EXPECT_EQ("", compare_copy(disc2, game + "\\cd2"));
+
+    std::string exe = slurp(hd + "\\TARNOKP2.EXE");
+    EXPECT_EQ(916367u, exe.size());
+    EXPECT_EQ(0xB83E34F1u, crc32_buf(exe.data(), exe.size()));
+
+    // GRAPH: the INSTALL folder's files (not its sub-folders), then INSTALL.CR's members.
+    std::string install = disc1 + "\\TARNOK\\INSTALL", graph = hd + "\\GRAPH";
+    size_t install_files = 0;
+    for (const std::string &n : list_dir(install)) {
+        if (dir_exists(install + "\\" + n)) {
+            EXPECT_FALSE(dir_exists(graph + "\\" + n)) << n;
+            continue;
+        }
+        install_files++;
+        EXPECT_EQ(slurp(install + "\\" + n), slurp(graph + "\\" + n)) << n;
+    }
+    EXPECT_GT(list_dir(graph).size(), install_files) << "INSTALL.CR's members are unpacked into GRAPH";
+
+    for (const char *s : sprite_dirs) {
+        std::string from = disc1 + "\\TARNOK\\DISK1\\COMBAT\\SPRITES\\" + s, to = hd + "\\" + s;
+        EXPECT_EQ(list_dir(from), list_dir(to)) << s;
+        for (const std::string &n : list_dir(from))
+            EXPECT_EQ(slurp(from + "\\" + n), slurp(to + "\\" + n)) << s << "\\" << n;
+    }
+    EXPECT_EQ(slurp(disc1 + "\\TARNOK\\DISK1\\MUSIC\\MUSIK1.WAV"), slurp(hd + "\\MUSIC\\MUSIK1.WAV"));
+    EXPECT_TRUE(dir_exists(hd + "\\MIDI") && list_dir(hd + "\\MIDI").empty());
+    EXPECT_TRUE(dir_exists(hd + "\\OBJ") && list_dir(hd + "\\OBJ").empty());
+    EXPECT_EQ(std::string(default_cfg), slurp(game + "\\hd\\TARNOK.CFG"));
+    EXPECT_FALSE(file_exists(hd + "\\TARNOK.CFG")) << "TARNOK.CFG lies beside the TARNOK folder";
+
+    EXPECT_EQ("MZ", slurp(dir + "\\tarnok.exe").substr(0, 2));
+    EXPECT_TRUE(has_icon_group(dir + "\\tarnok.exe")) << "the icon from CD 1";
+    EXPECT_EQ(slurp(this_program()), slurp(dir + "\\uninstall.exe"));
+    EXPECT_FALSE(dir_exists(dir + "\\build"));
+
+    std::string v;
+    unsigned long type;
+    ASSERT_TRUE(entry_value("InstallLocation", &v, &type));
+    EXPECT_EQ(dir + '\0', v);
+    EXPECT_TRUE(file_exists(start_menu_link()));
+    EXPECT_TRUE(file_exists(desktop_link()));
+}
+
+// Bytes that the update's extraction added: everything under {hd} but what
+// the arrangement of the game files put there.
+static uint64_t update_bytes(const std::string &hd)
+{
+    uint64_t n = tree_bytes(hd) - tree_bytes(hd + "\\GRAPH") - tree_bytes(hd + "\\MUSIC");
+    for (const char *s : sprite_dirs)
+        n -= tree_bytes(hd + "\\" + s);
+    return n;
+}
+
+static void expect_progress(const ProgressLog &p, const std::string &dir, uint64_t fixed)
+{
+    std::string game = dir + "\\game";
+    uint64_t discs = tree_bytes(game + "\\cd1") + tree_bytes(game + "\\cd2");
+    EXPECT_EQ(discs + fixed, p.total);
+    ASSERT_FALSE(p.done.empty());
+    EXPECT_TRUE(std::is_sorted(p.done.begin(), p.done.end())) << "progress never goes back";
+    EXPECT_EQ(p.total + update_bytes(game + "\\hd\\TARNOK"), p.done.back())
+        << "ends at the budget plus the update's unpacked bytes";
+    std::string v;
+    unsigned long type;
+    ASSERT_TRUE(entry_value("EstimatedSize", &v, &type));
+    ASSERT_EQ(4u, v.size());
+    uint32_t kib;
+    memcpy(&kib, v.data(), 4);
+    EXPECT_EQ((uint32_t)(p.total >> 10), kib);
+}
+
+struct Form {
+    const char *name;
+    const char *cd1, *cd2;               // as given, under the media folder
+    const char *kind1, *src1;            // the source holding disc 1, as the log names it
+    const char *kind2, *src2;            // and the one holding disc 2
+    const char *disc1, *disc2;           // the trees they were made from
+};
+
+class SourceForms : public testing::TestWithParam<Form> {};
+
+TEST_P(SourceForms, CopiesBothDiscsAndArrangesTheGame)
+{
+    const Form &f = GetParam();
+    std::string dir = scratch() + "\\Tarnok";
+    Lines lines;
+    ProgressLog progress;
+    ASSERT_EQ(1, install(options(media_path(f.cd1), media_path(f.cd2), update(), dir), &lines, &progress));
+    std::string desc1 = std::string(f.kind1) + " " + media_path(f.src1);
+    std::string desc2 = std::string(f.kind2) + " " + media_path(f.src2);
+    EXPECT_EQ(started(dir) + copying(desc1, desc2) + finished, lines);
+    expect_installed(dir, media_path(f.disc1), media_path(f.disc2));
+    expect_progress(progress, dir, 12582912);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Install, SourceForms,
+    testing::Values(
+        Form{"FolderAndFolder", "disc1", "disc2", "folder", "disc1", "folder", "disc2", "disc1", "disc2"},
+        Form{"IsoAndMode1", "disc1.iso", "disc2-m1.cue", "image", "disc1.iso", "image", "disc2-m1.bin", "disc1", "disc2"},
+        Form{"Mode2AndIso", "disc1-m2.cue", "disc2.iso", "image", "disc1-m2.bin", "image", "disc2.iso", "disc1", "disc2"},
+        // Given the other way round: exchanged without a word.
+        Form{"Swapped", "disc2", "disc1.iso", "image", "disc1.iso", "folder", "disc2", "disc1", "disc2"}),
+    [](const testing::TestParamInfo<Form> &i) { return std::string(i.param.name); });
+
+// Failures before anything is copied leave nothing behind; later ones keep
+// what was copied.
+struct Failure {
+    const char *name;
+    const char *cd1, *cd2, *patch; // under the media folder; "" for a path that does not exist
+    bool copies;                   // the discs are copied before the failure
+    Lines lines;                   // after "Install to" and the copy lines
+};
+
+class Failures : public testing::TestWithParam<Failure> {};
+
+TEST_P(Failures, StopWithTheirMessage)
+{
+    const Failure &f = GetParam();
+    std::string base = scratch(), dir = base + "\\Tarnok";
+    spit(base + "\\other\\README.TXT", "not a Tarnok disc");
+    auto where = [&](const char *rel) {
+        return !*rel ? base + "\\missing" : !strcmp(rel, "other") ? base + "\\other" : media_path(rel);
+    };
+    Lines lines;
+    EXPECT_EQ(0, install(options(where(f.cd1), where(f.cd2), where(f.patch), dir), &lines));
+    Lines expected = started(dir);
+    if (f.copies)
+        expected = expected + copying("folder " + media_path("disc1"), "folder " + media_path("disc2"));
+    EXPECT_EQ(expected + f.lines, lines);
+    if (f.copies) {
+        EXPECT_EQ("", compare_copy(media_path("disc1"), dir + "\\game\\cd1")) << "the copies stay";
+        EXPECT_EQ("", compare_copy(media_path("disc2"), dir + "\\game\\cd2"));
+    } else {
+        EXPECT_FALSE(dir_exists(dir)) << "nothing is written";
+    }
+}
+
+static const char not_official[] = "ERROR: this is not the official 1.03US update (TARNOKP2.EXE does not match)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Install, Failures,
+    testing::Values(
+        Failure{"SameDisc1Twice", "disc1", "disc1.iso", "TARNO103.EXE", false, {"ERROR: CD 2 is not Tarnok disc 2"}},
+        Failure{"SameDisc2Twice", "disc2", "disc2.iso", "TARNO103.EXE", false, {"ERROR: CD 1 is not Tarnok disc 1"}},
+        Failure{"Disc2AndAnotherFolder", "disc2", "other", "TARNO103.EXE", false, {"ERROR: CD 1 is not Tarnok disc 1"}},
+        Failure{"NoCd1", "", "disc2", "TARNO103.EXE", false, {"ERROR: CD 1: not a readable disc, image or folder"}},
+        Failure{"NoCd2", "disc1", "", "TARNO103.EXE", false, {"ERROR: CD 2: not a readable disc, image or folder"}},
+        Failure{"NoUpdate", "disc1", "disc2", "", false, {"ERROR: cannot read the 1.03 update file"}},
+        Failure{"UpdateNotAnArchive", "disc1", "disc2", "disc1\\TARNOK\\DISK1\\DISK1", true,
+                {"LHA: no archive found", "ERROR: the 1.03 update file could not be unpacked"}},
+        Failure{"UpdateOfAnotherSize", "disc1", "disc2", "update-badsize\\TARNO103.EXE", true, {not_official}},
+        Failure{"UpdateWithAnotherCrc", "disc1", "disc2", "update-badcrc\\TARNO103.EXE", true, {not_official}}),
+    [](const testing::TestParamInfo<Failure> &i) { return std::string(i.param.name); });
+
+// A copy of disc 1 to change for one test.
+static std::string copy_of_disc1(const std::string &base)
+{
+    std::string copy = base + "\\disc1";
+    for (const std::string &e : list_tree(media_path("disc1"))) {
+        if (e.back() == '\\')
+            make_dirs((copy + "\\" + e).c_str());
+        else
+            copy_file(media_path("disc1\\" + e).c_str(), (copy + "\\" + e).c_str(), nullptr);
+    }
+    return copy;
+}
+
+TEST(InstallDisc1, WithoutInstallFolderFailsAtInstallCr)
+{
+    std::string base = scratch(), dir = base + "\\Tarnok", cd1 = copy_of_disc1(base);
+    delete_tree((cd1 + "\\TARNOK\\INSTALL").c_str());
+    Lines lines;
+    EXPECT_EQ(0, install(options(cd1, media_path("disc2"), update(), dir), &lines));
+    Lines expected = started(dir) + copying("folder " + cd1, "folder " + media_path("disc2")) +
+                     Lines{"Setting up the game files ...", "ERROR: INSTALL.CR on CD 1 could not be unpacked"};
+    EXPECT_EQ(expected, lines);
+    EXPECT_TRUE(list_dir(dir + "\\game\\hd\\TARNOK\\GRAPH").empty());
+}
+
+TEST(InstallDisc1, MissingSpriteFolderAndIconAreNoFailure)
+{
+    std::string base = scratch(), dir = base + "\\Tarnok", cd1 = copy_of_disc1(base);
+    delete_tree((cd1 + "\\TARNOK\\DISK1\\COMBAT\\SPRITES\\ORBU").c_str());
+    DeleteFileA((cd1 + "\\TARNOK\\TARNOK.ICO").c_str());
+    Lines lines;
+    EXPECT_EQ(1, install(options(cd1, media_path("disc2"), update(), dir), &lines));
+    EXPECT_EQ(started(dir) + copying("folder " + cd1, "folder " + media_path("disc2")) + finished, lines)
+        << "no line for the missing icon";
+    EXPECT_TRUE(dir_exists(dir + "\\game\\hd\\TARNOK\\ORBU"));
+    EXPECT_TRUE(list_dir(dir + "\\game\\hd\\TARNOK\\ORBU").empty());
+    EXPECT_FALSE(has_icon_group(dir + "\\tarnok.exe"));
+}
+
+TEST(InstallAgain, KeepsTheEditedConfigurationInAFolderWithBlanksAndAccents)
+{
+    // "Jeu é" in the ANSI code page.
+    std::string dir = scratch() + "\\Mes Jeux\\Tarnok Jeu \xE9";
+    InstallOptions o = options(media_path("disc1"), media_path("disc2.iso"), update(), dir);
+    ASSERT_EQ(1, install(o, nullptr));
+    std::string cfg = dir + "\\game\\hd\\TARNOK.CFG";
+    std::string edited = slurp(cfg) + "[MINE]\r\nVolume = 11\r\n";
+    spit(cfg, edited);
+    Lines lines;
+    ASSERT_EQ(1, install(o, &lines));
+    EXPECT_EQ(edited, slurp(cfg));
+    expect_installed(dir, media_path("disc1"), media_path("disc2"));
+    std::string v;
+    unsigned long type;
+    ASSERT_TRUE(entry_value("UninstallString", &v, &type));
+    EXPECT_EQ("\"" + dir + "\\uninstall.exe\" /uninstall" + '\0', v);
+}
+
+TEST(InstallShortcuts, NoneWhenBothAreOff)
+{
+    std::string dir = scratch() + "\\Tarnok";
+    DeleteFileA(start_menu_link().c_str());
+    DeleteFileA(desktop_link().c_str());
+    InstallOptions o = options(media_path("disc1"), media_path("disc2"), update(), dir);
+    o.desktop = o.startmenu = 0;
+    ASSERT_EQ(1, install(o, nullptr));
+    EXPECT_FALSE(file_exists(start_menu_link()));
+    EXPECT_FALSE(file_exists(desktop_link()));
+    EXPECT_TRUE(entry_exists());
+}
+
+// Run as {dir}\UNINSTALL.EXE, the program is not copied onto itself; the
+// test starts a copy of this program there, which runs the next test.
+TEST(InstallAsUninstaller, IsNotCopiedOntoItself)
+{
+    std::string dir = scratch() + "\\Tarnok";
+    make_dirs(dir.c_str());
+    std::string self = dir + "\\UNINSTALL.EXE";
+    ASSERT_TRUE(CopyFileA(this_program().c_str(), self.c_str(), FALSE));
+    SetEnvironmentVariableA("TARNOK_SELF_DIR", dir.c_str());
+    int code = run_process("\"" + self + "\" --gtest_filter=InstallAsUninstaller.Child");
+    SetEnvironmentVariableA("TARNOK_SELF_DIR", NULL);
+    EXPECT_EQ(0, code);
+    EXPECT_EQ(slurp(this_program()), slurp(self));
+    EXPECT_TRUE(file_exists(dir + "\\tarnok.exe"));
+}
+
+TEST(InstallAsUninstaller, Child)
+{
+    const char *dir = getenv("TARNOK_SELF_DIR");
+    if (!dir)
+        GTEST_SKIP() << "started by IsNotCopiedOntoItself only";
+    // The file stays open while this program runs, so a copy onto it would fail.
+    EXPECT_EQ(1, install(options(media_path("disc1"), media_path("disc2"), update(), dir), nullptr));
+}
