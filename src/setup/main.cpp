@@ -1,13 +1,303 @@
-// Entry of the setup program.
+// Entry of the setup program: the command line decides between the two
+// uninstall stages, an unattended install and the setup window.
 #include <windows.h>
 
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "cdsrc/cdsrc.h"
+#include "install/install.h"
 #include "setup/setup.h"
+#include "setup/window.h"
+
+static char **args; // ANSI copies of the arguments, the program's name first
+static int nargs;
+static int quiet;
+
+// The second stage finds the first stage's process handle under this name
+// in its environment, so that it can wait for it to end.
+static const char first_stage_var[] = "TARNOK_UNINSTALL_PARENT";
+
+static char *to_ansi(const wchar_t *w)
+{
+    int n = WideCharToMultiByte(CP_ACP, 0, w, -1, NULL, 0, NULL, NULL);
+    char *a = (char *)malloc(n > 0 ? (size_t)n : 1);
+    if (!a)
+        return NULL;
+    a[0] = 0;
+    if (n > 0)
+        WideCharToMultiByte(CP_ACP, 0, w, -1, a, n, NULL, NULL);
+    return a;
+}
+
+// The arguments live until the process ends; they are never released.
+static void split_args(void)
+{
+    int n = 0;
+    wchar_t **w = CommandLineToArgvW(GetCommandLineW(), &n);
+    if (!w || n < 0)
+        n = 0;
+    args = (char **)calloc((size_t)n + 1, sizeof *args);
+    if (!args) {
+        nargs = 0;
+        return;
+    }
+    for (int i = 0; i < n; i++) {
+        args[i] = to_ansi(w[i]);
+        if (!args[i]) {
+            n = i;
+            break;
+        }
+    }
+    nargs = n;
+}
+
+static int is_opt(const char *arg, const char *name) { return _stricmp(arg, name) == 0; }
+
+static void module_path(char *out, size_t size)
+{
+    DWORD n = GetModuleFileNameA(NULL, out, (DWORD)size);
+    if (n == 0 || n >= size)
+        out[0] = 0;
+}
+
+static void module_folder(char *out, size_t size)
+{
+    module_path(out, size);
+    char *slash = strrchr(out, '\\');
+    if (slash)
+        *slash = 0;
+}
+
+// The first stage: asks, then hands the removal to a copy of itself in the
+// temporary folder, because a running program file cannot be deleted.
+static void uninstall_first(void)
+{
+    char dir[520], self[520], tmp[260], copy[520], cmd[1300];
+    module_folder(dir, sizeof dir);
+    if (MessageBoxA(NULL, "Remove Tarnok: Vorblen (Pellurin) and its saved games?", "Tarnok uninstall",
+                    MB_ICONQUESTION | MB_YESNO) != IDYES)
+        return;
+    DWORD n = GetTempPathA(sizeof tmp, tmp);
+    if (n == 0 || n >= sizeof tmp)
+        return;
+    module_path(self, sizeof self);
+    fmt(copy, sizeof copy, "%starnok_uninstall.exe", tmp);
+    CopyFileA(self, copy, FALSE);
+    fmt(cmd, sizeof cmd, "\"%s\" /uninstall2 \"%s\"", copy, dir);
+
+    // The copy waits for this process to end before it removes anything, so
+    // it inherits a handle to it; and it runs in the temporary folder, since
+    // a folder that is any process's current folder cannot be removed.
+    HANDLE me = NULL;
+    char handle_text[32];
+    if (DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &me, SYNCHRONIZE, TRUE, 0)) {
+        fmt(handle_text, sizeof handle_text, "%llu:%lu", (unsigned long long)(UINT_PTR)me, GetCurrentProcessId());
+        SetEnvironmentVariableA(first_stage_var, handle_text);
+    }
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    if (CreateProcessA(NULL, cmd, NULL, NULL, me ? TRUE : FALSE, 0, NULL, tmp, &si, &pi)) {
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+}
+
+// The inherited handle of the first stage, named as "handle:process id";
+// null unless the handle really is that process.
+static HANDLE first_stage_handle(void)
+{
+    char text[48];
+    DWORD n = GetEnvironmentVariableA(first_stage_var, text, sizeof text);
+    SetEnvironmentVariableA(first_stage_var, NULL);
+    if (n == 0 || n >= sizeof text)
+        return NULL;
+    char *end = NULL;
+    HANDLE h = (HANDLE)(UINT_PTR)_strtoui64(text, &end, 10);
+    if (!end || *end != ':')
+        return NULL;
+    DWORD pid = strtoul(end + 1, NULL, 10);
+    if (pid == 0 || GetProcessId(h) != pid)
+        return NULL;
+    return h;
+}
+
+// Waits until the first stage has ended, so that uninstall.exe is no longer
+// running; without its handle (started by hand), a short pause must do.
+static void wait_first_stage(void)
+{
+    HANDLE first = first_stage_handle();
+    if (!first) {
+        Sleep(800);
+        return;
+    }
+    WaitForSingleObject(first, 30000);
+    CloseHandle(first);
+}
+
+static void uninstall_second(const char *dir)
+{
+    char self[520];
+    wait_first_stage();
+    do_uninstall(dir);
+    if (!quiet)
+        MessageBoxA(NULL, "Tarnok: Vorblen has been removed.", "Tarnok uninstall", MB_ICONINFORMATION | MB_OK);
+    module_path(self, sizeof self);
+    MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+// 1: an uninstall stage ran and the process is to end; 0: go on to install.
+// The scan does not know option values, so "/cd1 /uninstall" counts too.
+static int run_uninstall(void)
+{
+    for (int i = 1; i < nargs; i++)
+        if (is_opt(args[i], "/quiet"))
+            quiet = 1;
+    for (int i = 1; i < nargs; i++) {
+        if (is_opt(args[i], "/uninstall")) {
+            uninstall_first();
+            return 1;
+        }
+        if (is_opt(args[i], "/uninstall2")) {
+            if (i + 1 >= nargs)
+                return 0;
+            uninstall_second(args[i + 1]);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+static void set_path(char *field, const char *value) { fmt(field, 520, "%s", value); }
+
+static void detect_drives(void)
+{
+    DWORD mask = GetLogicalDrives();
+    for (int d = 2; d < 26; d++) {
+        char root[4] = {(char)('A' + d), ':', '\\', 0};
+        char probe[260];
+        if (!(mask & (1u << d)) || GetDriveTypeA(root) != DRIVE_CDROM)
+            continue;
+        fmt(probe, sizeof probe, "%sTARNOK\\DISK%d\\DISK%d", root, 1, 1);
+        if (path_exists(probe) && !opts.cd1[0])
+            set_path(opts.cd1, root);
+        fmt(probe, sizeof probe, "%sTARNOK\\DISK%d\\DISK%d", root, 2, 2);
+        if (path_exists(probe) && !opts.cd2[0])
+            set_path(opts.cd2, root);
+    }
+}
+
+static void detect_image(const char *path)
+{
+    CdSource *src = cd_open(path);
+    if (!src)
+        return;
+    if (cd_exists(src, "TARNOK\\DISK1\\DISK1") && !opts.cd1[0])
+        set_path(opts.cd1, path);
+    if (cd_exists(src, "TARNOK\\DISK2\\DISK2") && !opts.cd2[0])
+        set_path(opts.cd2, path);
+    cd_close(src);
+}
+
+// The update and disc images lying next to the program.
+static void detect_files(void)
+{
+    char dir[520], pattern[780], path[780];
+    WIN32_FIND_DATAA fd;
+    module_folder(dir, sizeof dir);
+    fmt(pattern, sizeof pattern, "%s\\*", dir);
+    HANDLE h = FindFirstFileA(pattern, &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        fmt(path, sizeof path, "%s\\%s", dir, fd.cFileName);
+        const char *ext = strrchr(fd.cFileName, '.');
+        if (is_opt(fd.cFileName, "TARNO103.EXE") && !opts.patch[0])
+            set_path(opts.patch, path);
+        if (ext && (is_opt(ext, ".iso") || is_opt(ext, ".cue")))
+            detect_image(path);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+}
+
+static void set_defaults(void)
+{
+    set_path(opts.dir, "C:\\Games\\Tarnok PC");
+    opts.desktop = 1;
+    opts.startmenu = 1;
+    opts.build = prebuilt_available() ? 0 : 1;
+}
+
+// A value is always the next argument, even one that starts with "/";
+// a value option in last place empties its field.
+static void read_options(void)
+{
+    static const char *const value_opts[] = {"/cd1", "/cd2", "/patch", "/dir"};
+    char *fields[] = {opts.cd1, opts.cd2, opts.patch, opts.dir};
+    for (int i = 1; i < nargs;) {
+        const char *name = args[i];
+        const char *value = i + 1 < nargs ? args[i + 1] : "";
+        int taken = 0;
+        if (is_opt(name, "/silent"))
+            silent = 1;
+        else if (is_opt(name, "/build"))
+            opts.build = 1;
+        else if (is_opt(name, "/prebuilt"))
+            opts.build = 0;
+        else if (is_opt(name, "/nodesktop"))
+            opts.desktop = 0;
+        else if (is_opt(name, "/nostartmenu"))
+            opts.startmenu = 0;
+        for (int k = 0; k < 4; k++)
+            if (is_opt(name, value_opts[k])) {
+                set_path(fields[k], value);
+                taken = 1;
+            }
+        i += taken ? 2 : 1;
+    }
+}
+
+static int run_unattended(void)
+{
+    int ok = do_install(&opts, NULL, NULL);
+    log_close();
+    return ok ? 0 : 1;
+}
+
+static int run_window(HINSTANCE instance, int show)
+{
+    INITCOMMONCONTROLSEX icc;
+    icc.dwSize = sizeof icc;
+    icc.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+    InitCommonControlsEx(&icc);
+    CoInitialize(NULL);
+    if (!window_create(instance, show)) {
+        log_close();
+        return 1;
+    }
+    window_loop();
+    log_close();
+    return 0;
+}
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev, LPSTR cmdline, int show)
 {
-    (void)instance;
     (void)prev;
     (void)cmdline;
-    (void)show;
-    return 0;
+    split_args();
+    if (run_uninstall())
+        return 0;
+    log_open();
+    detect_drives();
+    detect_files();
+    set_defaults();
+    read_options();
+    if (silent)
+        return run_unattended();
+    return run_window(instance, show);
 }
