@@ -287,6 +287,23 @@ TEST(InstallShortcuts, NoneWhenBothAreOff)
     EXPECT_TRUE(entry_exists());
 }
 
+TEST(InstallConvert, BuildsTheGameWithTheKitBesideTheProgram)
+{
+    char kit[520];
+    ASSERT_EQ(1, kit_available(kit, sizeof kit));
+    std::string dir = scratch() + "\\Tarnok";
+    Lines lines;
+    ProgressLog progress;
+    ASSERT_EQ(1, install(options(media_path("disc1.iso"), media_path("disc2"), update(), dir, 1), &lines, &progress));
+    Lines expected = started(dir, "convert on this PC") +
+                     copying("image " + media_path("disc1.iso"), "folder " + media_path("disc2")) +
+                     Lines{"Setting up the game files ...",
+                           "Converting the game code on this PC (this takes a few minutes)...", "Done."};
+    EXPECT_EQ(expected, lines);
+    expect_installed(dir, media_path("disc1"), media_path("disc2"));
+    expect_progress(progress, dir, 295698432);
+}
+
 // Run as {dir}\UNINSTALL.EXE, the program is not copied onto itself; the
 // test starts a copy of this program there, which runs the next test.
 TEST(InstallAsUninstaller, IsNotCopiedOntoItself)
