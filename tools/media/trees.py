@@ -63,10 +63,12 @@ def add_filler(root, folder, rng, mib):
 
 
 def add_deep_tree(root):
-    rel = "DEEP"
+    """D1 in the root, D2 in it and so on: folder Dk lies k levels deep."""
+    rel = ""
     for level in range(1, DEEP_LEVELS + 1):
-        rel += "/D%d" % level
+        rel += "D%d" % level
         put(root, "%s/F%d.TXT" % (rel, level), text("level %d\n" % level))
+        rel += "/"
 
 
 def add_many(root):

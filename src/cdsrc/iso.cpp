@@ -1,0 +1,280 @@
+// ISO 9660 image reader: sectors in three layouts, directory listings,
+// lookups, and the totalling and copying of a whole tree.
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "cdsrc/cdinternal.h"
+#include "setup/setup.h"
+
+enum {
+    COPY_SECTORS = 32,      // one copy step: 64 KiB
+    RUN_SECTORS = 32,       // raw sectors fetched with one read
+    MAX_RAW_SECTOR = 2352,
+    PVD_SECTOR = 16,
+};
+
+// One install at a time: the copy buffer and the walk's path are shared.
+static unsigned char copy_buf[COPY_SECTORS * ISO_SECTOR];
+static unsigned char raw_buf[RUN_SECTORS * MAX_RAW_SECTOR];
+// walk_lba[d] is the extent of the directory being walked at depth d, so a
+// directory that points back at one of its ancestors is caught at once.
+static uint32_t walk_lba[CD_MAX_DEPTH + 1];
+
+static int read_at(HANDLE h, uint64_t pos, void *buf, DWORD n)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = (LONGLONG)pos;
+    DWORD got = 0;
+    return SetFilePointerEx(h, to, NULL, FILE_BEGIN) && ReadFile(h, buf, n, &got, NULL) && got == n;
+}
+
+// A run of consecutive sectors is fetched with one read; for raw layouts
+// the read ends with the last sector's data bytes, exactly where reading
+// sector by sector would, and the data bytes are taken out of each sector.
+static int read_run(CdSource *src, uint64_t lba, uint32_t k, unsigned char *buf)
+{
+    uint64_t pos = lba * src->sector_size + src->data_offset;
+    if (src->sector_size == ISO_SECTOR)
+        return read_at((HANDLE)src->image, pos, buf, k * ISO_SECTOR);
+    if (src->sector_size > MAX_RAW_SECTOR)
+        return 0;
+    if (!read_at((HANDLE)src->image, pos, raw_buf, (k - 1) * src->sector_size + ISO_SECTOR))
+        return 0;
+    for (uint32_t i = 0; i < k; i++)
+        memcpy(buf + (size_t)i * ISO_SECTOR, raw_buf + (size_t)i * src->sector_size, ISO_SECTOR);
+    return 1;
+}
+
+int read_sectors(CdSource *src, uint32_t lba, uint32_t count, unsigned char *buf)
+{
+    for (uint32_t i = 0; i < count;) {
+        uint32_t k = count - i < (uint32_t)RUN_SECTORS ? count - i : (uint32_t)RUN_SECTORS;
+        if (!read_run(src, (uint64_t)lba + i, k, buf + (size_t)i * ISO_SECTOR))
+            return 0;
+        i += k;
+    }
+    return 1;
+}
+
+int probe(CdSource *src, uint32_t sector_size, uint32_t data_offset)
+{
+    unsigned char sector[ISO_SECTOR];
+    src->sector_size = sector_size;
+    src->data_offset = data_offset;
+    if (!read_sectors(src, PVD_SECTOR, 1, sector))
+        return 0;
+    return iso_parse_pvd(sector, &src->root_lba, &src->root_size);
+}
+
+// Logical sectors the image holds whole in its layout.
+static uint64_t image_sectors(CdSource *src)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx((HANDLE)src->image, &size))
+        return 0;
+    uint64_t need = (uint64_t)src->data_offset + ISO_SECTOR;
+    if ((uint64_t)size.QuadPart < need || src->sector_size == 0)
+        return 0;
+    return ((uint64_t)size.QuadPart - need) / src->sector_size + 1;
+}
+
+int iso_extent_fits(CdSource *src, uint32_t lba, uint64_t size)
+{
+    uint64_t have = image_sectors(src);
+    return lba <= have && iso_sectors(size) <= have - lba;
+}
+
+static IsoEntry *empty_listing(int *count)
+{
+    *count = 0;
+    return (IsoEntry *)malloc(sizeof(IsoEntry));
+}
+
+// Lists a directory; *ok tells an empty directory from one that could not
+// be read. An extent that runs past the end of the image is refused before
+// anything is allocated for it.
+static IsoEntry *list_dir(CdSource *src, uint32_t lba, uint32_t size, int *count, int *ok)
+{
+    *ok = 0;
+    if (!iso_extent_fits(src, lba, size))
+        return empty_listing(count);
+    uint64_t sectors = iso_sectors(size);
+    size_t len = (size_t)(sectors * ISO_SECTOR);
+    unsigned char *buf = (unsigned char *)malloc(len ? len : 1);
+    if (!buf || !read_sectors(src, lba, (uint32_t)sectors, buf)) {
+        free(buf);
+        return empty_listing(count);
+    }
+    IsoEntry *list = iso_parse_dir(buf, len, size, count);
+    free(buf);
+    if (!list)
+        return empty_listing(count);
+    *ok = 1;
+    return list;
+}
+
+IsoEntry *iso_dir(CdSource *src, uint32_t lba, uint32_t size, int *count)
+{
+    int ok;
+    return list_dir(src, lba, size, count, &ok);
+}
+
+static int is_separator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+// Finds name in the directory (lba, size), ignoring ASCII case.
+static int find_in_dir(CdSource *src, uint32_t lba, uint32_t size, const char *name, IsoEntry *entry)
+{
+    int count;
+    IsoEntry *list = iso_dir(src, lba, size, &count);
+    int found = 0;
+    for (int i = 0; i < count && !found; i++) {
+        if (_stricmp(list[i].name, name) == 0) {
+            *entry = list[i];
+            found = 1;
+        }
+    }
+    free(list);
+    return found;
+}
+
+int iso_find(CdSource *src, const char *path, IsoEntry *entry)
+{
+    uint32_t lba = src->root_lba, size = src->root_size;
+    const char *s = path;
+    while (*s) {
+        char part[64];
+        size_t n = 0;
+        while (s[n] && !is_separator(s[n]))
+            n++;
+        // No name on a disc is longer than 63 characters.
+        if (n >= sizeof part)
+            return 0;
+        memcpy(part, s, n);
+        part[n] = 0;
+        s += n;
+        while (is_separator(*s))
+            s++;
+        IsoEntry e;
+        if (!find_in_dir(src, lba, size, part, &e))
+            return 0;
+        *entry = e;
+        lba = e.lba;
+        size = e.size;
+    }
+    return 1;
+}
+
+static int on_walk_path(uint32_t lba, int depth)
+{
+    for (int d = 0; d <= depth; d++) {
+        if (walk_lba[d] == lba)
+            return 1;
+    }
+    return 0;
+}
+
+uint64_t iso_total(CdSource *src, uint32_t lba, uint32_t size, int depth)
+{
+    if (depth < 0 || depth > CD_MAX_DEPTH)
+        return 0;
+    walk_lba[depth] = lba;
+    int count;
+    IsoEntry *list = iso_dir(src, lba, size, &count);
+    uint64_t sum = 0;
+    for (int i = 0; i < count; i++) {
+        const IsoEntry *e = &list[i];
+        if (!e->directory)
+            sum += e->size;
+        else if (depth < CD_MAX_DEPTH && !on_walk_path(e->lba, depth))
+            sum += iso_total(src, e->lba, e->size, depth + 1);
+    }
+    free(list);
+    return sum;
+}
+
+// Copies one file's extent into path in steps of at most 32 sectors.
+static int copy_extent(CdSource *src, const IsoEntry *e, const char *path, Progress *p)
+{
+    HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (out == INVALID_HANDLE_VALUE) {
+        setup_log("cannot write %s", path);
+        return 0;
+    }
+    uint32_t remaining = e->size, sector = e->lba;
+    int ok = 1;
+    while (remaining > 0) {
+        uint32_t k = (uint32_t)iso_sectors(remaining);
+        if (k > COPY_SECTORS)
+            k = COPY_SECTORS;
+        if (!read_sectors(src, sector, k, copy_buf)) {
+            setup_log("read error in %s", e->name);
+            ok = 0;
+            break;
+        }
+        DWORD w = k * ISO_SECTOR < remaining ? k * ISO_SECTOR : remaining, put = 0;
+        if (!WriteFile(out, copy_buf, w, &put, NULL) || put != w) {
+            ok = 0;
+            break;
+        }
+        remaining -= w;
+        sector += k;
+        if (p)
+            progress_add(p, w);
+    }
+    CloseHandle(out);
+    return ok;
+}
+
+// Names from the image become path components: one that is empty, "." or
+// "..", or holds a separator or a drive colon could lead out of dst.
+static int join_child(char *child, size_t size, const char *dst, const char *name)
+{
+    if (iso_name_unsafe(name)) {
+        setup_log("unsafe name \"%s\" in %s", name, dst);
+        return 0;
+    }
+    if (strlen(dst) + 1 + strlen(name) >= size) {
+        setup_log("path too long: %s\\%s", dst, name);
+        return 0;
+    }
+    fmt(child, size, "%s\\%s", dst, name);
+    return 1;
+}
+
+static int copy_entry(CdSource *src, const IsoEntry *e, const char *dst, Progress *p, int depth)
+{
+    char child[520];
+    if (e->directory && depth >= CD_MAX_DEPTH)
+        return 1;
+    if (!join_child(child, sizeof child, dst, e->name))
+        return 0;
+    if (!e->directory)
+        return copy_extent(src, e, child, p);
+    if (on_walk_path(e->lba, depth)) {
+        setup_log("directory loop at %s", child);
+        return 0;
+    }
+    return iso_copy(src, e->lba, e->size, child, p, depth + 1);
+}
+
+int iso_copy(CdSource *src, uint32_t lba, uint32_t size, const char *dst, Progress *p, int depth)
+{
+    if (depth < 0 || depth > CD_MAX_DEPTH)
+        return 0;
+    walk_lba[depth] = lba;
+    int count, ok;
+    IsoEntry *list = list_dir(src, lba, size, &count, &ok);
+    make_dirs(dst);
+    // A directory that cannot be read is a failed copy, not an empty folder.
+    if (!ok)
+        setup_log("read error in %s", dst);
+    for (int i = 0; ok && i < count; i++)
+        ok = copy_entry(src, &list[i], dst, p, depth);
+    free(list);
+    return ok;
+}

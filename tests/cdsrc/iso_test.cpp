@@ -1,0 +1,368 @@
+// The image reader on the sample discs in all three layouts, and on small
+// hand-made images that are damaged or hostile.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "cdimage.h"
+#include "cdsrc/cdinternal.h"
+#include "testsupport.h"
+
+namespace {
+
+struct Layout {
+    const char *file;
+    uint32_t sector_size, data_offset;
+};
+
+// Every form of both discs, each compared against a copy of the disc's folder.
+const Layout layouts[] = {
+    {"disc1.iso", 2048, 0},     {"disc1-m1.cue", 2352, 16}, {"disc1-m2.cue", 2352, 24},
+    {"disc1-m1.bin", 2352, 16}, {"disc1-m2.bin", 2352, 24}, {"disc2.iso", 2048, 0},
+    {"disc2-m1.cue", 2352, 16}, {"disc2-m2.cue", 2352, 24},
+};
+
+void PrintTo(const Layout &l, std::ostream *os) { *os << l.file; }
+
+class DiscLayout : public ::testing::TestWithParam<Layout> {};
+
+std::string folder_copy(const std::string &disc)
+{
+    CdSource *f = cd_open(media_path(disc).c_str());
+    EXPECT_TRUE(f != nullptr);
+    std::string dst = scratch("folder");
+    EXPECT_EQ(1, cd_copy_all(f, dst.c_str(), nullptr));
+    cd_close(f);
+    return dst;
+}
+
+std::string bin_of(const Layout &l)
+{
+    std::string f = l.file;
+    return f.size() > 4 && f.substr(f.size() - 4) == ".cue" ? f.substr(0, f.size() - 4) + ".bin" : f;
+}
+
+TEST_P(DiscLayout, OpensTotalsAndCopiesLikeTheFolder)
+{
+    const Layout &l = GetParam();
+    std::string disc = std::string(l.file).substr(0, 5);
+    CdSource *src = cd_open(media_path(l.file).c_str());
+    ASSERT_TRUE(src != nullptr);
+    EXPECT_EQ(1, src->kind);
+    EXPECT_EQ(l.sector_size, src->sector_size);
+    EXPECT_EQ(l.data_offset, src->data_offset);
+    EXPECT_EQ(media_path(bin_of(l)), src->path) << "a cue sheet opens the image it names";
+    EXPECT_EQ("image " + media_path(bin_of(l)), cd_describe(src));
+    std::string marker = disc == "disc1" ? "tarnok/disk1\\disk1" : "TARNOK\\DISK2\\DISK2";
+    EXPECT_EQ(1, cd_exists(src, marker.c_str()));
+
+    CdSource *folder = cd_open(media_path(disc).c_str());
+    ASSERT_TRUE(folder != nullptr);
+    EXPECT_EQ(cd_total_bytes(folder), cd_total_bytes(src));
+    cd_close(folder);
+
+    std::string dst = scratch("image");
+    Progress p = {0, 0, nullptr, nullptr};
+    EXPECT_EQ(1, cd_copy_all(src, dst.c_str(), &p));
+    EXPECT_EQ(cd_total_bytes(src), p.done);
+    EXPECT_EQ("", compare_trees(folder_copy(disc), dst));
+    cd_close(src);
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, DiscLayout, ::testing::ValuesIn(layouts), [](const auto &info) {
+    std::string n = info.param.file;
+    for (char &c : n)
+        if (c == '.' || c == '-')
+            c = '_';
+    return n;
+});
+
+// Each layout is found by its own test only: the earlier ones fail on it.
+TEST(IsoProbe, EarlierLayoutsFail)
+{
+    struct Case {
+        const char *file;
+        int ok[3]; // 2048/0, 2352/16, 2352/24
+    } cases[] = {
+        {"disc1.iso", {1, 0, 0}},
+        {"disc1-m1.bin", {0, 1, 0}},
+        {"disc1-m2.bin", {0, 0, 1}},
+    };
+    const uint32_t tries[3][2] = {{2048, 0}, {2352, 16}, {2352, 24}};
+    for (const Case &c : cases) {
+        CdSource *src = cd_open(media_path(c.file).c_str());
+        ASSERT_TRUE(src != nullptr) << c.file;
+        for (int i = 0; i < 3; i++)
+            EXPECT_EQ(c.ok[i], probe(src, tries[i][0], tries[i][1])) << c.file << " layout " << i;
+        cd_close(src);
+    }
+}
+
+class Disc1 : public ::testing::Test {
+protected:
+    CdSource *src = nullptr;
+    void SetUp() override
+    {
+        src = cd_open(media_path("disc1.iso").c_str());
+        ASSERT_TRUE(src != nullptr);
+    }
+    void TearDown() override { cd_close(src); }
+};
+
+TEST_F(Disc1, Lookups)
+{
+    struct Case {
+        const char *path;
+        int found, directory;
+    } cases[] = {
+        {"tarnok/disk1\\disk1", 1, 0},
+        {"TARNOK\\", 1, 1},
+        {"TARNOK//DISK1\\\\COMBAT/", 1, 1},
+        {"TARNOK\\DISK1\\DATA\\NOEXT", 1, 0},
+        {"TARNOK\\DISK1\\DATA\\NOEXT.", 0, 0},
+        {"Tarnok\\Disk1\\Music\\Musik1.wav", 1, 0},
+        {"\\TARNOK", 0, 0},
+        {"TARNOK\\NOPE", 0, 0},
+        {"TARNOK\\DISK1\\DISK1;1", 0, 0},
+        {"MANY\\F099.TXT", 1, 0},
+    };
+    for (const Case &c : cases) {
+        IsoEntry e;
+        memset(&e, 0, sizeof e);
+        EXPECT_EQ(c.found, iso_find(src, c.path, &e)) << c.path;
+        if (c.found)
+            EXPECT_EQ(c.directory, e.directory) << c.path;
+    }
+    IsoEntry untouched;
+    memset(&untouched, 0x5A, sizeof untouched);
+    EXPECT_EQ(1, iso_find(src, "", &untouched));
+    EXPECT_EQ(0x5A, (unsigned char)untouched.name[0]) << "the root's entry is not written";
+    EXPECT_EQ(0, iso_find(src, std::string(64, 'A').c_str(), &untouched)) << "no name is that long";
+}
+
+TEST_F(Disc1, ListsAFolderOf100EntriesInOrder)
+{
+    IsoEntry many;
+    ASSERT_EQ(1, iso_find(src, "MANY", &many));
+    int count = 0;
+    IsoEntry *list = iso_dir(src, many.lba, many.size, &count);
+    ASSERT_EQ(100, count);
+    for (int i = 0; i < count; i++) {
+        char want[16];
+        fmt(want, sizeof want, "F%03d.TXT", i);
+        EXPECT_STREQ(want, list[i].name);
+    }
+    free(list);
+}
+
+// D1\D2\...\D18 from the root, a file at each level: folders down to 16
+// levels below the root are counted and copied, D17 and D18 are not, and
+// the copy still succeeds.
+TEST_F(Disc1, DepthSixteenCopiedSeventeenLeftOut)
+{
+    uint64_t want = 0;
+    for (int level = 1; level <= 16; level++)
+        want += ("level " + std::to_string(level) + "\r\n").size();
+    IsoEntry d1;
+    ASSERT_EQ(1, iso_find(src, "D1", &d1));
+    EXPECT_EQ(want, iso_total(src, d1.lba, d1.size, 1));
+    std::string dst = scratch();
+    EXPECT_EQ(1, cd_copy_all(src, dst.c_str(), nullptr));
+    std::string d16 = dst;
+    for (int level = 1; level <= 16; level++)
+        d16 += "\\D" + std::to_string(level);
+    EXPECT_TRUE(file_exists(d16 + "\\F16.TXT"));
+    EXPECT_FALSE(dir_exists(d16 + "\\D17"));
+    IsoEntry d17;
+    EXPECT_EQ(1, iso_find(src, "D1\\D2\\D3\\D4\\D5\\D6\\D7\\D8\\D9\\D10\\D11\\D12\\D13\\D14\\D15\\D16\\D17\\F17.TXT", &d17))
+        << "lookups have no depth limit";
+}
+
+std::vector<uint64_t> steps;
+void record_step(uint64_t done, uint64_t, void *) { steps.push_back(done); }
+
+// 100,000 bytes go in two steps (32 sectors, then 17 with 34,464 bytes
+// written), the empty file adds nothing, and progress rises by exactly the
+// bytes written.
+TEST_F(Disc1, CopiesInStepsOf32SectorsWithExactProgress)
+{
+    IsoEntry data;
+    ASSERT_EQ(1, iso_find(src, "TARNOK\\DISK1\\DATA", &data));
+    steps.clear();
+    Progress p = {0, 1000000, record_step, nullptr};
+    std::string dst = scratch();
+    ASSERT_EQ(1, iso_copy(src, data.lba, data.size, dst.c_str(), &p, 0));
+    uint64_t noext = std::string("a file without extension\r\n").size();
+    EXPECT_EQ((std::vector<uint64_t>{65536, 100000, 100000 + noext}), steps);
+    EXPECT_EQ(100000u, slurp(dst + "\\BLOCK100.DAT").size());
+    bool ok = false;
+    EXPECT_EQ("", slurp(dst + "\\EMPTY.DAT", &ok));
+    EXPECT_TRUE(ok) << "an empty file is still created";
+}
+
+TEST_F(Disc1, ReadsWholeFilesAndRefusesFolders)
+{
+    uint64_t size = 0;
+    unsigned char *b = cd_read(src, "TARNOK/DISK1/DATA/BLOCK100.DAT", &size);
+    ASSERT_TRUE(b != nullptr);
+    EXPECT_EQ(100000u, size);
+    EXPECT_EQ(slurp(media_path("disc1\\TARNOK\\DISK1\\DATA\\BLOCK100.DAT")), std::string((char *)b, (size_t)size));
+    free(b);
+    b = cd_read(src, "TARNOK\\DISK1\\DATA\\EMPTY.DAT", &size);
+    ASSERT_TRUE(b != nullptr);
+    EXPECT_EQ(0u, size);
+    free(b);
+    EXPECT_TRUE(cd_read(src, "TARNOK", &size) == nullptr);
+    EXPECT_TRUE(cd_read(src, "", &size) == nullptr);
+    EXPECT_TRUE(cd_read(src, "TARNOK\\MISSING", &size) == nullptr);
+}
+
+// Small hostile images: what each does, and that nothing lands outside the
+// destination or takes long.
+class Hostile : public ::testing::Test {
+protected:
+    CdSource *src = nullptr;
+    std::string dir, dst;
+    CdSource *open(const IsoImage &img)
+    {
+        dir = scratch();
+        spit(dir + "\\hostile.iso", img.str());
+        dst = dir + "\\out";
+        src = cd_open((dir + "\\hostile.iso").c_str());
+        log_reset();
+        return src;
+    }
+    void TearDown() override { cd_close(src); }
+    bool logged(const std::string &text)
+    {
+        for (const std::string &l : log_lines())
+            if (l.find(text) != std::string::npos)
+                return true;
+        return false;
+    }
+};
+
+IsoImage image_with_root(const DirSector &root)
+{
+    IsoImage img;
+    DirSector r = root;
+    r.pad_to(2048);
+    img.append(r.bytes);
+    return img;
+}
+
+TEST_F(Hostile, UnsafeNamesAreNeverFollowed)
+{
+    const char *names[] = {"..", ".", "", "A\\B", "A/B", "C:X", "..\\..\\ESCAPE", ";1"};
+    for (const char *n : names) {
+        DirSector root;
+        root.add_self_and_parent(18, 18);
+        root.add("GOOD.TXT;1", 19, 4, false);
+        root.add(n, 19, 4, false);
+        IsoImage img = image_with_root(root);
+        img.append(std::vector<unsigned char>{'d', 'a', 't', 'a'});
+        ASSERT_TRUE(open(img) != nullptr) << n;
+        EXPECT_EQ(0, cd_copy_all(src, dst.c_str(), nullptr)) << n;
+        EXPECT_TRUE(logged("unsafe name")) << n;
+        EXPECT_EQ((std::vector<std::string>{"hostile.iso", "out"}), list_dir(dir)) << n;
+        EXPECT_EQ((std::vector<std::string>{"GOOD.TXT"}), list_dir(dst)) << n;
+        cd_close(src);
+        src = nullptr;
+    }
+}
+
+// Thirty records in the root all pointing back at the root, and a child
+// pointing at its parent: without a guard this is 30^16 listings.
+TEST_F(Hostile, DirectoriesPointingAtAnAncestorAreRefused)
+{
+    DirSector root;
+    root.add_self_and_parent(18, 18);
+    root.add("CHILD", 19, 2048, true);
+    for (int i = 0; i < 30; i++)
+        root.add("L" + std::to_string(i), 18, 2048, true);
+    DirSector child;
+    child.add_self_and_parent(19, 18);
+    child.add("UP", 18, 2048, true);
+    child.add("SELF", 19, 2048, true);
+    child.add("F.TXT;1", 20, 1, false);
+    IsoImage img = image_with_root(root);
+    child.pad_to(2048);
+    img.append(child.bytes);
+    img.append(std::vector<unsigned char>(1, 'x'));
+    ASSERT_TRUE(open(img) != nullptr);
+    EXPECT_EQ(1u, cd_total_bytes(src)) << "only F.TXT counts";
+    EXPECT_EQ(0, cd_copy_all(src, dst.c_str(), nullptr));
+    EXPECT_TRUE(logged("directory loop at " + dst + "\\CHILD\\UP"));
+    EXPECT_EQ(1, cd_exists(src, "L3\\L7\\CHILD\\F.TXT")) << "lookups follow records as they are";
+}
+
+TEST_F(Hostile, DirectoryExtentsBeyondTheImage)
+{
+    const uint32_t sizes[] = {0xFFFFFFFFu, 0xFFFFF800u, 40960};
+    for (uint32_t size : sizes) {
+        DirSector root;
+        root.add_self_and_parent(18, 18);
+        root.add("BIG", 19, size, true);
+        root.add("F.TXT;1", 19, 3, false);
+        IsoImage img = image_with_root(root);
+        img.append(std::vector<unsigned char>{'a', 'b', 'c'});
+        ASSERT_TRUE(open(img) != nullptr);
+        EXPECT_EQ(3u, cd_total_bytes(src)) << size;
+        EXPECT_EQ(0, cd_exists(src, "BIG\\F.TXT")) << size;
+        EXPECT_EQ(0, cd_copy_all(src, dst.c_str(), nullptr)) << size;
+        EXPECT_TRUE(logged("read error in " + dst + "\\BIG")) << size;
+        cd_close(src);
+        src = nullptr;
+    }
+}
+
+TEST_F(Hostile, FileExtentPastTheEnd)
+{
+    DirSector root;
+    root.add_self_and_parent(18, 18);
+    root.add("A.TXT;1", 19, 5, false);
+    root.add("FAR.DAT;1", 19, 5000, false); // runs two sectors past the end
+    root.add("Z.TXT;1", 19, 5, false);
+    IsoImage img = image_with_root(root);
+    img.append(std::vector<unsigned char>(5, 'a'));
+    ASSERT_TRUE(open(img) != nullptr);
+    EXPECT_EQ(0, cd_copy_all(src, dst.c_str(), nullptr));
+    EXPECT_TRUE(logged("read error in FAR.DAT"));
+    EXPECT_TRUE(file_exists(dst + "\\A.TXT"));
+    EXPECT_FALSE(file_exists(dst + "\\Z.TXT")) << "the first failure ends the copy";
+    uint64_t size = 0;
+    EXPECT_TRUE(cd_read(src, "FAR.DAT", &size) == nullptr);
+}
+
+TEST_F(Hostile, ReadOfASizeNear4GiBIsRefused)
+{
+    const uint32_t sizes[] = {0xFFFFFFFFu, 0xFFFFF801u, 0xFFFFF800u};
+    for (uint32_t size : sizes) {
+        DirSector root;
+        root.add_self_and_parent(18, 18);
+        root.add("HUGE.DAT;1", 19, size, false);
+        IsoImage img = image_with_root(root);
+        img.append(std::vector<unsigned char>(2048, 'h'));
+        ASSERT_TRUE(open(img) != nullptr);
+        uint64_t got = 0;
+        EXPECT_TRUE(cd_read(src, "HUGE.DAT", &got) == nullptr) << size;
+        cd_close(src);
+        src = nullptr;
+    }
+}
+
+TEST_F(Hostile, DescriptorWithoutCd001)
+{
+    IsoImage img;
+    img.bytes[16 * 2048 + 5] = 'X';
+    EXPECT_TRUE(open(img) == nullptr);
+    EXPECT_TRUE(open(IsoImage()) != nullptr) << "an empty root still opens";
+    EXPECT_EQ(0u, cd_total_bytes(src));
+}
+
+} // namespace
