@@ -1,5 +1,40 @@
-// Placeholder until the LHA reader lands.
-#include "lha/lha.h"
+// lha_extract: the member walk with a sink that writes files below the
+// output folder, logs through setup_log and moves the install's progress.
+#include <string.h>
 
-int lha_extract(const unsigned char *, uint64_t, const char *, Progress *) { return -1; }
-int lh5_decode(const unsigned char *, uint64_t, unsigned char *, uint32_t) { return 0; }
+#include "lha/lha.h"
+#include "lha/walk.h"
+#include "setup/setup.h"
+
+struct ExtractTarget {
+    const char *dest;
+    Progress *progress;
+};
+
+static int write_member(void *ctx, const char *name, const unsigned char *data, uint32_t size)
+{
+    const ExtractTarget *t = (const ExtractTarget *)ctx;
+    char path[520];
+    // A cut path would name another file: refuse it rather than write there.
+    if ((size_t)fmt(path, sizeof path, "%s\\%s", t->dest, name) != strlen(t->dest) + 1 + strlen(name)) {
+        setup_log("LHA: path too long for %s", name);
+        return 0;
+    }
+    return write_file(path, data, size);
+}
+
+static void log_member(void *, const char *line) { setup_log("%s", line); }
+
+static void count_member(void *ctx, uint32_t size)
+{
+    const ExtractTarget *t = (const ExtractTarget *)ctx;
+    if (t->progress)
+        progress_add(t->progress, size);
+}
+
+int lha_extract(const unsigned char *data, uint64_t size, const char *dest, Progress *progress)
+{
+    ExtractTarget target = {dest, progress};
+    LhaSink sink = {&target, write_member, log_member, count_member, 0};
+    return lha_walk(data, size, &sink);
+}

@@ -1,0 +1,38 @@
+// The member walk over an archive held in memory. It makes no system calls:
+// members, log lines and progress leave through the sink, so the Windows
+// extractor and the native tests and fuzzers share the same walk.
+#pragma once
+#include <stdint.h>
+
+struct LhaSink {
+    void *ctx;
+    // Writes one verified member; name is relative, folders separated by '\'.
+    // Returns 1 on success; on 0 the walk fails (the sink logs its reason).
+    int (*write)(void *ctx, const char *name, const unsigned char *data, uint32_t size);
+    // One log line, "LHA: ..." without a line end.
+    void (*log)(void *ctx, const char *line);
+    // Called after each written member with its size; may be null.
+    void (*member_done)(void *ctx, uint32_t size);
+    // Members claiming more bytes are refused (0: no cap). The fuzzers cap
+    // what a few crafted bytes may make the walk allocate.
+    uint32_t max_size;
+};
+
+// Extracts every member through the sink. Returns the number of members
+// written, or -1 after the first failure.
+int lha_walk(const unsigned char *data, uint64_t size, const LhaSink *sink);
+
+// Finds the first member header, past a self-extracting stub if there is
+// one. Returns 1 and its offset in *at, or 0 when no position qualifies.
+int lha_find_first(const unsigned char *data, uint64_t size, uint64_t *at);
+
+// CRC-16/ARC (reflected polynomial 0x8005, no final XOR).
+uint16_t lha_crc16(const unsigned char *data, uint64_t size);
+
+// 1 when a converted member name stays inside the output folder: no drive
+// or stream colon, no leading separator, no step of only dots beyond ".".
+int lha_name_safe(const char *name);
+
+// The largest uncompressed size a -lh5- member of compressed_size bytes can
+// decode to in a stream any encoder writes.
+uint64_t lha_lh5_size_limit(uint32_t compressed_size);
