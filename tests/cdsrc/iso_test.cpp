@@ -74,8 +74,8 @@ TEST_P(DiscLayout, OpensTotalsAndCopiesLikeTheFolder)
     cd_close(src);
 }
 
-INSTANTIATE_TEST_SUITE_P(Media, DiscLayout, ::testing::ValuesIn(layouts), [](const auto &info) {
-    std::string n = info.param.file;
+INSTANTIATE_TEST_SUITE_P(Media, DiscLayout, ::testing::ValuesIn(layouts), [](const ::testing::TestParamInfo<Layout> &pi) {
+    std::string n = pi.param.file;
     for (char &c : n)
         if (c == '.' || c == '-')
             c = '_';
@@ -135,8 +135,9 @@ TEST_F(Disc1, Lookups)
         IsoEntry e;
         memset(&e, 0, sizeof e);
         EXPECT_EQ(c.found, iso_find(src, c.path, &e)) << c.path;
-        if (c.found)
+        if (c.found) {
             EXPECT_EQ(c.directory, e.directory) << c.path;
+        }
     }
     IsoEntry untouched;
     memset(&untouched, 0x5A, sizeof untouched);
