@@ -104,12 +104,15 @@ void gd_set_text(HWND w, const char *text)
     SendMessageTimeoutA(w, WM_SETTEXT, 0, (LPARAM)text, SMTO_ABORTIFHUNG, send_timeout_ms, &r);
 }
 
-void gd_click(HWND button)
+int gd_click(HWND button)
 {
+    if (!IsWindowEnabled(button))
+        return 0;
     // The same notification a mouse click gives the parent: the button's id
     // and BN_CLICKED, with the button as sender.
     int id = GetDlgCtrlID(button);
     PostMessageA(GetParent(button), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
+    return 1;
 }
 
 static LRESULT ask(HWND w, UINT msg, WPARAM wp, LPARAM lp)
@@ -120,19 +123,43 @@ static LRESULT ask(HWND w, UINT msg, WPARAM wp, LPARAM lp)
     return (LRESULT)r;
 }
 
+void gd_set_check(HWND button, int on)
+{
+    DWORD_PTR r;
+    LONG style = GetWindowLongA(button, GWL_STYLE) & 0x0F;
+    // Only the radio buttons of the group; check boxes may share it.
+    if (on && (style == BS_AUTORADIOBUTTON || style == BS_RADIOBUTTON)) {
+        HWND parent = GetParent(button);
+        for (HWND o = GetNextDlgGroupItem(parent, button, FALSE); o && o != button;
+             o = GetNextDlgGroupItem(parent, o, FALSE))
+            if ((GetWindowLongA(o, GWL_STYLE) & 0x0F) == style)
+                SendMessageTimeoutA(o, BM_SETCHECK, BST_UNCHECKED, 0, SMTO_ABORTIFHUNG, send_timeout_ms, &r);
+    }
+    SendMessageTimeoutA(button, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0, SMTO_ABORTIFHUNG,
+                        send_timeout_ms, &r);
+}
+
 int gd_checked(HWND button) { return ask(button, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 int gd_enabled(HWND w) { return IsWindowEnabled(w) ? 1 : 0; }
 int gd_progress(HWND bar) { return (int)ask(bar, WM_USER + 8, 0, 0); } // PBM_GETPOS
 int gd_list_count(HWND list) { return (int)ask(list, LB_GETCOUNT, 0, 0); }
 int gd_list_selection(HWND list) { return (int)ask(list, LB_GETCURSEL, 0, 0); }
 
+// Asked in the wide form: Wine hands the ANSI form of LB_GETTEXT across
+// processes without converting it.
 void gd_list_item(HWND list, int i, char *out, int size)
 {
+    wchar_t wide[1024];
+    DWORD_PTR len = 0;
     out[0] = 0;
-    LRESULT len = ask(list, LB_GETTEXTLEN, (WPARAM)i, 0);
-    if (len < 0 || len >= size)
+    if (!SendMessageTimeoutW(list, LB_GETTEXTLEN, (WPARAM)i, 0, SMTO_ABORTIFHUNG, send_timeout_ms, &len) ||
+        (LRESULT)len < 0 || len >= sizeof wide / sizeof wide[0])
         return;
-    if (ask(list, LB_GETTEXT, (WPARAM)i, (LPARAM)out) < 0)
+    if (!SendMessageTimeoutW(list, LB_GETTEXT, (WPARAM)i, (LPARAM)wide, SMTO_ABORTIFHUNG, send_timeout_ms, &len) ||
+        (LRESULT)len < 0)
+        return;
+    wide[len] = 0;
+    if (!WideCharToMultiByte(CP_ACP, 0, wide, -1, out, size, NULL, NULL))
         out[0] = 0;
 }
 

@@ -17,7 +17,11 @@ int gd_control_count(HWND top);
 void gd_text(HWND w, char *out, int size);
 void gd_set_text(HWND w, const char *text);
 // Posted, so that a click that opens a modal box does not block the caller.
-void gd_click(HWND button);
+// A disabled button cannot be clicked: 0.
+int gd_click(HWND button);
+// Checks a radio button or check box and unchecks the other radio buttons
+// of its group, as a click of the user does.
+void gd_set_check(HWND button, int on);
 int gd_checked(HWND button);
 int gd_enabled(HWND w);
 int gd_progress(HWND bar);

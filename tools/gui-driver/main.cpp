@@ -13,8 +13,9 @@
 //   wait-gone SECONDS         wait until the setup window has gone
 //
 // Copied as python.exe into a build kit, it stands in for a recompiler that
-// runs until the file "release" appears beside it, and then fails: a test
-// can hold an install in the middle for as long as it likes.
+// leaves the file "holding" beside it, runs until the file "release" appears
+// there, and then fails: a test can hold an install in the middle for as
+// long as it likes.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -80,8 +81,7 @@ static int run(int argc, char **argv, int i)
         return 3;
     }
     if (!strcmp(cmd, "click") && left >= 1 && (c = control(argv[i + 1]))) {
-        gd_click(c);
-        return 2;
+        return gd_click(c) ? 2 : 0;
     }
     if (!strcmp(cmd, "wait-text") && left >= 3 && (c = control(argv[i + 1])))
         return gd_wait_text(c, argv[i + 2], ms(argv[i + 3])) ? 4 : 0;
@@ -115,6 +115,10 @@ static int hold_as_recompiler(void)
     if (!slash || _stricmp(slash + 1, "python.exe") != 0)
         return 0;
     *slash = 0;
+    snprintf(release, sizeof release, "%s\\holding", self);
+    HANDLE mark = CreateFileA(release, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (mark != INVALID_HANDLE_VALUE)
+        CloseHandle(mark);
     snprintf(release, sizeof release, "%s\\release", self);
     while (GetFileAttributesA(release) == INVALID_FILE_ATTRIBUTES)
         Sleep(50);

@@ -1,0 +1,178 @@
+#include "guisupport.h"
+
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "testsupport.h"
+#include "util/util.h"
+
+const char *const text_ready = "Ready. About 1.5 GB of free space is needed.";
+const char *const text_failed = "The installation did not finish - see the messages above.";
+const char *const text_installed = "Tarnok is installed.";
+
+static std::string unix_build()
+{
+    const char *b = getenv("TARNOK_UNIX_BUILD");
+    return b ? b : "";
+}
+
+std::string stage_setup(const std::string &folder, const std::string &variant,
+                        const std::vector<std::string> &media_files)
+{
+    std::string exe = folder + "\\setup.exe";
+    EXPECT_TRUE(CopyFileA(build_path(variant + ".exe").c_str(), exe.c_str(), FALSE)) << variant;
+    for (const std::string &f : media_files) {
+        std::string name = f.substr(f.find_last_of('\\') + 1);
+        EXPECT_TRUE(CopyFileA(media_path(f).c_str(), (folder + "\\" + name).c_str(), FALSE)) << f;
+    }
+    return exe;
+}
+
+void stage_holding_kit(const std::string &folder)
+{
+    std::string kit = folder + "\\builder";
+    make_dirs((kit + "\\tools").c_str());
+    make_dirs((kit + "\\python").c_str());
+    spit(kit + "\\tools\\recomp.py", "# stand-in\n");
+    std::string driver = build_path("tools\\gui-driver\\gui-driver.exe");
+    ASSERT_TRUE(CopyFileA(driver.c_str(), (kit + "\\python\\python.exe").c_str(), FALSE));
+}
+
+void hold_release(const std::string &folder) { spit(folder + "\\builder\\python\\release", ""); }
+
+bool hold_reached(const std::string &folder, DWORD timeout_ms)
+{
+    std::string mark = folder + "\\builder\\python\\holding";
+    return eventually([&] { return file_exists(mark); }, timeout_ms);
+}
+
+Child start_setup(const std::string &exe, const std::string &args, const std::string &tmp)
+{
+    Child c;
+    c.tmp = tmp;
+    delete_tree(tmp.c_str());
+    make_dirs(tmp.c_str());
+    // The child inherits this process's environment: point its temporary
+    // folder at its own, then put ours back.
+    char old_tmp[MAX_PATH] = "", old_temp[MAX_PATH] = "";
+    GetEnvironmentVariableA("TMP", old_tmp, sizeof old_tmp);
+    GetEnvironmentVariableA("TEMP", old_temp, sizeof old_temp);
+    SetEnvironmentVariableA("TMP", tmp.c_str());
+    SetEnvironmentVariableA("TEMP", tmp.c_str());
+    std::string cmd = "\"" + exe + "\"" + (args.empty() ? "" : " " + args);
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back(0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        c.process = pi.hProcess;
+        c.pid = pi.dwProcessId;
+    } else {
+        ADD_FAILURE() << "cannot start " << cmd;
+    }
+    SetEnvironmentVariableA("TMP", old_tmp);
+    SetEnvironmentVariableA("TEMP", old_temp);
+    return c;
+}
+
+int wait_exit(Child &c, DWORD timeout_ms)
+{
+    if (!c.process)
+        return -1;
+    if (WaitForSingleObject(c.process, timeout_ms) != WAIT_OBJECT_0)
+        return -2;
+    DWORD code = 0;
+    GetExitCodeProcess(c.process, &code);
+    CloseHandle(c.process);
+    c.process = nullptr;
+    return (int)code;
+}
+
+void end_child(Child &c)
+{
+    if (!c.process)
+        return;
+    TerminateProcess(c.process, 99);
+    WaitForSingleObject(c.process, 10000);
+    CloseHandle(c.process);
+    c.process = nullptr;
+}
+
+std::vector<std::string> child_log(const Child &c)
+{
+    // The child, and any program it started, may still hold it open.
+    std::string text;
+    HANDLE f = CreateFileA((c.tmp + "\\tarnok_setup.log").c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
+    if (f != INVALID_HANDLE_VALUE) {
+        char buf[65536];
+        DWORD got;
+        while (ReadFile(f, buf, sizeof buf, &got, NULL) && got)
+            text.append(buf, got);
+        CloseHandle(f);
+    }
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start) + "<no line end>");
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    return lines;
+}
+
+HWND setup_window(const Child &c, DWORD timeout_ms)
+{
+    return gd_find_window("TarnokSetup", nullptr, c.pid, timeout_ms);
+}
+
+std::string text_of(HWND w)
+{
+    char buf[1024];
+    gd_text(w, buf, sizeof buf);
+    return buf;
+}
+
+std::string field(HWND top, int n) { return text_of(gd_control(top, n)); }
+
+std::vector<std::string> list_lines(HWND top)
+{
+    HWND lst = gd_control(top, C_LIST);
+    std::vector<std::string> lines;
+    char buf[1024];
+    int n = gd_list_count(lst);
+    for (int i = 0; i < n; i++) {
+        gd_list_item(lst, i, buf, sizeof buf);
+        lines.push_back(buf);
+    }
+    return lines;
+}
+
+// Wine starts a Unix program from CreateProcess but does not wait for it:
+// the PNG is written under a temporary name and appears when it is complete.
+void screenshot(const std::string &name)
+{
+    std::string dir = build_path("test-output\\gui");
+    make_dirs(dir.c_str());
+    std::string png = dir + "\\" + name + ".png";
+    DeleteFileA(png.c_str());
+    std::string unix_png = unix_build() + "/test-output/gui/" + name + ".png";
+    std::string cmd = "/bin/sh -c \"/usr/bin/import -window root '" + unix_png + ".part.png' && mv '" + unix_png +
+                      ".part.png' '" + unix_png + "'\"";
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back(0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    EXPECT_TRUE(eventually([&] { return file_exists(png); }, 20000)) << "no screenshot " << png;
+}

@@ -1,0 +1,78 @@
+// Running setup.exe as a child process in the window and command-line tests:
+// a staged copy with chosen files beside it, a private temporary folder for
+// its log, its window and its message boxes, and screenshots of the display.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "driver.h"
+
+// Control numbers of the setup window, in creation order.
+enum {
+    C_CD1 = 3,
+    C_CD2 = 7,
+    C_PATCH = 11,
+    C_DIR = 14,
+    C_PRE = 16,
+    C_BUILD = 17,
+    C_START = 18,
+    C_DESK = 19,
+    C_PROG = 20,
+    C_STATUS = 21,
+    C_LIST = 22,
+    C_INSTALL = 23,
+    C_CLOSE = 24,
+};
+
+extern const char *const text_ready;
+extern const char *const text_failed;
+extern const char *const text_installed;
+
+// A folder holding build\<variant>.exe as setup.exe, with the given files of
+// the sample media copied beside it. Returns the path of setup.exe.
+std::string stage_setup(const std::string &folder, const std::string &variant,
+                        const std::vector<std::string> &media_files = {});
+// Lays out a build kit beside setup.exe whose recompiler waits (see
+// hold_release) and then fails: installs in convert mode stop in the middle.
+void stage_holding_kit(const std::string &folder);
+void hold_release(const std::string &folder);
+// 1 once the holding recompiler has started.
+bool hold_reached(const std::string &folder, DWORD timeout_ms);
+
+struct Child {
+    HANDLE process = nullptr;
+    DWORD pid = 0;
+    std::string tmp; // its temporary folder, where its log file is
+};
+
+// Starts "setup.exe" args with its own temporary folder (made empty).
+Child start_setup(const std::string &exe, const std::string &args, const std::string &tmp);
+// Waits for the child's end: its exit code, or -2 when it did not end in time.
+int wait_exit(Child &c, DWORD timeout_ms = 60000);
+// Ends a child still running after a failed test.
+void end_child(Child &c);
+// The child's log file, line by line.
+std::vector<std::string> child_log(const Child &c);
+// The setup window of the child, or null.
+HWND setup_window(const Child &c, DWORD timeout_ms = 20000);
+
+std::string text_of(HWND w);
+std::string field(HWND top, int n);
+std::vector<std::string> list_lines(HWND top);
+
+// Polls until pred() holds; false when it did not in time.
+template <class F> bool eventually(F pred, DWORD timeout_ms = 30000)
+{
+    DWORD start = GetTickCount();
+    while (!pred()) {
+        if (GetTickCount() - start >= timeout_ms)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+// A PNG of the whole display in <build>\test-output\gui\<name>.png.
+void screenshot(const std::string &name);
