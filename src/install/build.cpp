@@ -1,6 +1,367 @@
-// Placeholder until the conversion build lands.
-#include "install/install.h"
+// The conversion build: runs the kit's recompiler over the game's executable,
+// compiles the generated and the runtime sources in parallel, and links them
+// with SDL2 into {dir}\tarnok.exe. The kit lies next to the program as builder\.
+#include <windows.h>
 
-int build_game(const char *, const char *, const char *, Progress *) { return 0; }
-int run_wait(const char *, const char *, const char *) { return -1; }
-int build_jobs(int n) { return n / 2 < 1 ? 1 : n / 2 > 16 ? 16 : n / 2; }
+#include <stdlib.h>
+#include <string.h>
+
+#include "install/install.h"
+#include "setup/setup.h"
+
+enum {
+    MAX_SOURCES = 512,
+    MAX_JOBS = 16,
+    // Any environment variable fits, so PATH is always restored whole.
+    ENV_MAX = 32768,
+};
+
+static const uint64_t RECOMP_SHARE = 0x3200000;  // 50 MiB
+static const uint64_t COMPILE_SHARE = 0xC800000; // 200 MiB over all sources
+static const uint64_t LINK_SHARE = 0x1400000;    // 20 MiB
+
+// One running compile.
+struct BuildSlot {
+    char command[4096];
+    HANDLE process; // null when the slot is free
+};
+
+// The state of one compile stage.
+struct CompileRun {
+    BuildSlot *slots;
+    int jobs;
+    int next;    // index of the next source to start
+    int running; // busy slots
+    int failed;  // set once, never cleared
+    uint64_t share;
+};
+
+static char sources[MAX_SOURCES][520];
+static int source_count;
+static int forced_processors;
+
+// Saved PATH values: one for a run_wait child, one for the compile stage.
+static char run_saved_path[ENV_MAX];
+static char compile_saved_path[ENV_MAX];
+static char new_path[ENV_MAX + 600];
+
+void build_set_processors(int n)
+{
+    forced_processors = n;
+}
+
+int build_jobs(int logical_processors)
+{
+    int jobs = logical_processors / 2;
+    if (jobs < 1)
+        return 1;
+    return jobs > MAX_JOBS ? MAX_JOBS : jobs;
+}
+
+static int logical_processors(void)
+{
+    if (forced_processors > 0)
+        return forced_processors;
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    return (int)si.dwNumberOfProcessors;
+}
+
+// Puts prefix in front of PATH, keeping the old value in saved. Returns 1
+// when PATH existed before, so that path_restore can tell "empty" from
+// "absent".
+static int path_prepend(const char *prefix, char *saved, size_t size)
+{
+    memset(saved, 0, size);
+    SetLastError(0);
+    DWORD n = GetEnvironmentVariableA("PATH", saved, (DWORD)size);
+    int had = n < size && !(n == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND);
+    if (had)
+        fmt(new_path, sizeof new_path, "%s;%s", prefix, saved);
+    else
+        fmt(new_path, sizeof new_path, "%s", prefix);
+    SetEnvironmentVariableA("PATH", new_path);
+    return had;
+}
+
+static void path_restore(const char *saved, int had)
+{
+    SetEnvironmentVariableA("PATH", had ? saved : NULL);
+}
+
+int child_ended(void *process, unsigned long wait_ms, unsigned long *code)
+{
+    *code = 1;
+    DWORD w = WaitForSingleObject((HANDLE)process, wait_ms);
+    if (w == WAIT_TIMEOUT)
+        return 0;
+    // A child that cannot be waited for may still be running: its exit
+    // code would say nothing, so it stays a failure.
+    if (w == WAIT_OBJECT_0) {
+        DWORD c = 1;
+        if (GetExitCodeProcess((HANDLE)process, &c))
+            *code = c;
+    }
+    return 1;
+}
+
+static HANDLE open_log_for_append(const char *log_path)
+{
+    SECURITY_ATTRIBUTES sa;
+    memset(&sa, 0, sizeof sa);
+    sa.nLength = sizeof sa;
+    sa.bInheritHandle = TRUE;
+    return CreateFileA(log_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_ALWAYS, 0, NULL);
+}
+
+// Starts a child without a console window at below-normal priority. Wine
+// ignores a priority class given at creation, so the child starts suspended
+// and gets its class set before it runs, which Windows and Wine both honour.
+static int start_below_normal(char *command, BOOL inherit, STARTUPINFOA *si, PROCESS_INFORMATION *pi)
+{
+    memset(pi, 0, sizeof *pi);
+    DWORD flags = CREATE_NO_WINDOW | BELOW_NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED;
+    if (!CreateProcessA(NULL, command, NULL, NULL, inherit, flags, NULL, NULL, si, pi))
+        return 0;
+    SetPriorityClass(pi->hProcess, BELOW_NORMAL_PRIORITY_CLASS);
+    if (ResumeThread(pi->hThread) == (DWORD)-1) {
+        // A child that never runs would be waited for forever.
+        TerminateProcess(pi->hProcess, 1);
+        CloseHandle(pi->hProcess);
+        CloseHandle(pi->hThread);
+        return 0;
+    }
+    return 1;
+}
+
+int run_wait(const char *cmd, const char *path_prefix, const char *log_path)
+{
+    char command[8192];
+    fmt(command, sizeof command, "%s", cmd);
+
+    int had_path = 0;
+    if (path_prefix)
+        had_path = path_prepend(path_prefix, run_saved_path, sizeof run_saved_path);
+
+    HANDLE log = open_log_for_append(log_path);
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = log;
+    si.hStdError = log;
+    PROCESS_INFORMATION pi;
+    int started = start_below_normal(command, TRUE, &si, &pi);
+    if (path_prefix)
+        path_restore(run_saved_path, had_path);
+
+    unsigned long code = (unsigned long)-1;
+    if (started) {
+        child_ended(pi.hProcess, INFINITE, &code);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    if (log != INVALID_HANDLE_VALUE)
+        CloseHandle(log);
+    return (int)code;
+}
+
+// Appends every *.c of folder to the source list, in the order the file
+// system lists them; entries past the cap are left out.
+static void collect_sources(const char *folder)
+{
+    char pattern[520];
+    fmt(pattern, sizeof pattern, "%s\\*.c", folder);
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern, &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (source_count < MAX_SOURCES)
+            fmt(sources[source_count++], sizeof sources[0], "%s\\%s", folder, fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+}
+
+static void form_compile_command(char *out, size_t size, const char *kit, const char *dir, const char *source)
+{
+    int runtime = strstr(source, "\\src\\rt\\") != NULL;
+    const char *slash = strrchr(source, '\\');
+    const char *name = slash ? slash + 1 : source;
+    fmt(out, size,
+        "\"%s\\mingw64\\bin\\gcc.exe\" %s -std=gnu11 -O2 -fwrapv -fno-strict-aliasing -w -I\"%s\\src\\rt\" "
+        "-I\"%s\\build\\gen\" -I\"%s\\mingw64\\include\\SDL2\" -c \"%s\" -o \"%s\\build\\obj\\%s%s.o\"",
+        kit, runtime ? "-DSDL_MAIN_HANDLED" : "-g0", kit, dir, kit, source, dir, runtime ? "rt_" : "", name);
+}
+
+// Starts a hidden, below-normal compiler for the slot's command.
+static int start_compile(BuildSlot *slot)
+{
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    if (!start_below_normal(slot->command, FALSE, &si, &pi))
+        return 0;
+    CloseHandle(pi.hThread);
+    slot->process = pi.hProcess;
+    return 1;
+}
+
+static void fill_slots(CompileRun *run, const char *kit, const char *dir)
+{
+    for (int i = 0; i < run->jobs && run->next < source_count; i++) {
+        BuildSlot *slot = &run->slots[i];
+        if (slot->process)
+            continue;
+        form_compile_command(slot->command, sizeof slot->command, kit, dir, sources[run->next++]);
+        if (!start_compile(slot)) {
+            run->failed = 1;
+            return;
+        }
+        run->running++;
+    }
+}
+
+static void poll_slots(CompileRun *run, Progress *progress)
+{
+    for (int i = 0; i < run->jobs; i++) {
+        BuildSlot *slot = &run->slots[i];
+        unsigned long code;
+        if (!slot->process || !child_ended(slot->process, 50, &code))
+            continue;
+        run->running--;
+        CloseHandle(slot->process);
+        slot->process = NULL;
+        progress_add(progress, run->share);
+        if (code != 0) {
+            setup_log("compile failed: %s", slot->command);
+            run->failed = 1;
+        }
+    }
+}
+
+// Lets the compiles still running after a failure end. Their failures are
+// logged too, so that every failing source is named.
+static void wind_down(CompileRun *run)
+{
+    for (int i = 0; i < run->jobs; i++) {
+        BuildSlot *slot = &run->slots[i];
+        unsigned long code;
+        if (!slot->process)
+            continue;
+        child_ended(slot->process, INFINITE, &code);
+        CloseHandle(slot->process);
+        slot->process = NULL;
+        if (code != 0)
+            setup_log("compile failed: %s", slot->command);
+    }
+}
+
+// The compile stage, with the compiler's folder in front of PATH throughout.
+static int compile_all(const char *kit, const char *dir, const char *bin, Progress *progress)
+{
+    CompileRun run;
+    memset(&run, 0, sizeof run);
+    run.jobs = build_jobs(logical_processors());
+    int had_path = path_prepend(bin, compile_saved_path, sizeof compile_saved_path);
+    run.slots = (BuildSlot *)calloc((size_t)run.jobs, sizeof(BuildSlot));
+    if (!run.slots) {
+        run.failed = 1;
+    } else if (source_count > 0) {
+        run.share = COMPILE_SHARE / (uint64_t)source_count;
+        while (run.running > 0 || run.next < source_count) {
+            fill_slots(&run, kit, dir);
+            poll_slots(&run, progress);
+            if (run.failed)
+                break;
+        }
+        wind_down(&run);
+    }
+    free(run.slots);
+    path_restore(compile_saved_path, had_path);
+    if (run.failed) {
+        setup_log("ERROR: %s", "compiling the converted game failed");
+        return 0;
+    }
+    return 1;
+}
+
+// Writes one quoted, forward-slash line per object file, CR LF after each.
+static int write_response_file(const char *rsp, const char *obj)
+{
+    HANDLE f = CreateFileA(rsp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (f == INVALID_HANDLE_VALUE)
+        return 0;
+    char pattern[520];
+    fmt(pattern, sizeof pattern, "%s\\*.o", obj);
+    int ok = 1;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern, &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            char line[800];
+            int n = fmt(line, sizeof line, "\"%s\\%s\"\r\n", obj, fd.cFileName);
+            for (char *s = line; *s; s++)
+                if (*s == '\\')
+                    *s = '/';
+            DWORD written = 0;
+            if (!WriteFile(f, line, (DWORD)n, &written, NULL) || written != (DWORD)n)
+                ok = 0;
+        } while (ok && FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    if (!CloseHandle(f))
+        ok = 0;
+    return ok;
+}
+
+int build_game(const char *kit, const char *dir, const char *exe, Progress *progress)
+{
+    char gen[520], obj[520], log[520], bin[520], rsp[520], rt[520];
+    fmt(gen, sizeof gen, "%s\\build\\gen", dir);
+    fmt(obj, sizeof obj, "%s\\build\\obj", dir);
+    fmt(log, sizeof log, "%s\\build\\build.log", dir);
+    fmt(bin, sizeof bin, "%s\\mingw64\\bin", kit);
+    fmt(rsp, sizeof rsp, "%s\\build\\objs.rsp", dir);
+    fmt(rt, sizeof rt, "%s\\src\\rt", kit);
+    make_dirs(gen);
+    make_dirs(obj);
+    setup_log("Converting the game code on this PC (this takes a few minutes)...");
+
+    char cmd[8192];
+    fmt(cmd, sizeof cmd, "\"%s\\python\\python.exe\" -I \"%s\\tools\\recomp.py\" \"%s\" \"%s\\re\\functions.tsv\" "
+        "\"%s\\tools\\native.txt\" \"%s\"", kit, kit, exe, kit, kit, gen);
+    if (run_wait(cmd, NULL, log) != 0) {
+        setup_log("ERROR: %s", "the recompiler failed (see build\\build.log)");
+        return 0;
+    }
+    progress_add(progress, RECOMP_SHARE);
+
+    source_count = 0;
+    collect_sources(gen);
+    collect_sources(rt);
+    if (!compile_all(kit, dir, bin, progress))
+        return 0;
+
+    // Linking against a list that was not written whole would give a game
+    // with parts missing, or link whatever an old list named.
+    if (!write_response_file(rsp, obj)) {
+        setup_log("ERROR: %s", "cannot write the linker's response file build\\objs.rsp");
+        return 0;
+    }
+    fmt(cmd, sizeof cmd, "\"%s\\gcc.exe\" -mwindows -o \"%s\\tarnok.exe\" @\"%s\" -static -lmingw32 "
+        "\"%s\\mingw64\\lib\\libSDL2.a\" -lm -lkernel32 -luser32 -lgdi32 -lwinmm -limm32 -lole32 -loleaut32 "
+        "-lversion -luuid -ladvapi32 -lsetupapi -lshell32 -ldinput8", bin, dir, rsp, kit);
+    if (run_wait(cmd, bin, log) != 0) {
+        setup_log("ERROR: %s", "linking the converted game failed (see build\\build.log)");
+        return 0;
+    }
+    progress_add(progress, LINK_SHARE);
+
+    char build[520];
+    fmt(build, sizeof build, "%s\\build", dir);
+    delete_tree(build);
+    return 1;
+}

@@ -11,7 +11,7 @@
 #include <string.h>
 
 /* The folder `levels` steps above this program's own file. */
-static void standin_folder_above(char *out, size_t size, int levels)
+static inline void standin_folder_above(char *out, size_t size, int levels)
 {
     DWORD n = GetModuleFileNameA(NULL, out, (DWORD)size);
     if (n == 0 || n >= size) {
@@ -25,26 +25,26 @@ static void standin_folder_above(char *out, size_t size, int levels)
     }
 }
 
-static int standin_env_int(const char *name, int fallback)
+static inline int standin_env_int(const char *name, int fallback)
 {
     const char *v = getenv(name);
     return v && *v ? atoi(v) : fallback;
 }
 
-static int standin_is_file(const char *path)
+static inline int standin_is_file(const char *path)
 {
     DWORD a = GetFileAttributesA(path);
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-static int standin_is_dir(const char *path)
+static inline int standin_is_dir(const char *path)
 {
     DWORD a = GetFileAttributesA(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 /* Whole file into a NUL-terminated heap buffer, or NULL. */
-static char *standin_slurp(const char *path, size_t *size)
+static inline char *standin_slurp(const char *path, size_t *size)
 {
     FILE *f = fopen(path, "rb");
     if (!f)
@@ -67,7 +67,7 @@ static char *standin_slurp(const char *path, size_t *size)
 }
 
 /* Every record is written under one mutex, shared by all kit programs. */
-static HANDLE standin_lock(void)
+static inline HANDLE standin_lock(void)
 {
     HANDLE m = CreateMutexA(NULL, FALSE, "TarnokStandinKitRecord");
     if (m)
@@ -75,7 +75,7 @@ static HANDLE standin_lock(void)
     return m;
 }
 
-static void standin_unlock(HANDLE m)
+static inline void standin_unlock(HANDLE m)
 {
     if (m) {
         ReleaseMutex(m);
@@ -83,7 +83,7 @@ static void standin_unlock(HANDLE m)
     }
 }
 
-static int standin_record_path(char *out, size_t size, const char *file)
+static inline int standin_record_path(char *out, size_t size, const char *file)
 {
     const char *dir = getenv("TARNOK_STANDIN_RECORD");
     if (!dir || !*dir)
@@ -94,7 +94,7 @@ static int standin_record_path(char *out, size_t size, const char *file)
 
 /* Appends "prio=<class> console=<0|1> path=<first PATH entry>\t<command line>"
    to the record file. */
-static void standin_record_self(const char *file)
+static inline void standin_record_self(const char *file)
 {
     char path[MAX_PATH * 2];
     if (!standin_record_path(path, sizeof path, file))
