@@ -11,15 +11,21 @@
 static unsigned char image_buf[ICONIMG_MAX];
 static IconCanvas picture, canvas;
 
-static void update_images(HANDLE update)
+// Queues the seven images and their group. Returns 0 when one could not be
+// queued: committing the rest would leave a group naming a missing image.
+static int update_images(HANDLE update)
 {
+    int ok = 1;
     for (int k = 0; k < ICONIMG_COUNT; k++) {
         uint32_t bytes = iconimg_image(&canvas, iconimg_sizes[k], image_buf, sizeof image_buf);
-        UpdateResourceA(update, MAKEINTRESOURCEA(3), MAKEINTRESOURCEA(k + 1), 0, image_buf, bytes);
+        if (!bytes || !UpdateResourceA(update, MAKEINTRESOURCEA(3), MAKEINTRESOURCEA(k + 1), 0, image_buf, bytes))
+            ok = 0;
     }
     unsigned char group[ICONIMG_GROUP];
     iconimg_group(group);
-    UpdateResourceA(update, MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(1), 0, group, sizeof group);
+    if (!UpdateResourceA(update, MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(1), 0, group, sizeof group))
+        ok = 0;
+    return ok;
 }
 
 int inject_icon(const char *exe, const unsigned char *data, uint64_t size)
@@ -34,7 +40,11 @@ int inject_icon(const char *exe, const unsigned char *data, uint64_t size)
         setup_log("ERROR: %s", "cannot update the game executable's icon");
         return 0;
     }
-    update_images(update);
+    if (!update_images(update)) {
+        EndUpdateResourceA(update, TRUE); // discard: the executable stays as it was
+        setup_log("ERROR: %s", "cannot write the game executable's icon");
+        return 0;
+    }
     if (!EndUpdateResourceA(update, FALSE)) {
         setup_log("ERROR: %s", "cannot write the game executable's icon");
         return 0;
