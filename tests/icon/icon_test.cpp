@@ -336,6 +336,37 @@ TEST_P(NotUnderstood, LoggedAndTheExecutableUntouched)
 INSTANTIATE_TEST_SUITE_P(Files, NotUnderstood, testing::ValuesIn(broken),
                          [](const testing::TestParamInfo<Broken> &i) { return std::string(i.param.name); });
 
+static BOOL CALLBACK count_name(HMODULE, LPCSTR, LPSTR, LONG_PTR n)
+{
+    ++*(int *)n;
+    return TRUE;
+}
+
+// Icons already in the executable (from an earlier install) are replaced,
+// not added to: still one group and seven images, now the new ones.
+TEST(InjectIcon, SecondIconReplacesTheFirst)
+{
+    std::string exe = target_copy(scratch());
+    std::string first = icon_file({encode_image(picture_with_box(0, 0, 32, 32))});
+    Picture pixel = picture_with_box(17, 9, 1, 1);
+    std::string second = icon_file({encode_image(pixel)});
+    ASSERT_EQ(1, inject_icon(exe.c_str(), (const unsigned char *)first.data(), first.size()));
+    ASSERT_EQ(1, inject_icon(exe.c_str(), (const unsigned char *)second.data(), second.size()));
+
+    HMODULE m = LoadLibraryExA(exe.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, m);
+    int icons = 0, groups = 0;
+    EnumResourceNamesA(m, MAKEINTRESOURCEA(3), count_name, (LONG_PTR)&icons);
+    EnumResourceNamesA(m, MAKEINTRESOURCEA(14), count_name, (LONG_PTR)&groups);
+    EXPECT_EQ(7, icons);
+    EXPECT_EQ(1, groups);
+    std::string img = resource(m, MAKEINTRESOURCEA(3), 1);
+    ASSERT_EQ(1128u, img.size());
+    for (int i = 0; i < 256; i++)
+        ASSERT_EQ(pixel[9 * 32 + 17], get32((const unsigned char *)img.data() + 40 + 4 * i)) << i;
+    FreeLibrary(m);
+}
+
 // Missing, in use by another process (open without write sharing) or
 // read-only: the executable cannot be opened for updating and stays as it was.
 TEST(InjectIcon, ExecutableMissingInUseOrReadOnly)
