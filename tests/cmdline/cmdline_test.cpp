@@ -1,2 +1,320 @@
+// setup.exe's command line as a table of argument lists and outcomes: the
+// way of running it chooses, the folder and mode it installs with (its
+// first log line), its exit code, and whether it shows a window or a box.
+// Then unattended installs, and the two-stage uninstall end to end.
 #include <gtest/gtest.h>
-TEST(Cmdline, Placeholder) {}
+
+#include "guisupport.h"
+#include "install/install.h"
+#include "testsupport.h"
+#include "util/util.h"
+
+namespace {
+
+struct Seen {
+    bool window = false; // the setup window
+    bool box = false;    // any message box
+};
+
+struct Shown {
+    DWORD pid;
+    Seen *seen;
+};
+
+BOOL CALLBACK note_window(HWND w, LPARAM lp)
+{
+    Shown *s = (Shown *)lp;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid != s->pid || !IsWindowVisible(w))
+        return TRUE;
+    char cls[64];
+    GetClassNameA(w, cls, sizeof cls);
+    if (!strcmp(cls, "TarnokSetup"))
+        s->seen->window = true;
+    if (!strcmp(cls, "#32770"))
+        s->seen->box = true;
+    return TRUE;
+}
+
+// Waits for the child's end, watching what it shows meanwhile.
+int wait_watching(Child &c, Seen &seen, DWORD timeout_ms = 60000)
+{
+    DWORD start = GetTickCount();
+    Shown s = {c.pid, &seen};
+    while (WaitForSingleObject(c.process, 20) == WAIT_TIMEOUT) {
+        EnumWindows(note_window, (LPARAM)&s);
+        if (GetTickCount() - start >= timeout_ms)
+            return -2;
+    }
+    return wait_exit(c);
+}
+
+// Puts `with` in place of every "%s".
+std::string fill(std::string text, const std::string &with)
+{
+    for (size_t at = text.find("%s"); at != std::string::npos; at = text.find("%s", at + with.size()))
+        text.replace(at, 2, with);
+    return text;
+}
+
+bool has_line(const std::vector<std::string> &lines, const std::string &line)
+{
+    for (const std::string &l : lines)
+        if (l == line)
+            return true;
+    return false;
+}
+
+std::string uninstall_key() { return "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarnokVBL_Pellurin"; }
+
+bool uninstall_entry_exists()
+{
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, uninstall_key().c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(k);
+    return true;
+}
+
+// The files that are to be deleted at the next restart, as Windows keeps them.
+std::string pending_deletions()
+{
+    HKEY k;
+    std::string all;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ, &k) !=
+        ERROR_SUCCESS)
+        return all;
+    char buf[65536];
+    DWORD size = sizeof buf, type = 0;
+    if (RegQueryValueExA(k, "PendingFileRenameOperations", NULL, &type, (BYTE *)buf, &size) == ERROR_SUCCESS)
+        all.assign(buf, size);
+    RegCloseKey(k);
+    for (char &ch : all)
+        if (ch == 0)
+            ch = '|';
+    return all;
+}
+
+} // namespace
+
+// Unattended runs of a setup without the prebuilt game and without a kit:
+// each ends at the mode check, after its first line shows the folder and
+// the mode it took from the command line.
+TEST(Cmdline, UnattendedOptionsTable)
+{
+    struct Case {
+        const char *args;
+        const char *line; // %s: the test's install folder
+    } cases[] = {
+        {"/silent /dir %s", "Install to %s (convert on this PC)"},
+        {"/SILENT /Dir %s /PREBUILT", "Install to %s (prebuilt)"},
+        {"/silent /build /prebuilt /dir %s", "Install to %s (prebuilt)"},
+        {"/silent /prebuilt /build /dir %s", "Install to %s (convert on this PC)"},
+        {"/silent /dir %s /dir", "Install to  (convert on this PC)"},
+        {"/silent /frobnicate /dir %s -x", "Install to %s (convert on this PC)"},
+        {"/silent /dir %s /uninstall2", "Install to %s (convert on this PC)"},
+        {"/quiet /silent /dir %s", "Install to %s (convert on this PC)"},
+        {"/dir %s /silent /dir %s\\two", "Install to %s\\two (convert on this PC)"},
+    };
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_nogame");
+    // No blank in the folder, so that it needs no quotes.
+    std::string target = dir + "\\TarnokPC";
+    int n = 0;
+    for (const Case &k : cases) {
+        std::string args = fill(k.args, target), line = fill(k.line, target);
+        SCOPED_TRACE(args);
+        Child c = start_setup(exe, args, scratch("tmp" + std::to_string(n++)));
+        Seen seen;
+        EXPECT_EQ(1, wait_watching(c, seen));
+        EXPECT_FALSE(seen.window);
+        EXPECT_FALSE(seen.box);
+        std::vector<std::string> log = child_log(c);
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(line, log[0]);
+        EXPECT_EQ(0u, log[1].find("ERROR: "));
+        end_child(c);
+    }
+}
+
+// Runs that open the window: the fields show what the command line said.
+TEST(Cmdline, WindowOptionsTable)
+{
+    struct Case {
+        const char *args;
+        int control;
+        const char *text;
+    } cases[] = {
+        {"/cd1 /silent", C_CD1, "/silent"},
+        {"/dir", C_DIR, ""},
+        {"/uninstall2", C_DIR, "C:\\Games\\Tarnok PC"},
+        {"/Cd2 x:\\two /patch p /CD2 \"y:\\a b\"", C_CD2, "y:\\a b"},
+        {"/nodesktop /patch", C_PATCH, ""},
+    };
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    int n = 0;
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.args);
+        Child c = start_setup(exe, k.args, scratch("tmp" + std::to_string(n++)));
+        HWND w = setup_window(c);
+        ASSERT_NE(nullptr, w);
+        EXPECT_EQ(k.text, field(w, k.control));
+        ASSERT_TRUE(gd_click(gd_control(w, C_CLOSE)));
+        EXPECT_EQ(0, wait_exit(c));
+        end_child(c);
+    }
+}
+
+// "/uninstall" anywhere starts the first stage, which asks first; the first
+// uninstall option decides. Neither stage opens the log file.
+TEST(Cmdline, UninstallOptionsDecide)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_nogame");
+    const char *asking[] = {"/uninstall", "/dir /uninstall", "/silent /UNINSTALL /uninstall2 x",
+                            "/quiet /uninstall"};
+    int n = 0;
+    for (const char *args : asking) {
+        SCOPED_TRACE(args);
+        Child c = start_setup(exe, args, scratch("tmp" + std::to_string(n++)));
+        HWND box = gd_find_box("Tarnok uninstall", c.pid, 20000);
+        ASSERT_NE(nullptr, box);
+        char text[256];
+        gd_box_text(box, text, sizeof text);
+        EXPECT_STREQ("Remove Tarnok: Vorblen (Pellurin) and its saved games?", text);
+        gd_answer(box, IDNO);
+        EXPECT_EQ(0, wait_exit(c));
+        EXPECT_FALSE(file_exists(c.tmp + "\\tarnok_setup.log"));
+        EXPECT_TRUE(file_exists(exe));
+        end_child(c);
+    }
+
+    // The second stage first: it removes what it finds in the folder and,
+    // with /quiet, says nothing.
+    std::string victim = scratch("victim");
+    spit(victim + "\\game\\cd1\\file", "x");
+    spit(victim + "\\tarnok.exe", "x");
+    Child c = start_setup(exe, "/uninstall2 \"" + victim + "\" /uninstall /quiet", scratch("tmp-second"));
+    Seen seen;
+    EXPECT_EQ(0, wait_watching(c, seen));
+    EXPECT_FALSE(seen.box);
+    EXPECT_FALSE(seen.window);
+    EXPECT_FALSE(dir_exists(victim));
+    EXPECT_FALSE(file_exists(c.tmp + "\\tarnok_setup.log"));
+}
+
+// A complete unattended install exits 0 and shows nothing; without the
+// shortcut options it makes both shortcuts, with them neither.
+TEST(Cmdline, UnattendedInstallSucceeds)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    char start[520], desk[520];
+    shortcut_paths(start, desk);
+    struct Case {
+        const char *extra;
+        bool links;
+    } cases[] = {{"/nodesktop /nostartmenu", false}, {"", true}};
+    int n = 0;
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.extra);
+        DeleteFileA(start);
+        DeleteFileA(desk);
+        std::string target = scratch("installed" + std::to_string(n)) + "\\Tarnok PC";
+        std::string args = "/silent /cd1 \"" + media_path("disc1-m1.cue") + "\" /cd2 \"" + media_path("disc2.iso") +
+                           "\" /patch \"" + media_path("TARNO103.EXE") + "\" /dir \"" + target + "\" " + k.extra;
+        Child c = start_setup(exe, args, scratch("tmp" + std::to_string(n++)));
+        Seen seen;
+        EXPECT_EQ(0, wait_watching(c, seen, 120000));
+        EXPECT_FALSE(seen.window);
+        EXPECT_FALSE(seen.box);
+        std::vector<std::string> log = child_log(c);
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ("Install to " + target + " (prebuilt)", log.front());
+        EXPECT_EQ("Done.", log.back());
+        EXPECT_TRUE(file_exists(target + "\\uninstall.exe"));
+        EXPECT_EQ(k.links, file_exists(start));
+        EXPECT_EQ(k.links, file_exists(desk));
+    }
+}
+
+// Unattended with a disc that is not there: exit code 1, the reason in the
+// log, and still no box.
+TEST(Cmdline, UnattendedInstallFails)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    std::string args = "/silent /cd1 \"" + dir + "\\missing.iso\" /cd2 \"" + media_path("disc2") + "\" /patch \"" +
+                       media_path("TARNO103.EXE") + "\" /dir \"" + dir + "\\Tarnok PC\"";
+    Child c = start_setup(exe, args, scratch("tmp"));
+    Seen seen;
+    EXPECT_EQ(1, wait_watching(c, seen));
+    EXPECT_FALSE(seen.window);
+    EXPECT_FALSE(seen.box);
+    EXPECT_TRUE(has_line(child_log(c), "ERROR: CD 1: not a readable disc, image or folder"));
+}
+
+// The two-stage uninstall as a user starts it: uninstall.exe run from inside
+// the install folder (as Explorer starts it, with that folder as its current
+// folder). The copy in the temporary folder removes everything, the folder
+// included, shows its message and is marked for deletion at restart.
+TEST(Cmdline, TwoStageUninstall)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    std::string args = "/silent /cd1 \"" + media_path("disc1.iso") + "\" /cd2 \"" + media_path("disc2") +
+                       "\" /patch \"" + media_path("TARNO103.EXE") + "\" /dir \"" + target + "\"";
+    Child install = start_setup(exe, args, scratch("tmp-install"));
+    ASSERT_EQ(0, wait_exit(install, 120000));
+    char start[520], desk[520];
+    shortcut_paths(start, desk);
+    ASSERT_TRUE(file_exists(start));
+    ASSERT_TRUE(file_exists(desk));
+    ASSERT_TRUE(uninstall_entry_exists());
+
+    // Started like Explorer starts it: current folder = the install folder.
+    std::string tmp = scratch("tmp-uninstall");
+    SetEnvironmentVariableA("TMP", tmp.c_str());
+    SetEnvironmentVariableA("TEMP", tmp.c_str());
+    std::string cmd = "\"" + target + "\\uninstall.exe\" /uninstall";
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back(0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, target.c_str(), &si, &pi));
+    CloseHandle(pi.hThread);
+    Child first;
+    first.process = pi.hProcess;
+    first.pid = pi.dwProcessId;
+
+    HWND ask = gd_find_box("Tarnok uninstall", first.pid, 20000);
+    ASSERT_NE(nullptr, ask);
+    screenshot("uninstall-question");
+    gd_answer(ask, IDYES);
+    EXPECT_EQ(0, wait_exit(first));
+
+    HWND done = nullptr;
+    ASSERT_TRUE(eventually([&] {
+        done = gd_find_box("Tarnok uninstall", 0, 0);
+        return done != nullptr && done != ask;
+    }));
+    char text[256];
+    gd_box_text(done, text, sizeof text);
+    EXPECT_STREQ("Tarnok: Vorblen has been removed.", text);
+    EXPECT_FALSE(dir_exists(target)) << "the install folder is still there";
+    screenshot("uninstall-done");
+    gd_answer(done, IDOK);
+    EXPECT_TRUE(gd_wait_gone(done, 20000));
+
+    EXPECT_FALSE(file_exists(start));
+    EXPECT_FALSE(file_exists(desk));
+    EXPECT_FALSE(uninstall_entry_exists());
+    std::string copy = tmp + "\\tarnok_uninstall.exe";
+    EXPECT_TRUE(file_exists(copy));
+    std::string pending = pending_deletions();
+    EXPECT_NE(std::string::npos, pending.find("tarnok_uninstall.exe")) << pending;
+}
