@@ -258,14 +258,21 @@ TEST_P(Inject, ImagesReadBackThroughTheResourceApiAndIcoutils)
 INSTANTIATE_TEST_SUITE_P(Cases, Inject, testing::ValuesIn(cases),
                          [](const testing::TestParamInfo<Case> &i) { return std::string(i.param.name); });
 
+// The canvas made from a picture's icon file, straight from the image maker.
+static IconCanvas canvas_of(const Picture &pic)
+{
+    std::string ico = icon_file({encode_image(pic)});
+    IconCanvas picture, canvas = {};
+    EXPECT_EQ(1, iconimg_decode((const unsigned char *)ico.data(), ico.size(), &picture));
+    iconimg_crop(&picture, &canvas);
+    return canvas;
+}
+
 // The plain rules, spelled out once apart from the general formula above.
 TEST(IconImage, WholePictureAt32And16)
 {
     Picture pic = picture_with_box(0, 0, 32, 32);
-    std::string ico = icon_file({encode_image(pic)});
-    IconCanvas picture, canvas;
-    ASSERT_EQ(1, iconimg_decode((const unsigned char *)ico.data(), ico.size(), &picture));
-    iconimg_crop(&picture, &canvas);
+    IconCanvas canvas = canvas_of(pic);
     ASSERT_EQ(32, canvas.side);
     std::vector<unsigned char> img(ICONIMG_MAX);
     ASSERT_EQ(4264u, iconimg_image(&canvas, 32, img.data(), ICONIMG_MAX));
@@ -282,11 +289,8 @@ TEST(IconImage, WholePictureAt32And16)
 TEST(IconImage, SinglePixelFillsEveryImage)
 {
     Picture pic = picture_with_box(17, 9, 1, 1);
-    std::string ico = icon_file({encode_image(pic)});
-    IconCanvas picture, canvas;
-    ASSERT_EQ(1, iconimg_decode((const unsigned char *)ico.data(), ico.size(), &picture));
-    iconimg_crop(&picture, &canvas);
-    EXPECT_EQ(1, canvas.side);
+    IconCanvas canvas = canvas_of(pic);
+    ASSERT_EQ(1, canvas.side);
     std::vector<unsigned char> img(ICONIMG_MAX);
     ASSERT_EQ(270376u, iconimg_image(&canvas, 256, img.data(), ICONIMG_MAX));
     for (int i = 0; i < 256 * 256; i++)
