@@ -2,6 +2,7 @@
 // as arguments, in order; stops with exit code 1 at the first that fails.
 //
 //   wait SECONDS              find the setup window (class "TarnokSetup")
+//   wait-class CLASS SECONDS  find a window of another class instead
 //   dump                      print every control: number, class, text
 //   text N                    print the text of control N (1 = first made)
 //   set N TEXT                set the text of control N
@@ -10,7 +11,8 @@
 //   list                      print the lines of the log list
 //   box TITLE SECONDS         wait for a message box of that title, print its text
 //   answer yes|no|ok          answer the box found last
-//   wait-gone SECONDS         wait until the setup window has gone
+//   close                     ask the window found last to close (WM_CLOSE)
+//   wait-gone SECONDS         wait until the window found last has gone
 //
 // Copied as python.exe into a build kit, it stands in for a recompiler that
 // leaves the file "holding" beside it, runs until the file "release" appears
@@ -67,6 +69,10 @@ static int run(int argc, char **argv, int i)
         top = gd_find_window("TarnokSetup", NULL, 0, ms(argv[i + 1]));
         return top ? 2 : 0;
     }
+    if (!strcmp(cmd, "wait-class") && left >= 2) {
+        top = gd_find_window(argv[i + 1], NULL, 0, ms(argv[i + 2]));
+        return top ? 3 : 0;
+    }
     if (!strcmp(cmd, "dump") && top) {
         dump();
         return 1;
@@ -101,6 +107,10 @@ static int run(int argc, char **argv, int i)
         const char *a = argv[i + 1];
         gd_answer(box, !_stricmp(a, "yes") ? IDYES : !_stricmp(a, "no") ? IDNO : IDOK);
         return 2;
+    }
+    if (!strcmp(cmd, "close") && top) {
+        PostMessageA(top, WM_CLOSE, 0, 0);
+        return 1;
     }
     if (!strcmp(cmd, "wait-gone") && left >= 1 && top)
         return gd_wait_gone(top, ms(argv[i + 1])) ? 2 : 0;
