@@ -61,6 +61,7 @@ Kit make_kit(int generated = 2)
     set_env("TARNOK_STANDIN_GEN", std::to_string(generated));
     set_env("TARNOK_STANDIN_GEN_BODY", "");
     set_env("TARNOK_STANDIN_RECOMP_EXIT", "");
+    set_env("TARNOK_STANDIN_BARRIER", "");
     build_set_processors(0);
     log_reset();
     return k;
@@ -270,11 +271,14 @@ TEST(BuildGame, RunsTheThreeCommandLinesAndRemovesTheBuildFolder)
 
 TEST(BuildGame, RunsAtMostJobsCompilesAtOnceAndReachesIt)
 {
-    // processors, generated sources (each taking a while), expected jobs
-    const int table[][3] = {{8, 10, 4}, {2, 3, 1}};
+    // Each compile waits until `jobs` run at once and then takes a while
+    // longer, so one compile too many would be seen running alongside.
+    // processors, generated sources, jobs
+    const int table[][3] = {{2, 3, 1}, {4, 5, 2}, {8, 10, 4}, {64, 20, 16}};
     for (const auto &row : table) {
         Kit k = make_kit(row[1]);
         set_env("TARNOK_STANDIN_GEN_BODY", "/* STANDIN_SLOW */");
+        set_env("TARNOK_STANDIN_BARRIER", std::to_string(row[2]));
         build_set_processors(row[0]);
         Outcome r = build(k);
         ASSERT_EQ(1, r.result) << log_text();
@@ -404,8 +408,9 @@ TEST(BuildGame, CompilesOnlyTheFirst512Sources)
     Kit k = make_kit(520);
     build_set_processors(32);
     Outcome r = build(k);
-    ASSERT_EQ(1, r.result) << log_text();
+    ASSERT_EQ(1, r.result) << log_text() << read_log(k.dir + "\\build\\build.log");
     EXPECT_EQ(std::vector<std::string>{CONVERTING}, log_lines()) << "the cut is not logged";
+    EXPECT_LE(concurrency(k).second, 16);
     EXPECT_EQ((50 + 200 + 20) * MiB, r.done);
     std::vector<Start> compiles = starts(k, "compiles.txt");
     EXPECT_EQ(512u, compiles.size());

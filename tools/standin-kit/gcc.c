@@ -48,6 +48,31 @@ static void count_running(int delta)
     standin_unlock(m);
 }
 
+/* With TARNOK_STANDIN_BARRIER=n a compile waits (5 s at most) until n
+   compiles have run at once, so that a test sees a level of parallelism
+   reached however slowly the compiles start. */
+static void wait_for_company(void)
+{
+    char path[MAX_PATH * 2];
+    int want = standin_env_int("TARNOK_STANDIN_BARRIER", 0);
+    if (want < 2 || !standin_record_path(path, sizeof path, "concurrency.txt"))
+        return;
+    for (int i = 0; i < 500; i++) {
+        int now = 0, highest = 0;
+        HANDLE m = standin_lock();
+        FILE *f = fopen(path, "rb");
+        if (f) {
+            if (fscanf(f, "%d %d", &now, &highest) != 2)
+                highest = 0;
+            fclose(f);
+        }
+        standin_unlock(m);
+        if (highest >= want)
+            return;
+        Sleep(10);
+    }
+}
+
 static int expect_include(const char *arg, const char *folder)
 {
     if (strncmp(arg, "-I", 2) != 0 || _stricmp(arg + 2, folder) != 0 || !standin_is_dir(folder))
@@ -93,6 +118,7 @@ static int compile(int argc, char **argv, const char *kit)
     if (!text)
         return 2;
     count_running(1);
+    wait_for_company();
     if (strstr(text, "STANDIN_SLOW"))
         Sleep(400);
     int ok = strstr(text, "STANDIN_COMPILE_FAIL") == NULL;
