@@ -1,5 +1,6 @@
-// Fuzzes lh5_decode: the first three bytes give the output size (up to
-// 16 MiB), the rest is the compressed stream. The output buffer is exactly
+// Fuzzes lh5_decode: the first three bytes give the output size (their low
+// 20 bits: up to 1 MiB, so that streams of zero-bit codes, which decode one
+// symbol per byte, stay quick), the rest is the compressed stream. The output buffer is exactly
 // that size, so a write past it is caught by AddressSanitizer.
 #include <stdint.h>
 #include <stdlib.h>
@@ -11,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 3)
         return 0;
-    uint32_t out_size = data[0] | (uint32_t)data[1] << 8 | (uint32_t)data[2] << 16;
+    uint32_t out_size = (data[0] | (uint32_t)data[1] << 8 | (uint32_t)data[2] << 16) & 0xFFFFF;
     unsigned char *out = (unsigned char *)malloc(out_size ? out_size : 1);
     if (!out)
         return 0;

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     unsigned char *image = (unsigned char *)malloc(size ? size : 1);
     memcpy(image, data, size);
-    LhaSink sink = {nullptr, check_member, ignore_line, nullptr, 16u << 20};
+    LhaSink sink = {nullptr, check_member, ignore_line, nullptr, 1u << 20};
     lha_walk(image, size, &sink);
     free(image);
     return 0;

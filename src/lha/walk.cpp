@@ -213,6 +213,17 @@ static int read_header(const unsigned char *data, uint64_t size, uint64_t pos, L
     return read_level1_ext(data, size, pos + hs + 2, m);
 }
 
+// A member name fit for a log line: control characters (a terminal escape,
+// a line break that would forge a line) become '?'.
+static const char *shown(const char *name, char *out, size_t size)
+{
+    size_t i = 0;
+    for (; name[i] && i + 1 < size; i++)
+        out[i] = ((unsigned char)name[i] < 0x20 || name[i] == 0x7F) ? '?' : name[i];
+    out[i] = 0;
+    return out;
+}
+
 static void convert_name(char *name)
 {
     for (char *c = name; *c; c++) {
@@ -263,29 +274,31 @@ uint64_t lha_lh5_size_limit(uint32_t compressed_size)
 // except for a stored member whose two sizes differ.
 static int check_member(const LhaMember *m, const LhaSink *sink)
 {
+    char name[NAME_MAX + 1];
+    shown(m->name, name, sizeof name);
     if (!lha_name_safe(m->name)) {
         char line[1024];
-        fmt(line, sizeof line, "LHA: unsafe member name %s", m->name);
+        fmt(line, sizeof line, "LHA: unsafe member name %s", name);
         log_line(sink, line);
         return 0;
     }
     if (m->huge) {
         char line[1024];
-        fmt(line, sizeof line, "LHA: %s is larger than 4 GiB", m->name);
+        fmt(line, sizeof line, "LHA: %s is larger than 4 GiB", name);
         log_line(sink, line);
         return 0;
     }
     if (strcmp(m->method, "-lh0-") == 0)
         return m->packed == m->original;
     if (strcmp(m->method, "-lh5-") != 0) {
-        char line[1024];
-        fmt(line, sizeof line, "LHA: unsupported method %s for %s", m->method, m->name);
+        char line[1024], method[6];
+        fmt(line, sizeof line, "LHA: unsupported method %s for %s", shown(m->method, method, sizeof method), name);
         log_line(sink, line);
         return 0;
     }
     if (m->original > lha_lh5_size_limit(m->packed)) {
         char line[1024];
-        fmt(line, sizeof line, "LHA: impossible size %lu for %s", (unsigned long)m->original, m->name);
+        fmt(line, sizeof line, "LHA: impossible size %lu for %s", (unsigned long)m->original, name);
         log_line(sink, line);
         return 0;
     }
@@ -294,9 +307,11 @@ static int check_member(const LhaMember *m, const LhaSink *sink)
 
 static int extract_member(const unsigned char *data, const LhaMember *m, const LhaSink *sink)
 {
+    char name[NAME_MAX + 1];
+    shown(m->name, name, sizeof name);
     if (sink->max_size && m->original > sink->max_size) {
         char line[1024];
-        fmt(line, sizeof line, "LHA: %s is too large", m->name);
+        fmt(line, sizeof line, "LHA: %s is too large", name);
         log_line(sink, line);
         return 0;
     }
@@ -313,7 +328,7 @@ static int extract_member(const unsigned char *data, const LhaMember *m, const L
     }
     if (ok && lha_crc16(out, m->original) != m->crc) {
         char line[1024];
-        fmt(line, sizeof line, "LHA: CRC error in %s", m->name);
+        fmt(line, sizeof line, "LHA: CRC error in %s", name);
         log_line(sink, line);
         ok = 0;
     }

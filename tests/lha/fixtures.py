@@ -8,7 +8,8 @@ OUT/src holds the original files; every archive lists what it holds below.
                         directory extended header)
   STORED.LZH            -lh0- only (jlha z): TEXT.TXT
   BIG.LZH               BIG.BIN, large enough for several -lh5- blocks
-  SMALL.LZH             two small members, for the cut-at-every-offset test
+  SMALL.LZH SMALL2.LZH  two small members at levels 0 and 2, for the cut tests
+  DIRL2.LZH             DATA/FILE.DAT at level 2 (the folder in a directory header)
   LH6.LZH LH7.LZH       TEXT.TXT with -lh6- / -lh7-
   DIR.LZH               the folder DATA (-lhd-) then DATA/FILE.DAT
   CRC3.LZH              four stored members, the third with one byte changed
@@ -91,11 +92,13 @@ def main():
     jlha(src, "az1", arc("STORED.LZH"), ["TEXT.TXT"])
     jlha(src, "a1o5", arc("BIG.LZH"), ["BIG.BIN"])
     jlha(src, "a0o5", arc("SMALL.LZH"), ["ONE.TXT", "TWO.TXT"])
+    jlha(src, "a2o5", arc("SMALL2.LZH"), ["ONE.TXT", "TWO.TXT"])
+    jlha(src, "a2o5", arc("DIRL2.LZH"), ["DATA/FILE.DAT"])
     jlha(src, "a1o6", arc("LH6.LZH"), ["TEXT.TXT"])
     jlha(src, "a1o7", arc("LH7.LZH"), ["TEXT.TXT"])
     jlha(src, "a1o5", arc("DIR.LZH"), ["DATA", "DATA/FILE.DAT"])
     jlha(src, "az0", arc("CRC3.LZH"), ["A.TXT", "B.TXT", "C.TXT", "D.TXT"])
-    for name in ("L0", "L1", "L2", "STORED", "BIG", "SMALL", "LH6", "LH7", "DIR", "CRC3"):
+    for name in ("L0", "L1", "L2", "STORED", "BIG", "SMALL", "SMALL2", "DIRL2", "LH6", "LH7", "DIR", "CRC3"):
         rc, said = lhasa_says(arc(name + ".LZH"))
         if rc != 0:
             sys.exit("lhasa rejects %s.LZH: %s" % (name, said))

@@ -1,0 +1,141 @@
+// lha_extract on disk: members written below the output folder, what stays
+// written after a failure, hostile names, progress per member, and the
+// sample media's update and INSTALL.CR.
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "lha/lha.h"
+#include "lhatest.h"
+#include "testsupport.h"
+#include "util/util.h"
+
+namespace {
+
+int extract(const std::string &image, const std::string &dest, Progress *p = nullptr)
+{
+    return lha_extract((const unsigned char *)image.data(), image.size(), dest.c_str(), p);
+}
+
+// A level-0 stored member named name holding "hi".
+std::string stored_hi(const std::string &name)
+{
+    std::string h;
+    h += (char)(22 + name.size());
+    h += '\0';
+    h += "-lh0-";
+    h += std::string("\2\0\0\0\2\0\0\0\0\0\0\0\x20\0", 14);
+    h += (char)name.size();
+    h += name;
+    h += "\xEF\xEE"; // CRC-16 of "hi"
+    unsigned sum = 0;
+    for (size_t i = 2; i < h.size(); i++)
+        sum += (unsigned char)h[i];
+    h[1] = (char)sum;
+    return h + "hi";
+}
+
+struct Counted {
+    int calls = 0;
+    uint64_t last = 0;
+};
+
+void count_call(uint64_t done, uint64_t, void *ctx)
+{
+    Counted *c = (Counted *)ctx;
+    c->calls++;
+    c->last = done;
+}
+
+} // namespace
+
+TEST(LhaExtract, WritesMembersAndFolders)
+{
+    std::string dest = scratch() + "\\out"; // not there yet: made on the way
+    Counted counted;
+    Progress p = {0, 1000000, count_call, &counted};
+    EXPECT_EQ(4, extract(fixture("L0.LZH"), dest, &p));
+    EXPECT_EQ((std::vector<std::string>{"DATA\\", "DATA\\FILE.DAT", "EMPTY.DAT", "RAND.BIN", "TEXT.TXT"}),
+              list_tree(dest));
+    for (const char *name : {"TEXT.TXT", "RAND.BIN", "EMPTY.DAT", "DATA\\FILE.DAT"})
+        EXPECT_TRUE(slurp(dest + "\\" + name) == original(name)) << name;
+    uint64_t total = original("TEXT.TXT").size() + original("RAND.BIN").size() + original("DATA\\FILE.DAT").size();
+    EXPECT_EQ(total, p.done);
+    EXPECT_EQ(4, counted.calls); // one step per member, the empty one too
+    EXPECT_TRUE(log_lines().empty() || log_lines().back().find("LHA:") == std::string::npos);
+}
+
+TEST(LhaExtract, CrcErrorLeavesTheFirstTwoWritten)
+{
+    std::string dest = scratch();
+    log_reset();
+    EXPECT_EQ(-1, extract(fixture("CRC3.LZH"), dest));
+    EXPECT_EQ((std::vector<std::string>{"A.TXT", "B.TXT"}), list_tree(dest));
+    EXPECT_EQ(std::vector<std::string>{"LHA: CRC error in C.TXT"}, log_lines());
+}
+
+TEST(LhaExtract, UnsafeNamesWriteNothing)
+{
+    for (const char *name : {"../EVIL.TXT", "DATA\\..\\..\\EVIL.TXT", "/EVIL.TXT", "\xFF" "EVIL.TXT", "C:EVIL.TXT"}) {
+        std::string root = scratch(std::to_string(name[0] & 0xFF) + std::to_string(strlen(name)));
+        log_reset();
+        EXPECT_EQ(-1, extract(stored_hi("SAFE.TXT") + stored_hi(name), root + "\\dest\\inner")) << name;
+        EXPECT_EQ((std::vector<std::string>{"dest\\", "dest\\inner\\", "dest\\inner\\SAFE.TXT"}), list_tree(root))
+            << name;
+        ASSERT_EQ(1u, log_lines().size()) << name;
+        EXPECT_EQ(0u, log_lines()[0].find("LHA: unsafe member name ")) << name;
+    }
+}
+
+// A level-2 header without a file-name header leaves the name empty: the
+// path names the folder itself and the write fails.
+TEST(LhaExtract, EmptyNameFails)
+{
+    std::string image("\x1A\0-lh0-\2\0\0\0\2\0\0\0\0\0\0\0\0\2\xEF\xEEU\0\0hi", 28);
+    std::string dest = scratch();
+    log_reset();
+    EXPECT_EQ(-1, extract(image, dest));
+    ASSERT_EQ(1u, log_lines().size());
+    EXPECT_EQ(0u, log_lines()[0].find("cannot write"));
+}
+
+// A path longer than 519 characters would be cut to another name: refused.
+TEST(LhaExtract, PathTooLongIsRefused)
+{
+    std::string dest = scratch() + "\\" + std::string(330, 'd');
+    std::string name(200, 'N');
+    log_reset();
+    EXPECT_EQ(-1, extract(stored_hi(name), dest));
+    EXPECT_EQ(std::vector<std::string>{"LHA: path too long for " + name}, log_lines());
+}
+
+TEST(LhaExtract, SampleUpdates)
+{
+    struct Case {
+        const char *file;
+        uint64_t size;
+        uint32_t crc;
+    } cases[] = {
+        {"TARNO103.EXE", 916367, 0xB83E34F1u},
+        {"update-badcrc\\TARNO103.EXE", 916367, 0},
+        {"update-badsize\\TARNO103.EXE", 916366, 0},
+    };
+    for (const Case &c : cases) {
+        std::string dest = scratch(std::to_string(c.size) + (c.crc ? "good" : "bad"));
+        std::string image = slurp(media_path(c.file));
+        ASSERT_FALSE(image.empty()) << c.file;
+        EXPECT_EQ(4, extract(image, dest)) << c.file;
+        EXPECT_TRUE(file_exists(dest + "\\SOUND\\INTRO.VOC")) << c.file;
+        std::string main = slurp(dest + "\\TARNOKP2.EXE");
+        EXPECT_EQ(c.size, main.size()) << c.file;
+        uint32_t crc = crc32_buf(main.data(), main.size());
+        if (c.crc)
+            EXPECT_EQ(c.crc, crc) << c.file;
+        else
+            EXPECT_NE(0xB83E34F1u, crc) << c.file;
+    }
+    EXPECT_GT(extract(slurp(media_path("disc1\\TARNOK\\INSTALL\\INSTALL.CR")), scratch("cr")), 0);
+}

@@ -1,0 +1,26 @@
+#!/bin/sh
+# Host-side hardening of the LHA reader (not run through Wine).
+#   native.sh build  SOURCE BUILD        configure and build fuzz/ with clang
+#   native.sh replay SOURCE BUILD        run every corpus file once
+#   native.sh fuzz   SOURCE BUILD NAME   fuzz one target for 30 seconds
+set -eu
+step=$1 src=$2 out=$3
+case "$step" in
+build)
+    CXX=clang++ cmake -S "$src/fuzz" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$out" -j2
+    ;;
+replay)
+    for t in lh5 walk; do
+        "$out/fuzz_$t" -runs=0 "$src/fuzz/corpus/$t"
+    done
+    ;;
+fuzz)
+    t=$4
+    work="$out/work-$t"
+    rm -rf "$work" && mkdir -p "$work"
+    # New finds go to a scratch corpus; the committed one is only read.
+    "$out/fuzz_$t" -max_total_time=30 -max_len=16384 -timeout=10 -print_final_stats=1 \
+        -artifact_prefix="$work/" "$work" "$src/fuzz/corpus/$t"
+    ;;
+esac
