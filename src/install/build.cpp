@@ -167,8 +167,9 @@ int run_wait(const char *cmd, const char *path_prefix, const char *log_path)
     return (int)code;
 }
 
-// Appends every *.c of folder to the source list, in the order the file
-// system lists them; entries past the cap are left out.
+// Appends every *.c file of folder to the source list, in the order the
+// file system lists them; entries past the cap are left out. A folder whose
+// name ends in .c is no source.
 static void collect_sources(const char *folder)
 {
     char pattern[520];
@@ -178,7 +179,7 @@ static void collect_sources(const char *folder)
     if (h == INVALID_HANDLE_VALUE)
         return;
     do {
-        if (source_count < MAX_SOURCES)
+        if (source_count < MAX_SOURCES && !(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             fmt(sources[source_count++], sizeof sources[0], "%s\\%s", folder, fd.cFileName);
     } while (FindNextFileA(h, &fd));
     FindClose(h);

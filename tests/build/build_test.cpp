@@ -231,6 +231,7 @@ TEST(BuildJobs, HalfTheLogicalProcessorsFrom1To16)
 TEST(BuildGame, RunsTheThreeCommandLinesAndRemovesTheBuildFolder)
 {
     Kit k = make_kit(2);
+    make_dirs((k.dir + "\\build\\gen\\folder.c").c_str()); // not a source
     Outcome r = build(k);
     ASSERT_EQ(1, r.result) << log_text() << read_log(k.dir + "\\build\\build.log");
     EXPECT_EQ(std::vector<std::string>{CONVERTING}, log_lines());
