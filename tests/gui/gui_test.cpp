@@ -195,6 +195,15 @@ TEST(Window, CloseAnsweredNoThenFailedThenCorrected)
     ASSERT_TRUE(hold_reached(dir, 60000)) << field(r.w, C_STATUS);
     EXPECT_FALSE(gd_enabled(gd_control(r.w, C_INSTALL)));
     EXPECT_EQ("Cancel", field(r.w, C_CLOSE));
+    // The newest line is selected and shown on the status line; the bar has
+    // moved with the disc copies.
+    std::vector<std::string> so_far = list_lines(r.w);
+    ASSERT_TRUE(eventually([&] {
+        so_far = list_lines(r.w);
+        return !so_far.empty() && field(r.w, C_STATUS) == so_far.back();
+    }));
+    EXPECT_EQ((int)so_far.size() - 1, gd_list_selection(gd_control(r.w, C_LIST)));
+    EXPECT_GT(gd_progress(gd_control(r.w, C_PROG)), 0);
     screenshot("installing");
 
     PostMessageA(r.w, WM_CLOSE, 0, 0);
@@ -254,4 +263,57 @@ TEST(Window, CloseAnsweredYesEndsTheProcess)
     std::vector<std::string> log = child_log(r.child);
     EXPECT_EQ(shown, log);
     EXPECT_TRUE(has_line(log, "Copying "));
+}
+
+// The install ends while the question is open: Yes then closes the window
+// as after any finished install, with exit code 0.
+TEST(Window, CloseAnsweredYesAfterTheInstallEnded)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_nogame");
+    stage_holding_kit(dir);
+    Session r;
+    open_window(r, exe, "", scratch("tmp"));
+    fill_fields(r.w, scratch("installed") + "\\Tarnok PC");
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    ASSERT_TRUE(hold_reached(dir, 60000)) << field(r.w, C_STATUS);
+    PostMessageA(r.w, WM_CLOSE, 0, 0);
+    HWND box = gd_find_box("Tarnok setup", r.child.pid, 10000);
+    ASSERT_NE(nullptr, box);
+    hold_release(dir);
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_failed, 60000)) << field(r.w, C_STATUS);
+    gd_answer(box, IDYES);
+    EXPECT_TRUE(gd_wait_gone(r.w, 10000));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// "Image..." on a field that names a folder opens the file dialog without a
+// file name, on a field that names a file with that file (the dialog shows
+// its name in its folder); Cancel leaves the field as it was.
+TEST(Window, ImageDialogStartsFromTheField)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    Session r;
+    open_window(r, exe, "", scratch("tmp"));
+    const int image_cd1 = 4, file_name_box = 1148; // the dialog's file name field
+    struct Case {
+        std::string field, shown;
+    } cases[] = {{media_path("disc1"), ""}, {media_path("disc1.iso"), "disc1.iso"}};
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.field);
+        gd_set_text(gd_control(r.w, C_CD1), k.field.c_str());
+        ASSERT_TRUE(gd_click(gd_control(r.w, image_cd1)));
+        HWND dlg = gd_find_box("Tarnok CD 1", r.child.pid, 20000);
+        ASSERT_NE(nullptr, dlg);
+        if (k.shown.empty())
+            screenshot("image-dialog");
+        HWND name = GetDlgItem(dlg, file_name_box);
+        ASSERT_NE(nullptr, name);
+        EXPECT_EQ(k.shown, text_of(name));
+        gd_answer(dlg, IDCANCEL);
+        EXPECT_TRUE(gd_wait_gone(dlg, 10000));
+        EXPECT_EQ(k.field, field(r.w, C_CD1));
+    }
+    close_window(r.child, r.w);
 }
