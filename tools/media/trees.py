@@ -18,6 +18,7 @@ import sys
 SPRITE_SETS = ["TARNOK", "ARME", "DIVERS", "ORBU", "GRISTAL", "FIRST", "DOLVEN", "ZAVR", "SOLDAT"]
 DEEP_LEVELS = 18
 MANY_ENTRIES = 100
+FILLER_GROUP = 50
 MIB = 1 << 20
 
 
@@ -58,8 +59,9 @@ def filler_sizes(rng, total):
 
 
 def add_filler(root, folder, rng, mib):
+    """Filler in folders of FILLER_GROUP files, as a game disc spreads its data."""
     for i, n in enumerate(filler_sizes(rng, mib * MIB)):
-        put(root, "%s/FILL%04d.DAT" % (folder, i), rng.randbytes(n))
+        put(root, "%s/G%03d/FILL%04d.DAT" % (folder, i // FILLER_GROUP, i), rng.randbytes(n))
 
 
 def add_deep_tree(root):
