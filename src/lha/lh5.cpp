@@ -261,7 +261,7 @@ static void read_block_header(Lh5State *s)
 
 // Copies a match forward byte by byte (so a distance shorter than the length
 // repeats the last bytes), cut where the output ends.
-static uint32_t copy_match(unsigned char *out, uint32_t pos, uint32_t out_size, uint32_t distance,
+static uint32_t copy_match(unsigned char *__restrict out, uint32_t pos, uint32_t out_size, uint32_t distance,
                            uint32_t length)
 {
     if (length > out_size - pos)
@@ -277,6 +277,33 @@ static uint32_t copy_match(unsigned char *out, uint32_t pos, uint32_t out_size, 
     return pos + length;
 }
 
+// Decodes symbols into out from pos on, while the block lasts and the output
+// is not full. The output never aliases the state, which lets the compiler
+// keep the bit window in registers across the stores.
+static uint32_t decode_block(Lh5State *__restrict s, unsigned char *__restrict out, uint32_t pos,
+                             uint32_t out_size)
+{
+    while (pos < out_size && s->block_left != 0) {
+        s->block_left--;
+        uint32_t c = decode_char(s);
+        if (s->bad_table)
+            break;
+        if (c < 256) {
+            out[pos++] = (unsigned char)c;
+            continue;
+        }
+        uint32_t d = decode_position(s);
+        if (s->bad_table)
+            break;
+        if (d > pos) { // reaches before the member's first byte
+            s->bad_table = 1;
+            break;
+        }
+        pos = copy_match(out, pos, out_size, d, c - 253);
+    }
+    return pos;
+}
+
 int lh5_decode(const unsigned char *src, uint64_t src_size, unsigned char *out, uint32_t out_size)
 {
     Lh5State *s = (Lh5State *)calloc(1, sizeof(Lh5State));
@@ -286,29 +313,20 @@ int lh5_decode(const unsigned char *src, uint64_t src_size, unsigned char *out, 
     s->src_size = src_size;
     fill_window(s, 16);
     uint32_t pos = 0;
-    int far = 0;
-    while (pos < out_size && !s->bad_table && !far) {
+    while (pos < out_size && !s->bad_table) {
         if (s->block_left == 0) {
             read_block_header(s);
             if (s->bad_table)
                 break;
+            if (s->block_left == 0) { // size 0 wraps: the block runs to the end
+                s->block_left--;
+                pos = decode_block(s, out, pos, out_size);
+                continue;
+            }
         }
-        s->block_left--; // a block size of 0 wraps: that block runs to the end
-        uint32_t c = decode_char(s);
-        if (s->bad_table)
-            break;
-        if (c < 256) {
-            out[pos++] = (unsigned char)c;
-            continue;
-        }
-        uint32_t d = decode_position(s);
-        if (s->bad_table || d > pos) {
-            far = 1; // reaches before the member's first byte
-            break;
-        }
-        pos = copy_match(out, pos, out_size, d, c - 253);
+        pos = decode_block(s, out, pos, out_size);
     }
-    int ok = !s->bad_table && !far && pos == out_size;
+    int ok = !s->bad_table && pos == out_size;
     free(s);
     return ok;
 }
