@@ -57,6 +57,7 @@ TEST(LhaExtract, WritesMembersAndFolders)
     std::string dest = scratch() + "\\out"; // not there yet: made on the way
     Counted counted;
     Progress p = {0, 1000000, count_call, &counted};
+    log_reset();
     EXPECT_EQ(4, extract(fixture("L0.LZH"), dest, &p));
     EXPECT_EQ((std::vector<std::string>{"DATA\\", "DATA\\FILE.DAT", "EMPTY.DAT", "RAND.BIN", "TEXT.TXT"}),
               list_tree(dest));
@@ -65,7 +66,7 @@ TEST(LhaExtract, WritesMembersAndFolders)
     uint64_t total = original("TEXT.TXT").size() + original("RAND.BIN").size() + original("DATA\\FILE.DAT").size();
     EXPECT_EQ(total, p.done);
     EXPECT_EQ(4, counted.calls); // one step per member, the empty one too
-    EXPECT_TRUE(log_lines().empty() || log_lines().back().find("LHA:") == std::string::npos);
+    EXPECT_TRUE(log_lines().empty());
 }
 
 TEST(LhaExtract, CrcErrorLeavesTheFirstTwoWritten)

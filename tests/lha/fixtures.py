@@ -8,6 +8,7 @@ OUT/src holds the original files; every archive lists what it holds below.
                         directory extended header)
   STORED.LZH            -lh0- only (jlha z): TEXT.TXT
   BIG.LZH               BIG.BIN, large enough for several -lh5- blocks
+  ZEROS.LZH             4,000,000 zero bytes: jlha packs them nearly 3,000 to 1
   SMALL.LZH SMALL2.LZH  two small members at levels 0 and 2, for the cut tests
   DIRL2.LZH             DATA/FILE.DAT at level 2 (the folder in a directory header)
   LH6.LZH LH7.LZH       TEXT.TXT with -lh6- / -lh7-
@@ -48,6 +49,7 @@ def originals(rng):
         "EMPTY.DAT": b"",
         "DATA/FILE.DAT": b"a file in a subfolder\n",
         "BIG.BIN": bytes(big),
+        "ZEROS.BIN": bytes(4000000),
         "ONE.TXT": text(rng, 300),
         "TWO.TXT": b"second member\n",
         "A.TXT": b"first stored member\n",
@@ -91,6 +93,7 @@ def main():
     jlha(src, "a2o5", arc("L2.LZH"), ["TEXT.TXT", "RAND.BIN", "EMPTY.DAT"])
     jlha(src, "az1", arc("STORED.LZH"), ["TEXT.TXT"])
     jlha(src, "a1o5", arc("BIG.LZH"), ["BIG.BIN"])
+    jlha(src, "a1o5", arc("ZEROS.LZH"), ["ZEROS.BIN"])
     jlha(src, "a0o5", arc("SMALL.LZH"), ["ONE.TXT", "TWO.TXT"])
     jlha(src, "a2o5", arc("SMALL2.LZH"), ["ONE.TXT", "TWO.TXT"])
     jlha(src, "a2o5", arc("DIRL2.LZH"), ["DATA/FILE.DAT"])
@@ -98,7 +101,7 @@ def main():
     jlha(src, "a1o7", arc("LH7.LZH"), ["TEXT.TXT"])
     jlha(src, "a1o5", arc("DIR.LZH"), ["DATA", "DATA/FILE.DAT"])
     jlha(src, "az0", arc("CRC3.LZH"), ["A.TXT", "B.TXT", "C.TXT", "D.TXT"])
-    for name in ("L0", "L1", "L2", "STORED", "BIG", "SMALL", "SMALL2", "DIRL2", "LH6", "LH7", "DIR", "CRC3"):
+    for name in ("L0", "L1", "L2", "STORED", "BIG", "ZEROS", "SMALL", "SMALL2", "DIRL2", "LH6", "LH7", "DIR", "CRC3"):
         rc, said = lhasa_says(arc(name + ".LZH"))
         if rc != 0:
             sys.exit("lhasa rejects %s.LZH: %s" % (name, said))

@@ -74,6 +74,7 @@ TEST(LhaWalk, JlhaArchivesExtract)
         {"L2.LZH", {{"TEXT.TXT", "TEXT.TXT"}, {"RAND.BIN", "RAND.BIN"}, {"EMPTY.DAT", "EMPTY.DAT"}}},
         {"STORED.LZH", {{"TEXT.TXT", "TEXT.TXT"}}},
         {"BIG.LZH", {{"BIG.BIN", "BIG.BIN"}}},
+        {"ZEROS.LZH", {{"ZEROS.BIN", "ZEROS.BIN"}}},
         {"SFX.EXE", {{"TEXT.TXT", "TEXT.TXT"}, {"RAND.BIN", "RAND.BIN"}, {"EMPTY.DAT", "EMPTY.DAT"}}},
         // Levels 1 and 2 keep the folder in a directory header, which is not read.
         {"DIRL2.LZH", {{"FILE.DAT", "DATA\\FILE.DAT"}}},
@@ -325,4 +326,15 @@ TEST(LhaWalk, SizeBoundAdmitsTheDensestStream)
     EXPECT_TRUE(out == want);
     EXPECT_LE(want.size(), lha_lh5_size_limit((uint32_t)w.bytes.size()));
     EXPECT_LT(lha_lh5_size_limit(20), 0xFFFFFFF0u);
+}
+
+// A real encoder goes far past 8 bits of output per compressed bit: a
+// bound of compressed size x 2048 would refuse this archive.
+TEST(LhaWalk, SizeBoundAdmitsJlhaZeros)
+{
+    std::string image = fixture("ZEROS.LZH");
+    ASSERT_GT(image.size(), 0u);
+    EXPECT_GT(4000000u, image.size() * 2048);
+    MemorySink m;
+    EXPECT_EQ(1, walk_image(image, &m));
 }
