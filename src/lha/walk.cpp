@@ -40,7 +40,7 @@ enum {
     H2_FIXED = 26,
     EXT_NAME = 1,
     EXT_SIZE64 = 0x42, // 64-bit compressed and uncompressed sizes
-    NAME_MAX = 259,
+    NAME_LIMIT = 259,
 };
 
 struct LhaMember {
@@ -50,7 +50,7 @@ struct LhaMember {
     uint16_t crc;
     uint64_t data;     // offset of the data in the image
     int huge;          // 64-bit sizes beyond 4 GiB: the 32-bit fields are cut
-    char name[NAME_MAX + 1];
+    char name[NAME_LIMIT + 1];
 };
 
 static uint16_t crc16_tab[256];
@@ -124,7 +124,7 @@ int lha_find_first(const unsigned char *data, uint64_t size, uint64_t *at)
 // 32 bits (a member over 4 GiB, whose 32-bit fields would cut it silently).
 static void read_ext(const unsigned char *ext, uint32_t s, LhaMember *m)
 {
-    if (ext[0] == EXT_NAME && s >= 3 && s <= NAME_MAX + 3) {
+    if (ext[0] == EXT_NAME && s >= 3 && s <= NAME_LIMIT + 3) {
         memcpy(m->name, ext + 1, s - 3);
         m->name[s - 3] = 0;
     }
@@ -274,7 +274,7 @@ uint64_t lha_lh5_size_limit(uint32_t compressed_size)
 // except for a stored member whose two sizes differ.
 static int check_member(const LhaMember *m, const LhaSink *sink)
 {
-    char name[NAME_MAX + 1];
+    char name[NAME_LIMIT + 1];
     shown(m->name, name, sizeof name);
     if (!lha_name_safe(m->name)) {
         char line[1024];
@@ -307,7 +307,7 @@ static int check_member(const LhaMember *m, const LhaSink *sink)
 
 static int extract_member(const unsigned char *data, const LhaMember *m, const LhaSink *sink)
 {
-    char name[NAME_MAX + 1];
+    char name[NAME_LIMIT + 1];
     shown(m->name, name, sizeof name);
     if (sink->max_size && m->original > sink->max_size) {
         char line[1024];
