@@ -173,6 +173,10 @@ static void read_fields(void)
 
 static void start_install(void)
 {
+    // The button is disabled while an install runs; a command that still
+    // arrives must not start a second worker on the same options.
+    if (busy)
+        return;
     read_fields();
     if (!opts.cd1[0] || !opts.cd2[0] || !opts.patch[0] || !opts.dir[0]) {
         MessageBoxA(hwnd, "Please fill in both CDs, the 1.03 update and the install folder.", title_box,
