@@ -8,7 +8,7 @@ step=$1 src=$2 out=$3
 case "$step" in
 build)
     CXX=clang++ cmake -S "$src/fuzz" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$out" -j2
+    cmake --build "$out" -j2 --target fuzz_lh5 fuzz_walk
     ;;
 replay)
     for t in lh5 walk; do
