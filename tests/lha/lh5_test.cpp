@@ -277,22 +277,30 @@ TEST(Lh5, ZeroRunAfterTheThirdLength)
     }
 }
 
-// A pre-tree count of 31 (beyond the 19 symbols) stores the extra lengths
-// and ignores them.
+// Counts beyond the alphabet (31 for the 19 pre-tree symbols, 15 for the 14
+// position symbols) store the extra lengths and ignore them.
 TEST(Lh5, CountLargerThanTheAlphabet)
 {
-    BitWriter w;
-    w.put(31, 5);
+    BitWriter pre;
+    pre.put(31, 5);
     for (int i = 0; i < 31; i++) {
-        w.put(i < 16 ? 4 : 0, 3);
+        pre.put(i < 16 || i == 30 ? 4 : 0, 3); // 16 lengths of 4 fill the code; entry 30 is extra
         if (i == 2)
-            w.put(0, 2);
+            pre.put(0, 2);
     }
-    StatePtr s = state_over(w.bytes);
+    StatePtr s = state_over(pre.bytes);
     read_pt_len(s.get(), LH5_NT, 5, 3);
     EXPECT_EQ(0u, s->bad_table);
-    EXPECT_EQ(0, s->pt_len[30]);
-    EXPECT_EQ(4, s->pt_len[15]);
+    EXPECT_EQ(4, s->pt_len[30]);
+
+    BitWriter pos;
+    pos.put(15, 4);
+    for (int i = 0; i < 15; i++)
+        pos.put(i < 2 || i == 14 ? 1 : 0, 3); // two lengths of 1; entry 14 is extra
+    s = state_over(pos.bytes);
+    read_pt_len(s.get(), LH5_NP, 4, -1);
+    EXPECT_EQ(0u, s->bad_table);
+    EXPECT_EQ(1, s->pt_len[14]);
 }
 
 // Count 511 and a zero run of 531: the run stops at entry 509, and the
