@@ -24,6 +24,9 @@ start)
     "$here/../../tools/wine-prefix.sh" ensure
     ln -sfn "$disc" "$WINEPREFIX/dosdevices/$drive"
     wine reg add 'HKLM\Software\Wine\Drives' /v "$drive" /t REG_SZ /d cdrom /f >/dev/null
+    # Xvfb has no window manager: Wine would wait two seconds for one each
+    # time a window closes, unless it manages the windows itself.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
     wineserver -k </dev/null >/dev/null 2>&1 || true
     wineserver -w </dev/null >/dev/null 2>&1 || true
     "$here/../../tools/wine-prefix.sh" start
