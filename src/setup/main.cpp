@@ -94,7 +94,8 @@ static void uninstall_first(void)
     // a folder that is any process's current folder cannot be removed.
     HANDLE me = NULL;
     char handle_text[32];
-    if (DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &me, SYNCHRONIZE, TRUE, 0)) {
+    if (DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &me,
+                        SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, 0)) {
         fmt(handle_text, sizeof handle_text, "%llu:%lu", (unsigned long long)(UINT_PTR)me, GetCurrentProcessId());
         SetEnvironmentVariableA(first_stage_var, handle_text);
     }

@@ -318,3 +318,66 @@ TEST(Cmdline, TwoStageUninstall)
     std::string pending = pending_deletions();
     EXPECT_NE(std::string::npos, pending.find("tarnok_uninstall.exe")) << pending;
 }
+
+// The second stage removes nothing while the first stage still runs: it
+// waits for the process whose handle the first stage left it, however long
+// that takes. A holding program stands in for a first stage slow to end. A
+// handle that does not name that process leaves only the short pause.
+TEST(Cmdline, SecondStageWaitsForTheFirst)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_nogame");
+    stage_holding_kit(dir);
+    std::string holder_exe = dir + "\\builder\\python\\python.exe";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION holder = {};
+    std::string hcmd = "\"" + holder_exe + "\"";
+    std::vector<char> hline(hcmd.begin(), hcmd.end());
+    hline.push_back(0);
+    ASSERT_TRUE(CreateProcessA(nullptr, hline.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &holder));
+    CloseHandle(holder.hThread);
+    ASSERT_TRUE(hold_reached(dir, 20000));
+    HANDLE inheritable = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), holder.hProcess, GetCurrentProcess(), &inheritable,
+                                SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, 0));
+
+    struct Case {
+        std::string var;
+        bool waits;
+    } cases[] = {
+        {std::to_string((unsigned long long)(UINT_PTR)inheritable) + ":" + std::to_string(holder.dwProcessId), true},
+        {std::to_string((unsigned long long)(UINT_PTR)inheritable) + ":" + std::to_string(holder.dwProcessId + 4),
+         false},
+        {"garbage", false},
+    };
+    int n = 0;
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.var);
+        std::string victim = scratch("victim" + std::to_string(n++));
+        spit(victim + "\\tarnok.exe", "x");
+        SetEnvironmentVariableA("TARNOK_UNINSTALL_PARENT", k.var.c_str());
+        std::string cmd = "\"" + exe + "\" /uninstall2 \"" + victim + "\" /quiet";
+        std::vector<char> line(cmd.begin(), cmd.end());
+        line.push_back(0);
+        PROCESS_INFORMATION pi = {};
+        BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+        SetEnvironmentVariableA("TARNOK_UNINSTALL_PARENT", NULL);
+        ASSERT_TRUE(started);
+        CloseHandle(pi.hThread);
+        Child second;
+        second.process = pi.hProcess;
+        if (k.waits) {
+            // Well past the short pause, and still waiting.
+            EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(second.process, 2000));
+            EXPECT_TRUE(dir_exists(victim));
+            hold_release(dir);
+        }
+        EXPECT_EQ(0, wait_exit(second, 60000));
+        EXPECT_FALSE(dir_exists(victim));
+    }
+    hold_release(dir);
+    WaitForSingleObject(holder.hProcess, 20000);
+    CloseHandle(holder.hProcess);
+    CloseHandle(inheritable);
+}
