@@ -50,6 +50,37 @@ bool has_line(const std::vector<std::string> &lines, const std::string &prefix)
     return false;
 }
 
+// Opens setup (a copy of `variant` with the holding kit beside it in `dir`)
+// and starts a convert-mode install into `target`, which stops at the
+// recompiler until hold_release.
+void start_held_install(Session &r, const std::string &variant, const std::string &dir, const std::string &target)
+{
+    std::string exe = stage_setup(dir, variant);
+    stage_holding_kit(dir);
+    open_window(r, exe, "", scratch("tmp"));
+    ASSERT_NE(nullptr, r.w);
+    fill_fields(r.w, target);
+    gd_set_check(gd_control(r.w, C_BUILD), 1);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    ASSERT_TRUE(hold_reached(dir, 60000)) << field(r.w, C_STATUS);
+}
+
+// The close request during the install, from the close box or from Cancel:
+// the question it asks, or null.
+HWND ask_to_stop(Session &r, bool cancel_button = false)
+{
+    if (cancel_button)
+        EXPECT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    else
+        PostMessageA(r.w, WM_CLOSE, 0, 0);
+    HWND box = gd_find_box("Tarnok setup", r.child.pid, 10000);
+    char text[256] = "";
+    if (box)
+        gd_box_text(box, text, sizeof text);
+    EXPECT_STREQ("Stop the installation?", text);
+    return box;
+}
+
 } // namespace
 
 // Drive E: holds disc 2; beside setup.exe lie images of both discs, the
@@ -184,15 +215,9 @@ TEST(Window, InstallThenPlay)
 TEST(Window, CloseAnsweredNoThenFailedThenCorrected)
 {
     std::string dir = scratch("setup");
-    std::string exe = stage_setup(dir, "setup_game");
-    stage_holding_kit(dir);
     std::string target = scratch("installed") + "\\Tarnok PC";
     Session r;
-    open_window(r, exe, "", scratch("tmp"));
-    fill_fields(r.w, target);
-    gd_set_check(gd_control(r.w, C_BUILD), 1);
-    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
-    ASSERT_TRUE(hold_reached(dir, 60000)) << field(r.w, C_STATUS);
+    ASSERT_NO_FATAL_FAILURE(start_held_install(r, "setup_game", dir, target));
     EXPECT_FALSE(gd_enabled(gd_control(r.w, C_INSTALL)));
     EXPECT_EQ("Cancel", field(r.w, C_CLOSE));
     // The newest line is selected and shown on the status line; the bar has
@@ -206,12 +231,8 @@ TEST(Window, CloseAnsweredNoThenFailedThenCorrected)
     EXPECT_GT(gd_progress(gd_control(r.w, C_PROG)), 0);
     screenshot("installing");
 
-    PostMessageA(r.w, WM_CLOSE, 0, 0);
-    HWND box = gd_find_box("Tarnok setup", r.child.pid, 10000);
+    HWND box = ask_to_stop(r);
     ASSERT_NE(nullptr, box);
-    char text[256];
-    gd_box_text(box, text, sizeof text);
-    EXPECT_STREQ("Stop the installation?", text);
     screenshot("stop-question");
     gd_answer(box, IDNO);
     EXPECT_TRUE(gd_wait_gone(box, 10000));
@@ -245,16 +266,9 @@ TEST(Window, CloseAnsweredNoThenFailedThenCorrected)
 TEST(Window, CloseAnsweredYesEndsTheProcess)
 {
     std::string dir = scratch("setup");
-    std::string exe = stage_setup(dir, "setup_nogame");
-    stage_holding_kit(dir);
     Session r;
-    open_window(r, exe, "", scratch("tmp"));
-    fill_fields(r.w, scratch("installed") + "\\Tarnok PC");
-    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
-    ASSERT_TRUE(hold_reached(dir, 60000)) << field(r.w, C_STATUS);
-
-    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
-    HWND box = gd_find_box("Tarnok setup", r.child.pid, 10000);
+    ASSERT_NO_FATAL_FAILURE(start_held_install(r, "setup_nogame", dir, scratch("installed") + "\\Tarnok PC"));
+    HWND box = ask_to_stop(r, true);
     ASSERT_NE(nullptr, box);
     std::vector<std::string> shown = list_lines(r.w);
     gd_answer(box, IDYES);
@@ -270,15 +284,9 @@ TEST(Window, CloseAnsweredYesEndsTheProcess)
 TEST(Window, CloseAnsweredYesAfterTheInstallEnded)
 {
     std::string dir = scratch("setup");
-    std::string exe = stage_setup(dir, "setup_nogame");
-    stage_holding_kit(dir);
     Session r;
-    open_window(r, exe, "", scratch("tmp"));
-    fill_fields(r.w, scratch("installed") + "\\Tarnok PC");
-    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
-    ASSERT_TRUE(hold_reached(dir, 60000)) << field(r.w, C_STATUS);
-    PostMessageA(r.w, WM_CLOSE, 0, 0);
-    HWND box = gd_find_box("Tarnok setup", r.child.pid, 10000);
+    ASSERT_NO_FATAL_FAILURE(start_held_install(r, "setup_nogame", dir, scratch("installed") + "\\Tarnok PC"));
+    HWND box = ask_to_stop(r);
     ASSERT_NE(nullptr, box);
     hold_release(dir);
     ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_failed, 60000)) << field(r.w, C_STATUS);
