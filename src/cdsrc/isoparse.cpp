@@ -65,9 +65,38 @@ void iso_clean_name(const unsigned char *id, size_t n, char *out)
     out[k] = 0;
 }
 
+// 1 if the first n bytes of a equal upper-case b, ignoring ASCII case.
+static int same_upper(const char *a, const char *b, size_t n)
+{
+    for (size_t i = 0; i < n; i++) {
+        char c = a[i] >= 'a' && a[i] <= 'z' ? (char)(a[i] - 'a' + 'A') : a[i];
+        if (c != b[i])
+            return 0;
+    }
+    return 1;
+}
+
+// CON, NUL, COM1 and the like name devices, with any extension: a file
+// written under such a name goes to the device, not into the folder.
+static int is_device_name(const char *name)
+{
+    static const char *const plain[] = {"CON", "PRN", "AUX", "NUL"};
+    static const char *const numbered[] = {"COM", "LPT"}; // COM1 to COM9, LPT1 to LPT9
+    size_t stem = strcspn(name, ".");
+    for (const char *d : plain) {
+        if (stem == 3 && same_upper(name, d, 3))
+            return 1;
+    }
+    for (const char *d : numbered) {
+        if (stem == 4 && same_upper(name, d, 3) && name[3] >= '1' && name[3] <= '9')
+            return 1;
+    }
+    return 0;
+}
+
 int iso_name_unsafe(const char *name)
 {
-    if (!name[0] || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+    if (!name[0] || strcmp(name, ".") == 0 || strcmp(name, "..") == 0 || is_device_name(name))
         return 1;
     for (const unsigned char *s = (const unsigned char *)name; *s; s++) {
         if (*s < 0x20 || strchr("\\/:*?\"<>|", *s))

@@ -29,8 +29,9 @@ uint64_t iso_sectors(uint64_t size);
 void iso_clean_name(const unsigned char *id, size_t n, char *out);
 
 // 1 if a cleaned name cannot safely become one component of a path: empty,
-// "." or "..", or holding a separator, a drive colon, a character Windows
-// forbids in names, or a control character.
+// "." or "..", a device name such as NUL or COM1 (with any extension), or
+// holding a separator, a drive colon, a character Windows forbids in names
+// or a control character.
 int iso_name_unsafe(const char *name);
 
 // Lists the records of a directory extent held in buf (buf_len bytes, a

@@ -259,7 +259,7 @@ IsoImage image_with_root(const DirSector &root)
 
 TEST_F(Hostile, UnsafeNamesAreNeverFollowed)
 {
-    const char *names[] = {"..", ".", "", "A\\B", "A/B", "C:X", "..\\..\\ESCAPE", ";1"};
+    const char *names[] = {"..", ".", "", "A\\B", "A/B", "C:X", "..\\..\\ESCAPE", ";1", "NUL.TXT;1", "CON"};
     for (const char *n : names) {
         DirSector root;
         root.add_self_and_parent(18, 18);
