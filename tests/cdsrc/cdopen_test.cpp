@@ -140,6 +140,8 @@ TEST(CdOpen, FilesThatAreNoImage)
         Opened o(dir + "\\" + n);
         EXPECT_TRUE(o.src == nullptr) << n;
     }
+    Opened no_disc("R:");
+    EXPECT_TRUE(no_disc.src == nullptr) << "a drive letter without a disc";
     Opened raw(media_path("disc2-m1.bin"));
     ASSERT_TRUE(raw.src != nullptr) << "a raw image chosen directly";
     EXPECT_EQ(2352u, raw.src->sector_size);
