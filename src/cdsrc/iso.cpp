@@ -10,13 +10,17 @@
 
 enum {
     COPY_SECTORS = 32,      // one copy step: 64 KiB
+    FETCH_STEPS = 16,       // copy steps read ahead with one read: 1 MiB
     RUN_SECTORS = 32,       // raw sectors fetched with one read
+    PLAIN_RUN_SECTORS = COPY_SECTORS * FETCH_STEPS, // plain sectors fetched with one read
     MAX_RAW_SECTOR = 2352,
     PVD_SECTOR = 16,
 };
 
 // One install at a time: the copy buffer and the walk's path are shared.
-static unsigned char copy_buf[COPY_SECTORS * ISO_SECTOR];
+// Reading 1 MiB at a time instead of 64 KiB saves about a tenth of a copy
+// under Wine; the steps written and counted stay 64 KiB.
+static unsigned char copy_buf[FETCH_STEPS * COPY_SECTORS * ISO_SECTOR];
 static unsigned char raw_buf[RUN_SECTORS * MAX_RAW_SECTOR];
 // walk_lba[d] is the extent of the directory being walked at depth d, so a
 // directory that points back at one of its ancestors is caught at once.
@@ -49,8 +53,9 @@ static int read_run(CdSource *src, uint64_t lba, uint32_t k, unsigned char *buf)
 
 int read_sectors(CdSource *src, uint32_t lba, uint32_t count, unsigned char *buf)
 {
+    uint32_t run = src->sector_size == ISO_SECTOR ? PLAIN_RUN_SECTORS : RUN_SECTORS;
     for (uint32_t i = 0; i < count;) {
-        uint32_t k = count - i < (uint32_t)RUN_SECTORS ? count - i : (uint32_t)RUN_SECTORS;
+        uint32_t k = count - i < run ? count - i : run;
         if (!read_run(src, (uint64_t)lba + i, k, buf + (size_t)i * ISO_SECTOR))
             return 0;
         i += k;
@@ -197,7 +202,22 @@ uint64_t iso_total(CdSource *src, uint32_t lba, uint32_t size, int depth)
     return sum;
 }
 
-// Copies one file's extent into path in steps of at most 32 sectors.
+// Reads the sectors of up to FETCH_STEPS copy steps from sector on into
+// copy_buf with one read where it can. If that read fails, only the first
+// step is read, so that a failure shows at the very step where reading
+// step by step would meet it. Returns the sectors read, 0 on failure.
+static uint32_t fetch_steps(CdSource *src, uint32_t sector, uint32_t remaining)
+{
+    uint64_t want = iso_sectors(remaining);
+    uint32_t k = want < (uint64_t)COPY_SECTORS * FETCH_STEPS ? (uint32_t)want : COPY_SECTORS * FETCH_STEPS;
+    if (k > COPY_SECTORS && read_sectors(src, sector, k, copy_buf))
+        return k;
+    k = k < (uint32_t)COPY_SECTORS ? k : (uint32_t)COPY_SECTORS;
+    return read_sectors(src, sector, k, copy_buf) ? k : 0;
+}
+
+// Copies one file's extent into path in steps of at most 32 sectors, each
+// written and added to the progress on its own.
 static int copy_extent(CdSource *src, const IsoEntry *e, const char *path, Progress *p)
 {
     HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -207,24 +227,26 @@ static int copy_extent(CdSource *src, const IsoEntry *e, const char *path, Progr
     }
     uint32_t remaining = e->size, sector = e->lba;
     int ok = 1;
-    while (remaining > 0) {
-        uint32_t k = (uint32_t)iso_sectors(remaining);
-        if (k > COPY_SECTORS)
-            k = COPY_SECTORS;
-        if (!read_sectors(src, sector, k, copy_buf)) {
+    while (ok && remaining > 0) {
+        uint32_t fetched = fetch_steps(src, sector, remaining);
+        if (!fetched) {
             setup_log("read error in %s", e->name);
             ok = 0;
             break;
         }
-        DWORD w = k * ISO_SECTOR < remaining ? k * ISO_SECTOR : remaining, put = 0;
-        if (!WriteFile(out, copy_buf, w, &put, NULL) || put != w) {
-            ok = 0;
-            break;
+        for (uint32_t done = 0; ok && done < fetched && remaining > 0;) {
+            uint32_t k = fetched - done < (uint32_t)COPY_SECTORS ? fetched - done : (uint32_t)COPY_SECTORS;
+            DWORD w = k * ISO_SECTOR < remaining ? k * ISO_SECTOR : remaining, put = 0;
+            if (!WriteFile(out, copy_buf + (size_t)done * ISO_SECTOR, w, &put, NULL) || put != w) {
+                ok = 0;
+                break;
+            }
+            remaining -= w;
+            sector += k;
+            done += k;
+            if (p)
+                progress_add(p, w);
         }
-        remaining -= w;
-        sector += k;
-        if (p)
-            progress_add(p, w);
     }
     CloseHandle(out);
     return ok;

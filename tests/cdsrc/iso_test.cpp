@@ -340,6 +340,24 @@ TEST_F(Hostile, FileExtentPastTheEnd)
     EXPECT_TRUE(cd_read(src, "FAR.DAT", &size) == nullptr);
 }
 
+// Reading ahead must not change where a short image shows: the steps
+// before the missing sectors are written and counted, then the copy stops.
+TEST_F(Hostile, FileCutShortKeepsTheStepsBeforeTheEnd)
+{
+    DirSector root;
+    root.add_self_and_parent(18, 18);
+    root.add("CUT.DAT;1", 19, 200000, false); // 98 sectors, 40 of them in the image
+    IsoImage img = image_with_root(root);
+    img.append(std::vector<unsigned char>(40 * 2048, 'c'));
+    ASSERT_TRUE(open(img) != nullptr);
+    steps.clear();
+    Progress p = {0, 200000, record_step, nullptr};
+    EXPECT_EQ(0, cd_copy_all(src, dst.c_str(), &p));
+    EXPECT_EQ((std::vector<uint64_t>{65536}), steps);
+    EXPECT_EQ(std::string(65536, 'c'), slurp(dst + "\\CUT.DAT"));
+    EXPECT_TRUE(logged("read error in CUT.DAT"));
+}
+
 TEST_F(Hostile, ReadOfASizeNear4GiBIsRefused)
 {
     const uint32_t sizes[] = {0xFFFFFFFFu, 0xFFFFF801u, 0xFFFFF800u};
