@@ -20,7 +20,7 @@
 namespace {
 
 struct PeerRow {
-    std::string relpath, kind, expected_ours, manifest;
+    std::string relpath, kind, expected_ours, manifest, layout;
 };
 
 void PrintTo(const PeerRow &r, std::ostream *os) { *os << r.relpath; }
@@ -57,7 +57,7 @@ std::vector<PeerRow> peer_rows()
         }
         auto at = [&](const char *name) { return col.count(name) && col[name] < f.size() ? f[col[name]] : ""; };
         if (at("kind") == "iso" || at("kind") == "cue")
-            rows.push_back({at("relpath"), at("kind"), at("expected_ours"), at("manifest")});
+            rows.push_back({at("relpath"), at("kind"), at("expected_ours"), at("manifest"), at("layout")});
     }
     return rows;
 }
@@ -126,6 +126,9 @@ TEST_P(PeerImage, OpensAndCopiesAsItsManifestSays)
         return;
     }
     ASSERT_TRUE(src != nullptr);
+    // The layout column reads "2048/0 (cooked ISO)" and the like.
+    EXPECT_EQ(r.layout.substr(0, r.layout.find(' ')),
+              std::to_string(src->sector_size) + "/" + std::to_string(src->data_offset));
     cd_close(src);
     if (const char *why = known_failure(r.relpath)) {
         EXPECT_EQ(0, copied) << why;
