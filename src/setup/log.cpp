@@ -2,6 +2,7 @@
 // temporary folder and posted to the setup window while it exists.
 #include <windows.h>
 
+#include <io.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -24,6 +25,10 @@ void log_open(void)
         return;
     fmt(path, sizeof path, "%starnok_setup.log", tmp);
     logf = fopen(path, "w");
+    // The build's child processes inherit handles; the log's must not go
+    // with them, or a lingering child keeps the file open after setup ends.
+    if (logf)
+        SetHandleInformation((HANDLE)_get_osfhandle(_fileno(logf)), HANDLE_FLAG_INHERIT, 0);
 }
 
 void log_close(void)
