@@ -25,6 +25,12 @@ static unsigned char raw_buf[RUN_SECTORS * MAX_RAW_SECTOR];
 // walk_lba[d] is the extent of the directory being walked at depth d, so a
 // directory that points back at one of its ancestors is caught at once.
 static uint32_t walk_lba[CD_MAX_DEPTH + 1];
+// Every directory extent entered in the current walk, as a hash set of
+// lba + 1 (0 marks a free slot). No mastering tool lets two records share a
+// directory's extent; records that do, a fan of k at each level, would
+// otherwise cost k^16 listings even without a loop.
+static uint64_t *seen;
+static uint32_t seen_room, seen_count;
 
 static int read_at(HANDLE h, uint64_t pos, void *buf, DWORD n)
 {
@@ -174,6 +180,51 @@ int iso_find(CdSource *src, const char *path, IsoEntry *entry)
     return 1;
 }
 
+static void seen_clear(void)
+{
+    if (seen)
+        memset(seen, 0, sizeof(uint64_t) * seen_room);
+    seen_count = 0;
+}
+
+static uint64_t *seen_slot(uint64_t *table, uint32_t room, uint32_t lba)
+{
+    uint32_t i = (lba * 2654435761u) & (room - 1);
+    while (table[i] != 0 && table[i] != (uint64_t)lba + 1)
+        i = (i + 1) & (room - 1);
+    return &table[i];
+}
+
+static int seen_grow(void)
+{
+    uint32_t room = seen_room ? seen_room * 2 : 1024;
+    uint64_t *table = (uint64_t *)calloc(room, sizeof(uint64_t));
+    if (!table)
+        return 0;
+    for (uint32_t i = 0; i < seen_room; i++) {
+        if (seen[i])
+            *seen_slot(table, room, (uint32_t)(seen[i] - 1)) = seen[i];
+    }
+    free(seen);
+    seen = table;
+    seen_room = room;
+    return 1;
+}
+
+// 1 if the extent had not been entered in this walk (it is now marked),
+// 0 if it had. Without memory to mark it, only the ancestor test guards.
+static int seen_first(uint32_t lba)
+{
+    if (seen_count + 1 > seen_room / 2 && !seen_grow())
+        return 1;
+    uint64_t *slot = seen_slot(seen, seen_room, lba);
+    if (*slot)
+        return 0;
+    *slot = (uint64_t)lba + 1;
+    seen_count++;
+    return 1;
+}
+
 static int on_walk_path(uint32_t lba, int depth)
 {
     for (int d = 0; d <= depth; d++) {
@@ -183,10 +234,8 @@ static int on_walk_path(uint32_t lba, int depth)
     return 0;
 }
 
-uint64_t iso_total(CdSource *src, uint32_t lba, uint32_t size, int depth)
+static uint64_t total_dir(CdSource *src, uint32_t lba, uint32_t size, int depth)
 {
-    if (depth < 0 || depth > CD_MAX_DEPTH)
-        return 0;
     walk_lba[depth] = lba;
     int count;
     IsoEntry *list = iso_dir(src, lba, size, &count);
@@ -195,11 +244,21 @@ uint64_t iso_total(CdSource *src, uint32_t lba, uint32_t size, int depth)
         const IsoEntry *e = &list[i];
         if (!e->directory)
             sum += e->size;
-        else if (depth < CD_MAX_DEPTH && !on_walk_path(e->lba, depth))
-            sum += iso_total(src, e->lba, e->size, depth + 1);
+        else if (depth < CD_MAX_DEPTH && !on_walk_path(e->lba, depth) && seen_first(e->lba))
+            sum += total_dir(src, e->lba, e->size, depth + 1);
     }
     free(list);
     return sum;
+}
+
+// Each call is a walk of its own from the directory given.
+uint64_t iso_total(CdSource *src, uint32_t lba, uint32_t size, int depth)
+{
+    if (depth < 0 || depth > CD_MAX_DEPTH)
+        return 0;
+    seen_clear();
+    seen_first(lba);
+    return total_dir(src, lba, size, depth);
 }
 
 // Reads the sectors of up to FETCH_STEPS copy steps from sector on into
@@ -268,6 +327,8 @@ static int join_child(char *child, size_t size, const char *dst, const char *nam
     return 1;
 }
 
+static int copy_dir(CdSource *src, uint32_t lba, uint32_t size, const char *dst, Progress *p, int depth);
+
 static int copy_entry(CdSource *src, const IsoEntry *e, const char *dst, Progress *p, int depth)
 {
     char child[520];
@@ -281,13 +342,15 @@ static int copy_entry(CdSource *src, const IsoEntry *e, const char *dst, Progres
         setup_log("directory loop at %s", child);
         return 0;
     }
-    return iso_copy(src, e->lba, e->size, child, p, depth + 1);
+    if (!seen_first(e->lba)) {
+        setup_log("directory repeated at %s", child);
+        return 0;
+    }
+    return copy_dir(src, e->lba, e->size, child, p, depth + 1);
 }
 
-int iso_copy(CdSource *src, uint32_t lba, uint32_t size, const char *dst, Progress *p, int depth)
+static int copy_dir(CdSource *src, uint32_t lba, uint32_t size, const char *dst, Progress *p, int depth)
 {
-    if (depth < 0 || depth > CD_MAX_DEPTH)
-        return 0;
     walk_lba[depth] = lba;
     int count, ok;
     IsoEntry *list = list_dir(src, lba, size, &count, &ok);
@@ -299,4 +362,14 @@ int iso_copy(CdSource *src, uint32_t lba, uint32_t size, const char *dst, Progre
         ok = copy_entry(src, &list[i], dst, p, depth);
     free(list);
     return ok;
+}
+
+// Each call is a walk of its own from the directory given.
+int iso_copy(CdSource *src, uint32_t lba, uint32_t size, const char *dst, Progress *p, int depth)
+{
+    if (depth < 0 || depth > CD_MAX_DEPTH)
+        return 0;
+    seen_clear();
+    seen_first(lba);
+    return copy_dir(src, lba, size, dst, p, depth);
 }

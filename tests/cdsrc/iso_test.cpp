@@ -302,6 +302,32 @@ TEST_F(Hostile, DirectoriesPointingAtAnAncestorAreRefused)
     EXPECT_EQ(1, cd_exists(src, "L3\\L7\\CHILD\\F.TXT")) << "lookups follow records as they are";
 }
 
+// Sixteen directories, each holding twenty records of the next one: no
+// loop, yet 20^16 listings if each record were walked. Each directory
+// counts once; the copy refuses the second record that leads to one.
+TEST_F(Hostile, RecordsFanningOutToOneDirectoryAreWalkedOnce)
+{
+    const int levels = 16, fan = 20;
+    IsoImage img;
+    for (int d = 0; d < levels; d++) {
+        DirSector level;
+        uint32_t self = 18 + d, next = self + 1;
+        level.add_self_and_parent(self, d ? self - 1 : self);
+        level.add("F.TXT;1", 18 + levels, 1, false);
+        if (d + 1 < levels)
+            for (int i = 0; i < fan; i++)
+                level.add("N" + std::to_string(i), next, 2048, true);
+        level.pad_to(2048);
+        img.append(level.bytes);
+    }
+    img.append(std::vector<unsigned char>(1, 'f'));
+    ASSERT_TRUE(open(img) != nullptr);
+    EXPECT_EQ((uint64_t)levels, cd_total_bytes(src));
+    EXPECT_EQ(0, cd_copy_all(src, dst.c_str(), nullptr));
+    EXPECT_TRUE(logged("directory repeated at " + dst + "\\N0\\N0\\N0\\N0\\N0\\N0\\N0\\N0\\N0\\N0\\N0\\N0\\N0\\N0\\N1"));
+    EXPECT_EQ(1, cd_exists(src, "N19\\N7\\F.TXT"));
+}
+
 TEST_F(Hostile, DirectoryExtentsBeyondTheImage)
 {
     const uint32_t sizes[] = {0xFFFFFFFFu, 0xFFFFF800u, 40960};
