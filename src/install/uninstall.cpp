@@ -19,6 +19,10 @@ int do_uninstall(const char *dir)
     if (desk[0])
         DeleteFileA(desk);
     remove_uninstall_entry();
+    // An empty folder would make every path below relative to the current
+    // drive's root, which is no install folder.
+    if (!dir[0])
+        return 1;
 
     fmt(path, sizeof path, "%s\\game", dir);
     delete_tree(path);

@@ -83,3 +83,27 @@ TEST(Uninstall, NeverFollowsALinkOutOfTheGameFolder)
     EXPECT_EQ("keep me", slurp(base + "\\elsewhere\\precious.sav"));
     EXPECT_FALSE(file_exists(dir + "\\game\\cd1\\f.dat"));
 }
+
+// An empty folder would name "\\game" and "\\tarnok.exe" at the current drive's
+// root; the test gives that drive a scratch folder as its root.
+TEST(Uninstall, AnEmptyFolderTouchesNoFile)
+{
+    std::string dir = scratch();
+    spit(dir + "\\game\\keep.dat", "keep");
+    spit(dir + "\\tarnok.exe", "keep");
+    make_dirs((dir + "\\cwd").c_str());
+    const testing::TestInfo *ti = testing::UnitTest::GetInstance()->current_test_info();
+    std::string target = std::string(getenv("TARNOK_UNIX_BUILD")) + "/scratch/" + ti->test_suite_name() + "." + ti->name();
+    run_process("/bin/ln -sfn " + target + " " + std::string(getenv("TARNOK_UNIX_BUILD")) + "/wineprefix/dosdevices/u:");
+    for (int i = 0; i < 100 && !file_exists("U:\\tarnok.exe"); i++)
+        Sleep(50);
+    ASSERT_TRUE(file_exists("U:\\tarnok.exe")) << "could not map U: under Wine";
+    char cwd[MAX_PATH];
+    GetCurrentDirectoryA(sizeof cwd, cwd);
+    ASSERT_TRUE(SetCurrentDirectoryA("U:\\cwd"));
+    EXPECT_EQ(1, do_uninstall(""));
+    SetCurrentDirectoryA(cwd);
+    EXPECT_EQ("keep", slurp(dir + "\\game\\keep.dat"));
+    EXPECT_EQ("keep", slurp(dir + "\\tarnok.exe"));
+    run_process("/bin/rm -f " + std::string(getenv("TARNOK_UNIX_BUILD")) + "/wineprefix/dosdevices/u:");
+}
