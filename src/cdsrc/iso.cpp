@@ -162,8 +162,10 @@ int iso_find(CdSource *src, const char *path, IsoEntry *entry)
         size_t n = 0;
         while (s[n] && !is_separator(s[n]))
             n++;
-        // No name on a disc is longer than 63 characters.
-        if (n >= sizeof part)
+        // A leading separator leaves an empty first component, which names
+        // nothing, not even a damaged record with an empty name; and no name
+        // on a disc is longer than 63 characters.
+        if (n == 0 || n >= sizeof part)
             return 0;
         memcpy(part, s, n);
         part[n] = 0;

@@ -270,6 +270,7 @@ TEST_F(Hostile, UnsafeNamesAreNeverFollowed)
         ASSERT_TRUE(open(img) != nullptr) << n;
         EXPECT_EQ(0, cd_copy_all(src, dst.c_str(), nullptr)) << n;
         EXPECT_TRUE(logged("unsafe name")) << n;
+        EXPECT_EQ(0, cd_exists(src, "\\GOOD.TXT")) << "a leading separator names nothing, " << n;
         EXPECT_EQ((std::vector<std::string>{"hostile.iso", "out"}), list_dir(dir)) << n;
         EXPECT_EQ((std::vector<std::string>{"GOOD.TXT"}), list_dir(dst)) << n;
         cd_close(src);
