@@ -19,8 +19,8 @@ tarnok_winpath(TARNOK_WIN_BUILD ${CMAKE_BINARY_DIR})
 tarnok_winpath(TARNOK_WIN_SOURCE ${CMAKE_SOURCE_DIR})
 set(TARNOK_MEDIA ${CMAKE_BINARY_DIR}/media)
 tarnok_winpath(TARNOK_WIN_MEDIA ${TARNOK_MEDIA})
-get_filename_component(TARNOK_PEERDATA ${CMAKE_SOURCE_DIR}/../shared/peerdata ABSOLUTE)
-set(TARNOK_PEERDATA ${TARNOK_PEERDATA} CACHE PATH "Archives and images written by other projects")
+get_filename_component(peerdata_default ${CMAKE_SOURCE_DIR}/../shared/peerdata ABSOLUTE)
+set(TARNOK_PEERDATA ${peerdata_default} CACHE PATH "Archives and images written by other projects")
 tarnok_winpath(TARNOK_WIN_PEERDATA ${TARNOK_PEERDATA})
 
 # The test programs find the build, the media and the peer data through the
