@@ -215,10 +215,21 @@ struct PrivateTemp : testing::Environment {
         const char *b = getenv("TARNOK_BUILD");
         if (!b)
             return;
+        // Process ids are only unique within one Wine server, and the window
+        // tests run under a server of their own: the folder must be new.
         char dir[MAX_PATH];
-        fmt(dir, sizeof dir, "%s\\scratch\\tmp-%lu", b, GetCurrentProcessId());
-        delete_tree(dir);
+        fmt(dir, sizeof dir, "%s\\scratch", b);
         make_dirs(dir);
+        LARGE_INTEGER t;
+        QueryPerformanceCounter(&t);
+        for (unsigned n = 0;; n++) {
+            fmt(dir, sizeof dir, "%s\\scratch\\tmp-%lu-%llx-%u", b, GetCurrentProcessId(),
+                (unsigned long long)t.QuadPart, n);
+            if (CreateDirectoryA(dir, NULL))
+                break;
+            if (n == 1000)
+                return;
+        }
         SetEnvironmentVariableA("TMP", dir);
         SetEnvironmentVariableA("TEMP", dir);
         fmt(tmp_dir, sizeof tmp_dir, "%s", dir);
