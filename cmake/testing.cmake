@@ -35,8 +35,10 @@ add_test(NAME wine.stop COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-prefix.sh stop)
 set_tests_properties(wine.start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "WINEPREFIX=${TARNOK_WINEPREFIX}")
 set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "WINEPREFIX=${TARNOK_WINEPREFIX}")
 
-# Support code shared by the test programs (paths, scratch folders, file checks).
-add_library(testsupport STATIC ${CMAKE_SOURCE_DIR}/tests/support/testsupport.cpp)
+# Support code shared by the test programs (paths, scratch folders, file
+# checks, SHA-256 for the peer data's manifests).
+add_library(testsupport STATIC ${CMAKE_SOURCE_DIR}/tests/support/testsupport.cpp
+                               ${CMAKE_SOURCE_DIR}/tests/support/sha256.cpp)
 target_include_directories(testsupport PUBLIC ${CMAKE_SOURCE_DIR}/tests/support)
 target_link_libraries(testsupport PUBLIC tarnok GTest::gtest)
 

@@ -1,5 +1,5 @@
-// Helpers of the LHA tests: a sink that keeps members in memory, a bit
-// writer for hand-made -lh5- streams, and SHA-256 for the peer manifests.
+// Helpers of the LHA tests: a sink that keeps members in memory and a bit
+// writer for hand-made -lh5- streams.
 #pragma once
 #include <stdint.h>
 
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lha/walk.h"
+#include "sha256.h"
 
 // Collects what the walk hands over: members by name, log lines, sizes.
 struct MemorySink {
@@ -32,7 +33,6 @@ struct BitWriter {
 // symbol of the block then takes no bits.
 void put_single_block(BitWriter *w, uint32_t block_size, uint32_t char_symbol, uint32_t position_symbol);
 
-std::string sha256_hex(const std::string &data);
 
 // A fixture made by tests/lha/fixtures.py, and one of its original files.
 std::string fixture(const std::string &name);
