@@ -68,22 +68,8 @@ Kit make_kit(int generated = 2)
 }
 
 // Reads a log a child wrote. Under Wine the console host of a windowless
-// child may still hold its inherited handle for a moment, so read with
-// write sharing.
-std::string read_log(const std::string &path)
-{
-    std::string text;
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE)
-        return text;
-    char buf[4096];
-    DWORD got;
-    while (ReadFile(f, buf, sizeof buf, &got, nullptr) && got)
-        text.append(buf, got);
-    CloseHandle(f);
-    return text;
-}
+// child may still hold its inherited handle for a moment.
+std::string read_log(const std::string &path) { return slurp_shared(path); }
 
 std::string path_now()
 {

@@ -150,12 +150,11 @@ void log_reset()
     log_open();
 }
 
-// The log file stays open for writing, so it is read with write sharing.
-std::string log_text()
+std::string slurp_shared(const std::string &path)
 {
     std::string text;
-    HANDLE f = CreateFileA(log_path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           OPEN_EXISTING, 0, NULL);
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0,
+                           NULL);
     if (f == INVALID_HANDLE_VALUE)
         return text;
     char buf[65536];
@@ -165,6 +164,9 @@ std::string log_text()
     CloseHandle(f);
     return text;
 }
+
+// The log file stays open for writing while the test runs.
+std::string log_text() { return slurp_shared(log_path()); }
 
 std::vector<std::string> log_lines()
 {

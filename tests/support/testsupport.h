@@ -19,6 +19,8 @@ std::string scratch(const std::string &tag = "");
 std::string exe_dir();
 
 std::string slurp(const std::string &path, bool *ok = nullptr);
+// Reads a file that another handle may still hold open for writing.
+std::string slurp_shared(const std::string &path);
 void spit(const std::string &path, const std::string &data);
 bool file_exists(const std::string &path);
 bool dir_exists(const std::string &path);
