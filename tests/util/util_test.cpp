@@ -142,11 +142,11 @@ TEST(DeleteTree, ReadOnlyHiddenAndMissing)
     EXPECT_EQ(0, delete_tree(t.c_str())) << "a missing path";
 }
 
-// Wine cannot make links through the API, so the test asks the Unix ln
-// (Wine starts Unix programs too, but does not hand back their exit code
+// Wine cannot make links through the API, so the test asks the Unix ln.
+// Wine starts Unix programs too, but neither hands back their exit code nor
+// waits for them: the link counts as made once Windows sees it.
 static bool unix_symlink(const std::string &target, const std::string &link, const std::string &winlink)
 {
-    // nor waits for them.
     run_process("/bin/ln -sfn \"" + target + "\" \"" + link + "\"");
     for (int i = 0; i < 100 && GetFileAttributesA(winlink.c_str()) == INVALID_FILE_ATTRIBUTES; i++)
         Sleep(20);
@@ -175,5 +175,4 @@ TEST(DeleteTree, NeverFollowsALink)
     EXPECT_FALSE(file_exists(d + "\\tree\\a.txt"));
     // Wine deletes a file link's target when asked to delete the link, so
     // there the link stays; on Windows the link itself goes.
-
 }
