@@ -6,6 +6,7 @@
 # you to press Play or Close); without one it runs unattended.
 # DEMO_BUILD names another build folder than build/.
 set -eu
+. "$(dirname "$0")/tools/wine-layout.sh"
 cd "$(dirname "$0")"
 build="$(pwd)/${DEMO_BUILD:-build}"
 

@@ -4,6 +4,7 @@
 #   wine-prefix.sh start    ensure, then keep one wineserver alive for the test run
 #   wine-prefix.sh stop     end that wineserver (only this prefix's)
 set -eu
+. "$(dirname "$0")/wine-layout.sh"
 : "${WINEPREFIX:?}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree,mshtml="

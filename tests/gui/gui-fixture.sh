@@ -9,6 +9,7 @@
 # prefix of their own and never restart the one the other tests share.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../tools/wine-layout.sh"
 state="${2:?}"
 : "${WINEPREFIX:?}"
 export WINEDEBUG=-all
