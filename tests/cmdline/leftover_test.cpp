@@ -172,3 +172,25 @@ TEST(Cmdline, AKilledSetupLeavesNoBuildProcess)
         CloseHandle(h);
     }
 }
+
+// As a new user installs: the kit beside setup.exe, a convert install in one
+// go. A linker that ends within milliseconds leaves no build folder, though
+// its console host still holds build.log for a moment.
+TEST(Cmdline, AQuickLinkerLeavesNoBuildFolder)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_nogame");
+    stage_kit(dir);
+    std::string bin = dir + "\\builder\\mingw64\\bin";
+    ASSERT_TRUE(CopyFileA((bin + "\\gcc-quick.exe").c_str(), (bin + "\\gcc.exe").c_str(), FALSE));
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    std::string args = "/silent /build /nodesktop /nostartmenu /cd1 \"" + media_path("disc1") + "\" /cd2 \"" +
+                       media_path("disc2") + "\" /patch \"" + media_path("TARNO103.EXE") + "\" /dir \"" + target + "\"";
+    Child c = start_setup(exe, args, scratch("tmp"));
+    EXPECT_EQ(0, wait_exit(c, 120000));
+    std::vector<std::string> log = child_log(c);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ("Done.", log.back());
+    EXPECT_TRUE(file_exists(target + "\\tarnok.exe"));
+    EXPECT_FALSE(dir_exists(target + "\\build"));
+}
