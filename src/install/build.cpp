@@ -152,7 +152,7 @@ static void close_build_job(void)
     build_job = NULL;
 }
 
-// Test seam: the next `count` starts fail with `error` without starting.
+// For tests: the next `count` starts fail with `error` without starting.
 static int failing_starts;
 static DWORD failing_start_error;
 
@@ -193,7 +193,8 @@ static BOOL create_process_retrying(char *command, BOOL inherit, DWORD flags, ST
 // child starts suspended and gets its class set before it runs, which
 // Windows and Wine both honour; being suspended, it also cannot start a
 // process of its own before it is in the job. Where the job cannot take it
-// (Windows 7 nests no jobs), it still runs, only outside the job.
+// (before Windows 8, when setup itself already runs in a job), it still
+// runs, only outside the job.
 static int start_below_normal(char *command, BOOL inherit, STARTUPINFOA *si, PROCESS_INFORMATION *pi)
 {
     memset(pi, 0, sizeof *pi);
