@@ -192,7 +192,9 @@ TEST(Cmdline, UninstallOptionsDecide)
     }
 
     // The second stage first: it removes what it finds in the folder and,
-    // with /quiet, says nothing.
+    // with /quiet, says nothing. Started from a program file that is not the
+    // uninstaller's temporary copy, it leaves that file alone, now and at
+    // the next restart.
     std::string victim = scratch("victim");
     spit(victim + "\\game\\cd1\\file", "x");
     spit(victim + "\\tarnok.exe", "x");
@@ -203,6 +205,13 @@ TEST(Cmdline, UninstallOptionsDecide)
     EXPECT_FALSE(seen.window);
     EXPECT_FALSE(dir_exists(victim));
     EXPECT_FALSE(file_exists(c.tmp + "\\tarnok_setup.log"));
+    EXPECT_TRUE(file_exists(exe));
+    std::string pending = pending_deletions(), lower_exe = exe;
+    for (char &ch : pending)
+        ch = (char)tolower((unsigned char)ch);
+    for (char &ch : lower_exe)
+        ch = (char)tolower((unsigned char)ch);
+    EXPECT_EQ(std::string::npos, pending.find(lower_exe)) << pending;
 }
 
 // A complete unattended install exits 0 and shows nothing; without the
