@@ -14,6 +14,11 @@ enum {
     MAX_JOBS = 16,
     // Any environment variable fits, so PATH is always restored whole.
     ENV_MAX = 32768,
+    START_RETRIES = 2,
+    START_RETRY_PAUSE_MS = 250,
+    // How long the final removal of the build folder waits for a file that
+    // another process still holds.
+    REMOVE_PATIENCE_MS = 10000,
 };
 
 static const uint64_t RECOMP_SHARE = 0x3200000;  // 50 MiB
@@ -114,16 +119,91 @@ static HANDLE open_log_for_append(const char *log_path)
     return CreateFileA(log_path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_ALWAYS, 0, NULL);
 }
 
-// Starts a child without a console window at below-normal priority. Wine
-// ignores a priority class given at creation, so the child starts suspended
-// and gets its class set before it runs, which Windows and Wine both honour.
+// Every child of a build, and every process those start, runs in this job.
+// Its last handle closes when build_game ends or when setup ends in any way
+// (the Yes to "Stop the installation?", a kill, a crash), and the system then
+// ends every process still in it, so nothing keeps writing into {dir}\build.
+// Null outside build_game.
+static HANDLE build_job;
+
+static HANDLE create_build_job(void)
+{
+    HANDLE job = CreateJobObjectA(NULL, NULL);
+    if (!job)
+        return NULL;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    memset(&limits, 0, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        return NULL;
+    }
+    return job;
+}
+
+// Ends whatever the build left running: besides a stray grandchild, that is
+// the console host Wine starts for each console child. The host inherits the
+// child's handles, build.log among them, and outlives the child by up to two
+// seconds.
+static void close_build_job(void)
+{
+    if (build_job)
+        CloseHandle(build_job);
+    build_job = NULL;
+}
+
+// For tests: the next `count` starts fail with `error` without starting.
+static int failing_starts;
+static DWORD failing_start_error;
+
+void build_fail_starts(int count, unsigned long error)
+{
+    failing_starts = count;
+    failing_start_error = error;
+}
+
+static BOOL create_process(char *command, BOOL inherit, DWORD flags, STARTUPINFOA *si, PROCESS_INFORMATION *pi)
+{
+    if (failing_starts > 0) {
+        failing_starts--;
+        SetLastError(failing_start_error);
+        return FALSE;
+    }
+    return CreateProcessA(NULL, command, NULL, NULL, inherit, flags, NULL, NULL, si, pi);
+}
+
+// Under Wine about one start in 2,000 fails at random with ERROR_INTERNAL_ERROR
+// (the new process cannot map the shared user data). A build makes hundreds
+// of starts, so that one error is retried; any other is the kit's or the
+// player's and fails at once.
+static BOOL create_process_retrying(char *command, BOOL inherit, DWORD flags, STARTUPINFOA *si,
+                                    PROCESS_INFORMATION *pi)
+{
+    for (int attempt = 0;; attempt++) {
+        if (create_process(command, inherit, flags, si, pi))
+            return TRUE;
+        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == START_RETRIES)
+            return FALSE;
+        Sleep(START_RETRY_PAUSE_MS);
+    }
+}
+
+// Starts a child without a console window at below-normal priority, inside
+// the build's job. Wine ignores a priority class given at creation, so the
+// child starts suspended and gets its class set before it runs, which
+// Windows and Wine both honour; being suspended, it also cannot start a
+// process of its own before it is in the job. Where the job cannot take it
+// (before Windows 8, when setup itself already runs in a job), it still
+// runs, only outside the job.
 static int start_below_normal(char *command, BOOL inherit, STARTUPINFOA *si, PROCESS_INFORMATION *pi)
 {
     memset(pi, 0, sizeof *pi);
     DWORD flags = CREATE_NO_WINDOW | BELOW_NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED;
-    if (!CreateProcessA(NULL, command, NULL, NULL, inherit, flags, NULL, NULL, si, pi))
+    if (!create_process_retrying(command, inherit, flags, si, pi))
         return 0;
     SetPriorityClass(pi->hProcess, BELOW_NORMAL_PRIORITY_CLASS);
+    if (build_job)
+        AssignProcessToJobObject(build_job, pi->hProcess);
     if (ResumeThread(pi->hThread) == (DWORD)-1) {
         // A child that never runs would be waited for forever.
         TerminateProcess(pi->hProcess, 1);
@@ -318,7 +398,8 @@ static int write_response_file(const char *rsp, const char *obj)
     return ok;
 }
 
-int build_game(const char *kit, const char *dir, const char *exe, Progress *progress)
+// The three stages; the caller removes the build folder after a success.
+static int run_build(const char *kit, const char *dir, const char *exe, Progress *progress)
 {
     char gen[520], obj[520], log[520], bin[520], rsp[520], rt[520];
     fmt(gen, sizeof gen, "%s\\build\\gen", dir);
@@ -360,9 +441,20 @@ int build_game(const char *kit, const char *dir, const char *exe, Progress *prog
         return 0;
     }
     progress_add(progress, LINK_SHARE);
-
-    char build[520];
-    fmt(build, sizeof build, "%s\\build", dir);
-    delete_tree(build);
     return 1;
+}
+
+int build_game(const char *kit, const char *dir, const char *exe, Progress *progress)
+{
+    build_job = create_build_job();
+    int ok = run_build(kit, dir, exe, progress);
+    close_build_job();
+    if (ok) {
+        // Once the job is closed its processes end, but not at once; and on
+        // Windows a virus scanner holds new files for a moment too.
+        char build[520];
+        fmt(build, sizeof build, "%s\\build", dir);
+        delete_tree_patiently(build, REMOVE_PATIENCE_MS);
+    }
+    return ok;
 }

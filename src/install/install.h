@@ -26,6 +26,9 @@ int run_wait(const char *cmd, const char *path_prefix, const char *log_path);
 int build_jobs(int logical_processors);
 // Logical processors the build counts with (0: ask the system); lets tests pick jobs.
 void build_set_processors(int n);
+// Makes the build's next `count` process starts fail with `error`; lets tests
+// show which start failures are retried.
+void build_fail_starts(int count, unsigned long error);
 // Waits up to wait_ms for a child process: 1 once it has ended or cannot be
 // waited for, with *code its exit code (1 unless read after a good wait).
 int child_ended(void *process, unsigned long wait_ms, unsigned long *code);

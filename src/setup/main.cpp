@@ -72,6 +72,29 @@ static void module_folder(char *out, size_t size)
         *slash = 0;
 }
 
+static const char copy_name[] = "tarnok_uninstall.exe";
+
+// The temporary folder (260 bytes, ending in a backslash) and the path of
+// the uninstaller's copy in it (520 bytes); 0 when there is no such folder.
+static int temp_copy_path(char *tmp, char *copy)
+{
+    DWORD n = GetTempPathA(260, tmp);
+    if (n == 0 || n >= 260)
+        return 0;
+    fmt(copy, 520, "%s%s", tmp, copy_name);
+    return 1;
+}
+
+// A copy that an earlier uninstall left behind (its removal after the second
+// stage failed, or the machine went down first) goes at the next start of
+// setup or of the uninstaller, unless it is running or is no plain file.
+static void remove_left_over_copy(void)
+{
+    char tmp[260], copy[520];
+    if (temp_copy_path(tmp, copy))
+        delete_unused_file(copy);
+}
+
 // The first stage: asks, then hands the removal to a copy of itself in the
 // temporary folder, because a running program file cannot be deleted.
 static void uninstall_first(void)
@@ -81,11 +104,9 @@ static void uninstall_first(void)
     if (MessageBoxA(NULL, "Remove Tarnok: Vorblen (Pellurin) and its saved games?", "Tarnok uninstall",
                     MB_ICONQUESTION | MB_YESNO) != IDYES)
         return;
-    DWORD n = GetTempPathA(sizeof tmp, tmp);
-    if (n == 0 || n >= sizeof tmp)
+    if (!temp_copy_path(tmp, copy))
         return;
     module_path(self, sizeof self);
-    fmt(copy, sizeof copy, "%starnok_uninstall.exe", tmp);
     CopyFileA(self, copy, FALSE);
     fmt(cmd, sizeof cmd, "\"%s\" /uninstall2 \"%s\"", copy, dir);
 
@@ -141,15 +162,50 @@ static void wait_first_stage(void)
     CloseHandle(first);
 }
 
+// The copy cannot delete itself: the system refuses to delete a program file
+// while a process runs from it. So the second stage's last act starts a
+// hidden command interpreter of the system that tries to delete the copy
+// once a second until the second stage has ended and the delete succeeds,
+// for at most half a minute. It works in the temporary folder and names
+// nothing but the copy's fixed name there, so no path reaches its command
+// line; a folder of that name stops it. It writes nothing and ends by itself.
+static void start_copy_remover(const char *tmp)
+{
+    char sys[260], app[300], cmd[1300];
+    UINT n = GetSystemDirectoryA(sys, sizeof sys);
+    if (n == 0 || n >= sizeof sys)
+        return;
+    fmt(app, sizeof app, "%s\\cmd.exe", sys);
+    fmt(cmd, sizeof cmd,
+        "cmd.exe /d /q /s /c \"for /l %%i in (1,1,30) do ((if exist \"%s\\*\" exit) & del /f /q \"%s\" 2>nul & "
+        "(if not exist \"%s\" exit) & \"%s\\ping.exe\" -n 2 127.0.0.1 >nul)\"",
+        copy_name, copy_name, copy_name, sys);
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    if (CreateProcessA(app, cmd, NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, tmp, &si, &pi)) {
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+}
+
 static void uninstall_second(const char *dir)
 {
-    char self[520];
+    char self[520], tmp[260], copy[520];
     wait_first_stage();
     do_uninstall(dir);
     if (!quiet)
         MessageBoxA(NULL, "Tarnok: Vorblen has been removed.", "Tarnok uninstall", MB_ICONINFORMATION | MB_OK);
+    // Only the program's own copy is ever removed: a second stage started
+    // from anywhere else leaves its program file alone.
     module_path(self, sizeof self);
+    if (!temp_copy_path(tmp, copy) || !same_file(self, copy))
+        return;
+    // Deletion at restart needs administrator rights on Windows; it stays
+    // as the fallback for when the remover cannot start.
     MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    start_copy_remover(tmp);
 }
 
 // 1: an uninstall stage ran and the process is to end; 0: go on to install.
@@ -161,6 +217,7 @@ static int run_uninstall(void)
             quiet = 1;
     for (int i = 1; i < nargs; i++) {
         if (is_opt(args[i], "/uninstall")) {
+            remove_left_over_copy();
             uninstall_first();
             return 1;
         }
@@ -293,6 +350,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev, LPSTR cmdline, int show)
     split_args();
     if (run_uninstall())
         return 0;
+    remove_left_over_copy();
     log_open();
     detect_drives();
     detect_files();

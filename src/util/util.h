@@ -35,3 +35,12 @@ unsigned char *read_file(const char *path, uint64_t *size_out);
 int copy_file(const char *src, const char *dst, Progress *p);
 uint32_t crc32_buf(const void *data, uint64_t len);
 int delete_tree(const char *path);
+
+// Deletes path only when it is a plain file that no process holds open or
+// runs: never a folder, a link or what a link leads to. 1 when deleted.
+int delete_unused_file(const char *path);
+// 1 when both paths name the same existing file.
+int same_file(const char *a, const char *b);
+// delete_tree, retried for up to max_ms while another process still holds a
+// file in the tree or the folder itself. 1 when the folder is gone.
+int delete_tree_patiently(const char *path, unsigned long max_ms);

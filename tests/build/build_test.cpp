@@ -63,6 +63,7 @@ Kit make_kit(int generated = 2)
     set_env("TARNOK_STANDIN_RECOMP_EXIT", "");
     set_env("TARNOK_STANDIN_BARRIER", "");
     build_set_processors(0);
+    build_fail_starts(0, 0);
     log_reset();
     return k;
 }
@@ -404,6 +405,73 @@ TEST(BuildGame, CompilesOnlyTheFirst512Sources)
     for (const Start &s : compiles)
         EXPECT_EQ(std::string::npos, s.cmd.find("-DSDL_MAIN_HANDLED")) << s.cmd;
     EXPECT_EQ(512u, sorted_crlf_lines(slurp(k.rec + "\\objs.rsp")).size());
+}
+
+// A console child that ends within milliseconds: under Wine its console host
+// still holds the inherited build.log for up to two seconds after the child
+// has ended. Each round is a new build with such a linker (and compiler).
+TEST(BuildGame, AQuickConsoleLinkerLeavesNoBuildFolder)
+{
+    for (int round = 0; round < 3; round++) {
+        SCOPED_TRACE(round);
+        Kit k = make_kit(2);
+        k.dir += std::to_string(round);
+        make_dirs(k.dir.c_str());
+        ASSERT_TRUE(CopyFileA((bin(k) + "\\gcc-quick.exe").c_str(), (bin(k) + "\\gcc.exe").c_str(), FALSE));
+        Outcome r = build(k);
+        ASSERT_EQ(1, r.result) << log_text() << read_log(k.dir + "\\build\\build.log");
+        EXPECT_EQ(slurp(bin(k) + "\\standin-game.exe"), slurp(k.dir + "\\tarnok.exe"));
+        EXPECT_EQ(std::vector<std::string>{"tarnok.exe"}, list_dir(k.dir));
+    }
+}
+
+// Starts that fail with ERROR_INTERNAL_ERROR, as one in 2,000 does under
+// Wine, are tried up to three times in all; any other start failure fails
+// at once. The stand-in recompiler records each start that happened.
+TEST(RunWait, RetriesOnlyTheRareInternalErrorTwice)
+{
+    struct Case {
+        int failures;
+        unsigned long error;
+        int result;
+        size_t started;
+    } cases[] = {
+        {1, ERROR_INTERNAL_ERROR, 0, 1},
+        {2, ERROR_INTERNAL_ERROR, 0, 1},
+        {3, ERROR_INTERNAL_ERROR, -1, 0},
+        {1, ERROR_ACCESS_DENIED, -1, 0},
+        {1, ERROR_NOT_ENOUGH_MEMORY, -1, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.failures) + " failures with error " + std::to_string(c.error));
+        Kit k = make_kit(1);
+        make_dirs((k.dir + "\\build\\gen").c_str());
+        build_fail_starts(c.failures, c.error);
+        std::string before = path_now();
+        EXPECT_EQ(c.result, run_wait(recomp_command(k).c_str(), "C:\\prefix", (k.dir + "\\out.log").c_str()));
+        EXPECT_EQ(c.started, starts(k, "recomp.txt").size());
+        EXPECT_EQ(before, path_now());
+        build_fail_starts(0, 0);
+    }
+}
+
+// The same through a whole build: the recompiler's start is retried and the
+// build goes on; a compile whose start keeps failing fails the build.
+TEST(BuildGame, SurvivesRareStartFailures)
+{
+    Kit k = make_kit(2);
+    build_fail_starts(2, ERROR_INTERNAL_ERROR);
+    Outcome r = build(k);
+    ASSERT_EQ(1, r.result) << log_text();
+    EXPECT_EQ(1u, starts(k, "recomp.txt").size());
+    EXPECT_EQ(4u, starts(k, "compiles.txt").size());
+    EXPECT_FALSE(dir_exists(k.dir + "\\build"));
+
+    Kit again = make_kit(2);
+    build_fail_starts(1, ERROR_BAD_EXE_FORMAT);
+    r = build(again);
+    expect_failed(again, r, "the recompiler failed (see build\\build.log)");
+    EXPECT_TRUE(starts(again, "recomp.txt").empty());
 }
 
 TEST(RunWait, ReturnsTheExitCodeAndAppendsBothOutputs)

@@ -265,17 +265,31 @@ TEST(Window, CloseAnsweredNoThenFailedThenCorrected)
 }
 
 // Yes ends the process with exit code 1, and the log file holds every line
-// the window had received, each complete.
+// the window had received, each complete. The build ends with it: the held
+// recompiler does not wait for its release.
 TEST(Window, CloseAnsweredYesEndsTheProcess)
 {
     std::string dir = scratch("setup");
     Session r;
     ASSERT_NO_FATAL_FAILURE(start_held_install(r, "setup_nogame", dir, scratch("installed") + "\\Tarnok PC"));
+    std::vector<HANDLE> build;
+    for (DWORD id : children_of(r.child.pid)) {
+        HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+        char name[MAX_PATH] = "";
+        DWORD size = sizeof name;
+        if (h && QueryFullProcessImageNameA(h, 0, name, &size) && strstr(name, "\\builder\\python\\python.exe"))
+            build.push_back(h);
+        else if (h)
+            CloseHandle(h);
+    }
+    ASSERT_EQ(1u, build.size()) << "the held recompiler";
     HWND box = ask_to_stop(r, true);
     ASSERT_NE(nullptr, box);
     std::vector<std::string> shown = list_lines(r.w);
     gd_answer(box, IDYES);
     EXPECT_EQ(1, wait_exit(r.child));
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(build[0], 10000)) << "the recompiler survived the stop";
+    CloseHandle(build[0]);
     hold_release(dir);
     std::vector<std::string> log = child_log(r.child);
     EXPECT_EQ(shown, log);

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
 #include "testsupport.h"
@@ -47,12 +49,52 @@ bool hold_reached(const std::string &folder, DWORD timeout_ms)
     return eventually([&] { return file_exists(mark); }, timeout_ms);
 }
 
+static void copy_tree(const std::string &from, const std::string &to)
+{
+    make_dirs(to.c_str());
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((from + "\\*").c_str(), &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << from;
+    do {
+        std::string name = fd.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            copy_tree(from + "\\" + name, to + "\\" + name);
+        else
+            EXPECT_TRUE(CopyFileA((from + "\\" + name).c_str(), (to + "\\" + name).c_str(), FALSE)) << name;
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+}
+
+void stage_kit(const std::string &folder) { copy_tree(build_path("tests\\gui\\builder"), folder + "\\builder"); }
+
+std::vector<DWORD> children_of(DWORD pid)
+{
+    std::vector<DWORD> ids;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE)
+        return ids;
+    PROCESSENTRY32 pe;
+    pe.dwSize = sizeof pe;
+    for (BOOL more = Process32First(snap, &pe); more; more = Process32Next(snap, &pe))
+        if (pe.th32ParentProcessID == pid && pe.th32ProcessID != pid)
+            ids.push_back(pe.th32ProcessID);
+    CloseHandle(snap);
+    return ids;
+}
+
 Child start_setup(const std::string &exe, const std::string &args, const std::string &tmp)
+{
+    delete_tree(tmp.c_str());
+    make_dirs(tmp.c_str());
+    return start_setup_in(exe, args, tmp);
+}
+
+Child start_setup_in(const std::string &exe, const std::string &args, const std::string &tmp)
 {
     Child c;
     c.tmp = tmp;
-    delete_tree(tmp.c_str());
-    make_dirs(tmp.c_str());
     // The child inherits this process's environment: point its temporary
     // folder at its own, then put ours back.
     char old_tmp[MAX_PATH] = "", old_temp[MAX_PATH] = "";

@@ -49,6 +49,12 @@ struct Child {
 
 // Starts "setup.exe" args with its own temporary folder (made empty).
 Child start_setup(const std::string &exe, const std::string &args, const std::string &tmp);
+// The same with a temporary folder that keeps what it holds.
+Child start_setup_in(const std::string &exe, const std::string &args, const std::string &tmp);
+// Ids of the running processes that `pid` started.
+std::vector<DWORD> children_of(DWORD pid);
+// Lays out the stand-in build kit beside setup.exe as builder\.
+void stage_kit(const std::string &folder);
 // Waits for the child's end: its exit code, or -2 when it did not end in time.
 int wait_exit(Child &c, DWORD timeout_ms = 60000);
 // Ends a child still running after a failed test.

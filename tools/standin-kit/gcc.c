@@ -4,6 +4,7 @@
    options, copies the source into the object file and counts how many
    compiles run at once. Markers in a source steer it:
      STANDIN_SLOW          the compile takes 400 ms
+     STANDIN_LINGER        the compile takes 30 s, long past any test's stop
      STANDIN_COMPILE_FAIL  the compile fails
      STANDIN_LINK_FAIL     the link of its object fails */
 #include "standin.h"
@@ -121,6 +122,8 @@ static int compile(int argc, char **argv, const char *kit)
     wait_for_company();
     if (strstr(text, "STANDIN_SLOW"))
         Sleep(400);
+    if (strstr(text, "STANDIN_LINGER"))
+        Sleep(30000);
     int ok = strstr(text, "STANDIN_COMPILE_FAIL") == NULL;
     if (ok) {
         FILE *f = fopen(argv[13], "wb");
