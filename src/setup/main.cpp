@@ -145,9 +145,13 @@ static void uninstall_second(const char *dir)
 {
     char self[520];
     wait_first_stage();
-    do_uninstall(dir);
-    if (!quiet)
-        MessageBoxA(NULL, "Tarnok: Vorblen has been removed.", "Tarnok uninstall", MB_ICONINFORMATION | MB_OK);
+    int found = do_uninstall(dir);
+    if (!quiet) {
+        char text[600];
+        fmt(text, sizeof text, "No Tarnok installation was found in %s.", dir);
+        MessageBoxA(NULL, found ? "Tarnok: Vorblen has been removed." : text, "Tarnok uninstall",
+                    MB_ICONINFORMATION | MB_OK);
+    }
     module_path(self, sizeof self);
     MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
