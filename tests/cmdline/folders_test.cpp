@@ -57,6 +57,21 @@ bool unix_link(const std::string &target, const std::string &link)
     return eventually([&] { return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; }, 5000);
 }
 
+// A scratch folder that starts empty even after a run that left a link in
+// it: Wine cannot remove a Unix link, so the Unix rm does.
+std::string clean_scratch(const std::string &tag)
+{
+    std::string d = scratch(tag);
+    if (!list_dir(d).empty()) {
+        run_process("/bin/rm -rf \"" + unix_of(d) + "\"");
+        eventually([&] { return !dir_exists(d); }, 5000);
+        make_dirs(d.c_str());
+    }
+    return d;
+}
+
+void remove_link(const std::string &link) { run_process("/bin/rm -f \"" + unix_of(link) + "\""); }
+
 // Drive R: of the window tests' prefix, with a scratch folder as its root.
 struct DriveR {
     std::string dosdevice;
@@ -202,7 +217,7 @@ TEST(Folders, InstallsRefuseLinksAsGameOrBuildFolder)
     stage_holding_kit(setup);
     for (const Case &k : cases) {
         SCOPED_TRACE(k.link);
-        std::string base = scratch(k.link);
+        std::string base = clean_scratch(k.link);
         make_tree(base + "\\elsewhere", k.behind);
         make_dirs((base + "\\Tarnok").c_str());
         if (!unix_link(base + "\\elsewhere", base + "\\Tarnok\\" + k.link))
@@ -215,6 +230,7 @@ TEST(Folders, InstallsRefuseLinksAsGameOrBuildFolder)
         ASSERT_EQ(2u, log.size());
         EXPECT_EQ(fill(k.error, base), log[1]);
         EXPECT_EQ(before, snapshot(base + "\\elsewhere"));
+        remove_link(base + "\\Tarnok\\" + k.link);
     }
 }
 
@@ -348,7 +364,7 @@ TEST(Folders, UninstallFromAFolderWithoutInstallation)
 // removes the install's files but nothing behind either link.
 TEST(Folders, UninstallThroughLinksKeepsWhatIsBehindThem)
 {
-    std::string base = scratch("base"), dir = base + "\\Tarnok";
+    std::string base = clean_scratch("base"), dir = base + "\\Tarnok";
     std::string exe = stage_setup(scratch("setup"), "setup_game");
     ASSERT_EQ(0, run_setup(exe, "/silent " + media_args() + " /dir \"" + dir + "\"", "", nullptr));
     ASSERT_TRUE(MoveFileA((dir + "\\game").c_str(), (base + "\\moved").c_str()));
@@ -364,4 +380,6 @@ TEST(Folders, UninstallThroughLinksKeepsWhatIsBehindThem)
     EXPECT_FALSE(file_exists(dir + "\\tarnok.exe"));
     EXPECT_FALSE(file_exists(dir + "\\uninstall.exe"));
     EXPECT_EQ("(none)", location());
+    remove_link(dir + "\\game");
+    remove_link(dir + "\\build");
 }
