@@ -329,7 +329,8 @@ static int check_free_space(const char *base, uint64_t budget)
 {
     char root[524];
     ULARGE_INTEGER avail, total, free_all;
-    fmt(root, sizeof root, "%s\\", base);
+    size_t n = strlen(base);
+    fmt(root, sizeof root, "%s%s", base, n > 0 && base[n - 1] == '\\' ? "" : "\\");
     if (!base[0] || !GetDiskFreeSpaceExA(root, &avail, &total, &free_all))
         return 1;
     if (avail.QuadPart >= budget)
