@@ -363,7 +363,7 @@ static void undo_new_folder(const char *dir, const char *base)
     }
 }
 
-// Steps 3 to 22 of the sequence, in the folder already checked.
+// The sequence from the discs to the shortcuts, in a folder already checked.
 static int install_steps(const InstallOptions *o, const char *dir, const char *kit, const char *base,
                          ProgressFn callback, void *ctx)
 {
