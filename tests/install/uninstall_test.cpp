@@ -141,15 +141,20 @@ TEST(Uninstall, NeverFollowsALinkOutOfTheGameFolder)
 // link stays, so the test can show only that the target is untouched.
 TEST(Uninstall, AGameFolderThatIsALinkLosesOnlyTheLink)
 {
+    const char *ub = getenv("TARNOK_UNIX_BUILD");
+    ASSERT_NE(nullptr, ub);
+    const testing::TestInfo *ti = testing::UnitTest::GetInstance()->current_test_info();
+    std::string u = std::string(ub) + "/scratch/" + ti->test_suite_name() + "." + ti->name();
+    // Wine cannot remove the link that an earlier run left: the Unix rm does.
+    std::string old_link = build_path("scratch\\") + ti->test_suite_name() + "." + ti->name() + "\\Tarnok\\game";
+    run_process("/bin/rm -f \"" + u + "/Tarnok/game\"");
+    for (int i = 0; i < 100 && path_exists(old_link.c_str()); i++)
+        Sleep(20);
     std::string base = scratch(), dir = base + "\\Tarnok";
     install_sample(dir);
     spit(base + "\\moved\\hd\\TARNOK\\TARNOK.CFG", "mine");
     spit(base + "\\moved\\save.sav", "keep me");
     ASSERT_TRUE(delete_tree((dir + "\\game").c_str()));
-    const char *ub = getenv("TARNOK_UNIX_BUILD");
-    ASSERT_NE(nullptr, ub);
-    const testing::TestInfo *ti = testing::UnitTest::GetInstance()->current_test_info();
-    std::string u = std::string(ub) + "/scratch/" + ti->test_suite_name() + "." + ti->name();
     run_process("/bin/ln -sfn \"" + u + "/moved\" \"" + u + "/Tarnok/game\"");
     for (int i = 0; i < 100 && !dir_exists(dir + "\\game"); i++)
         Sleep(20);
@@ -160,6 +165,7 @@ TEST(Uninstall, AGameFolderThatIsALinkLosesOnlyTheLink)
               list_tree(base + "\\moved"));
     EXPECT_EQ("keep me", slurp(base + "\\moved\\save.sav"));
     EXPECT_FALSE(file_exists(dir + "\\tarnok.exe"));
+    run_process("/bin/rm -f \"" + u + "/Tarnok/game\"");
 }
 
 // An empty folder would name "\\game" and "\\tarnok.exe" at the current drive's
