@@ -193,3 +193,66 @@ TEST(Uninstall, AnEmptyFolderTouchesNoFile)
     EXPECT_EQ("keep", slurp(dir + "\\game\\hd\\TARNOK\\keep.dat"));
     run_process("/bin/rm -f " + std::string(getenv("TARNOK_UNIX_BUILD")) + "/wineprefix/dosdevices/u:");
 }
+
+// The comparisons that decide what is ours, as tables.
+TEST(Ours, ANameForTheFolderOrItsGame)
+{
+    struct Case {
+        const char *path, *dir;
+        int names;
+    } cases[] = {
+        {"C:\\Games\\Tarnok", "C:\\Games\\Tarnok", 1},
+        {"c:\\games\\TARNOK\\", "C:\\Games\\Tarnok", 1},
+        {"C:/Games/Tarnok/", "C:\\Games\\Tarnok\\\\", 1},
+        {"C:\\Games\\Tarnok\\TARNOK.EXE", "C:\\Games\\Tarnok", 1},
+        {"C:\\Games\\Tarnok\\uninstall.exe", "C:\\Games\\Tarnok", 0},
+        {"C:\\Games\\Tarnok PC", "C:\\Games\\Tarnok", 0},
+        {"C:\\Games", "C:\\Games\\Tarnok", 0},
+        {"C:\\Games\\Tarnok\\sub\\tarnok.exe", "C:\\Games\\Tarnok", 0},
+        {"", "", 0},
+        {"\\", "", 0},
+    };
+    for (const Case &k : cases)
+        EXPECT_EQ(k.names, names_folder(k.path, k.dir)) << k.path << " for " << k.dir;
+}
+
+TEST(Ours, DriveRoots)
+{
+    struct Case {
+        const char *path;
+        int root;
+    } cases[] = {
+        {"C:", 1},   {"C:\\", 1}, {"c:/", 1}, {"C:\\\\", 1}, {"\\\\srv\\share", 1}, {"\\\\srv\\share\\", 1},
+        {"C:\\x", 0}, {"C:x", 0}, {"x", 0},   {"", 0},       {"\\\\srv\\share\\x", 0},
+    };
+    for (const Case &k : cases)
+        EXPECT_EQ(k.root, is_drive_root(k.path)) << k.path;
+}
+
+// Only the four entries of the conversion build, and no link, make a build
+// folder ours; an empty one is ours too.
+TEST(Ours, BuildFolders)
+{
+    struct Case {
+        std::vector<std::string> entries; // under {dir}\build
+        int ours;
+    } cases[] = {
+        {{"gen\\a.c", "obj\\a.c.o", "build.log", "objs.rsp"}, 1},
+        {{"BUILD.LOG"}, 1},
+        {{}, 1},
+        {{"build.log", "notes.txt"}, 0},
+        {{"gen\\a.c", "src\\main.c"}, 0},
+    };
+    int n = 0;
+    for (const Case &k : cases) {
+        std::string dir = scratch(std::to_string(n++));
+        make_dirs((dir + "\\build").c_str());
+        for (const std::string &e : k.entries)
+            spit(dir + "\\build\\" + e, e);
+        EXPECT_EQ(k.ours, build_folder_is_ours(dir.c_str())) << testing::PrintToString(k.entries);
+    }
+    std::string dir = scratch("file");
+    spit(dir + "\\build", "a file");
+    EXPECT_EQ(0, build_folder_is_ours(dir.c_str()));
+    EXPECT_EQ(0, build_folder_is_ours((dir + "\\missing").c_str()));
+}
