@@ -82,25 +82,29 @@ int kit_available(char *out, size_t size)
     return path_exists(probe);
 }
 
-// Copies every file (not the sub-folders) of one folder into another.
-// A folder that cannot be listed copies nothing.
-static void copy_folder_files(const char *src, const char *dst)
+// Copies every file (not the sub-folders) of one folder into another: 1
+// when each was copied. A folder that cannot be listed copies nothing, and
+// that is no failure.
+static int copy_folder_files(const char *src, const char *dst)
 {
     char pattern[780];
     fmt(pattern, sizeof pattern, "%s\\*", src);
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA(pattern, &fd);
     if (h == INVALID_HANDLE_VALUE)
-        return;
+        return 1;
+    int ok = 1;
     do {
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         char from[780], to[780];
         fmt(from, sizeof from, "%s\\%s", src, fd.cFileName);
         fmt(to, sizeof to, "%s\\%s", dst, fd.cFileName);
-        copy_file(from, to, NULL);
+        if (!copy_file(from, to, NULL))
+            ok = 0;
     } while (FindNextFileA(h, &fd));
     FindClose(h);
+    return ok;
 }
 
 // Opens both discs and makes sure the first is disc 1 and the second disc 2,
@@ -166,7 +170,9 @@ static int check_update(const char *hd)
     return 1;
 }
 
-// Arranges the game's data files the way the native game expects them.
+// Arranges the game's data files the way the native game expects them. A
+// file of the disc copy that cannot be copied, or a default configuration
+// that cannot be written, fails the install; what the disc lacks does not.
 static int arrange_game_files(const char *game, const char *hd, Progress *p)
 {
     char src[780], dst[780];
@@ -174,7 +180,8 @@ static int arrange_game_files(const char *game, const char *hd, Progress *p)
     fmt(dst, sizeof dst, "%s\\GRAPH", hd);
     make_dirs(dst);
     fmt(src, sizeof src, "%s\\cd1\\TARNOK\\INSTALL", game);
-    copy_folder_files(src, dst);
+    if (!copy_folder_files(src, dst))
+        return fail("setting up the game files failed");
 
     fmt(src, sizeof src, "%s\\cd1\\TARNOK\\INSTALL\\INSTALL.CR", game);
     uint64_t size = 0;
@@ -184,24 +191,28 @@ static int arrange_game_files(const char *game, const char *hd, Progress *p)
     if (members <= 0)
         return fail("INSTALL.CR on CD 1 could not be unpacked");
 
+    int ok = 1;
     for (int i = 0; i < 9; i++) {
         fmt(dst, sizeof dst, "%s\\%s", hd, sprite_dirs[i]);
         make_dirs(dst);
         fmt(src, sizeof src, "%s\\cd1\\TARNOK\\DISK1\\COMBAT\\SPRITES\\%s", game, sprite_dirs[i]);
-        copy_folder_files(src, dst);
+        ok &= copy_folder_files(src, dst);
     }
 
     fmt(src, sizeof src, "%s\\cd1\\TARNOK\\DISK1\\MUSIC\\MUSIK1.WAV", game);
     fmt(dst, sizeof dst, "%s\\MUSIC\\MUSIK1.WAV", hd);
-    copy_file(src, dst, NULL);
+    if (!copy_file(src, dst, NULL) && path_exists(src))
+        ok = 0;
     fmt(dst, sizeof dst, "%s\\MIDI", hd);
     make_dirs(dst);
     fmt(dst, sizeof dst, "%s\\OBJ", hd);
     make_dirs(dst);
     // The player's own sound settings survive a second install.
     fmt(dst, sizeof dst, "%s\\hd\\TARNOK.CFG", game);
-    if (!path_exists(dst))
-        write_file(dst, default_cfg, sizeof default_cfg - 1);
+    if (!path_exists(dst) && !write_file(dst, default_cfg, sizeof default_cfg - 1))
+        ok = 0;
+    if (!ok)
+        return fail("setting up the game files failed");
     progress_add(p, files_share);
     return 1;
 }
@@ -243,32 +254,120 @@ static void copy_uninstaller(const char *dir)
         CopyFileA(self, dst, FALSE);
 }
 
-static void make_shortcuts(const InstallOptions *o, const char *exe)
+static void make_shortcuts(const InstallOptions *o, const char *dir, const char *exe)
 {
     char start[520], desk[520];
     shortcut_paths(start, desk);
     HRESULT com = CoInitialize(NULL);
     if (o->startmenu)
-        make_link(start, exe, o->dir);
+        make_link(start, exe, dir);
     if (o->desktop)
-        make_link(desk, exe, o->dir);
+        make_link(desk, exe, dir);
     // Only a successful initialisation is balanced; another apartment's
     // COM on this thread is not ours to end.
     if (SUCCEEDED(com))
         CoUninitialize();
 }
 
-int do_install(const InstallOptions *o, ProgressFn callback, void *ctx)
+// The install folder as the install uses it: full, so that the registry and
+// the shortcuts never hold a path relative to whatever folder is current.
+// Returns why it cannot be used, or null.
+static const char *resolve_install_folder(const char *given, char *dir, size_t size)
+{
+    char full[520];
+    fmt(dir, size, "%s", given);
+    if (!given[0])
+        return "no install folder was given";
+    if (!full_folder(given, full, sizeof full))
+        return "the install folder's path is not valid";
+    fmt(dir, size, "%s", full);
+    if (is_drive_root(given) || is_drive_root(dir))
+        return "the install folder cannot be the root of a drive";
+    return NULL;
+}
+
+// A game folder, or in convert mode a build folder, that is the player's
+// own is neither merged into nor, later, removed by the uninstall.
+static int check_existing_folders(const char *dir, int convert)
+{
+    char path[520], reason[780];
+    fmt(path, sizeof path, "%s\\game", dir);
+    DWORD a = GetFileAttributesA(path);
+    // Through a link the install would write into some other folder.
+    int real_dir = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (a != INVALID_FILE_ATTRIBUTES && !(real_dir && is_install_folder(dir))) {
+        fmt(reason, sizeof reason, "%s already exists and is not from a Tarnok install; choose another folder", path);
+        return fail(reason);
+    }
+    fmt(path, sizeof path, "%s\\build", dir);
+    if (convert && path_exists(path) && !build_folder_is_ours(dir)) {
+        fmt(reason, sizeof reason, "%s already exists and is not a Tarnok build folder; choose another folder", path);
+        return fail(reason);
+    }
+    return 1;
+}
+
+// The nearest folder of the path that exists, the path itself included;
+// "" when not even its drive does.
+static void nearest_existing_folder(const char *dir, char *out, size_t size)
+{
+    fmt(out, size, "%s", dir);
+    while (out[0] && !is_dir(out)) {
+        char *s = strrchr(out, '\\');
+        if (!s || s[1] == 0)
+            out[0] = 0;
+        else if (s == out + 2 && out[1] == ':')
+            s[1] = 0; // "C:\", not "C:", which names the current folder
+        else
+            *s = 0;
+    }
+}
+
+// Compares the budget with the space free on the install folder's drive,
+// before gigabytes are copied. A drive that cannot tell passes.
+static int check_free_space(const char *base, uint64_t budget)
+{
+    char root[524];
+    ULARGE_INTEGER avail, total, free_all;
+    size_t n = strlen(base);
+    fmt(root, sizeof root, "%s%s", base, n > 0 && base[n - 1] == '\\' ? "" : "\\");
+    if (!base[0] || !GetDiskFreeSpaceExA(root, &avail, &total, &free_all))
+        return 1;
+    if (avail.QuadPart >= budget)
+        return 1;
+    char reason[200];
+    const uint64_t mb = 1048576;
+    fmt(reason, sizeof reason, "not enough free space on the install folder's drive: %llu MB needed, %llu MB free",
+        (unsigned long long)((budget + mb - 1) / mb), (unsigned long long)(avail.QuadPart / mb));
+    return fail(reason);
+}
+
+// After a failed install into a folder that this install created: the disc
+// copies go, and so does every folder it made that is empty now. A failed
+// conversion's build folder stays, so that its log can be read.
+static void undo_new_folder(const char *dir, const char *base)
+{
+    char path[520];
+    fmt(path, sizeof path, "%s\\game", dir);
+    delete_tree(path);
+    fmt(path, sizeof path, "%s\\tarnok.exe", dir);
+    DeleteFileA(path);
+    fmt(path, sizeof path, "%s", dir);
+    for (;;) {
+        if (!strcmp(path, base) || !RemoveDirectoryA(path))
+            break;
+        char *s = strrchr(path, '\\');
+        if (!s || s == path + 2)
+            break;
+        *s = 0;
+    }
+}
+
+// The sequence from the discs to the shortcuts, in a folder already checked.
+static int install_steps(const InstallOptions *o, const char *dir, const char *kit, const char *base,
+                         ProgressFn callback, void *ctx)
 {
     int convert = o->build == 1;
-    char kit[520] = "";
-    setup_log("Install to %s (%s)", o->dir, convert ? "convert on this PC" : "prebuilt");
-
-    if (o->build == 0 && !prebuilt_available())
-        return fail("this setup does not contain the prebuilt game");
-    if (convert && !kit_available(kit, sizeof kit))
-        return fail("the build kit (builder folder) is missing next to setup");
-
     CdSource *cd1, *cd2;
     if (!open_discs(o, &cd1, &cd2))
         return 0;
@@ -284,10 +383,12 @@ int do_install(const InstallOptions *o, ProgressFn callback, void *ctx)
     Progress p = {0, 0, callback, ctx};
     p.total = cd_total_bytes(cd1) + cd_total_bytes(cd2) + (convert ? convert_budget : prebuilt_budget);
     char game[520], hd[520], exe[520];
-    fmt(game, sizeof game, "%s\\game", o->dir);
+    fmt(game, sizeof game, "%s\\game", dir);
     fmt(hd, sizeof hd, "%s\\hd\\TARNOK", game);
-    fmt(exe, sizeof exe, "%s\\tarnok.exe", o->dir);
-    int ok = make_dirs(hd) ? copy_discs(cd1, cd2, game, &p) : fail("cannot create the install folder");
+    fmt(exe, sizeof exe, "%s\\tarnok.exe", dir);
+    int ok = check_free_space(base, p.total);
+    if (ok)
+        ok = make_dirs(hd) ? copy_discs(cd1, cd2, game, &p) : fail("cannot create the install folder");
     cd_close(cd1);
     cd_close(cd2);
     if (!ok) {
@@ -306,17 +407,46 @@ int do_install(const InstallOptions *o, ProgressFn callback, void *ctx)
     if (convert) {
         char update_exe[520];
         fmt(update_exe, sizeof update_exe, "%s\\TARNOKP2.EXE", hd);
-        if (!build_game(kit, o->dir, update_exe, &p))
+        if (!build_game(kit, dir, update_exe, &p))
             return 0;
     } else if (!write_prebuilt_game(exe)) {
         return 0;
     }
 
     give_icon(game, exe);
-    copy_uninstaller(o->dir);
-    write_uninstall_entry(o->dir, p.total);
-    make_shortcuts(o, exe);
+    copy_uninstaller(dir);
+    write_uninstall_entry(dir, p.total);
+    make_shortcuts(o, dir, exe);
     progress_add(&p, final_share);
     setup_log("Done.");
     return 1;
+}
+
+int do_install(const InstallOptions *o, ProgressFn callback, void *ctx)
+{
+    int convert = o->build == 1;
+    char dir[520], kit[520] = "", base[520];
+    const char *bad = resolve_install_folder(o->dir, dir, sizeof dir);
+    setup_log("Install to %s (%s)", dir, convert ? "convert on this PC" : "prebuilt");
+
+    if (o->build == 0 && !prebuilt_available())
+        return fail("this setup does not contain the prebuilt game");
+    if (convert && !kit_available(kit, sizeof kit))
+        return fail("the build kit (builder folder) is missing next to setup");
+    if (bad)
+        return fail(bad);
+    if (!check_existing_folders(dir, convert))
+        return 0;
+
+    // Known before anything is written: whether this install makes the folder.
+    nearest_existing_folder(dir, base, sizeof base);
+    if (install_steps(o, dir, kit, base, callback, ctx))
+        return 1;
+    if (strcmp(base, dir) != 0)
+        undo_new_folder(dir, base);
+    char log[540];
+    fmt(log, sizeof log, "%s\\build\\build.log", dir);
+    if (convert && path_exists(log))
+        setup_log("The build log is kept in %s", log);
+    return 0;
 }

@@ -41,5 +41,26 @@ void shortcut_paths(char *start, char *desk);
 void make_link(const char *link, const char *target, const char *workdir);
 void write_uninstall_entry(const char *dir, uint64_t budget);
 void remove_uninstall_entry(void);
+// The entry's "InstallLocation" (1), or "" when there is none (0).
+int read_install_location(char *out, size_t size);
+// The target a shortcut file names (1), or "" when it cannot be read (0).
+// COM must be initialised on the calling thread.
+int link_target(const char *link, char *out, size_t size);
 
+// What counts as ours. An install folder holds {dir}\game\hd\TARNOK (every
+// install makes it first) or is the uninstall entry's location; its build
+// folder is ours when it holds nothing but what the conversion writes; a
+// path names the folder when it is the folder or its tarnok.exe, without
+// regard to case or trailing separators.
+int is_install_folder(const char *dir);
+int build_folder_is_ours(const char *dir);
+int names_folder(const char *path, const char *dir);
+// The folder made full (GetFullPathNameA) without trailing separators; 0 when
+// it is empty or cannot be made full within size.
+int full_folder(const char *given, char *out, size_t size);
+// 1 for "C:", "C:\" and "\\server\share", with or without separators after them.
+int is_drive_root(const char *path);
+
+// Removes the installation in dir: 1 when dir was an install folder, 0 when
+// no installation was found there and nothing was touched.
 int do_uninstall(const char *dir);

@@ -95,6 +95,47 @@ void write_uninstall_entry(const char *dir, uint64_t budget)
     RegCloseKey(key);
 }
 
+int read_install_location(char *out, size_t size)
+{
+    HKEY key;
+    out[0] = 0;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, uninstall_key, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    char text[1024];
+    DWORD type = 0, got = sizeof text - 1;
+    LONG r = RegQueryValueExA(key, "InstallLocation", NULL, &type, (BYTE *)text, &got);
+    RegCloseKey(key);
+    if (r != ERROR_SUCCESS || type != REG_SZ)
+        return 0;
+    text[got] = 0; // a value stored without its NUL still ends here
+    fmt(out, size, "%s", text);
+    return 1;
+}
+
+int link_target(const char *link, char *out, size_t size)
+{
+    out[0] = 0;
+    WCHAR wide[520];
+    if (!MultiByteToWideChar(CP_ACP, 0, link, -1, wide, 520))
+        return 0;
+    IShellLinkA *sl = NULL;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&sl)))
+        return 0;
+    IPersistFile *pf = NULL;
+    char target[MAX_PATH + 1] = "";
+    int ok = 0;
+    if (SUCCEEDED(sl->QueryInterface(IID_IPersistFile, (void **)&pf))) {
+        // The target as stored, without looking for a moved file.
+        if (SUCCEEDED(pf->Load(wide, STGM_READ)) && sl->GetPath(target, MAX_PATH, NULL, SLGP_RAWPATH) == S_OK)
+            ok = target[0] != 0;
+        pf->Release();
+    }
+    sl->Release();
+    if (ok)
+        fmt(out, size, "%s", target);
+    return ok;
+}
+
 void remove_uninstall_entry(void)
 {
     RegDeleteKeyA(HKEY_CURRENT_USER, uninstall_key); // a missing key is no error

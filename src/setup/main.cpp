@@ -194,9 +194,13 @@ static void uninstall_second(const char *dir)
 {
     char self[520], tmp[260], copy[520];
     wait_first_stage();
-    do_uninstall(dir);
-    if (!quiet)
-        MessageBoxA(NULL, "Tarnok: Vorblen has been removed.", "Tarnok uninstall", MB_ICONINFORMATION | MB_OK);
+    int found = do_uninstall(dir);
+    if (!quiet) {
+        char text[600];
+        fmt(text, sizeof text, "No Tarnok installation was found in %s.", dir);
+        MessageBoxA(NULL, found ? "Tarnok: Vorblen has been removed." : text, "Tarnok uninstall",
+                    MB_ICONINFORMATION | MB_OK);
+    }
     // Only the program's own copy is ever removed: a second stage started
     // from anywhere else leaves its program file alone.
     module_path(self, sizeof self);

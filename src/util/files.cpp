@@ -142,13 +142,16 @@ static int final_path(HANDLE h, char *out, DWORD size)
 
 // Wine lists a Unix link to a file as a plain file, and its DeleteFileA
 // removes the link's target instead of the link. A file whose real path is
-// not the one it is listed under is such a link and is left alone.
+// not the one it is listed under is such a link and is left alone. Without
+// the folder's own real path nothing can be told, and the file is deleted.
 static int is_hidden_file_link(const char *folder_real, const char *child, const char *name)
 {
     char real[1100], expected[1100];
+    if (!folder_real[0])
+        return 0;
     HANDLE h = CreateFileA(child, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (!folder_real[0] || !final_path(h, real, sizeof real))
+    if (!final_path(h, real, sizeof real))
         return 0;
     fmt(expected, sizeof expected, "%s\\%s", folder_real, name);
     return _stricmp(real, expected) != 0;
@@ -156,6 +159,15 @@ static int is_hidden_file_link(const char *folder_real, const char *child, const
 
 int delete_tree(const char *path)
 {
+    // The folder it is given may itself be a link (a junction, or a Unix
+    // link under Wine, where RemoveDirectoryA leaves it in place): only the
+    // link goes, never what it leads to.
+    DWORD own = GetFileAttributesA(path);
+    if (own == INVALID_FILE_ATTRIBUTES || !(own & FILE_ATTRIBUTE_DIRECTORY))
+        return 0;
+    if (own & FILE_ATTRIBUTE_REPARSE_POINT)
+        return RemoveDirectoryA(path) != 0;
+
     char pattern[520];
     char folder_real[1024] = "";
     fmt(pattern, sizeof pattern, "%s\\*", path);

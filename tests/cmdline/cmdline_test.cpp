@@ -191,12 +191,12 @@ TEST(Cmdline, UninstallOptionsDecide)
         end_child(c);
     }
 
-    // The second stage first: it removes what it finds in the folder and,
-    // with /quiet, says nothing. Started from a program file that is not the
-    // uninstaller's temporary copy, it leaves that file alone, now and at
-    // the next restart.
+    // The second stage first: it removes the installation it finds in the
+    // folder and, with /quiet, says nothing. Started from a program file that
+    // is not the uninstaller's temporary copy, it leaves that file alone, now
+    // and at the next restart.
     std::string victim = scratch("victim");
-    spit(victim + "\\game\\cd1\\file", "x");
+    spit(victim + "\\game\\hd\\TARNOK\\file", "x");
     spit(victim + "\\tarnok.exe", "x");
     Child c = start_setup(exe, "/uninstall2 \"" + victim + "\" /uninstall /quiet", scratch("tmp-second"));
     Seen seen;
@@ -215,7 +215,7 @@ TEST(Cmdline, UninstallOptionsDecide)
 }
 
 // A complete unattended install exits 0 and shows nothing; without the
-// shortcut options it makes both shortcuts, with them neither.
+// shortcut options it makes both shortcuts, and each option leaves out its own.
 TEST(Cmdline, UnattendedInstallSucceeds)
 {
     std::string dir = scratch("setup");
@@ -224,8 +224,11 @@ TEST(Cmdline, UnattendedInstallSucceeds)
     shortcut_paths(start, desk);
     struct Case {
         const char *extra;
-        bool links;
-    } cases[] = {{"/nodesktop /nostartmenu", false}, {"", true}};
+        bool start, desk;
+    } cases[] = {{"/nodesktop /nostartmenu", false, false},
+                 {"", true, true},
+                 {"/nodesktop", true, false},
+                 {"/nostartmenu", false, true}};
     int n = 0;
     for (const Case &k : cases) {
         SCOPED_TRACE(k.extra);
@@ -244,8 +247,8 @@ TEST(Cmdline, UnattendedInstallSucceeds)
         EXPECT_EQ("Install to " + target + " (prebuilt)", log.front());
         EXPECT_EQ("Done.", log.back());
         EXPECT_TRUE(file_exists(target + "\\uninstall.exe"));
-        EXPECT_EQ(k.links, file_exists(start));
-        EXPECT_EQ(k.links, file_exists(desk));
+        EXPECT_EQ(k.start, file_exists(start));
+        EXPECT_EQ(k.desk, file_exists(desk));
     }
 }
 
@@ -385,6 +388,7 @@ TEST(Cmdline, SecondStageWaitsForTheFirst)
     for (const Case &k : cases) {
         SCOPED_TRACE(k.var);
         std::string victim = scratch("victim" + std::to_string(n++));
+        spit(victim + "\\game\\hd\\TARNOK\\file", "x");
         spit(victim + "\\tarnok.exe", "x");
         SetEnvironmentVariableA("TARNOK_UNINSTALL_PARENT", k.var.c_str());
         std::string cmd = "\"" + exe + "\" /uninstall2 \"" + victim + "\" /quiet";

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "guisupport.h"
+#include "install/install.h"
 #include "testsupport.h"
 #include "util/util.h"
 
@@ -173,16 +174,22 @@ TEST(Window, EmptyFieldWarnsAndStartsNothing)
 }
 
 // The whole road: Install, the list and status line following the log, the
-// bar at 1000, Play starting the game in the install folder.
+// bar at 1000, Play starting the game in the install folder. The desktop
+// box is cleared: only the Start menu shortcut is made.
 TEST(Window, InstallThenPlay)
 {
     std::string dir = scratch("setup");
     std::string exe = stage_setup(dir, "setup_game");
     std::string target = scratch("installed") + "\\Tarnok PC";
+    char start[520], desk[520];
+    shortcut_paths(start, desk);
+    DeleteFileA(start);
+    DeleteFileA(desk);
     Session r;
     open_window(r, exe, "", scratch("tmp"));
     fill_fields(r.w, target);
     gd_set_check(gd_control(r.w, C_PRE), 1);
+    gd_set_check(gd_control(r.w, C_DESK), 0);
     ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
     ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
     screenshot("installed");
@@ -198,6 +205,8 @@ TEST(Window, InstallThenPlay)
     EXPECT_TRUE(gd_enabled(gd_control(r.w, C_INSTALL)));
     EXPECT_EQ("Close", field(r.w, C_CLOSE));
     EXPECT_TRUE(file_exists(target + "\\tarnok.exe"));
+    EXPECT_TRUE(file_exists(start));
+    EXPECT_FALSE(file_exists(desk));
 
     ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
     EXPECT_TRUE(gd_wait_gone(r.w, 10000));
@@ -213,8 +222,9 @@ TEST(Window, InstallThenPlay)
 
 // Convert mode with a recompiler that holds the install in the middle. The
 // close request asks; No lets the install go on (here to its failure), and
-// the same window then installs the prebuilt game: the list keeps the first
-// run's lines.
+// the same window then installs the prebuilt game, with the Start menu box
+// cleared: the list keeps the first run's lines, and only the desktop
+// shortcut is made.
 TEST(Window, CloseAnsweredNoThenFailedThenCorrected)
 {
     std::string dir = scratch("setup");
@@ -250,10 +260,17 @@ TEST(Window, CloseAnsweredNoThenFailedThenCorrected)
     EXPECT_TRUE(gd_enabled(gd_control(r.w, C_INSTALL)));
     EXPECT_EQ("Close", field(r.w, C_CLOSE));
 
+    char start[520], desk[520];
+    shortcut_paths(start, desk);
+    DeleteFileA(start);
+    DeleteFileA(desk);
     gd_set_check(gd_control(r.w, C_PRE), 1);
+    gd_set_check(gd_control(r.w, C_START), 0);
     ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
     ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
     screenshot("corrected");
+    EXPECT_FALSE(file_exists(start));
+    EXPECT_TRUE(file_exists(desk));
     std::vector<std::string> both = list_lines(r.w);
     ASSERT_GT(both.size(), first.size());
     EXPECT_EQ(first, std::vector<std::string>(both.begin(), both.begin() + first.size()));

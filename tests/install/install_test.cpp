@@ -199,12 +199,9 @@ TEST_P(Failures, StopWithTheirMessage)
     if (f.copies)
         expected = expected + copying("folder " + media_path("disc1"), "folder " + media_path("disc2"));
     EXPECT_EQ(expected + f.lines, lines);
-    if (f.copies) {
-        EXPECT_EQ("", compare_copy(media_path("disc1"), dir + "\\game\\cd1")) << "the copies stay";
-        EXPECT_EQ("", compare_copy(media_path("disc2"), dir + "\\game\\cd2"));
-    } else {
-        EXPECT_FALSE(dir_exists(dir)) << "nothing is written";
-    }
+    // Into a folder that it made, a failed install leaves nothing behind.
+    EXPECT_FALSE(dir_exists(dir)) << "nothing is left";
+    EXPECT_EQ((std::vector<std::string>{"other\\", "other\\README.TXT"}), list_tree(base));
 }
 
 static const char not_official[] = "ERROR: this is not the official 1.03US update (TARNOKP2.EXE does not match)";
@@ -235,6 +232,93 @@ static std::string copy_of_disc1(const std::string &base)
             copy_file(media_path("disc1\\" + e).c_str(), (copy + "\\" + e).c_str(), nullptr);
     }
     return copy;
+}
+
+// A folder that existed before keeps what was copied into it, and the
+// player's own files in it.
+TEST(InstallFailure, IntoAnExistingFolderKeepsTheCopies)
+{
+    std::string dir = scratch() + "\\Tarnok";
+    spit(dir + "\\notes.txt", "mine");
+    EXPECT_EQ(0, install(options(media_path("disc1"), media_path("disc2"), media_path("update-badcrc\\TARNO103.EXE"), dir),
+                         nullptr));
+    EXPECT_EQ("", compare_copy(media_path("disc1"), dir + "\\game\\cd1")) << "the copies stay";
+    EXPECT_EQ("", compare_copy(media_path("disc2"), dir + "\\game\\cd2"));
+    EXPECT_EQ("mine", slurp(dir + "\\notes.txt"));
+}
+
+// Folders the install made above the install folder go with it; the one
+// that was there stays.
+TEST(InstallFailure, IntoNewFoldersRemovesEachItMade)
+{
+    std::string base = scratch(), dir = base + "\\Games\\Tarnok PC";
+    std::vector<std::string> lines;
+    EXPECT_EQ(0, install(options(media_path("disc1"), media_path("disc2"), media_path("update-badsize\\TARNO103.EXE"), dir),
+                         &lines));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(not_official, lines.back());
+    EXPECT_TRUE(dir_exists(base));
+    EXPECT_TRUE(list_dir(base).empty());
+}
+
+// The budget is compared with the free space before anything is copied: a
+// disc that declares more than the drive holds fails at once. Its huge file
+// is sparse, and held open without sharing, so that a copy of it would fail
+// at once too instead of filling the drive.
+TEST(InstallFailure, TooLittleFreeSpaceFailsBeforeCopying)
+{
+    std::string base = scratch(), dir = base + "\\Tarnok", cd1 = base + "\\huge";
+    spit(cd1 + "\\TARNOK\\DISK1\\DISK1", "");
+    spit(cd1 + "\\BIG.DAT", "");
+    const char *ub = getenv("TARNOK_UNIX_BUILD");
+    ASSERT_NE(nullptr, ub);
+    const testing::TestInfo *ti = testing::UnitTest::GetInstance()->current_test_info();
+    std::string u = std::string(ub) + "/scratch/" + ti->test_suite_name() + "." + ti->name() + "/huge/BIG.DAT";
+    const uint64_t huge = 8ull << 40; // 8 TiB, more than any test machine's drive
+    run_process("/usr/bin/truncate -s 8T \"" + u + "\"");
+    auto size = [&] {
+        WIN32_FILE_ATTRIBUTE_DATA fa = {};
+        GetFileAttributesExA((cd1 + "\\BIG.DAT").c_str(), GetFileExInfoStandard, &fa);
+        return ((uint64_t)fa.nFileSizeHigh << 32) | fa.nFileSizeLow;
+    };
+    for (int i = 0; i < 100 && size() != huge; i++)
+        Sleep(20);
+    ASSERT_EQ(huge, size()) << "cannot make a sparse file here";
+    HANDLE hold = CreateFileA((cd1 + "\\BIG.DAT").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hold);
+
+    std::vector<std::string> lines;
+    EXPECT_EQ(0, install(options(cd1, media_path("disc2"), update(), dir), &lines));
+    CloseHandle(hold);
+    DeleteFileA((cd1 + "\\BIG.DAT").c_str());
+    uint64_t budget = huge + tree_bytes(media_path("disc2")) + 12582912;
+    std::string needed = "ERROR: not enough free space on the install folder's drive: " +
+                         std::to_string((budget + 1048575) / 1048576) + " MB needed, ";
+    ASSERT_EQ(2u, lines.size()) << (lines.empty() ? "" : lines.back());
+    EXPECT_EQ(needed, lines[1].substr(0, needed.size()));
+    EXPECT_EQ(" MB free", lines[1].substr(lines[1].size() - 8));
+    EXPECT_FALSE(dir_exists(dir)) << "nothing is written";
+}
+
+// A file of the disc copy that cannot be put in its place fails the install:
+// here a folder of the player's stands where the file goes, in each of the
+// three copying steps of the arrangement.
+TEST(InstallFailure, AnArrangedFileThatCannotBeWrittenFails)
+{
+    const char *blockers[] = {"GRAPH\\INSTALL.CR", "ARME\\ARME1.SPR", "MUSIC\\MUSIK1.WAV"}; // under {hd}
+    int n = 0;
+    for (const char *blocker : blockers) {
+        SCOPED_TRACE(blocker);
+        std::string dir = scratch(std::to_string(n++)) + "\\Tarnok", hd = dir + "\\game\\hd\\TARNOK";
+        spit(hd + "\\" + blocker + "\\mine.txt", "mine");
+        std::vector<std::string> lines;
+        EXPECT_EQ(0, install(options(media_path("disc1"), media_path("disc2"), update(), dir), &lines));
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ("cannot write " + hd + "\\" + blocker, lines[lines.size() - 2]);
+        EXPECT_EQ("ERROR: setting up the game files failed", lines.back());
+        EXPECT_EQ("mine", slurp(hd + "\\" + blocker + "\\mine.txt"));
+        EXPECT_FALSE(file_exists(dir + "\\tarnok.exe"));
+    }
 }
 
 TEST(InstallDisc1, WithoutInstallFolderFailsAtInstallCr)
@@ -282,17 +366,25 @@ TEST(InstallAgain, KeepsTheEditedConfigurationInAFolderWithBlanksAndAccents)
     EXPECT_EQ("\"" + dir + "\\uninstall.exe\" /uninstall" + '\0', v);
 }
 
-TEST(InstallShortcuts, NoneWhenBothAreOff)
+// Each box makes its own shortcut: one on and one off, both ways round.
+TEST(InstallShortcuts, EachFlagMakesItsOwn)
 {
-    std::string dir = scratch() + "\\Tarnok";
-    DeleteFileA(start_menu_link().c_str());
-    DeleteFileA(desktop_link().c_str());
-    InstallOptions o = options(media_path("disc1"), media_path("disc2"), update(), dir);
-    o.desktop = o.startmenu = 0;
-    ASSERT_EQ(1, install(o, nullptr));
-    EXPECT_FALSE(file_exists(start_menu_link()));
-    EXPECT_FALSE(file_exists(desktop_link()));
-    EXPECT_TRUE(entry_exists());
+    struct Case {
+        int startmenu, desktop;
+    } cases[] = {{0, 0}, {1, 0}, {0, 1}};
+    for (const Case &k : cases) {
+        SCOPED_TRACE(testing::Message() << "startmenu " << k.startmenu << ", desktop " << k.desktop);
+        std::string dir = scratch(std::to_string(k.startmenu) + std::to_string(k.desktop)) + "\\Tarnok";
+        DeleteFileA(start_menu_link().c_str());
+        DeleteFileA(desktop_link().c_str());
+        InstallOptions o = options(media_path("disc1"), media_path("disc2"), update(), dir);
+        o.startmenu = k.startmenu;
+        o.desktop = k.desktop;
+        ASSERT_EQ(1, install(o, nullptr));
+        EXPECT_EQ(k.startmenu != 0, file_exists(start_menu_link()));
+        EXPECT_EQ(k.desktop != 0, file_exists(desktop_link()));
+        EXPECT_TRUE(entry_exists());
+    }
 }
 
 TEST(InstallConvert, BuildsTheGameWithTheKitBesideTheProgram)
@@ -312,19 +404,33 @@ TEST(InstallConvert, BuildsTheGameWithTheKitBesideTheProgram)
     expect_progress(progress, dir, 295698432);
 }
 
-// Run as {dir}\UNINSTALL.EXE, the program is not copied onto itself; the
-// test starts a copy of this program there, which runs the next test.
+// Run as {dir}\UNINSTALL.EXE, the program is not copied onto itself. A copy
+// onto the running file would fail anyway, so the test gives the folder a
+// second file, "uninstall.exe" in lower case: Wine keeps both apart on a Unix
+// file system and opens the one whose name matches exactly. A copy that the
+// case-blind comparison did not stop would replace it.
 TEST(InstallAsUninstaller, IsNotCopiedOntoItself)
 {
     std::string dir = scratch() + "\\Tarnok";
     make_dirs(dir.c_str());
     std::string self = dir + "\\UNINSTALL.EXE";
     ASSERT_TRUE(CopyFileA(this_program().c_str(), self.c_str(), FALSE));
+    const char *ub = getenv("TARNOK_UNIX_BUILD");
+    ASSERT_NE(nullptr, ub);
+    const testing::TestInfo *ti = testing::UnitTest::GetInstance()->current_test_info();
+    std::string u = std::string(ub) + "/scratch/" + ti->test_suite_name() + "." + ti->name() + "/Tarnok/uninstall.exe";
+    run_process("/bin/sh -c \"printf other > '" + u + "'\"");
+    std::string lower = dir + "\\uninstall.exe";
+    for (int i = 0; i < 100 && slurp(lower) != "other"; i++)
+        Sleep(20);
+    if (slurp(lower) != "other")
+        GTEST_SKIP() << "the file system does not keep two names apart by case";
     SetEnvironmentVariableA("TARNOK_SELF_DIR", dir.c_str());
     int code = run_process("\"" + self + "\" --gtest_filter=InstallAsUninstaller.Child");
     SetEnvironmentVariableA("TARNOK_SELF_DIR", NULL);
     EXPECT_EQ(0, code);
     EXPECT_EQ(slurp(this_program()), slurp(self));
+    EXPECT_EQ("other", slurp(lower)) << "the uninstaller was copied although it runs as itself";
     EXPECT_TRUE(file_exists(dir + "\\tarnok.exe"));
 }
 
@@ -333,6 +439,5 @@ TEST(InstallAsUninstaller, Child)
     const char *dir = getenv("TARNOK_SELF_DIR");
     if (!dir)
         GTEST_SKIP() << "started by IsNotCopiedOntoItself only";
-    // The file stays open while this program runs, so a copy onto it would fail.
     EXPECT_EQ(1, install(options(media_path("disc1"), media_path("disc2"), update(), dir), nullptr));
 }

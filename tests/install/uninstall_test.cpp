@@ -1,6 +1,8 @@
 // The removal of an installation: exactly what the install made, nothing else.
 #include <windows.h>
 
+#include <cctype>
+
 #include <gtest/gtest.h>
 
 #include "installcheck.h"
@@ -35,9 +37,12 @@ TEST(Uninstall, KeepsTheUsersOwnFilesAndTheirFolder)
     EXPECT_EQ((std::vector<std::string>{"my notes.txt", "saves\\", "saves\\slot1.sav"}), list_tree(dir));
 }
 
+// A failed install into a folder that was there before counts as an install
+// folder: step 6 made its game data folder.
 TEST(Uninstall, CleansUpAFailedInstallAndALeftOverBuild)
 {
     std::string dir = scratch() + "\\Tarnok";
+    make_dirs(dir.c_str());
     std::vector<std::string> lines;
     // Stopped after the copies by an update of another release.
     ASSERT_EQ(0, install(options(media_path("disc1"), media_path("disc2"), media_path("update-badcrc\\TARNO103.EXE"), dir),
@@ -49,19 +54,66 @@ TEST(Uninstall, CleansUpAFailedInstallAndALeftOverBuild)
     EXPECT_FALSE(dir_exists(dir));
 }
 
-TEST(Uninstall, AFolderWithoutInstallationLosesOnlyTheNamedPaths)
+// A folder that holds no installation (a downloads folder, say) loses
+// nothing, even files and folders named like the install's; the entry and
+// the shortcuts of the real install elsewhere stay.
+TEST(Uninstall, AFolderWithoutInstallationLosesNothing)
 {
-    std::string dir = scratch() + "\\Somewhere";
-    const std::vector<std::string> theirs = {"Tarnok.exe.bak", "game.txt", "other\\", "other\\tarnok.exe",
-                                             "uninstall.exe.txt"};
+    std::string base = scratch(), dir = base + "\\Somewhere";
+    install_sample(base + "\\Real");
+    const std::vector<std::string> theirs = {
+        "Tarnok.exe.bak", "build\\",     "build\\build.log", "game.txt",   "game\\",        "game\\x\\",
+        "game\\x\\y.dat", "other\\",     "other\\tarnok.exe", "setup.log", "tarnok.exe",    "uninstall.exe",
+        "uninstall.exe.txt"};
     for (const std::string &e : theirs)
         if (e.back() != '\\')
             spit(dir + "\\" + e, e);
-    spit(dir + "\\tarnok.exe", "named");
-    spit(dir + "\\setup.log", "named");
-    spit(dir + "\\game\\x\\y.dat", "named");
-    EXPECT_EQ(1, do_uninstall(dir.c_str()));
+    EXPECT_EQ(0, do_uninstall(dir.c_str()));
     EXPECT_EQ(theirs, list_tree(dir));
+    for (const std::string &e : theirs) {
+        if (e.back() != '\\') {
+            EXPECT_EQ(e, slurp(dir + "\\" + e));
+        }
+    }
+    EXPECT_TRUE(entry_exists());
+    EXPECT_TRUE(file_exists(start_menu_link()));
+    EXPECT_TRUE(file_exists(desktop_link()));
+}
+
+// Two installs: the entry and the shortcuts name the later one, so the
+// removal of the earlier keeps them; the later one's removal takes them.
+TEST(Uninstall, TheEntryAndShortcutsOfAnotherInstallStay)
+{
+    std::string base = scratch(), first = base + "\\First", second = base + "\\Second";
+    install_sample(first);
+    install_sample(second);
+    EXPECT_EQ(1, do_uninstall(first.c_str()));
+    EXPECT_FALSE(dir_exists(first));
+    EXPECT_TRUE(entry_exists());
+    EXPECT_TRUE(file_exists(start_menu_link()));
+    EXPECT_TRUE(file_exists(desktop_link()));
+    // Named in another case and with a trailing separator, it is still the same folder.
+    std::string upper = second;
+    for (char &c : upper)
+        c = (char)toupper((unsigned char)c);
+    EXPECT_EQ(1, do_uninstall((upper + "\\").c_str()));
+    EXPECT_FALSE(dir_exists(second));
+    EXPECT_FALSE(entry_exists());
+    EXPECT_FALSE(file_exists(start_menu_link()));
+    EXPECT_FALSE(file_exists(desktop_link()));
+}
+
+// The entry alone makes an install folder, for a player who deleted the game
+// data by hand; a build folder with anything of the player's in it stays.
+TEST(Uninstall, ByTheEntryAloneAndKeepingAPlayersBuildFolder)
+{
+    std::string dir = scratch() + "\\Tarnok";
+    install_sample(dir);
+    delete_tree((dir + "\\game").c_str());
+    spit(dir + "\\build\\build.log", "log");
+    spit(dir + "\\build\\mine.c", "int main;");
+    EXPECT_EQ(1, do_uninstall(dir.c_str()));
+    EXPECT_EQ((std::vector<std::string>{"build\\", "build\\build.log", "build\\mine.c"}), list_tree(dir));
     EXPECT_FALSE(entry_exists());
 }
 
@@ -69,7 +121,7 @@ TEST(Uninstall, NeverFollowsALinkOutOfTheGameFolder)
 {
     std::string base = scratch(), dir = base + "\\Tarnok";
     spit(base + "\\elsewhere\\precious.sav", "keep me");
-    spit(dir + "\\game\\cd1\\f.dat", "x");
+    spit(dir + "\\game\\hd\\TARNOK\\f.dat", "x");
     const char *ub = getenv("TARNOK_UNIX_BUILD");
     ASSERT_NE(nullptr, ub);
     const testing::TestInfo *ti = testing::UnitTest::GetInstance()->current_test_info();
@@ -81,7 +133,39 @@ TEST(Uninstall, NeverFollowsALinkOutOfTheGameFolder)
         GTEST_SKIP() << "cannot make a symbolic link here";
     EXPECT_EQ(1, do_uninstall(dir.c_str()));
     EXPECT_EQ("keep me", slurp(base + "\\elsewhere\\precious.sav"));
-    EXPECT_FALSE(file_exists(dir + "\\game\\cd1\\f.dat"));
+    EXPECT_FALSE(file_exists(dir + "\\game\\hd\\TARNOK\\f.dat"));
+}
+
+// The game folder itself a link (the player moved the data and linked it
+// back): only the link may go, never what it leads to. Under Wine the Unix
+// link stays, so the test can show only that the target is untouched.
+TEST(Uninstall, AGameFolderThatIsALinkLosesOnlyTheLink)
+{
+    const char *ub = getenv("TARNOK_UNIX_BUILD");
+    ASSERT_NE(nullptr, ub);
+    const testing::TestInfo *ti = testing::UnitTest::GetInstance()->current_test_info();
+    std::string u = std::string(ub) + "/scratch/" + ti->test_suite_name() + "." + ti->name();
+    // Wine cannot remove the link that an earlier run left: the Unix rm does.
+    std::string old_link = build_path("scratch\\") + ti->test_suite_name() + "." + ti->name() + "\\Tarnok\\game";
+    run_process("/bin/rm -f \"" + u + "/Tarnok/game\"");
+    for (int i = 0; i < 100 && path_exists(old_link.c_str()); i++)
+        Sleep(20);
+    std::string base = scratch(), dir = base + "\\Tarnok";
+    install_sample(dir);
+    spit(base + "\\moved\\hd\\TARNOK\\TARNOK.CFG", "mine");
+    spit(base + "\\moved\\save.sav", "keep me");
+    ASSERT_TRUE(delete_tree((dir + "\\game").c_str()));
+    run_process("/bin/ln -sfn \"" + u + "/moved\" \"" + u + "/Tarnok/game\"");
+    for (int i = 0; i < 100 && !dir_exists(dir + "\\game"); i++)
+        Sleep(20);
+    if (!dir_exists(dir + "\\game"))
+        GTEST_SKIP() << "cannot make a symbolic link here";
+    EXPECT_EQ(1, do_uninstall(dir.c_str())) << "the entry names the folder";
+    EXPECT_EQ((std::vector<std::string>{"hd\\", "hd\\TARNOK\\", "hd\\TARNOK\\TARNOK.CFG", "save.sav"}),
+              list_tree(base + "\\moved"));
+    EXPECT_EQ("keep me", slurp(base + "\\moved\\save.sav"));
+    EXPECT_FALSE(file_exists(dir + "\\tarnok.exe"));
+    run_process("/bin/rm -f \"" + u + "/Tarnok/game\"");
 }
 
 // An empty folder would name "\\game" and "\\tarnok.exe" at the current drive's
@@ -101,9 +185,74 @@ TEST(Uninstall, AnEmptyFolderTouchesNoFile)
     char cwd[MAX_PATH];
     GetCurrentDirectoryA(sizeof cwd, cwd);
     ASSERT_TRUE(SetCurrentDirectoryA("U:\\cwd"));
-    EXPECT_EQ(1, do_uninstall(""));
+    spit(dir + "\\game\\hd\\TARNOK\\keep.dat", "keep");
+    EXPECT_EQ(0, do_uninstall(""));
     SetCurrentDirectoryA(cwd);
     EXPECT_EQ("keep", slurp(dir + "\\game\\keep.dat"));
     EXPECT_EQ("keep", slurp(dir + "\\tarnok.exe"));
+    EXPECT_EQ("keep", slurp(dir + "\\game\\hd\\TARNOK\\keep.dat"));
     run_process("/bin/rm -f " + std::string(getenv("TARNOK_UNIX_BUILD")) + "/wineprefix/dosdevices/u:");
+}
+
+// The comparisons that decide what is ours, as tables.
+TEST(Ours, ANameForTheFolderOrItsGame)
+{
+    struct Case {
+        const char *path, *dir;
+        int names;
+    } cases[] = {
+        {"C:\\Games\\Tarnok", "C:\\Games\\Tarnok", 1},
+        {"c:\\games\\TARNOK\\", "C:\\Games\\Tarnok", 1},
+        {"C:/Games/Tarnok/", "C:\\Games\\Tarnok\\\\", 1},
+        {"C:\\Games\\Tarnok\\TARNOK.EXE", "C:\\Games\\Tarnok", 1},
+        {"C:\\Games\\Tarnok\\uninstall.exe", "C:\\Games\\Tarnok", 0},
+        {"C:\\Games\\Tarnok PC", "C:\\Games\\Tarnok", 0},
+        {"C:\\Games", "C:\\Games\\Tarnok", 0},
+        {"C:\\Games\\Tarnok\\sub\\tarnok.exe", "C:\\Games\\Tarnok", 0},
+        {"", "", 0},
+        {"\\", "", 0},
+    };
+    for (const Case &k : cases)
+        EXPECT_EQ(k.names, names_folder(k.path, k.dir)) << k.path << " for " << k.dir;
+}
+
+TEST(Ours, DriveRoots)
+{
+    struct Case {
+        const char *path;
+        int root;
+    } cases[] = {
+        {"C:", 1},   {"C:\\", 1}, {"c:/", 1}, {"C:\\\\", 1}, {"\\\\srv\\share", 1}, {"\\\\srv\\share\\", 1},
+        {"C:\\x", 0}, {"C:x", 0}, {"x", 0},   {"", 0},       {"\\\\srv\\share\\x", 0},
+    };
+    for (const Case &k : cases)
+        EXPECT_EQ(k.root, is_drive_root(k.path)) << k.path;
+}
+
+// Only the four entries of the conversion build, and no link, make a build
+// folder ours; an empty one is ours too.
+TEST(Ours, BuildFolders)
+{
+    struct Case {
+        std::vector<std::string> entries; // under {dir}\build
+        int ours;
+    } cases[] = {
+        {{"gen\\a.c", "obj\\a.c.o", "build.log", "objs.rsp"}, 1},
+        {{"BUILD.LOG"}, 1},
+        {{}, 1},
+        {{"build.log", "notes.txt"}, 0},
+        {{"gen\\a.c", "src\\main.c"}, 0},
+    };
+    int n = 0;
+    for (const Case &k : cases) {
+        std::string dir = scratch(std::to_string(n++));
+        make_dirs((dir + "\\build").c_str());
+        for (const std::string &e : k.entries)
+            spit(dir + "\\build\\" + e, e);
+        EXPECT_EQ(k.ours, build_folder_is_ours(dir.c_str())) << testing::PrintToString(k.entries);
+    }
+    std::string dir = scratch("file");
+    spit(dir + "\\build", "a file");
+    EXPECT_EQ(0, build_folder_is_ours(dir.c_str()));
+    EXPECT_EQ(0, build_folder_is_ours((dir + "\\missing").c_str()));
 }

@@ -176,3 +176,21 @@ TEST(DeleteTree, NeverFollowsALink)
     // Wine deletes a file link's target when asked to delete the link, so
     // there the link stays; on Windows the link itself goes.
 }
+
+// Handed a link itself, delete_tree removes at most the link: under Wine the
+// Unix link stays, and on Windows the junction goes; the target keeps all.
+TEST(DeleteTree, AGivenLinkIsNotEntered)
+{
+    std::string d = scratch();
+    spit(d + "\\outside\\keep.txt", "precious");
+    spit(d + "\\outside\\sub\\deep.txt", "deep");
+    const char *ub = getenv("TARNOK_UNIX_BUILD");
+    ASSERT_NE(nullptr, ub);
+    const testing::TestInfo *ti = testing::UnitTest::GetInstance()->current_test_info();
+    std::string u = std::string(ub) + "/scratch/" + ti->test_suite_name() + "." + ti->name();
+    if (!unix_symlink(u + "/outside", u + "/link", d + "\\link"))
+        GTEST_SKIP() << "cannot make a symbolic link here";
+    delete_tree((d + "\\link").c_str());
+    EXPECT_EQ((std::vector<std::string>{"keep.txt", "sub\\", "sub\\deep.txt"}), list_tree(d + "\\outside"));
+    EXPECT_EQ("precious", slurp(d + "\\outside\\keep.txt"));
+}

@@ -1,0 +1,112 @@
+// What counts as ours: the tests that decide what an install may write into
+// and what an uninstall may remove. A player's own folder of the same name
+// is never merged into or deleted.
+#include <windows.h>
+
+#include <string.h>
+
+#include "install/install.h"
+
+static int is_sep(char c) { return c == '\\' || c == '/'; }
+
+// Backslashes only, and no separators at the end.
+static void normalise(const char *path, char *out, size_t size)
+{
+    fmt(out, size, "%s", path);
+    for (char *s = out; *s; s++)
+        if (*s == '/')
+            *s = '\\';
+    size_t n = strlen(out);
+    while (n > 0 && out[n - 1] == '\\')
+        out[--n] = 0;
+}
+
+int names_folder(const char *path, const char *dir)
+{
+    char a[780], b[780];
+    normalise(path, a, sizeof a);
+    normalise(dir, b, sizeof b);
+    if (!a[0] || !b[0])
+        return 0;
+    if (_stricmp(a, b) == 0)
+        return 1;
+    size_t n = strlen(b);
+    return _strnicmp(a, b, n) == 0 && _stricmp(a + n, "\\tarnok.exe") == 0;
+}
+
+int is_drive_root(const char *path)
+{
+    char p[780];
+    normalise(path, p, sizeof p);
+    int letter = ((p[0] | 0x20) >= 'a' && (p[0] | 0x20) <= 'z') && p[1] == ':';
+    if (letter)
+        return p[2] == 0;
+    if (p[0] != '\\' || p[1] != '\\')
+        return 0;
+    // "\\server\share": two names after the leading pair, nothing below them.
+    const char *share = strchr(p + 2, '\\');
+    return !share || !strchr(share + 1, '\\');
+}
+
+int full_folder(const char *given, char *out, size_t size)
+{
+    out[0] = 0;
+    if (!given[0])
+        return 0;
+    char full[1024];
+    DWORD n = GetFullPathNameA(given, sizeof full, full, NULL);
+    if (n == 0 || n >= sizeof full || n >= size)
+        return 0;
+    // Trailing separators go, but a drive's own ("C:\") stays.
+    while (n > 3 && is_sep(full[n - 1]))
+        full[--n] = 0;
+    fmt(out, size, "%s", full);
+    return 1;
+}
+
+int is_install_folder(const char *dir)
+{
+    char path[780], location[780];
+    fmt(path, sizeof path, "%s\\game", dir);
+    DWORD a = GetFileAttributesA(path);
+    // Through a link the data would be someone else's folder.
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        fmt(path, sizeof path, "%s\\game\\hd\\TARNOK", dir);
+        if (is_dir(path))
+            return 1;
+    }
+    // The player may have deleted the game data by hand.
+    return read_install_location(location, sizeof location) && names_folder(location, dir);
+}
+
+// The entries the conversion build writes into {dir}\build.
+static const char *const build_entries[4] = {"gen", "obj", "build.log", "objs.rsp"};
+
+static int is_build_entry(const char *name)
+{
+    for (int i = 0; i < 4; i++)
+        if (_stricmp(name, build_entries[i]) == 0)
+            return 1;
+    return 0;
+}
+
+int build_folder_is_ours(const char *dir)
+{
+    char path[780];
+    fmt(path, sizeof path, "%s\\build", dir);
+    DWORD a = GetFileAttributesA(path);
+    if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY) || (a & FILE_ATTRIBUTE_REPARSE_POINT))
+        return 0;
+    fmt(path, sizeof path, "%s\\build\\*", dir);
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(path, &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    int ours = 1;
+    do {
+        if (strcmp(fd.cFileName, ".") && strcmp(fd.cFileName, "..") && !is_build_entry(fd.cFileName))
+            ours = 0;
+    } while (ours && FindNextFileA(h, &fd));
+    FindClose(h);
+    return ours;
+}
