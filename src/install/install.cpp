@@ -70,15 +70,18 @@ int prebuilt_available(void)
 int kit_available(char *out, size_t size)
 {
     char self[520];
-    char probe[780];
+    char probe[520];
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
     if (n == 0 || n >= sizeof self)
         self[0] = 0;
     char *slash = strrchr(self, '\\');
     if (slash)
         *slash = 0;
-    fmt(out, size, "%s\\builder", self);
-    fmt(probe, sizeof probe, "%s\\builder\\tools\\recomp.py", self);
+    // The kit's longest own path must fit a path buffer too, or the build
+    // would run tools from cut paths.
+    if (!fmt_path(out, size, "%s\\builder", self) ||
+        !fmt_path(probe, sizeof probe, "%s\\builder\\tools\\recomp.py", self))
+        return 0;
     return path_exists(probe);
 }
 
@@ -96,9 +99,11 @@ static void copy_folder_files(const char *src, const char *dst)
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         char from[780], to[780];
-        fmt(from, sizeof from, "%s\\%s", src, fd.cFileName);
-        fmt(to, sizeof to, "%s\\%s", dst, fd.cFileName);
-        copy_file(from, to, NULL);
+        if (fmt_path(from, sizeof from, "%s\\%s", src, fd.cFileName) &&
+            fmt_path(to, sizeof to, "%s\\%s", dst, fd.cFileName))
+            copy_file(from, to, NULL);
+        else
+            setup_log("path too long: %s\\%s", dst, fd.cFileName);
     } while (FindNextFileA(h, &fd));
     FindClose(h);
 }
@@ -258,6 +263,15 @@ static void make_shortcuts(const InstallOptions *o, const char *exe)
         CoUninitialize();
 }
 
+// The longest path of fixed names that the install forms in a path buffer;
+// a folder that leaves no room for it is refused, never cut into the name
+// of another folder.
+static int dir_fits(const char *dir)
+{
+    char probe[520];
+    return fmt_path(probe, sizeof probe, "%s\\game\\hd\\TARNOK\\TARNOKP2.EXE", dir);
+}
+
 int do_install(const InstallOptions *o, ProgressFn callback, void *ctx)
 {
     int convert = o->build == 1;
@@ -268,6 +282,8 @@ int do_install(const InstallOptions *o, ProgressFn callback, void *ctx)
         return fail("this setup does not contain the prebuilt game");
     if (convert && !kit_available(kit, sizeof kit))
         return fail("the build kit (builder folder) is missing next to setup");
+    if (!dir_fits(o->dir))
+        return fail("the install folder path is too long");
 
     CdSource *cd1, *cd2;
     if (!open_discs(o, &cd1, &cd2))

@@ -24,14 +24,16 @@ int do_uninstall(const char *dir)
     if (!dir[0])
         return 1;
 
-    fmt(path, sizeof path, "%s\\game", dir);
-    delete_tree(path);
+    // A cut path could name the install folder itself, with whatever else
+    // the player keeps there: each path is used whole or not at all.
+    if (fmt_path(path, sizeof path, "%s\\game", dir))
+        delete_tree(path);
     for (int i = 0; i < 5; i++) {
-        fmt(path, sizeof path, "%s\\%s", dir, files[i]);
-        DeleteFileA(path);
+        if (fmt_path(path, sizeof path, "%s\\%s", dir, files[i]))
+            DeleteFileA(path);
     }
-    fmt(path, sizeof path, "%s\\build", dir);
-    delete_tree(path);
+    if (fmt_path(path, sizeof path, "%s\\build", dir))
+        delete_tree(path);
     RemoveDirectoryA(dir);
     return 1;
 }
