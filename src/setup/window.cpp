@@ -160,15 +160,26 @@ static DWORD WINAPI worker(LPVOID param)
     return 0;
 }
 
-static void read_fields(void)
+// 0 after a box naming a field whose path cannot be used as it is: too long
+// for its buffer, or with characters that this Windows cannot pass on.
+static int read_fields(void)
 {
-    GetWindowTextA(e_cd1, opts.cd1, sizeof opts.cd1);
-    GetWindowTextA(e_cd2, opts.cd2, sizeof opts.cd2);
-    GetWindowTextA(e_patch, opts.patch, sizeof opts.patch);
-    GetWindowTextA(e_dir, opts.dir, sizeof opts.dir);
+    static const char *const names[4] = {"CD 1", "CD 2", "the 1.03 update", "the install folder"};
+    HWND fields[4] = {e_cd1, e_cd2, e_patch, e_dir};
+    char *paths[4] = {opts.cd1, opts.cd2, opts.patch, opts.dir};
+    for (int k = 0; k < 4; k++) {
+        const char *reason = field_path(fields[k], paths[k], sizeof opts.cd1);
+        if (reason) {
+            char text[160];
+            fmt(text, sizeof text, "The path of %s %s.", names[k], reason);
+            MessageBoxA(hwnd, text, title_box, MB_ICONWARNING | MB_OK);
+            return 0;
+        }
+    }
     opts.build = checked(r_build) ? 1 : 0;
     opts.startmenu = checked(c_start) ? 1 : 0;
     opts.desktop = checked(c_desk) ? 1 : 0;
+    return 1;
 }
 
 static void start_install(void)
@@ -177,7 +188,8 @@ static void start_install(void)
     // arrives must not start a second worker on the same options.
     if (busy)
         return;
-    read_fields();
+    if (!read_fields())
+        return;
     if (!opts.cd1[0] || !opts.cd2[0] || !opts.patch[0] || !opts.dir[0]) {
         MessageBoxA(hwnd, "Please fill in both CDs, the 1.03 update and the install folder.", title_box,
                     MB_ICONWARNING | MB_OK);

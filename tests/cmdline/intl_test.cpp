@@ -1,0 +1,381 @@
+// Install folders named in any language: setup.exe installs into exactly
+// the folder the player named, from the command line and through the
+// window's field, and the uninstall entry, the shortcuts and the two-stage
+// uninstall all keep the exact name. Where the system's code page lacks a
+// character (a Windows without the UTF-8 code page), the path is refused
+// rather than replaced by a lookalike. This program carries setup.exe's
+// manifest, so its own ANSI calls speak UTF-8 too; every name that matters
+// is read back through the wide functions.
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "guisupport.h"
+#include "testsupport.h"
+#include "util/util.h"
+
+namespace {
+
+const wchar_t *const entry_key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarnokVBL_Pellurin";
+
+std::string utf8(const std::wstring &w)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, NULL, 0, NULL, NULL);
+    std::string s((size_t)(n > 0 ? n : 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], n, NULL, NULL);
+    s.resize(strlen(s.c_str()));
+    return s;
+}
+
+bool exists_w(const std::wstring &path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::set<std::wstring> entries_w(const std::wstring &folder)
+{
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (wcscmp(fd.cFileName, L".") && wcscmp(fd.cFileName, L".."))
+            names.insert(fd.cFileName);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return names;
+}
+
+// A value of the uninstall entry as the wide registry functions give it;
+// "<missing>" when there is none.
+std::wstring entry_text(const wchar_t *name)
+{
+    HKEY k;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, entry_key, 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return L"<missing>";
+    wchar_t buf[2048];
+    DWORD size = sizeof buf - sizeof buf[0], type = 0;
+    LONG r = RegQueryValueExW(k, name, NULL, &type, (BYTE *)buf, &size);
+    RegCloseKey(k);
+    if (r != ERROR_SUCCESS || type != REG_SZ)
+        return L"<missing>";
+    buf[size / sizeof buf[0]] = 0;
+    return buf;
+}
+
+bool entry_exists()
+{
+    HKEY k;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, entry_key, 0, KEY_READ, &k) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(k);
+    return true;
+}
+
+std::wstring link_path(int csidl)
+{
+    wchar_t folder[MAX_PATH] = L"";
+    if (SHGetFolderPathW(NULL, csidl, NULL, 0, folder) != S_OK)
+        return L"";
+    return std::wstring(folder) + L"\\Tarnok - Vorblen.lnk";
+}
+
+struct Link {
+    std::wstring target, workdir, icon;
+};
+
+// A shortcut as IShellLinkW reads it.
+Link read_link(const std::wstring &lnk)
+{
+    Link l;
+    IShellLinkW *sl = NULL;
+    IPersistFile *pf = NULL;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW, (void **)&sl)))
+        return l;
+    wchar_t buf[1024];
+    int icon = -1;
+    if (SUCCEEDED(sl->QueryInterface(IID_IPersistFile, (void **)&pf)) && SUCCEEDED(pf->Load(lnk.c_str(), STGM_READ))) {
+        if (SUCCEEDED(sl->GetPath(buf, 1024, NULL, SLGP_RAWPATH)))
+            l.target = buf;
+        if (SUCCEEDED(sl->GetWorkingDirectory(buf, 1024)))
+            l.workdir = buf;
+        if (SUCCEEDED(sl->GetIconLocation(buf, 1024, &icon)))
+            l.icon = buf;
+    }
+    if (pf)
+        pf->Release();
+    sl->Release();
+    return l;
+}
+
+// Starts a program with a wide command line, as Explorer would, with its own
+// temporary folder when tmp is not empty.
+Child start_w(const std::wstring &cmd, const std::wstring &cwd, const std::wstring &tmp)
+{
+    Child c;
+    c.tmp = utf8(tmp);
+    if (!tmp.empty()) {
+        SetEnvironmentVariableW(L"TMP", tmp.c_str());
+        SetEnvironmentVariableW(L"TEMP", tmp.c_str());
+    }
+    std::wstring line = cmd;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessW(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, cwd.empty() ? NULL : cwd.c_str(), &si, &pi)) {
+        CloseHandle(pi.hThread);
+        c.process = pi.hProcess;
+        c.pid = pi.dwProcessId;
+    } else {
+        ADD_FAILURE() << "cannot start " << utf8(cmd);
+    }
+    return c;
+}
+
+std::wstring wide(const std::string &s)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, NULL, 0);
+    std::wstring w((size_t)(n > 0 ? n : 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, &w[0], n);
+    w.resize(wcslen(w.c_str()));
+    return w;
+}
+
+std::wstring media_args()
+{
+    return L"/cd1 \"" + wide(media_path("disc1.iso")) + L"\" /cd2 \"" + wide(media_path("disc2")) + L"\" /patch \"" +
+           wide(media_path("TARNO103.EXE")) + L"\"";
+}
+
+// Everything that names the folder names it exactly: the files, the
+// uninstall entry and both shortcuts.
+void expect_installed_at(const std::wstring &dir)
+{
+    EXPECT_TRUE(exists_w(dir + L"\\tarnok.exe"));
+    EXPECT_TRUE(exists_w(dir + L"\\uninstall.exe"));
+    EXPECT_TRUE(exists_w(dir + L"\\game\\hd\\TARNOK\\TARNOKP2.EXE"));
+    EXPECT_TRUE(exists_w(dir + L"\\game\\cd1\\TARNOK\\DISK1\\DISK1"));
+    EXPECT_TRUE(exists_w(dir + L"\\game\\cd2\\TARNOK\\DISK2\\DISK2"));
+    EXPECT_TRUE(entry_text(L"InstallLocation") == dir) << utf8(entry_text(L"InstallLocation"));
+    EXPECT_TRUE(entry_text(L"UninstallString") == L"\"" + dir + L"\\uninstall.exe\" /uninstall")
+        << utf8(entry_text(L"UninstallString"));
+    EXPECT_TRUE(entry_text(L"DisplayIcon") == dir + L"\\tarnok.exe,0") << utf8(entry_text(L"DisplayIcon"));
+    CoInitialize(NULL);
+    for (int csidl : {CSIDL_PROGRAMS, CSIDL_DESKTOPDIRECTORY}) {
+        Link l = read_link(link_path(csidl));
+        EXPECT_TRUE(l.target == dir + L"\\tarnok.exe") << csidl << ": " << utf8(l.target);
+        EXPECT_TRUE(l.workdir == dir) << csidl << ": " << utf8(l.workdir);
+        EXPECT_TRUE(l.icon == dir + L"\\tarnok.exe") << csidl << ": " << utf8(l.icon);
+    }
+    CoUninitialize();
+}
+
+// The two stages as a player starts them: uninstall.exe from the install
+// folder, Yes to the question, OK to the message. Everything goes.
+void uninstall_two_stages(const std::wstring &dir, const std::wstring &tmp)
+{
+    Child first = start_w(L"\"" + dir + L"\\uninstall.exe\" /uninstall", dir, tmp);
+    HWND ask = gd_find_box("Tarnok uninstall", first.pid, 20000);
+    ASSERT_NE(nullptr, ask);
+    gd_answer(ask, IDYES);
+    EXPECT_EQ(0, wait_exit(first));
+    HWND done = nullptr;
+    ASSERT_TRUE(eventually([&] {
+        done = gd_find_box("Tarnok uninstall", 0, 0);
+        return done != nullptr && done != ask;
+    }));
+    char text[256];
+    gd_box_text(done, text, sizeof text);
+    EXPECT_STREQ("Tarnok: Vorblen has been removed.", text);
+    gd_answer(done, IDOK);
+    EXPECT_TRUE(gd_wait_gone(done, 20000));
+    EXPECT_FALSE(exists_w(dir)) << "the install folder is still there";
+    EXPECT_FALSE(exists_w(link_path(CSIDL_PROGRAMS)));
+    EXPECT_FALSE(exists_w(link_path(CSIDL_DESKTOPDIRECTORY)));
+    EXPECT_FALSE(entry_exists());
+    EXPECT_TRUE(exists_w(tmp + L"\\tarnok_uninstall.exe")) << "the second stage ran from the temporary folder";
+}
+
+std::wstring parent_of(const std::wstring &dir) { return dir.substr(0, dir.find_last_of(L'\\')); }
+
+std::wstring name_of(const std::wstring &dir) { return dir.substr(dir.find_last_of(L'\\') + 1); }
+
+// Removes a folder left by an earlier run; returns what lies beside it, so
+// that what an install adds there can be seen.
+std::set<std::wstring> clear_folder(const std::wstring &dir)
+{
+    delete_tree(utf8(dir).c_str());
+    CreateDirectoryW(parent_of(dir).c_str(), NULL);
+    return entries_w(parent_of(dir));
+}
+
+std::set<std::wstring> plus(std::set<std::wstring> s, const std::wstring &name)
+{
+    s.insert(name);
+    return s;
+}
+
+struct Place {
+    const wchar_t *dir;
+    const char *tag;
+};
+const Place places[] = {{L"C:\\Игры\\Tarnok ПК", "cyrillic"}, {L"C:\\Games\\Łódź 東京", "polish-japanese"}};
+
+} // namespace
+
+// The test program's own ANSI calls speak UTF-8, like setup.exe's.
+TEST(Intl, CodePageIsUtf8) { EXPECT_EQ(65001u, GetACP()); }
+
+// Unattended: the exact folder, its name in the log, nothing beside it.
+TEST(Intl, CommandLineInstallsAndUninstalls)
+{
+    std::string staging = scratch("setup");
+    std::string exe = stage_setup(staging, "setup_game");
+    for (const Place &p : places) {
+        SCOPED_TRACE(p.tag);
+        std::wstring dir = p.dir;
+        std::set<std::wstring> beside = clear_folder(dir);
+        std::wstring tmp = wide(scratch(std::string("tmp-") + p.tag));
+        Child c = start_w(L"\"" + wide(exe) + L"\" /silent " + media_args() + L" /dir \"" + dir + L"\"", L"", tmp);
+        EXPECT_EQ(0, wait_exit(c, 120000));
+        std::vector<std::string> log = child_log(c);
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ("Install to " + utf8(dir) + " (prebuilt)", log.front());
+        EXPECT_EQ("Done.", log.back());
+        EXPECT_TRUE(plus(beside, name_of(dir)) == entries_w(parent_of(dir)));
+        expect_installed_at(dir);
+        uninstall_two_stages(dir, wide(scratch(std::string("tmp-uninstall-") + p.tag)));
+        EXPECT_TRUE(beside == entries_w(parent_of(dir)));
+    }
+}
+
+// The same folders typed into the window's install folder field.
+TEST(Intl, WindowFieldInstalls)
+{
+    std::string staging = scratch("setup");
+    std::string exe = stage_setup(staging, "setup_game");
+    for (const Place &p : places) {
+        SCOPED_TRACE(p.tag);
+        std::wstring dir = p.dir;
+        std::set<std::wstring> beside = clear_folder(dir);
+        Child c = start_w(L"\"" + wide(exe) + L"\" " + media_args(), L"", wide(scratch(std::string("tmp-") + p.tag)));
+        HWND w = setup_window(c);
+        ASSERT_NE(nullptr, w);
+        HWND edit = gd_control(w, C_DIR);
+        DWORD_PTR r = 0;
+        SendMessageTimeoutW(edit, WM_SETTEXT, 0, (LPARAM)dir.c_str(), SMTO_ABORTIFHUNG, 5000, &r);
+        wchar_t shown[512] = L"";
+        SendMessageTimeoutW(edit, WM_GETTEXT, 512, (LPARAM)shown, SMTO_ABORTIFHUNG, 5000, &r);
+        EXPECT_TRUE(dir == shown);
+        ASSERT_TRUE(gd_click(gd_control(w, C_INSTALL)));
+        ASSERT_TRUE(gd_wait_text(gd_control(w, C_STATUS), text_installed, 120000)) << field(w, C_STATUS);
+        screenshot(std::string("intl-window-") + p.tag);
+        std::vector<std::string> lines = list_lines(w);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ("Install to " + utf8(dir) + " (prebuilt)", lines.front());
+        EXPECT_EQ(child_log(c), lines);
+        ASSERT_TRUE(gd_click(gd_control(w, C_CLOSE)));
+        EXPECT_EQ(0, wait_exit(c));
+        EXPECT_TRUE(plus(beside, name_of(dir)) == entries_w(parent_of(dir)));
+        expect_installed_at(dir);
+        uninstall_two_stages(dir, wide(scratch(std::string("tmp-uninstall-") + p.tag)));
+        EXPECT_TRUE(beside == entries_w(parent_of(dir)));
+        end_child(c);
+    }
+}
+
+// A path longer than a path buffer in bytes, though not in characters, is
+// refused whole; so is a folder that leaves no room for the install's own
+// names below it. Nothing is created anywhere.
+TEST(Intl, LongPathsAreRefusedNotCut)
+{
+    std::string staging = scratch("setup");
+    std::string exe = stage_setup(staging, "setup_game");
+    std::wstring base = L"C:\\Длинный";
+    struct Case {
+        size_t letters; // three bytes each in UTF-8
+        const char *line;
+    } cases[] = {
+        {170, "ERROR: the path given with /dir is too long"},        // 528 bytes, 181 characters
+        {160, "ERROR: the install folder path is too long"},         // 498 bytes
+    };
+    int n = 0;
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.letters);
+        std::set<std::wstring> before = entries_w(L"C:");
+        std::wstring dir = base + L"\\" + std::wstring(k.letters, L'東');
+        Child c = start_w(L"\"" + wide(exe) + L"\" /silent " + media_args() + L" /dir \"" + dir + L"\"", L"",
+                          wide(scratch("tmp" + std::to_string(n++))));
+        EXPECT_EQ(1, wait_exit(c));
+        EXPECT_TRUE(before == entries_w(L"C:"));
+        std::vector<std::string> log = child_log(c);
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(k.line, log.back());
+        end_child(c);
+    }
+}
+
+// A Windows without the UTF-8 code page: the setup built without the
+// manifest's code page element runs in the system's own (here 1252), which
+// has neither "Ł" nor Cyrillic. Such a path is refused, never replaced by
+// a best-fit lookalike such as "Lukasz": unattended with the reason in the
+// log and exit code 1, in the window with a box before it opens (the field
+// then empty) or when Install reads the field.
+TEST(Intl, LegacyCodePageRefusesLookalikes)
+{
+    std::string staging = scratch("setup");
+    std::string exe = stage_setup(staging, "setup_legacycp");
+    CreateDirectoryW(L"C:\\inst", NULL);
+    const wchar_t *const paths[] = {L"C:\\inst\\Łukasz", L"C:\\inst\\Игра"};
+    int n = 0;
+    for (const wchar_t *path : paths) {
+        SCOPED_TRACE(utf8(path));
+        std::set<std::wstring> before = entries_w(L"C:\\inst");
+        Child c = start_w(L"\"" + wide(exe) + L"\" /silent " + media_args() + L" /dir \"" + path + L"\"", L"",
+                          wide(scratch("tmp" + std::to_string(n++))));
+        EXPECT_EQ(1, wait_exit(c, 60000));
+        std::vector<std::string> log = child_log(c);
+        EXPECT_EQ(std::vector<std::string>{"ERROR: the path given with /dir has characters that this Windows cannot "
+                                           "pass on"},
+                  log);
+        EXPECT_TRUE(before == entries_w(L"C:\\inst"));
+        end_child(c);
+    }
+
+    // The window: the box first, then the window with the field empty.
+    Child c = start_w(L"\"" + wide(exe) + L"\" /cd1 \"" + paths[0] + L"\"", L"", wide(scratch("tmp-window")));
+    HWND box = gd_find_box("Tarnok setup", c.pid, 20000);
+    ASSERT_NE(nullptr, box);
+    char text[256];
+    gd_box_text(box, text, sizeof text);
+    EXPECT_STREQ("The path given with /cd1 has characters that this Windows cannot pass on.", text);
+    screenshot("intl-legacy-refused");
+    gd_answer(box, IDOK);
+    HWND w = setup_window(c);
+    ASSERT_NE(nullptr, w);
+    EXPECT_EQ("", field(w, C_CD1));
+
+    // The same path typed into the install folder field.
+    std::set<std::wstring> before = entries_w(L"C:\\inst");
+    gd_set_text(gd_control(w, C_CD1), media_path("disc1.iso").c_str());
+    gd_set_text(gd_control(w, C_CD2), media_path("disc2").c_str());
+    gd_set_text(gd_control(w, C_PATCH), media_path("TARNO103.EXE").c_str());
+    DWORD_PTR r = 0;
+    SendMessageTimeoutW(gd_control(w, C_DIR), WM_SETTEXT, 0, (LPARAM)paths[0], SMTO_ABORTIFHUNG, 5000, &r);
+    ASSERT_TRUE(gd_click(gd_control(w, C_INSTALL)));
+    box = gd_find_box("Tarnok setup", c.pid, 20000);
+    ASSERT_NE(nullptr, box);
+    gd_box_text(box, text, sizeof text);
+    EXPECT_STREQ("The path of the install folder has characters that this Windows cannot pass on.", text);
+    gd_answer(box, IDOK);
+    EXPECT_TRUE(gd_wait_gone(box, 20000));
+    EXPECT_EQ(text_ready, field(w, C_STATUS));
+    EXPECT_TRUE(gd_enabled(gd_control(w, C_INSTALL)));
+    EXPECT_TRUE(before == entries_w(L"C:\\inst"));
+    ASSERT_TRUE(gd_click(gd_control(w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(c));
+    end_child(c);
+}
