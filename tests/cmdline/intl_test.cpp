@@ -117,6 +117,9 @@ Child start_w(const std::wstring &cmd, const std::wstring &cwd, const std::wstri
 {
     Child c;
     c.tmp = utf8(tmp);
+    wchar_t old_tmp[MAX_PATH] = L"", old_temp[MAX_PATH] = L"";
+    GetEnvironmentVariableW(L"TMP", old_tmp, MAX_PATH);
+    GetEnvironmentVariableW(L"TEMP", old_temp, MAX_PATH);
     if (!tmp.empty()) {
         SetEnvironmentVariableW(L"TMP", tmp.c_str());
         SetEnvironmentVariableW(L"TEMP", tmp.c_str());
@@ -132,6 +135,8 @@ Child start_w(const std::wstring &cmd, const std::wstring &cwd, const std::wstri
     } else {
         ADD_FAILURE() << "cannot start " << utf8(cmd);
     }
+    SetEnvironmentVariableW(L"TMP", old_tmp);
+    SetEnvironmentVariableW(L"TEMP", old_temp);
     return c;
 }
 
@@ -378,4 +383,53 @@ TEST(Intl, LegacyCodePageRefusesLookalikes)
     ASSERT_TRUE(gd_click(gd_control(w, C_CLOSE)));
     EXPECT_EQ(0, wait_exit(c));
     end_child(c);
+}
+
+// Run in a prefix whose user name is not ASCII (the harness names it in
+// TARNOK_INTL_USER): the log in the user's temporary folder, the shortcuts
+// on the user's desktop and Start menu, and the uninstall's copy in the
+// temporary folder all lie below C:\users\<name>. An install into a folder
+// named in yet another script, and its removal, work as anywhere else.
+TEST(IntlUser, ProfileOutsideAscii)
+{
+    const char *expected = getenv("TARNOK_INTL_USER");
+    if (!expected)
+        GTEST_SKIP() << "only in the prefix whose user name is not ASCII";
+    std::wstring user = wide(expected), profile = L"C:\\users\\" + user;
+    wchar_t buf[MAX_PATH] = L"";
+    DWORD size = MAX_PATH;
+    ASSERT_TRUE(GetUserNameW(buf, &size));
+    ASSERT_TRUE(user == buf) << utf8(buf);
+    // The test harness gives each test process a temporary folder of its
+    // own; the user's is the one the user's environment names.
+    HKEY env;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_READ, &env));
+    size = sizeof buf - sizeof buf[0];
+    LONG got = RegQueryValueExW(env, L"TEMP", NULL, NULL, (BYTE *)buf, &size);
+    RegCloseKey(env);
+    ASSERT_EQ(ERROR_SUCCESS, got);
+    buf[size / sizeof buf[0]] = 0;
+    wchar_t expanded[MAX_PATH] = L"";
+    ExpandEnvironmentStringsW(buf, expanded, MAX_PATH);
+    std::wstring tmp = expanded;
+    CreateDirectoryW(tmp.c_str(), NULL);
+    ASSERT_TRUE(tmp.compare(0, profile.size() + 1, profile + L"\\") == 0) << utf8(tmp);
+    for (int csidl : {CSIDL_PROGRAMS, CSIDL_DESKTOPDIRECTORY})
+        ASSERT_TRUE(link_path(csidl).compare(0, profile.size() + 1, profile + L"\\") == 0) << utf8(link_path(csidl));
+
+    std::string staging = scratch("setup");
+    std::string exe = stage_setup(staging, "setup_game");
+    std::wstring dir = places[1].dir;
+    std::set<std::wstring> beside = clear_folder(dir);
+    DeleteFileW((tmp + L"\\tarnok_setup.log").c_str());
+    Child c = start_w(L"\"" + wide(exe) + L"\" /silent " + media_args() + L" /dir \"" + dir + L"\"", L"", tmp);
+    EXPECT_EQ(0, wait_exit(c, 120000));
+    std::vector<std::string> log = child_log(c);
+    ASSERT_FALSE(log.empty()) << "no log in " << c.tmp;
+    EXPECT_EQ("Install to " + utf8(dir) + " (prebuilt)", log.front());
+    EXPECT_EQ("Done.", log.back());
+    EXPECT_TRUE(plus(beside, name_of(dir)) == entries_w(parent_of(dir)));
+    expect_installed_at(dir);
+    uninstall_two_stages(dir, tmp);
+    EXPECT_TRUE(beside == entries_w(parent_of(dir)));
 }
