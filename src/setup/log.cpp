@@ -25,6 +25,9 @@ void log_open(void)
         return;
     if (!fmt_path(path, sizeof path, "%starnok_setup.log", tmp))
         return;
+    // With the manifest's code page the lines are UTF-8, written without a
+    // byte-order mark: the window's list and the tests take the bytes as
+    // they are, and Notepad reads UTF-8 without a mark.
     logf = fopen(path, "w");
     // The build's child processes inherit handles; the log's must not go
     // with them, or a lingering child keeps the file open after setup ends.

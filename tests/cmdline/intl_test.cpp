@@ -321,6 +321,46 @@ TEST(Intl, LongPathsAreRefusedNotCut)
         EXPECT_EQ(k.line, log.back());
         end_child(c);
     }
+
+    // The longer one typed into the window's field: a box, and no install.
+    std::set<std::wstring> before = entries_w(L"C:");
+    Child c = start_w(L"\"" + wide(exe) + L"\" " + media_args(), L"", wide(scratch("tmp-window")));
+    HWND w = setup_window(c);
+    ASSERT_NE(nullptr, w);
+    std::wstring dir = base + L"\\" + std::wstring(cases[0].letters, L'東');
+    DWORD_PTR r = 0;
+    SendMessageTimeoutW(gd_control(w, C_DIR), WM_SETTEXT, 0, (LPARAM)dir.c_str(), SMTO_ABORTIFHUNG, 5000, &r);
+    ASSERT_TRUE(gd_click(gd_control(w, C_INSTALL)));
+    HWND box = gd_find_box("Tarnok setup", c.pid, 20000);
+    ASSERT_NE(nullptr, box);
+    char text[256];
+    gd_box_text(box, text, sizeof text);
+    EXPECT_STREQ("The path of the install folder is too long.", text);
+    gd_answer(box, IDOK);
+    EXPECT_TRUE(gd_wait_gone(box, 20000));
+    EXPECT_TRUE(list_lines(w).empty());
+    EXPECT_TRUE(before == entries_w(L"C:"));
+    ASSERT_TRUE(gd_click(gd_control(w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(c));
+    end_child(c);
+}
+
+// Even UTF-8 has no form for a lone surrogate, which a Windows file name
+// may hold: it would become U+FFFD, another name. Refused.
+TEST(Intl, LoneSurrogateIsRefused)
+{
+    std::string staging = scratch("setup");
+    std::string exe = stage_setup(staging, "setup_game");
+    std::set<std::wstring> before = entries_w(L"C:");
+    std::wstring dir = L"C:\\Spiel\xD800";
+    Child c = start_w(L"\"" + wide(exe) + L"\" /silent " + media_args() + L" /dir \"" + dir + L"\"", L"",
+                      wide(scratch("tmp")));
+    EXPECT_EQ(1, wait_exit(c));
+    EXPECT_EQ(std::vector<std::string>{"ERROR: the path given with /dir has characters that this Windows cannot "
+                                       "pass on"},
+              child_log(c));
+    EXPECT_TRUE(before == entries_w(L"C:"));
+    end_child(c);
 }
 
 // A Windows without the UTF-8 code page: the setup built without the
