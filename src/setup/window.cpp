@@ -48,8 +48,19 @@ static const char filter_patch[] = "1.03 update (TARNO103.EXE)\0TARNO103.EXE;*.e
 static HWND mk(const char *cls, const char *text, DWORD style, int x, int y, int w, int h, int id)
 {
     DWORD ex = strcmp(cls, "EDIT") == 0 ? WS_EX_CLIENTEDGE : 0;
-    HWND c = CreateWindowExA(ex, cls, text, style | WS_CHILD | WS_VISIBLE, x, y, w, h, hwnd,
-                             (HMENU)(INT_PTR)id, GetModuleHandleA(NULL), NULL);
+    HWND c;
+    if (ex) {
+        // The path fields are Unicode windows: an ANSI window gets each typed
+        // character as one WM_CHAR in the code page, which cannot hold the
+        // two to four bytes of a UTF-8 character.
+        wchar_t wide[520] = L"";
+        MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 520);
+        c = CreateWindowExW(ex, L"EDIT", wide, style | WS_CHILD | WS_VISIBLE, x, y, w, h, hwnd,
+                            (HMENU)(INT_PTR)id, GetModuleHandleA(NULL), NULL);
+    } else {
+        c = CreateWindowExA(ex, cls, text, style | WS_CHILD | WS_VISIBLE, x, y, w, h, hwnd,
+                            (HMENU)(INT_PTR)id, GetModuleHandleA(NULL), NULL);
+    }
     if (!c) {
         setup_log("cannot create the %s control (error %lu)", cls, GetLastError());
         failed = 1;
@@ -343,10 +354,11 @@ int window_create(HINSTANCE instance, int show)
 void window_loop(void)
 {
     MSG m;
-    while (GetMessageA(&m, NULL, 0, 0) > 0) {
-        if (IsDialogMessageA(hwnd, &m))
+    // The wide loop hands typed characters on as they are.
+    while (GetMessageW(&m, NULL, 0, 0) > 0) {
+        if (IsDialogMessageW(hwnd, &m))
             continue;
         TranslateMessage(&m);
-        DispatchMessageA(&m);
+        DispatchMessageW(&m);
     }
 }

@@ -292,6 +292,49 @@ TEST(Intl, WindowFieldInstalls)
     }
 }
 
+// Typed as a player types it: X key events from xdotool into the field,
+// which must hold every character exactly. (xdotool maps each character
+// that the keyboard lacks to a spare key as it goes; a pause between keys
+// lets Wine see each new mapping before the key.)
+TEST(Intl, TypedIntoTheField)
+{
+    std::string staging = scratch("setup");
+    std::string exe = stage_setup(staging, "setup_game");
+    Child c = start_w(L"\"" + wide(exe) + L"\" " + media_args(), L"", wide(scratch("tmp")));
+    HWND w = setup_window(c);
+    ASSERT_NE(nullptr, w);
+    HWND edit = gd_control(w, C_DIR);
+    RECT r;
+    GetWindowRect(edit, &r);
+    for (const Place &p : places) {
+        SCOPED_TRACE(p.tag);
+        std::wstring dir = p.dir;
+        std::string cmd = "/usr/bin/xdotool mousemove " + std::to_string((r.left + r.right) / 2) + " " +
+                          std::to_string((r.top + r.bottom) / 2) +
+                          " click 1 key ctrl+a BackSpace type --delay 150 \"" + utf8(dir) + "\"";
+        std::vector<char> line(cmd.begin(), cmd.end());
+        line.push_back(0);
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi = {};
+        ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        std::wstring typed;
+        EXPECT_TRUE(eventually([&] {
+            wchar_t buf[512] = L"";
+            DWORD_PTR got = 0;
+            SendMessageTimeoutW(edit, WM_GETTEXT, 512, (LPARAM)buf, SMTO_ABORTIFHUNG, 5000, &got);
+            typed = buf;
+            return typed == dir;
+        }, 20000)) << utf8(typed);
+        screenshot(std::string("intl-typed-") + p.tag);
+    }
+    ASSERT_TRUE(gd_click(gd_control(w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(c));
+    end_child(c);
+}
+
 // A path longer than a path buffer in bytes, though not in characters, is
 // refused whole; so is a folder that leaves no room for the install's own
 // names below it. Nothing is created anywhere.
