@@ -148,7 +148,9 @@ static void browse_file(HWND field, const char *filter, const char *title)
 static void browse_folder(HWND field, const char *title)
 {
     char name[MAX_PATH];
-    char path[MAX_PATH];
+    // Wide: a folder of up to MAX_PATH characters may take more bytes in
+    // UTF-8; whether it fits the install's buffers is decided at Install.
+    wchar_t path[MAX_PATH];
     BROWSEINFOA bi;
     memset(&bi, 0, sizeof bi);
     bi.hwndOwner = hwnd;
@@ -158,8 +160,8 @@ static void browse_folder(HWND field, const char *title)
     LPITEMIDLIST item = SHBrowseForFolderA(&bi);
     if (!item)
         return;
-    if (SHGetPathFromIDListA(item, path))
-        SetWindowTextA(field, path);
+    if (SHGetPathFromIDListW(item, path))
+        SetWindowTextW(field, path);
     CoTaskMemFree(item);
 }
 
