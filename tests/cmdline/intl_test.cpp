@@ -257,7 +257,8 @@ TEST(Intl, CommandLineInstallsAndUninstalls)
     }
 }
 
-// The same folders typed into the window's install folder field.
+// The same folders set into the window's install folder field; Play then
+// starts the game from there.
 TEST(Intl, WindowFieldInstalls)
 {
     std::string staging = scratch("setup");
@@ -282,8 +283,20 @@ TEST(Intl, WindowFieldInstalls)
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ("Install to " + utf8(dir) + " (prebuilt)", lines.front());
         EXPECT_EQ(child_log(c), lines);
-        ASSERT_TRUE(gd_click(gd_control(w, C_CLOSE)));
+        // Play starts the game from its folder.
+        ASSERT_TRUE(gd_click(gd_control(w, C_INSTALL)));
         EXPECT_EQ(0, wait_exit(c));
+        HWND game = gd_find_window("TarnokStandIn", nullptr, 0, 20000);
+        ASSERT_NE(nullptr, game) << "the game did not start";
+        DWORD game_pid = 0;
+        GetWindowThreadProcessId(game, &game_pid);
+        HANDLE game_process = OpenProcess(SYNCHRONIZE, FALSE, game_pid);
+        PostMessageA(game, WM_CLOSE, 0, 0);
+        EXPECT_TRUE(gd_wait_gone(game, 10000));
+        if (game_process) {
+            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(game_process, 10000));
+            CloseHandle(game_process);
+        }
         EXPECT_TRUE(plus(beside, name_of(dir)) == entries_w(parent_of(dir)));
         expect_installed_at(dir);
         uninstall_two_stages(dir, wide(scratch(std::string("tmp-uninstall-") + p.tag)));
