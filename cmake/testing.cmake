@@ -42,6 +42,15 @@ add_library(testsupport STATIC ${CMAKE_SOURCE_DIR}/tests/support/testsupport.cpp
 target_include_directories(testsupport PUBLIC ${CMAKE_SOURCE_DIR}/tests/support)
 target_link_libraries(testsupport PUBLIC tarnok GTest::gtest)
 
+# Gives a test program setup.exe's manifest: its ANSI calls then speak the
+# UTF-8 code page that setup.exe's do.
+set(TARNOK_MANIFEST ${CMAKE_SOURCE_DIR}/res/setup.manifest)
+configure_file(${CMAKE_SOURCE_DIR}/tests/support/setup-manifest.rc.in ${CMAKE_BINARY_DIR}/setup-manifest.rc @ONLY)
+function(tarnok_setup_manifest target)
+    target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/setup-manifest.rc)
+    set_source_files_properties(${CMAKE_BINARY_DIR}/setup-manifest.rc PROPERTIES OBJECT_DEPENDS ${TARNOK_MANIFEST})
+endfunction()
+
 # tarnok_gtest(name SOURCES ... [LIBS ...] [DEPENDS ...] [LABEL label] [LOCK name])
 # LOCK userprofile: the cases write the user's shortcuts or the uninstall
 # entry, which every test process of the prefix shares; they run one at a time.

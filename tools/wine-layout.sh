@@ -17,3 +17,8 @@ if [ -z "${TARNOK_WINE_LAYOUT:-}" ]; then
     fi
     TARNOK_WINE_LAYOUT=random
 fi
+
+# Wine converts the Unix command line and file names with the Unix locale's
+# character set: with a UTF-8 locale, names in any language pass through
+# unchanged to programs that speak UTF-8.
+export LC_ALL=C.UTF-8

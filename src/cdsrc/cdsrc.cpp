@@ -52,7 +52,10 @@ CdSource *cd_open(const char *path)
         return NULL;
     src->image = INVALID_HANDLE_VALUE;
     char work[PATH_MAX_LEN];
-    fmt(work, sizeof work, "%s", path);
+    if (!fmt_path(work, sizeof work, "%s", path)) {
+        free(src);
+        return NULL;
+    }
     cd_normalise(work, sizeof work);
     if (is_dir(work)) {
         src->kind = 0;
@@ -87,8 +90,7 @@ int cd_exists(CdSource *src, const char *rel)
 {
     if (src->kind == 0) {
         char full[PATH_MAX_LEN];
-        fmt(full, sizeof full, "%s\\%s", src->path, rel);
-        return path_exists(full);
+        return fmt_path(full, sizeof full, "%s\\%s", src->path, rel) && path_exists(full);
     }
     IsoEntry e;
     return iso_find(src, rel, &e);
@@ -120,7 +122,8 @@ unsigned char *cd_read(CdSource *src, const char *rel, uint64_t *size)
 {
     if (src->kind == 0) {
         char full[PATH_MAX_LEN];
-        fmt(full, sizeof full, "%s\\%s", src->path, rel);
+        if (!fmt_path(full, sizeof full, "%s\\%s", src->path, rel))
+            return NULL;
         return read_file(full, size);
     }
     return read_image_file(src, rel, size);
@@ -160,8 +163,9 @@ uint64_t dir_total(const char *folder, int depth)
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (depth < CD_MAX_DEPTH) {
                 char child[PATH_MAX_LEN];
-                fmt(child, sizeof child, "%s\\%s", folder, fd.cFileName);
-                sum += dir_total(child, depth + 1);
+                // A folder too long to name is refused when it is copied.
+                if (fmt_path(child, sizeof child, "%s\\%s", folder, fd.cFileName))
+                    sum += dir_total(child, depth + 1);
             }
         } else {
             sum += (uint64_t)fd.nFileSizeHigh << 32 | fd.nFileSizeLow;
@@ -174,7 +178,10 @@ uint64_t dir_total(const char *folder, int depth)
 int dir_copy(const char *src, const char *dst, Progress *p, int depth)
 {
     char pattern[PATH_MAX_LEN];
-    fmt(pattern, sizeof pattern, "%s\\*", src);
+    if (!fmt_path(pattern, sizeof pattern, "%s\\*", src)) {
+        setup_log("path too long: %s", src);
+        return 0;
+    }
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA(pattern, &fd);
     make_dirs(dst);
@@ -185,8 +192,13 @@ int dir_copy(const char *src, const char *dst, Progress *p, int depth)
         if (is_dot_entry(fd.cFileName))
             continue;
         char from[PATH_MAX_LEN], to[PATH_MAX_LEN];
-        fmt(from, sizeof from, "%s\\%s", src, fd.cFileName);
-        fmt(to, sizeof to, "%s\\%s", dst, fd.cFileName);
+        // A cut path would copy another file, or to another name.
+        if (!fmt_path(from, sizeof from, "%s\\%s", src, fd.cFileName) ||
+            !fmt_path(to, sizeof to, "%s\\%s", dst, fd.cFileName)) {
+            setup_log("path too long: %s\\%s", dst, fd.cFileName);
+            ok = 0;
+            break;
+        }
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (depth < CD_MAX_DEPTH)
                 ok = dir_copy(from, to, p, depth + 1);

@@ -321,6 +321,12 @@ static int join_child(char *child, size_t size, const char *dst, const char *nam
         setup_log("unsafe name \"%s\" in %s", name, dst);
         return 0;
     }
+    // Where the ANSI calls speak UTF-8, other bytes would become
+    // replacement characters: another name, which two records could share.
+    if (GetACP() == CP_UTF8 && !utf8_valid(name)) {
+        setup_log("name in %s is not UTF-8", dst);
+        return 0;
+    }
     if (strlen(dst) + 1 + strlen(name) >= size) {
         setup_log("path too long: %s\\%s", dst, name);
         return 0;

@@ -249,20 +249,29 @@ int run_wait(const char *cmd, const char *path_prefix, const char *log_path)
 
 // Appends every *.c file of folder to the source list, in the order the
 // file system lists them; entries past the cap are left out. A folder whose
-// name ends in .c is no source.
-static void collect_sources(const char *folder)
+// name ends in .c is no source. 0 after logging a path too long to name:
+// compiling a cut path would build from another file, or leave one out.
+static int collect_sources(const char *folder)
 {
     char pattern[520];
     fmt(pattern, sizeof pattern, "%s\\*.c", folder);
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA(pattern, &fd);
     if (h == INVALID_HANDLE_VALUE)
-        return;
+        return 1;
+    int ok = 1;
     do {
-        if (source_count < MAX_SOURCES && !(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            fmt(sources[source_count++], sizeof sources[0], "%s\\%s", folder, fd.cFileName);
+        if (source_count >= MAX_SOURCES || (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        if (!fmt_path(sources[source_count], sizeof sources[0], "%s\\%s", folder, fd.cFileName)) {
+            setup_log("path too long: %s\\%s", folder, fd.cFileName);
+            ok = 0;
+            break;
+        }
+        source_count++;
     } while (FindNextFileA(h, &fd));
     FindClose(h);
+    return ok;
 }
 
 static void form_compile_command(char *out, size_t size, const char *kit, const char *dir, const char *source)
@@ -422,8 +431,10 @@ static int run_build(const char *kit, const char *dir, const char *exe, Progress
     progress_add(progress, RECOMP_SHARE);
 
     source_count = 0;
-    collect_sources(gen);
-    collect_sources(rt);
+    if (!collect_sources(gen) || !collect_sources(rt)) {
+        setup_log("ERROR: %s", "a source file's path is too long");
+        return 0;
+    }
     if (!compile_all(kit, dir, bin, progress))
         return 0;
 

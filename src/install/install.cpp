@@ -70,15 +70,18 @@ int prebuilt_available(void)
 int kit_available(char *out, size_t size)
 {
     char self[520];
-    char probe[780];
+    char probe[520];
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
     if (n == 0 || n >= sizeof self)
         self[0] = 0;
     char *slash = strrchr(self, '\\');
     if (slash)
         *slash = 0;
-    fmt(out, size, "%s\\builder", self);
-    fmt(probe, sizeof probe, "%s\\builder\\tools\\recomp.py", self);
+    // The kit's longest own path must fit a path buffer too, or the build
+    // would run tools from cut paths.
+    if (!fmt_path(out, size, "%s\\builder", self) ||
+        !fmt_path(probe, sizeof probe, "%s\\builder\\tools\\recomp.py", self))
+        return 0;
     return path_exists(probe);
 }
 
@@ -98,10 +101,14 @@ static int copy_folder_files(const char *src, const char *dst)
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         char from[780], to[780];
-        fmt(from, sizeof from, "%s\\%s", src, fd.cFileName);
-        fmt(to, sizeof to, "%s\\%s", dst, fd.cFileName);
-        if (!copy_file(from, to, NULL))
+        if (fmt_path(from, sizeof from, "%s\\%s", src, fd.cFileName) &&
+            fmt_path(to, sizeof to, "%s\\%s", dst, fd.cFileName)) {
+            if (!copy_file(from, to, NULL))
+                ok = 0;
+        } else {
+            setup_log("path too long: %s\\%s", dst, fd.cFileName);
             ok = 0;
+        }
     } while (FindNextFileA(h, &fd));
     FindClose(h);
     return ok;
@@ -267,6 +274,15 @@ static void make_shortcuts(const InstallOptions *o, const char *dir, const char 
     // COM on this thread is not ours to end.
     if (SUCCEEDED(com))
         CoUninitialize();
+}
+
+// The longest path of fixed names that the install forms in a path buffer;
+// a folder that leaves no room for it is refused, never cut into the name
+// of another folder.
+static int dir_fits(const char *dir)
+{
+    char probe[520];
+    return fmt_path(probe, sizeof probe, "%s\\game\\hd\\TARNOK\\TARNOKP2.EXE", dir);
 }
 
 // The install folder as the install uses it: full, so that the registry and
@@ -435,6 +451,8 @@ int do_install(const InstallOptions *o, ProgressFn callback, void *ctx)
         return fail("the build kit (builder folder) is missing next to setup");
     if (bad)
         return fail(bad);
+    if (!dir_fits(dir))
+        return fail("the install folder path is too long");
     if (!check_existing_folders(dir, convert))
         return 0;
 

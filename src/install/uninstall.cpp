@@ -49,16 +49,16 @@ int do_uninstall(const char *given)
     remove_our_shortcuts(dir);
     remove_our_entry(dir);
 
-    fmt(path, sizeof path, "%s\\game", dir);
-    delete_tree(path);
-    for (int i = 0; i < 5; i++) {
-        fmt(path, sizeof path, "%s\\%s", dir, files[i]);
-        DeleteFileA(path);
-    }
-    if (build_folder_is_ours(dir)) {
-        fmt(path, sizeof path, "%s\\build", dir);
+    // A cut path could name the install folder itself, with whatever else
+    // the player keeps there: each path is used whole or not at all.
+    if (fmt_path(path, sizeof path, "%s\\game", dir))
         delete_tree(path);
+    for (int i = 0; i < 5; i++) {
+        if (fmt_path(path, sizeof path, "%s\\%s", dir, files[i]))
+            DeleteFileA(path);
     }
+    if (build_folder_is_ours(dir) && fmt_path(path, sizeof path, "%s\\build", dir))
+        delete_tree(path);
     RemoveDirectoryA(dir);
     return 1;
 }

@@ -1,5 +1,7 @@
 // lha_extract: the member walk with a sink that writes files below the
 // output folder, logs through setup_log and moves the install's progress.
+#include <windows.h>
+
 #include <string.h>
 
 #include "lha/lha.h"
@@ -11,10 +13,32 @@ struct ExtractTarget {
     Progress *progress;
 };
 
+// The name for a log line, its bytes outside ASCII as \xNN.
+static void escape_name(const char *name, char *out, size_t size)
+{
+    size_t n = 0;
+    for (const unsigned char *s = (const unsigned char *)name; *s && size - n > 4; s++) {
+        if (*s >= 0x20 && *s < 0x7F)
+            out[n++] = (char)*s;
+        else
+            n += (size_t)fmt(out + n, size - n, "\\x%02X", *s);
+    }
+    out[n] = 0;
+}
+
 static int write_member(void *ctx, const char *name, const unsigned char *data, uint32_t size)
 {
     const ExtractTarget *t = (const ExtractTarget *)ctx;
     char path[520];
+    // Where the ANSI calls speak UTF-8, a name that is not UTF-8 would be
+    // stored under replacement characters: another name, which two members
+    // could share. Names of other code pages (Shift-JIS) are such names.
+    if (GetACP() == CP_UTF8 && !utf8_valid(name)) {
+        char shown[1024];
+        escape_name(name, shown, sizeof shown);
+        setup_log("LHA: member name %s is not UTF-8", shown);
+        return 0;
+    }
     // A cut path would name another file: refuse it rather than write there.
     if ((size_t)fmt(path, sizeof path, "%s\\%s", t->dest, name) != strlen(t->dest) + 1 + strlen(name)) {
         setup_log("LHA: path too long for %s", name);

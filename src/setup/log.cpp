@@ -23,7 +23,11 @@ void log_open(void)
     // rather than to a cut-off folder name.
     if (n == 0 || n >= sizeof tmp)
         return;
-    fmt(path, sizeof path, "%starnok_setup.log", tmp);
+    if (!fmt_path(path, sizeof path, "%starnok_setup.log", tmp))
+        return;
+    // With the manifest's code page the lines are UTF-8, written without a
+    // byte-order mark: the window's list and the tests take the bytes as
+    // they are, and Notepad reads UTF-8 without a mark.
     logf = fopen(path, "w");
     // The build's child processes inherit handles; the log's must not go
     // with them, or a lingering child keeps the file open after setup ends.
@@ -43,11 +47,8 @@ void setup_log(const char *format, ...)
     char line[1024];
     va_list ap;
     va_start(ap, format);
-    int n = vsnprintf(line, sizeof line, format, ap);
+    vfmt(line, sizeof line, format, ap);
     va_end(ap);
-    if (n < 0)
-        line[0] = 0;
-    line[sizeof line - 1] = 0;
 
     if (logf) {
         fprintf(logf, "%s\n", line);

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -14,24 +15,13 @@
 #include "setup/window.h"
 
 static char **args; // ANSI copies of the arguments, the program's name first
+static char *inexact; // per argument: 1 when the code page lacks one of its characters
 static int nargs;
 static int quiet;
 
 // The second stage finds the first stage's process handle under this name
 // in its environment, so that it can wait for it to end.
 static const char first_stage_var[] = "TARNOK_UNINSTALL_PARENT";
-
-static char *to_ansi(const wchar_t *w)
-{
-    int n = WideCharToMultiByte(CP_ACP, 0, w, -1, NULL, 0, NULL, NULL);
-    char *a = (char *)malloc(n > 0 ? (size_t)n : 1);
-    if (!a)
-        return NULL;
-    a[0] = 0;
-    if (n > 0)
-        WideCharToMultiByte(CP_ACP, 0, w, -1, a, n, NULL, NULL);
-    return a;
-}
 
 // The arguments live until the process ends; they are never released.
 static void split_args(void)
@@ -41,16 +31,19 @@ static void split_args(void)
     if (!w || n < 0)
         n = 0;
     args = (char **)calloc((size_t)n + 1, sizeof *args);
-    if (!args) {
+    inexact = (char *)calloc((size_t)n + 1, 1);
+    if (!args || !inexact) {
         nargs = 0;
         return;
     }
     for (int i = 0; i < n; i++) {
-        args[i] = to_ansi(w[i]);
+        int exact = 0;
+        args[i] = ansi_copy(w[i], &exact);
         if (!args[i]) {
             n = i;
             break;
         }
+        inexact[i] = !exact;
     }
     nargs = n;
 }
@@ -228,14 +221,21 @@ static int run_uninstall(void)
         if (is_opt(args[i], "/uninstall2")) {
             if (i + 1 >= nargs)
                 return 0;
-            uninstall_second(args[i + 1]);
+            // A folder whose name this Windows could not pass on exactly
+            // would be another folder, or none: remove nothing.
+            if (inexact[i + 1])
+                MessageBoxA(NULL, "The folder to remove has characters that this Windows cannot pass on.",
+                            "Tarnok uninstall", MB_ICONERROR | MB_OK);
+            else
+                uninstall_second(args[i + 1]);
             return 1;
         }
     }
     return 0;
 }
 
-static void set_path(char *field, const char *value) { fmt(field, 520, "%s", value); }
+// A path that does not fit leaves the field empty: a cut path names another file.
+static int set_path(char *field, const char *value) { return fmt_path(field, 520, "%s", value); }
 
 static void detect_drives(void)
 {
@@ -296,14 +296,17 @@ static void set_defaults(void)
 }
 
 // A value is always the next argument, even one that starts with "/";
-// a value option in last place empties its field.
-static void read_options(void)
+// a value option in last place empties its field. A path that this Windows
+// could not pass on exactly, or that does not fit, is refused: its field
+// stays empty, and the option's name and the reason are kept in refused.
+static void read_options(char *refused, size_t size)
 {
     static const char *const value_opts[] = {"/cd1", "/cd2", "/patch", "/dir"};
     char *fields[] = {opts.cd1, opts.cd2, opts.patch, opts.dir};
     for (int i = 1; i < nargs;) {
         const char *name = args[i];
         const char *value = i + 1 < nargs ? args[i + 1] : "";
+        int lossy = i + 1 < nargs && inexact[i + 1];
         int taken = 0;
         if (is_opt(name, "/silent"))
             silent = 1;
@@ -315,20 +318,40 @@ static void read_options(void)
             opts.desktop = 0;
         else if (is_opt(name, "/nostartmenu"))
             opts.startmenu = 0;
-        for (int k = 0; k < 4; k++)
-            if (is_opt(name, value_opts[k])) {
-                set_path(fields[k], value);
-                taken = 1;
+        for (int k = 0; k < 4; k++) {
+            if (!is_opt(name, value_opts[k]))
+                continue;
+            taken = 1;
+            if (lossy) {
+                fields[k][0] = 0;
+                fmt(refused, size, "the path given with %s has characters that this Windows cannot pass on",
+                    value_opts[k]);
+            } else if (!set_path(fields[k], value)) {
+                fmt(refused, size, "the path given with %s is too long", value_opts[k]);
             }
+        }
         i += taken ? 2 : 1;
     }
 }
 
-static int run_unattended(void)
+static int run_unattended(const char *refused)
 {
+    if (refused[0]) {
+        log_close();
+        return 1;
+    }
     int ok = do_install(&opts, NULL, NULL);
     log_close();
     return ok ? 0 : 1;
+}
+
+// Before the window opens, whose field of the refused path starts empty.
+static void refuse_in_box(const char *reason)
+{
+    char text[200];
+    fmt(text, sizeof text, "%s.", reason);
+    text[0] = (char)toupper((unsigned char)text[0]);
+    MessageBoxA(NULL, text, "Tarnok setup", MB_ICONWARNING | MB_OK);
 }
 
 static int run_window(HINSTANCE instance, int show)
@@ -359,8 +382,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev, LPSTR cmdline, int show)
     detect_drives();
     detect_files();
     set_defaults();
-    read_options();
+    char refused[160] = "";
+    read_options(refused, sizeof refused);
+    if (refused[0])
+        setup_log("ERROR: %s", refused);
     if (silent)
-        return run_unattended();
+        return run_unattended(refused);
+    if (refused[0])
+        refuse_in_box(refused);
     return run_window(instance, show);
 }

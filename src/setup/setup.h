@@ -25,3 +25,14 @@ void on_progress(uint64_t done, uint64_t total, void *ctx);
 // "tarnok_setup.log" in the temporary folder, emptied on open.
 void log_open(void);
 void log_close(void);
+
+// Wide text from the system in the ANSI code page. A heap copy (freed with
+// free) that is exact, *exact = 1, unless a character has no equal in the
+// code page; then it shows the text with the code page's default character
+// or U+FFFD in those places, for messages only. Null without memory.
+char *ansi_copy(const wchar_t *w, int *exact);
+// The same for a path into out[size]: null when it converted exactly and fits,
+// else the reason ("has characters that this Windows cannot pass on", "is too
+// long") with out empty. field_path reads the path from an edit field.
+const char *ansi_path(const wchar_t *w, char *out, size_t size);
+const char *field_path(HWND__ *field, char *out, size_t size);

@@ -48,8 +48,19 @@ static const char filter_patch[] = "1.03 update (TARNO103.EXE)\0TARNO103.EXE;*.e
 static HWND mk(const char *cls, const char *text, DWORD style, int x, int y, int w, int h, int id)
 {
     DWORD ex = strcmp(cls, "EDIT") == 0 ? WS_EX_CLIENTEDGE : 0;
-    HWND c = CreateWindowExA(ex, cls, text, style | WS_CHILD | WS_VISIBLE, x, y, w, h, hwnd,
-                             (HMENU)(INT_PTR)id, GetModuleHandleA(NULL), NULL);
+    HWND c;
+    if (ex) {
+        // The path fields are Unicode windows: an ANSI window gets each typed
+        // character as one WM_CHAR in the code page, which cannot hold the
+        // two to four bytes of a UTF-8 character.
+        wchar_t wide[520] = L"";
+        MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 520);
+        c = CreateWindowExW(ex, L"EDIT", wide, style | WS_CHILD | WS_VISIBLE, x, y, w, h, hwnd,
+                            (HMENU)(INT_PTR)id, GetModuleHandleA(NULL), NULL);
+    } else {
+        c = CreateWindowExA(ex, cls, text, style | WS_CHILD | WS_VISIBLE, x, y, w, h, hwnd,
+                            (HMENU)(INT_PTR)id, GetModuleHandleA(NULL), NULL);
+    }
     if (!c) {
         setup_log("cannot create the %s control (error %lu)", cls, GetLastError());
         failed = 1;
@@ -137,7 +148,9 @@ static void browse_file(HWND field, const char *filter, const char *title)
 static void browse_folder(HWND field, const char *title)
 {
     char name[MAX_PATH];
-    char path[MAX_PATH];
+    // Wide: a folder of up to MAX_PATH characters may take more bytes in
+    // UTF-8; whether it fits the install's buffers is decided at Install.
+    wchar_t path[MAX_PATH];
     BROWSEINFOA bi;
     memset(&bi, 0, sizeof bi);
     bi.hwndOwner = hwnd;
@@ -147,8 +160,8 @@ static void browse_folder(HWND field, const char *title)
     LPITEMIDLIST item = SHBrowseForFolderA(&bi);
     if (!item)
         return;
-    if (SHGetPathFromIDListA(item, path))
-        SetWindowTextA(field, path);
+    if (SHGetPathFromIDListW(item, path))
+        SetWindowTextW(field, path);
     CoTaskMemFree(item);
 }
 
@@ -160,15 +173,26 @@ static DWORD WINAPI worker(LPVOID param)
     return 0;
 }
 
-static void read_fields(void)
+// 0 after a box naming a field whose path cannot be used as it is: too long
+// for its buffer, or with characters that this Windows cannot pass on.
+static int read_fields(void)
 {
-    GetWindowTextA(e_cd1, opts.cd1, sizeof opts.cd1);
-    GetWindowTextA(e_cd2, opts.cd2, sizeof opts.cd2);
-    GetWindowTextA(e_patch, opts.patch, sizeof opts.patch);
-    GetWindowTextA(e_dir, opts.dir, sizeof opts.dir);
+    static const char *const names[4] = {"CD 1", "CD 2", "the 1.03 update", "the install folder"};
+    HWND fields[4] = {e_cd1, e_cd2, e_patch, e_dir};
+    char *paths[4] = {opts.cd1, opts.cd2, opts.patch, opts.dir};
+    for (int k = 0; k < 4; k++) {
+        const char *reason = field_path(fields[k], paths[k], sizeof opts.cd1);
+        if (reason) {
+            char text[160];
+            fmt(text, sizeof text, "The path of %s %s.", names[k], reason);
+            MessageBoxA(hwnd, text, title_box, MB_ICONWARNING | MB_OK);
+            return 0;
+        }
+    }
     opts.build = checked(r_build) ? 1 : 0;
     opts.startmenu = checked(c_start) ? 1 : 0;
     opts.desktop = checked(c_desk) ? 1 : 0;
+    return 1;
 }
 
 static void start_install(void)
@@ -177,7 +201,8 @@ static void start_install(void)
     // arrives must not start a second worker on the same options.
     if (busy)
         return;
-    read_fields();
+    if (!read_fields())
+        return;
     if (!opts.cd1[0] || !opts.cd2[0] || !opts.patch[0] || !opts.dir[0]) {
         MessageBoxA(hwnd, "Please fill in both CDs, the 1.03 update and the install folder.", title_box,
                     MB_ICONWARNING | MB_OK);
@@ -331,10 +356,11 @@ int window_create(HINSTANCE instance, int show)
 void window_loop(void)
 {
     MSG m;
-    while (GetMessageA(&m, NULL, 0, 0) > 0) {
-        if (IsDialogMessageA(hwnd, &m))
+    // The wide loop hands typed characters on as they are.
+    while (GetMessageW(&m, NULL, 0, 0) > 0) {
+        if (IsDialogMessageW(hwnd, &m))
             continue;
         TranslateMessage(&m);
-        DispatchMessageA(&m);
+        DispatchMessageW(&m);
     }
 }

@@ -25,7 +25,9 @@ int is_dir(const char *path)
 int make_dirs(const char *path)
 {
     char buf[520];
-    fmt(buf, sizeof buf, "%s", path);
+    // A cut path would create folders of another name.
+    if (!fmt_path(buf, sizeof buf, "%s", path))
+        return 0;
     // Start past a drive prefix such as C:\, which cannot be created.
     if (strlen(buf) > 3) {
         for (char *s = buf + 3; *s; s++) {
@@ -45,7 +47,8 @@ int make_dirs(const char *path)
 static void make_parent_dirs(const char *path)
 {
     char dir[520];
-    fmt(dir, sizeof dir, "%s", path);
+    if (!fmt_path(dir, sizeof dir, "%s", path))
+        return;
     char *s = strrchr(dir, '\\');
     if (s) {
         *s = 0;
@@ -170,7 +173,9 @@ int delete_tree(const char *path)
 
     char pattern[520];
     char folder_real[1024] = "";
-    fmt(pattern, sizeof pattern, "%s\\*", path);
+    // A cut pattern or child would list or delete what another path names.
+    if (!fmt_path(pattern, sizeof pattern, "%s\\*", path))
+        return 0;
     HANDLE dir = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (!final_path(dir, folder_real, sizeof folder_real))
@@ -182,7 +187,8 @@ int delete_tree(const char *path)
             if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, ".."))
                 continue;
             char child[520];
-            fmt(child, sizeof child, "%s\\%s", path, fd.cFileName);
+            if (!fmt_path(child, sizeof child, "%s\\%s", path, fd.cFileName))
+                continue;
             DWORD a = fd.dwFileAttributes;
             // A link is removed itself and never entered or changed, so
             // nothing outside the tree is deleted through it.

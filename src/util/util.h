@@ -2,6 +2,7 @@
 // CRC-32, tree removal, the install's progress counter and the bounded
 // formatter every other unit builds its paths and messages with.
 #pragma once
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 
@@ -12,8 +13,15 @@
 #endif
 
 // Formats into out[size] like snprintf, but always terminates and cuts what
-// does not fit. Returns the length written (never more than size - 1).
+// does not fit, never inside a UTF-8 sequence. Returns the length written
+// (never more than size - 1).
 int fmt(char *out, size_t size, const char *format, ...) PRINTF_LIKE(3, 4);
+int vfmt(char *out, size_t size, const char *format, va_list ap) PRINTF_LIKE(3, 0);
+// The same for a path, which is never used cut: 1 when the whole result fits,
+// else 0 with out empty.
+int fmt_path(char *out, size_t size, const char *format, ...) PRINTF_LIKE(3, 4);
+// 1 when text is well-formed UTF-8 (no overlong forms, no surrogates).
+int utf8_valid(const char *text);
 
 typedef void (*ProgressFn)(uint64_t done, uint64_t total, void *ctx);
 

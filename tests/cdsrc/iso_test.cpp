@@ -248,6 +248,13 @@ protected:
     }
 };
 
+std::wstring wide(const std::string &s)
+{
+    wchar_t w[1024];
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, w, 1024);
+    return n > 0 ? w : L"";
+}
+
 IsoImage image_with_root(const DirSector &root)
 {
     IsoImage img;
@@ -275,6 +282,41 @@ TEST_F(Hostile, UnsafeNamesAreNeverFollowed)
         EXPECT_EQ((std::vector<std::string>{"GOOD.TXT"}), list_dir(dst)) << n;
         cd_close(src);
         src = nullptr;
+    }
+}
+
+// This program runs in setup.exe's UTF-8 code page. A name in UTF-8 is
+// copied under exactly that name; one in another code page would become
+// replacement characters that two names could share: the copy fails there.
+TEST_F(Hostile, NamesMustBeUtf8)
+{
+    struct Case {
+        const char *name;
+        bool copies;
+    } cases[] = {{"\xC5\x81" "ODZ.TXT;1", true}, {"\x8A\xBF\x8E\x9A.TXT;1", false}, {"\xE6\x9D.TXT;1", false}};
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.name);
+        DirSector root;
+        root.add_self_and_parent(18, 18);
+        root.add("GOOD.TXT;1", 19, 4, false);
+        root.add(k.name, 19, 4, false);
+        IsoImage img = image_with_root(root);
+        img.append(std::vector<unsigned char>{'d', 'a', 't', 'a'});
+        ASSERT_TRUE(open(img) != nullptr);
+        EXPECT_EQ(k.copies ? 1 : 0, cd_copy_all(src, dst.c_str(), nullptr));
+        std::string name = k.name;
+        name = name.substr(0, name.find(';'));
+        if (k.copies) {
+            EXPECT_EQ((std::vector<std::string>{"GOOD.TXT", name}), list_dir(dst));
+            EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((wide(dst) + L"\\\u0141ODZ.TXT").c_str()));
+        } else {
+            EXPECT_TRUE(logged("is not UTF-8"));
+            EXPECT_EQ((std::vector<std::string>{"GOOD.TXT"}), list_dir(dst));
+        }
+        EXPECT_EQ((std::vector<std::string>{"hostile.iso", "out"}), list_dir(dir));
+        cd_close(src);
+        src = nullptr;
+        delete_tree(dst.c_str());
     }
 }
 

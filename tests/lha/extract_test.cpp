@@ -1,6 +1,8 @@
 // lha_extract on disk: members written below the output folder, what stays
 // written after a failure, hostile names, progress per member, and the
 // sample media's update and INSTALL.CR.
+#include <windows.h>
+
 #include <string.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +16,13 @@
 #include "util/util.h"
 
 namespace {
+
+std::wstring wide(const std::string &s)
+{
+    wchar_t w[1024];
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, w, 1024);
+    return n > 0 ? w : L"";
+}
 
 int extract(const std::string &image, const std::string &dest, Progress *p = nullptr)
 {
@@ -89,6 +98,23 @@ TEST(LhaExtract, UnsafeNamesWriteNothing)
         ASSERT_EQ(1u, log_lines().size()) << name;
         EXPECT_EQ(0u, log_lines()[0].find("LHA: unsafe member name ")) << name;
     }
+}
+
+// This program runs in setup.exe's UTF-8 code page. A member name in UTF-8
+// lands under exactly that name; one in another code page (Shift-JIS from
+// Japanese archivers) would land under replacement characters, which two
+// names could share: it stops the extraction, and nothing is written
+// anywhere for it or after it.
+TEST(LhaExtract, NamesMustBeUtf8)
+{
+    std::string root = scratch();
+    log_reset();
+    std::string sjis = "\x8A\xBF\x8E\x9A.TXT"; // two kanji in Shift-JIS
+    EXPECT_EQ(-1, extract(stored_hi("\xC5\x81\xC3\xB3" "d\xC5\xBA.TXT") + stored_hi(sjis) + stored_hi("AFTER.TXT"),
+                          root + "\\dest"));
+    EXPECT_EQ((std::vector<std::string>{"dest\\", "dest\\\xC5\x81\xC3\xB3" "d\xC5\xBA.TXT"}), list_tree(root));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((wide(root) + L"\\dest\\\u0141\u00F3d\u017A.TXT").c_str()));
+    EXPECT_EQ(std::vector<std::string>{"LHA: member name \\x8A\\xBF\\x8E\\x9A.TXT is not UTF-8"}, log_lines());
 }
 
 // A level-2 header without a file-name header leaves the name empty: the

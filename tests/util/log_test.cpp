@@ -27,6 +27,23 @@ TEST(Log, LongLinesAreCutAt1023Bytes)
     EXPECT_EQ(std::string(1023, 'x'), lines[0]);
 }
 
+// A cut through a character would leave a broken UTF-8 sequence.
+TEST(Log, LongLinesAreCutBetweenCharacters)
+{
+    log_reset();
+    std::string big = "x";
+    for (int i = 0; i < 600; i++)
+        big += "\xD0\x96"; // Ж
+    setup_log("%s", big.c_str());
+    std::vector<std::string> lines = log_lines();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(big.substr(0, 1023), lines[0]);
+    setup_log("y%s", big.c_str());
+    lines = log_lines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(("y" + big).substr(0, 1022), lines[1]);
+}
+
 // A real window of the test receives what the log posts.
 struct Posted {
     std::vector<std::string> lines;

@@ -21,6 +21,65 @@ TEST(Format, AlwaysTerminatesAndCuts)
     EXPECT_STREQ("123", b);
 }
 
+// A cut never leaves part of a UTF-8 sequence: at every buffer size the
+// result is the longest whole-character prefix that fits.
+TEST(Format, CutsBetweenUtf8Characters)
+{
+    const std::string text = "a\xC3\xA9" "b\xE6\x9D\xB1\xF0\x9F\x8E\xAE" "c"; // a é b 東 🎮 c
+    const size_t starts[] = {0, 1, 3, 4, 7, 11, 12};                          // where characters begin
+    for (size_t size = 1; size <= text.size() + 1; size++) {
+        char b[32];
+        size_t keep = 0;
+        for (size_t s : starts)
+            if (s <= size - 1)
+                keep = s;
+        EXPECT_EQ((int)keep, fmt(b, size, "%s", text.c_str())) << size;
+        EXPECT_EQ(text.substr(0, keep), b) << size;
+        EXPECT_EQ(1, utf8_valid(b)) << size;
+    }
+    // Bytes that begin no sequence are not taken for one: cut as they come.
+    char b[4];
+    EXPECT_EQ(3, fmt(b, sizeof b, "%s", "\x80\x80\x80\x80"));
+    EXPECT_EQ(3, fmt(b, sizeof b, "%s", "ab\xFF\xFF"));
+}
+
+// A path is used whole or not at all.
+TEST(Format, PathsAreNeverCut)
+{
+    char b[8];
+    EXPECT_EQ(1, fmt_path(b, sizeof b, "%s\\%s", "abc", "def"));
+    EXPECT_STREQ("abc\\def", b);
+    EXPECT_EQ(0, fmt_path(b, sizeof b, "%s\\%s", "abc", "defg"));
+    EXPECT_STREQ("", b);
+    EXPECT_EQ(0, fmt_path(b, sizeof b, "%s", "\xD0\x98\xD0\xB3\xD1\x80\xD0\xB0")); // 8 bytes
+    EXPECT_STREQ("", b);
+}
+
+TEST(Format, Utf8Validity)
+{
+    struct Case {
+        const char *text;
+        int valid;
+    } cases[] = {
+        {"", 1},
+        {"plain", 1},
+        {"\xD0\x98\xD0\xB3\xD1\x80\xD0\xB0", 1},     // Игра
+        {"\xE6\x9D\xB1\xE4\xBA\xAC", 1},             // 東京
+        {"\xF0\x9F\x8E\xAE", 1},                     // U+1F3AE
+        {"\xF4\x8F\xBF\xBF", 1},                     // U+10FFFF
+        {"\x8A\xBF\x8E\x9A", 0},                     // 漢字 in Shift-JIS
+        {"\xC0\xAF", 0},                             // overlong "/"
+        {"\xE0\x80\xAF", 0},                         // overlong "/"
+        {"\xED\xA0\x80", 0},                         // a surrogate
+        {"\xF4\x90\x80\x80", 0},                     // past U+10FFFF
+        {"\xE6\x9D", 0},                             // cut short
+        {"\xE6\x9D" "A", 0},                         // a lead without its continuation
+        {"\xFF", 0},
+    };
+    for (const Case &k : cases)
+        EXPECT_EQ(k.valid, utf8_valid(k.text)) << k.text;
+}
+
 TEST(MakeDirs, CreatesEveryLevelWithEitherSeparator)
 {
     std::string d = scratch();
