@@ -241,6 +241,9 @@ static int enter_first(const FolderId *id, int depth)
 
 static void walk_start(const char *folder, int depth)
 {
+    // A walk may start below depth 0: nothing of an earlier walk stays on
+    // its path.
+    memset(walk_path, 0, sizeof walk_path);
     if (entered)
         memset(entered, 0, sizeof(FolderId) * entered_room);
     entered_count = 0;
