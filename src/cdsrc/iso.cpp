@@ -368,7 +368,9 @@ static int same_on_disk(const char *a, const char *b)
     WCHAR wa[64], wb[64];
     int la = MultiByteToWideChar(CP_ACP, 0, a, (int)na, wa, 64);
     int lb = MultiByteToWideChar(CP_ACP, 0, b, (int)nb, wb, 64);
-    return la == lb && (la == 0 || CompareStringOrdinal(wa, la, wb, lb, TRUE) == CSTR_EQUAL);
+    if (la <= 0 || lb <= 0)
+        return na == nb && memcmp(a, b, na) == 0;
+    return CompareStringOrdinal(wa, la, wb, lb, TRUE) == CSTR_EQUAL;
 }
 
 // 1 if an earlier record of the listing would land on the same file as
