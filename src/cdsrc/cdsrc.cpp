@@ -222,7 +222,7 @@ static int entered_grow(void)
 // 1 if the folder was not entered before in this walk (it now is). A folder
 // that cannot be asked is entered as ever; without memory to mark it, only
 // the path guards.
-static int enter_first(const FolderId *id, int depth)
+static int remember(const FolderId *id, int depth)
 {
     for (int d = 0; d < depth; d++) {
         if (same_folder(&walk_path[d], id))
@@ -239,6 +239,69 @@ static int enter_first(const FolderId *id, int depth)
     return 1;
 }
 
+// Asking a folder who it is costs system calls that a tree without links
+// never needs: only a link can lead to a folder entered before. So until
+// the walk meets its first link, entered folders are only noted by path;
+// at the first link all of them are asked, and from then on every folder.
+struct NotedFolder {
+    char *path;
+    int depth;
+};
+static NotedFolder *noted;
+static uint32_t noted_room, noted_count;
+static int walk_asks;
+
+static void forget_noted(void)
+{
+    for (uint32_t i = 0; i < noted_count; i++)
+        free(noted[i].path);
+    noted_count = 0;
+}
+
+static int note(const char *path, int depth)
+{
+    if (noted_count == noted_room) {
+        uint32_t room = noted_room ? noted_room * 2 : 256;
+        NotedFolder *grown = (NotedFolder *)realloc(noted, sizeof(NotedFolder) * room);
+        if (!grown)
+            return 0;
+        noted = grown;
+        noted_room = room;
+    }
+    char *copy = _strdup(path);
+    if (!copy)
+        return 0;
+    noted[noted_count].path = copy;
+    noted[noted_count++].depth = depth;
+    return 1;
+}
+
+// Asks every noted folder in the order entered, so that the last one noted
+// at each depth is the one on the current path.
+static void ask_noted(void)
+{
+    walk_asks = 1;
+    for (uint32_t i = 0; i < noted_count; i++) {
+        FolderId id = folder_id(noted[i].path);
+        remember(&id, noted[i].depth);
+    }
+    forget_noted();
+}
+
+// 1 if the folder at path is to be entered: not reached before in this
+// walk, on the path or elsewhere. link: the listing marks it as a link.
+static int enter_first(const char *path, int depth, int link)
+{
+    if (link && !walk_asks)
+        ask_noted();
+    if (!walk_asks && note(path, depth))
+        return 1;
+    if (!walk_asks)
+        ask_noted(); // out of memory for notes: ask from here on
+    FolderId id = folder_id(path);
+    return remember(&id, depth);
+}
+
 static void walk_start(const char *folder, int depth)
 {
     // A walk may start below depth 0: nothing of an earlier walk stays on
@@ -247,8 +310,14 @@ static void walk_start(const char *folder, int depth)
     if (entered)
         memset(entered, 0, sizeof(FolderId) * entered_room);
     entered_count = 0;
-    FolderId id = folder_id(folder);
-    enter_first(&id, depth);
+    forget_noted();
+    walk_asks = 0;
+    enter_first(folder, depth, 0);
+}
+
+static int is_link(const WIN32_FIND_DATAA *fd)
+{
+    return (fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 static uint64_t total_folder(const char *folder, int depth)
@@ -267,8 +336,7 @@ static uint64_t total_folder(const char *folder, int depth)
             if (depth < CD_MAX_DEPTH) {
                 char child[PATH_MAX_LEN];
                 fmt(child, sizeof child, "%s\\%s", folder, fd.cFileName);
-                FolderId id = folder_id(child);
-                if (enter_first(&id, depth + 1))
+                if (enter_first(child, depth + 1, is_link(&fd)))
                     sum += total_folder(child, depth + 1);
             }
         } else {
@@ -285,7 +353,9 @@ uint64_t dir_total(const char *folder, int depth)
     if (depth < 0 || depth > CD_MAX_DEPTH)
         return 0;
     walk_start(folder, depth);
-    return total_folder(folder, depth);
+    uint64_t sum = total_folder(folder, depth);
+    forget_noted();
+    return sum;
 }
 
 static int copy_folder(const char *src, const char *dst, Progress *p, int depth);
@@ -311,8 +381,7 @@ static int copy_child(const char *src, const char *dst, const WIN32_FIND_DATAA *
         SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL);
         return ok;
     }
-    FolderId id = folder_id(from);
-    if (!enter_first(&id, depth + 1)) {
+    if (!enter_first(from, depth + 1, is_link(fd))) {
         setup_log("skipped %s: folder entered before", name_escape(from, shown, sizeof shown));
         return 1;
     }
@@ -343,5 +412,7 @@ int dir_copy(const char *src, const char *dst, Progress *p, int depth)
     if (depth < 0 || depth > CD_MAX_DEPTH)
         return 0;
     walk_start(src, depth);
-    return copy_folder(src, dst, p, depth);
+    int ok = copy_folder(src, dst, p, depth);
+    forget_noted();
+    return ok;
 }
