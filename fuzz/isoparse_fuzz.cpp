@@ -24,6 +24,15 @@ static void check_dir(const uint8_t *data, size_t size)
         if (memchr(list[i].name, 0, sizeof list[i].name) == NULL || strlen(list[i].name) > 63)
             abort();
         iso_name_unsafe(list[i].name);
+        // A file's records stay inside the listing and share its name.
+        uint64_t whole = 0;
+        int records = iso_file_records(list, count, i, &whole);
+        if (records < 0 || records > count - i)
+            abort();
+        for (int k = 1; k < records; k++) {
+            if (strcmp(list[i + k].name, list[i].name) != 0 || !list[i + k - 1].more)
+                abort();
+        }
     }
     free(list);
     free(buf);

@@ -96,25 +96,39 @@ int cd_exists(CdSource *src, const char *rel)
     return iso_find(src, rel, &e);
 }
 
-// The whole file's sectors plus one byte; sizes within a sector of 4 GiB
-// (larger than any CD) and extents past the end of the image are refused
-// before anything is allocated.
+// The whole file, each extent read whole sector by sector into its place:
+// the sectors of one extent may run past its end into the next one's place,
+// which that extent then overwrites. Sizes within a sector of 4 GiB (larger
+// than any CD) and extents past the end of the image are refused before
+// anything is allocated.
 static unsigned char *read_image_file(CdSource *src, const char *rel, uint64_t *size)
 {
-    IsoEntry e;
-    if (!rel[0] || !iso_find(src, rel, &e) || e.directory)
+    int records = 0;
+    IsoEntry *e = iso_find_file(src, rel, &records);
+    if (!e)
         return NULL;
-    if (e.size > 0xFFFFFFFFu - ISO_SECTOR || !iso_extent_fits(src, e.lba, e.size))
-        return NULL;
-    uint32_t sectors = (uint32_t)iso_sectors(e.size);
-    unsigned char *buf = (unsigned char *)malloc((size_t)sectors * ISO_SECTOR + 1);
-    if (!buf)
-        return NULL;
-    if (!read_sectors(src, e.lba, sectors, buf)) {
-        free(buf);
-        return NULL;
+    uint64_t whole = 0, room = 0;
+    for (int k = 0; k < records; k++) {
+        if (!iso_extent_fits(src, e[k].lba, e[k].size))
+            room = UINT64_MAX;
+        else if (whole + iso_sectors(e[k].size) * ISO_SECTOR > room)
+            room = whole + iso_sectors(e[k].size) * ISO_SECTOR;
+        whole += e[k].size;
     }
-    *size = e.size;
+    unsigned char *buf = NULL;
+    if (room <= 0xFFFFFFFFu && whole <= 0xFFFFFFFFu - ISO_SECTOR)
+        buf = (unsigned char *)malloc((size_t)room + 1);
+    uint64_t at = 0;
+    for (int k = 0; buf && k < records; k++) {
+        if (!read_sectors(src, e[k].lba, (uint32_t)iso_sectors(e[k].size), buf + at)) {
+            free(buf);
+            buf = NULL;
+        }
+        at += e[k].size;
+    }
+    free(e);
+    if (buf)
+        *size = whole;
     return buf;
 }
 
@@ -148,7 +162,168 @@ static int is_dot_entry(const char *name)
     return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
 
-uint64_t dir_total(const char *folder, int depth)
+// A folder as the file system knows it, whatever path or link leads to it.
+struct FolderId {
+    uint32_t volume;
+    uint64_t index;
+    int known; // 0: the folder could not be asked
+};
+
+// The folders on the current walk's path, by depth, and every folder it
+// has entered, as a hash set. A link back to a folder on the path would
+// loop; links fanning out to one folder would cost k^16 listings.
+static FolderId walk_path[CD_MAX_DEPTH + 1];
+static FolderId *entered;
+static uint32_t entered_room, entered_count;
+
+static FolderId folder_id(const char *path)
+{
+    FolderId id = {0, 0, 0};
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (h == INVALID_HANDLE_VALUE)
+        return id;
+    if (GetFileInformationByHandle(h, &info)) {
+        id.volume = info.dwVolumeSerialNumber;
+        id.index = (uint64_t)info.nFileIndexHigh << 32 | info.nFileIndexLow;
+        id.known = 1;
+    }
+    CloseHandle(h);
+    return id;
+}
+
+static int same_folder(const FolderId *a, const FolderId *b)
+{
+    return a->known && b->known && a->volume == b->volume && a->index == b->index;
+}
+
+static FolderId *entered_slot(FolderId *table, uint32_t room, const FolderId *id)
+{
+    uint32_t i = (uint32_t)((id->index ^ (uint64_t)id->volume << 17) * 0x9E3779B97F4A7C15ull >> 40) & (room - 1);
+    while (table[i].known && !same_folder(&table[i], id))
+        i = (i + 1) & (room - 1);
+    return &table[i];
+}
+
+static int entered_grow(void)
+{
+    uint32_t room = entered_room ? entered_room * 2 : 256;
+    FolderId *table = (FolderId *)calloc(room, sizeof(FolderId));
+    if (!table)
+        return 0;
+    for (uint32_t i = 0; i < entered_room; i++) {
+        if (entered[i].known)
+            *entered_slot(table, room, &entered[i]) = entered[i];
+    }
+    free(entered);
+    entered = table;
+    entered_room = room;
+    return 1;
+}
+
+// 1 if the folder was not entered before in this walk (it now is). A folder
+// that cannot be asked is entered as ever; without memory to mark it, only
+// the path guards.
+static int remember(const FolderId *id, int depth)
+{
+    for (int d = 0; d < depth; d++) {
+        if (same_folder(&walk_path[d], id))
+            return 0;
+    }
+    walk_path[depth] = *id;
+    if (!id->known || (entered_count + 1 > entered_room / 2 && !entered_grow()))
+        return 1;
+    FolderId *slot = entered_slot(entered, entered_room, id);
+    if (slot->known)
+        return 0;
+    *slot = *id;
+    entered_count++;
+    return 1;
+}
+
+// Asking a folder who it is costs system calls that a tree without links
+// never needs: only a link can lead to a folder entered before. So until
+// the walk meets its first link, entered folders are only noted by path;
+// at the first link all of them are asked, and from then on every folder.
+struct NotedFolder {
+    char *path;
+    int depth;
+};
+static NotedFolder *noted;
+static uint32_t noted_room, noted_count;
+static int walk_asks;
+
+static void forget_noted(void)
+{
+    for (uint32_t i = 0; i < noted_count; i++)
+        free(noted[i].path);
+    noted_count = 0;
+}
+
+static int note(const char *path, int depth)
+{
+    if (noted_count == noted_room) {
+        uint32_t room = noted_room ? noted_room * 2 : 256;
+        NotedFolder *grown = (NotedFolder *)realloc(noted, sizeof(NotedFolder) * room);
+        if (!grown)
+            return 0;
+        noted = grown;
+        noted_room = room;
+    }
+    char *copy = _strdup(path);
+    if (!copy)
+        return 0;
+    noted[noted_count].path = copy;
+    noted[noted_count++].depth = depth;
+    return 1;
+}
+
+// Asks every noted folder in the order entered, so that the last one noted
+// at each depth is the one on the current path.
+static void ask_noted(void)
+{
+    walk_asks = 1;
+    for (uint32_t i = 0; i < noted_count; i++) {
+        FolderId id = folder_id(noted[i].path);
+        remember(&id, noted[i].depth);
+    }
+    forget_noted();
+}
+
+// 1 if the folder at path is to be entered: not reached before in this
+// walk, on the path or elsewhere. link: the listing marks it as a link.
+static int enter_first(const char *path, int depth, int link)
+{
+    if (link && !walk_asks)
+        ask_noted();
+    if (!walk_asks && note(path, depth))
+        return 1;
+    if (!walk_asks)
+        ask_noted(); // out of memory for notes: ask from here on
+    FolderId id = folder_id(path);
+    return remember(&id, depth);
+}
+
+static void walk_start(const char *folder, int depth)
+{
+    // A walk may start below depth 0: nothing of an earlier walk stays on
+    // its path.
+    memset(walk_path, 0, sizeof walk_path);
+    if (entered)
+        memset(entered, 0, sizeof(FolderId) * entered_room);
+    entered_count = 0;
+    forget_noted();
+    walk_asks = 0;
+    enter_first(folder, depth, 0);
+}
+
+static int is_link(const WIN32_FIND_DATAA *fd)
+{
+    return (fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+static uint64_t total_folder(const char *folder, int depth)
 {
     char pattern[PATH_MAX_LEN];
     fmt(pattern, sizeof pattern, "%s\\*", folder);
@@ -164,8 +339,9 @@ uint64_t dir_total(const char *folder, int depth)
             if (depth < CD_MAX_DEPTH) {
                 char child[PATH_MAX_LEN];
                 // A folder too long to name is refused when it is copied.
-                if (fmt_path(child, sizeof child, "%s\\%s", folder, fd.cFileName))
-                    sum += dir_total(child, depth + 1);
+                if (fmt_path(child, sizeof child, "%s\\%s", folder, fd.cFileName) &&
+                    enter_first(child, depth + 1, is_link(&fd)))
+                    sum += total_folder(child, depth + 1);
             }
         } else {
             sum += (uint64_t)fd.nFileSizeHigh << 32 | fd.nFileSizeLow;
@@ -175,7 +351,53 @@ uint64_t dir_total(const char *folder, int depth)
     return sum;
 }
 
-int dir_copy(const char *src, const char *dst, Progress *p, int depth)
+// Each call is a walk of its own from the folder given.
+uint64_t dir_total(const char *folder, int depth)
+{
+    if (depth < 0 || depth > CD_MAX_DEPTH)
+        return 0;
+    walk_start(folder, depth);
+    uint64_t sum = total_folder(folder, depth);
+    forget_noted();
+    return sum;
+}
+
+static int copy_folder(const char *src, const char *dst, Progress *p, int depth);
+
+// Copies one listed entry. A name Windows would take for a device or strip
+// of its end (possible in a folder on another file system) is refused; a
+// folder reached before in this walk, through a link, is not entered again.
+static int copy_child(const char *src, const char *dst, const WIN32_FIND_DATAA *fd, Progress *p, int depth)
+{
+    char from[PATH_MAX_LEN], to[PATH_MAX_LEN], shown[1024], shown_dir[1024];
+    int folder = (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (folder && depth >= CD_MAX_DEPTH)
+        return 1;
+    if (name_reserved(fd->cFileName, strlen(fd->cFileName))) {
+        setup_log("unsafe name \"%s\" in %s", name_escape(fd->cFileName, shown, sizeof shown),
+                  name_escape(src, shown_dir, sizeof shown_dir));
+        return 0;
+    }
+    // A cut path would copy another file, or to another name.
+    if (!fmt_path(from, sizeof from, "%s\\%s", src, fd->cFileName) ||
+        !fmt_path(to, sizeof to, "%s\\%s", dst, fd->cFileName)) {
+        setup_log("path too long: %s\\%s", name_escape(dst, shown_dir, sizeof shown_dir),
+                  name_escape(fd->cFileName, shown, sizeof shown));
+        return 0;
+    }
+    if (!folder) {
+        int ok = copy_file(from, to, p);
+        SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL);
+        return ok;
+    }
+    if (!enter_first(from, depth + 1, is_link(fd))) {
+        setup_log("skipped %s: folder entered before", name_escape(from, shown, sizeof shown));
+        return 1;
+    }
+    return copy_folder(from, to, p, depth + 1);
+}
+
+static int copy_folder(const char *src, const char *dst, Progress *p, int depth)
 {
     char pattern[PATH_MAX_LEN];
     if (!fmt_path(pattern, sizeof pattern, "%s\\*", src)) {
@@ -189,24 +411,20 @@ int dir_copy(const char *src, const char *dst, Progress *p, int depth)
         return 1;
     int ok = 1;
     do {
-        if (is_dot_entry(fd.cFileName))
-            continue;
-        char from[PATH_MAX_LEN], to[PATH_MAX_LEN];
-        // A cut path would copy another file, or to another name.
-        if (!fmt_path(from, sizeof from, "%s\\%s", src, fd.cFileName) ||
-            !fmt_path(to, sizeof to, "%s\\%s", dst, fd.cFileName)) {
-            setup_log("path too long: %s\\%s", dst, fd.cFileName);
-            ok = 0;
-            break;
-        }
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (depth < CD_MAX_DEPTH)
-                ok = dir_copy(from, to, p, depth + 1);
-        } else {
-            ok = copy_file(from, to, p);
-            SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL);
-        }
+        if (!is_dot_entry(fd.cFileName))
+            ok = copy_child(src, dst, &fd, p, depth);
     } while (ok && FindNextFileA(h, &fd));
     FindClose(h);
+    return ok;
+}
+
+// Each call is a walk of its own from the folder given.
+int dir_copy(const char *src, const char *dst, Progress *p, int depth)
+{
+    if (depth < 0 || depth > CD_MAX_DEPTH)
+        return 0;
+    walk_start(src, depth);
+    int ok = copy_folder(src, dst, p, depth);
+    forget_noted();
     return ok;
 }

@@ -277,31 +277,23 @@ static uint32_t fetch_steps(CdSource *src, uint32_t sector, uint32_t remaining)
     return read_sectors(src, sector, k, copy_buf) ? k : 0;
 }
 
-// Copies one file's extent into path in steps of at most 32 sectors, each
-// written and added to the progress on its own.
-static int copy_extent(CdSource *src, const IsoEntry *e, const char *path, Progress *p)
+// Writes one extent to out in steps of at most 32 sectors, each written
+// and added to the progress on its own.
+static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, Progress *p)
 {
-    HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (out == INVALID_HANDLE_VALUE) {
-        setup_log("cannot write %s", path);
-        return 0;
-    }
     uint32_t remaining = e->size, sector = e->lba;
-    int ok = 1;
-    while (ok && remaining > 0) {
+    while (remaining > 0) {
         uint32_t fetched = fetch_steps(src, sector, remaining);
         if (!fetched) {
-            setup_log("read error in %s", e->name);
-            ok = 0;
-            break;
+            char shown[1024];
+            setup_log("read error in %s", name_escape(e->name, shown, sizeof shown));
+            return 0;
         }
-        for (uint32_t done = 0; ok && done < fetched && remaining > 0;) {
+        for (uint32_t done = 0; done < fetched && remaining > 0;) {
             uint32_t k = fetched - done < (uint32_t)COPY_SECTORS ? fetched - done : (uint32_t)COPY_SECTORS;
             DWORD w = k * ISO_SECTOR < remaining ? k * ISO_SECTOR : remaining, put = 0;
-            if (!WriteFile(out, copy_buf + (size_t)done * ISO_SECTOR, w, &put, NULL) || put != w) {
-                ok = 0;
-                break;
-            }
+            if (!WriteFile(out, copy_buf + (size_t)done * ISO_SECTOR, w, &put, NULL) || put != w)
+                return 0;
             remaining -= w;
             sector += k;
             done += k;
@@ -309,6 +301,21 @@ static int copy_extent(CdSource *src, const IsoEntry *e, const char *path, Progr
                 progress_add(p, w);
         }
     }
+    return 1;
+}
+
+// Copies a file into path: its extents, one record each, joined in order.
+static int copy_records(CdSource *src, const IsoEntry *e, int records, const char *path, Progress *p)
+{
+    HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (out == INVALID_HANDLE_VALUE) {
+        char shown[1024];
+        setup_log("cannot write %s", name_escape(path, shown, sizeof shown));
+        return 0;
+    }
+    int ok = 1;
+    for (int k = 0; ok && k < records; k++)
+        ok = write_extent(src, &e[k], out, p);
     CloseHandle(out);
     return ok;
 }
@@ -317,8 +324,10 @@ static int copy_extent(CdSource *src, const IsoEntry *e, const char *path, Progr
 // "..", or holds a separator or a drive colon could lead out of dst.
 static int join_child(char *child, size_t size, const char *dst, const char *name)
 {
+    char shown[1024], shown_dst[1024];
     if (iso_name_unsafe(name)) {
-        setup_log("unsafe name \"%s\" in %s", name, dst);
+        setup_log("unsafe name \"%s\" in %s", name_escape(name, shown, sizeof shown),
+                  name_escape(dst, shown_dst, sizeof shown_dst));
         return 0;
     }
     // Where the ANSI calls speak UTF-8, other bytes would become
@@ -328,30 +337,86 @@ static int join_child(char *child, size_t size, const char *dst, const char *nam
         return 0;
     }
     if (strlen(dst) + 1 + strlen(name) >= size) {
-        setup_log("path too long: %s\\%s", dst, name);
+        setup_log("path too long: %s\\%s", name_escape(dst, shown_dst, sizeof shown_dst),
+                  name_escape(name, shown, sizeof shown));
         return 0;
     }
     fmt(child, size, "%s\\%s", dst, name);
     return 1;
 }
 
+static int ascii_only(const char *s, size_t n)
+{
+    for (size_t i = 0; i < n; i++) {
+        if ((unsigned char)s[i] > 0x7F)
+            return 0;
+    }
+    return 1;
+}
+
+static size_t trimmed_len(const char *s)
+{
+    size_t n = strlen(s);
+    while (n > 0 && (s[n - 1] == '.' || s[n - 1] == ' '))
+        n--;
+    return n;
+}
+
+// 1 if Windows would take the two names for one file: equal without regard
+// to case once dots and blanks at their ends are set aside. Beyond ASCII
+// the file system folds case on wide characters, so such names are
+// compared the same way.
+static int same_on_disk(const char *a, const char *b)
+{
+    size_t na = trimmed_len(a), nb = trimmed_len(b);
+    if (ascii_only(a, na) && ascii_only(b, nb))
+        return na == nb && _strnicmp(a, b, na) == 0;
+    WCHAR wa[64], wb[64];
+    int la = MultiByteToWideChar(CP_ACP, 0, a, (int)na, wa, 64);
+    int lb = MultiByteToWideChar(CP_ACP, 0, b, (int)nb, wb, 64);
+    if (la <= 0 || lb <= 0)
+        return na == nb && memcmp(a, b, na) == 0;
+    return CompareStringOrdinal(wa, la, wb, lb, TRUE) == CSTR_EQUAL;
+}
+
+// 1 if an earlier record of the listing would land on the same file as
+// list[i]; the records of a file in several extents come as one run, so
+// all earlier ones belong to other files.
+static int name_taken(const IsoEntry *list, int i)
+{
+    for (int j = 0; j < i; j++) {
+        if (same_on_disk(list[j].name, list[i].name))
+            return 1;
+    }
+    return 0;
+}
+
 static int copy_dir(CdSource *src, uint32_t lba, uint32_t size, const char *dst, Progress *p, int depth);
 
-static int copy_entry(CdSource *src, const IsoEntry *e, const char *dst, Progress *p, int depth)
+// Copies the entry list[i] and, for a file in several extents, the
+// records after it that hold the rest of it.
+static int copy_entry(CdSource *src, const IsoEntry *list, int i, int records, const char *dst, Progress *p,
+                      int depth)
 {
-    char child[520];
+    const IsoEntry *e = &list[i];
+    char child[520], shown[1024];
     if (e->directory && depth >= CD_MAX_DEPTH)
         return 1;
     if (!join_child(child, sizeof child, dst, e->name))
         return 0;
+    // Never overwrite: a second record for one file fails the copy.
+    if (name_taken(list, i)) {
+        setup_log("name repeated at %s", name_escape(child, shown, sizeof shown));
+        return 0;
+    }
     if (!e->directory)
-        return copy_extent(src, e, child, p);
+        return copy_records(src, e, records, child, p);
     if (on_walk_path(e->lba, depth)) {
-        setup_log("directory loop at %s", child);
+        setup_log("directory loop at %s", name_escape(child, shown, sizeof shown));
         return 0;
     }
     if (!seen_first(e->lba)) {
-        setup_log("directory repeated at %s", child);
+        setup_log("directory repeated at %s", name_escape(child, shown, sizeof shown));
         return 0;
     }
     return copy_dir(src, e->lba, e->size, child, p, depth + 1);
@@ -363,11 +428,22 @@ static int copy_dir(CdSource *src, uint32_t lba, uint32_t size, const char *dst,
     int count, ok;
     IsoEntry *list = list_dir(src, lba, size, &count, &ok);
     make_dirs(dst);
+    char shown[1024];
     // A directory that cannot be read is a failed copy, not an empty folder.
     if (!ok)
-        setup_log("read error in %s", dst);
-    for (int i = 0; ok && i < count; i++)
-        ok = copy_entry(src, &list[i], dst, p, depth);
+        setup_log("read error in %s", name_escape(dst, shown, sizeof shown));
+    for (int i = 0, records = 1; ok && i < count; i += records) {
+        uint64_t whole;
+        records = iso_file_records(list, count, i, &whole);
+        // Extents that do not follow each other under one name cannot be
+        // joined into the file.
+        if (!records) {
+            setup_log("read error in %s", name_escape(list[i].name, shown, sizeof shown));
+            ok = 0;
+            break;
+        }
+        ok = copy_entry(src, list, i, records, dst, p, depth);
+    }
     free(list);
     return ok;
 }
@@ -380,4 +456,41 @@ int iso_copy(CdSource *src, uint32_t lba, uint32_t size, const char *dst, Progre
     seen_clear();
     seen_first(lba);
     return copy_dir(src, lba, size, dst, p, depth);
+}
+
+// The last component is looked up in its parent's listing, which holds all
+// the records of a file in several extents.
+IsoEntry *iso_find_file(CdSource *src, const char *path, int *records)
+{
+    size_t end = strlen(path);
+    while (end > 0 && is_separator(path[end - 1]))
+        end--;
+    size_t start = end;
+    while (start > 0 && !is_separator(path[start - 1]))
+        start--;
+    char parent[520], part[64];
+    if (start == end || end - start >= sizeof part || start >= sizeof parent)
+        return NULL;
+    memcpy(parent, path, start);
+    parent[start] = 0;
+    memcpy(part, path + start, end - start);
+    part[end - start] = 0;
+    IsoEntry dir = {};
+    dir.lba = src->root_lba;
+    dir.size = src->root_size;
+    if (start > 0 && !iso_find(src, parent, &dir))
+        return NULL;
+    int count;
+    IsoEntry *list = iso_dir(src, dir.lba, dir.size, &count), *run = NULL;
+    int i = 0;
+    while (i < count && _stricmp(list[i].name, part) != 0)
+        i++;
+    uint64_t whole;
+    int n = i < count && !list[i].directory ? iso_file_records(list, count, i, &whole) : 0;
+    if (n > 0 && (run = (IsoEntry *)malloc(sizeof(IsoEntry) * (size_t)n)) != NULL) {
+        memcpy(run, &list[i], sizeof(IsoEntry) * (size_t)n);
+        *records = n;
+    }
+    free(list);
+    return run;
 }

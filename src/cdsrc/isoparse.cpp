@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "util/util.h"
+
 // Primary volume descriptor (logical sector 16), as far as it is read:
 //   0    type (1 = primary)
 //   1    "CD001"
@@ -20,7 +22,7 @@ enum {
 //   0    length of the record (0: no more records in this sector)
 //   2    extent location, little-endian copy
 //   10   data length, little-endian copy
-//   25   flags (bit 1: directory)
+//   25   flags (bit 1: directory, bit 7: more records of this file follow)
 //   32   identifier length
 //   33   identifier
 enum {
@@ -31,6 +33,7 @@ enum {
     REC_ID_LEN = 32,
     REC_ID = 33,
     REC_FLAG_DIR = 2,
+    REC_FLAG_MORE = 0x80, // not the last record of a file in several extents
 };
 
 static uint32_t le32(const unsigned char *b)
@@ -65,38 +68,9 @@ void iso_clean_name(const unsigned char *id, size_t n, char *out)
     out[k] = 0;
 }
 
-// 1 if the first n bytes of a equal upper-case b, ignoring ASCII case.
-static int same_upper(const char *a, const char *b, size_t n)
-{
-    for (size_t i = 0; i < n; i++) {
-        char c = a[i] >= 'a' && a[i] <= 'z' ? (char)(a[i] - 'a' + 'A') : a[i];
-        if (c != b[i])
-            return 0;
-    }
-    return 1;
-}
-
-// CON, NUL, COM1 and the like name devices, with any extension: a file
-// written under such a name goes to the device, not into the folder.
-static int is_device_name(const char *name)
-{
-    static const char *const plain[] = {"CON", "PRN", "AUX", "NUL"};
-    static const char *const numbered[] = {"COM", "LPT"}; // COM1 to COM9, LPT1 to LPT9
-    size_t stem = strcspn(name, ".");
-    for (const char *d : plain) {
-        if (stem == 3 && same_upper(name, d, 3))
-            return 1;
-    }
-    for (const char *d : numbered) {
-        if (stem == 4 && same_upper(name, d, 3) && name[3] >= '1' && name[3] <= '9')
-            return 1;
-    }
-    return 0;
-}
-
 int iso_name_unsafe(const char *name)
 {
-    if (!name[0] || strcmp(name, ".") == 0 || strcmp(name, "..") == 0 || is_device_name(name))
+    if (!name[0] || name_reserved(name, strlen(name)))
         return 1;
     for (const unsigned char *s = (const unsigned char *)name; *s; s++) {
         if (*s < 0x20 || strchr("\\/:*?\"<>|", *s))
@@ -119,6 +93,7 @@ static int append_entry(IsoEntry **list, int *count, int *room, const unsigned c
     e->lba = le32(rec + REC_LBA);
     e->size = le32(rec + REC_SIZE);
     e->directory = (rec[REC_FLAGS] & REC_FLAG_DIR) != 0;
+    e->more = (rec[REC_FLAGS] & REC_FLAG_MORE) != 0;
     return 1;
 }
 
@@ -152,6 +127,26 @@ IsoEntry *iso_parse_dir(const unsigned char *buf, size_t buf_len, uint32_t size,
         p += len;
     }
     return list;
+}
+
+int iso_file_records(const IsoEntry *list, int count, int i, uint64_t *size)
+{
+    uint64_t total = 0;
+    if (list[i].directory) {
+        *size = list[i].size;
+        return 1;
+    }
+    for (int k = i; k < count; k++) {
+        const IsoEntry *e = &list[k];
+        if (e->directory || strcmp(e->name, list[i].name) != 0)
+            return 0;
+        total += e->size;
+        if (!e->more) {
+            *size = total;
+            return k - i + 1;
+        }
+    }
+    return 0;
 }
 
 void cd_normalise(char *path, size_t size)

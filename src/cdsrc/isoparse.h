@@ -15,6 +15,7 @@ struct IsoEntry {
     uint32_t lba;      // first logical sector of the extent
     uint32_t size;     // bytes of the file, or of the directory's extent
     int directory;     // 1 for a directory
+    int more;          // flag 0x80: the file goes on in the next record
 };
 
 // Reads the primary volume descriptor in one 2,048-byte sector: 1 and the
@@ -29,9 +30,9 @@ uint64_t iso_sectors(uint64_t size);
 void iso_clean_name(const unsigned char *id, size_t n, char *out);
 
 // 1 if a cleaned name cannot safely become one component of a path: empty,
-// "." or "..", a device name such as NUL or COM1 (with any extension), or
-// holding a separator, a drive colon, a character Windows forbids in names
-// or a control character.
+// refused by name_reserved (a device name such as NUL or COM1 with any
+// extension, "." and "..", a final dot or blank), or holding a separator, a
+// drive colon, a character Windows forbids in names or a control character.
 int iso_name_unsafe(const char *name);
 
 // Lists the records of a directory extent held in buf (buf_len bytes, a
@@ -41,6 +42,15 @@ int iso_name_unsafe(const char *name);
 // parent are left out. Returns a heap array (free() it, also when *count
 // is 0), or null if memory ran out.
 IsoEntry *iso_parse_dir(const unsigned char *buf, size_t buf_len, uint32_t size, int *count);
+
+// The records of the file whose first record is list[i]. A file recorded in
+// several extents has flag 0x80 on every record but its last, and those
+// records follow each other under one name; the file is its extents joined
+// in record order. Returns the number of records (1 for a file in one
+// extent, and for a directory) with the whole size in *size, or 0 when a
+// record promises another that is not there: the list ends, or the next
+// record has another name or is a directory.
+int iso_file_records(const IsoEntry *list, int count, int i, uint64_t *size);
 
 // Normalises a source path in place (520-byte buffer): trailing '\' and '/'
 // are removed down to 3 characters, and a bare "D:" becomes "D:\".

@@ -151,12 +151,13 @@ static int open_discs(const InstallOptions *o, CdSource **cd1, CdSource **cd2)
 // Copies both discs into {game}\cd1 and {game}\cd2.
 static int copy_discs(CdSource *cd1, CdSource *cd2, const char *game, Progress *p)
 {
-    char dst[520];
-    setup_log("Copying %s ...", cd_describe(cd1));
+    // A cue sheet on the media names the image that the description shows.
+    char dst[520], shown[1024];
+    setup_log("Copying %s ...", name_escape(cd_describe(cd1), shown, sizeof shown));
     fmt(dst, sizeof dst, "%s\\cd1", game);
     if (!cd_copy_all(cd1, dst, p))
         return fail("copying CD 1 failed");
-    setup_log("Copying %s ...", cd_describe(cd2));
+    setup_log("Copying %s ...", name_escape(cd_describe(cd2), shown, sizeof shown));
     fmt(dst, sizeof dst, "%s\\cd2", game);
     if (!cd_copy_all(cd2, dst, p))
         return fail("copying CD 2 failed");

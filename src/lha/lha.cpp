@@ -41,7 +41,8 @@ static int write_member(void *ctx, const char *name, const unsigned char *data, 
     }
     // A cut path would name another file: refuse it rather than write there.
     if ((size_t)fmt(path, sizeof path, "%s\\%s", t->dest, name) != strlen(t->dest) + 1 + strlen(name)) {
-        setup_log("LHA: path too long for %s", name);
+        char shown[1024];
+        setup_log("LHA: path too long for %s", name_escape(name, shown, sizeof shown));
         return 0;
     }
     return write_file(path, data, size);

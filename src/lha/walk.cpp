@@ -213,17 +213,6 @@ static int read_header(const unsigned char *data, uint64_t size, uint64_t pos, L
     return read_level1_ext(data, size, pos + hs + 2, m);
 }
 
-// A member name fit for a log line: control characters (a terminal escape,
-// a line break that would forge a line) become '?'.
-static const char *shown(const char *name, char *out, size_t size)
-{
-    size_t i = 0;
-    for (; name[i] && i + 1 < size; i++)
-        out[i] = ((unsigned char)name[i] < 0x20 || name[i] == 0x7F) ? '?' : name[i];
-    out[i] = 0;
-    return out;
-}
-
 static void convert_name(char *name)
 {
     for (char *c = name; *c; c++) {
@@ -232,33 +221,34 @@ static void convert_name(char *name)
     }
 }
 
-// A step of dots (and spaces, which Windows drops at the end of a step)
-// with two dots or more climbs out of the folder.
-static int step_climbs(const char *step, size_t len)
+// 1 when no step of the name leads out of the output folder or is refused
+// by name_reserved; *named tells whether a step besides empty ones and "."
+// names something inside it.
+static int steps_safe(const char *name, int *named)
 {
-    size_t dots = 0;
-    for (size_t i = 0; i < len; i++) {
-        if (step[i] == '.')
-            dots++;
-        else if (step[i] != ' ')
-            return 0;
-    }
-    return dots >= 2;
-}
-
-int lha_name_safe(const char *name)
-{
+    *named = 0;
     if (name[0] == '\\' || strchr(name, ':'))
         return 0;
     for (const char *step = name;;) {
         const char *end = strchr(step, '\\');
         size_t len = end ? (size_t)(end - step) : strlen(step);
-        if (step_climbs(step, len))
-            return 0;
+        // Empty and "." steps stay where they are; ".." and other steps that
+        // end in a dot or blank, and device names, are refused.
+        if (!(len == 0 || (len == 1 && step[0] == '.'))) {
+            if (name_reserved(step, len))
+                return 0;
+            *named = 1;
+        }
         if (!end)
             return 1;
         step = end + 1;
     }
+}
+
+int lha_name_safe(const char *name)
+{
+    int named;
+    return steps_safe(name, &named) && named;
 }
 
 // Each -lh5- block sends at most 65535 symbols of at most 256 bytes, and its
@@ -274,9 +264,10 @@ uint64_t lha_lh5_size_limit(uint32_t compressed_size)
 // except for a stored member whose two sizes differ.
 static int check_member(const LhaMember *m, const LhaSink *sink)
 {
-    char name[NAME_LIMIT + 1];
-    shown(m->name, name, sizeof name);
-    if (!lha_name_safe(m->name)) {
+    char name[1024];
+    name_escape(m->name, name, sizeof name);
+    int named;
+    if (!steps_safe(m->name, &named)) {
         char line[1024];
         fmt(line, sizeof line, "LHA: unsafe member name %s", name);
         log_line(sink, line);
@@ -288,14 +279,23 @@ static int check_member(const LhaMember *m, const LhaSink *sink)
         log_line(sink, line);
         return 0;
     }
-    if (strcmp(m->method, "-lh0-") == 0)
-        return m->packed == m->original;
-    if (strcmp(m->method, "-lh5-") != 0) {
-        char line[1024], method[6];
-        fmt(line, sizeof line, "LHA: unsupported method %s for %s", shown(m->method, method, sizeof method), name);
+    if (strcmp(m->method, "-lh0-") != 0 && strcmp(m->method, "-lh5-") != 0) {
+        char line[1024], method[24];
+        fmt(line, sizeof line, "LHA: unsupported method %s for %s", name_escape(m->method, method, sizeof method), name);
         log_line(sink, line);
         return 0;
     }
+    // Directory entries have no file name; they are refused by their method
+    // above. A member whose name is only separators and "." steps would be
+    // written over the output folder itself.
+    if (!named) {
+        char line[1024];
+        fmt(line, sizeof line, "LHA: member without a file name: \"%s\"", name);
+        log_line(sink, line);
+        return 0;
+    }
+    if (strcmp(m->method, "-lh0-") == 0)
+        return m->packed == m->original;
     if (m->original > lha_lh5_size_limit(m->packed)) {
         char line[1024];
         fmt(line, sizeof line, "LHA: impossible size %lu for %s", (unsigned long)m->original, name);
@@ -307,8 +307,8 @@ static int check_member(const LhaMember *m, const LhaSink *sink)
 
 static int extract_member(const unsigned char *data, const LhaMember *m, const LhaSink *sink)
 {
-    char name[NAME_LIMIT + 1];
-    shown(m->name, name, sizeof name);
+    char name[1024];
+    name_escape(m->name, name, sizeof name);
     if (sink->max_size && m->original > sink->max_size) {
         char line[1024];
         fmt(line, sizeof line, "LHA: %s is too large", name);

@@ -29,8 +29,10 @@ int lha_find_first(const unsigned char *data, uint64_t size, uint64_t *at);
 // CRC-16/ARC (reflected polynomial 0x8005, no final XOR).
 uint16_t lha_crc16(const unsigned char *data, uint64_t size);
 
-// 1 when a converted member name stays inside the output folder: no drive
-// or stream colon, no leading separator, no step of only dots beyond ".".
+// 1 when a converted member name names a file inside the output folder and
+// Windows would create it under that name: no drive or stream colon, no
+// leading separator, at least one step besides empty ones and ".", and no
+// step that name_reserved refuses (device names, "..", a final dot or blank).
 int lha_name_safe(const char *name);
 
 // The largest uncompressed size a -lh5- member of compressed_size bytes can

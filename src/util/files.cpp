@@ -61,14 +61,17 @@ int write_file(const char *path, const void *data, uint64_t size)
     make_parent_dirs(path);
     HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (f == INVALID_HANDLE_VALUE) {
-        setup_log("cannot write %s (error %lu)", path, GetLastError());
+        DWORD error = GetLastError();
+        char shown[1024];
+        setup_log("cannot write %s (error %lu)", name_escape(path, shown, sizeof shown), error);
         return 0;
     }
     DWORD written = 0;
     BOOL ok = WriteFile(f, data, (DWORD)size, &written, NULL);
     CloseHandle(f);
     if (!ok || written != size) {
-        setup_log("write failed: %s", path);
+        char shown[1024];
+        setup_log("write failed: %s", name_escape(path, shown, sizeof shown));
         return 0;
     }
     return 1;
@@ -102,13 +105,15 @@ int copy_file(const char *src, const char *dst, Progress *p)
     HANDLE in = CreateFileA(src, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                             FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (in == INVALID_HANDLE_VALUE) {
-        setup_log("cannot read %s", src);
+        char shown[1024];
+        setup_log("cannot read %s", name_escape(src, shown, sizeof shown));
         return 0;
     }
     HANDLE out = CreateFileA(dst, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (out == INVALID_HANDLE_VALUE) {
         CloseHandle(in);
-        setup_log("cannot write %s", dst);
+        char shown[1024];
+        setup_log("cannot write %s", name_escape(dst, shown, sizeof shown));
         return 0;
     }
     int ok = 1;

@@ -23,6 +23,22 @@ int fmt_path(char *out, size_t size, const char *format, ...) PRINTF_LIKE(3, 4);
 // 1 when text is well-formed UTF-8 (no overlong forms, no surrogates).
 int utf8_valid(const char *text);
 
+// 1 when Windows would not create one path step (len bytes, no separator)
+// under its own name: a device name (CON, PRN, AUX, NUL, COM0 to COM9, LPT0
+// to LPT9, COM and LPT with a superscript 1, 2 or 3, CONIN$, CONOUT$,
+// CLOCK$) in any case, with any extension and with blanks before the dot;
+// or a step that ends in '.' or ' ', which Windows strips, so that two
+// names could land on one file ("." and ".." among them).
+int name_reserved(const char *step, size_t len);
+
+// A name from a disc or an archive as a log line shows it, in out[size]:
+// line feed, carriage return and tab become \n, \r and \t, every other
+// control byte (below 0x20, and 0x7F) becomes \xNN with two upper-case hex
+// digits; all else, backslashes and bytes of the code page included, stays
+// as it is, so paths read as before. Cut where out is full, never inside an
+// escape. Returns out.
+const char *name_escape(const char *text, char *out, size_t size);
+
 typedef void (*ProgressFn)(uint64_t done, uint64_t total, void *ctx);
 
 // The install's byte counter. done may pass total; the callback may be null.

@@ -19,7 +19,9 @@ static inline void put_both32(unsigned char *p, uint32_t v)
 struct DirSector {
     std::vector<unsigned char> bytes;
 
-    void add_raw(const std::string &id, uint32_t lba, uint32_t size, bool dir)
+    void add_raw(const std::string &id, uint32_t lba, uint32_t size, bool dir) { add_flags(id, lba, size, dir ? 2 : 0); }
+    // flags: bit 1 (2) directory, bit 7 (0x80) the file goes on in the next record
+    void add_flags(const std::string &id, uint32_t lba, uint32_t size, unsigned char flags)
     {
         size_t len = 33 + id.size();
         len += len & 1; // records have even length
@@ -27,7 +29,7 @@ struct DirSector {
         r[0] = (unsigned char)len;          // length of the record
         put_both32(&r[2], lba);             // extent location
         put_both32(&r[10], size);           // data length
-        r[25] = dir ? 2 : 0;                // flags: bit 1 = directory
+        r[25] = flags;                      // flags
         r[28] = 1;                          // volume sequence number
         r[32] = (unsigned char)id.size();   // identifier length
         memcpy(&r[33], id.data(), id.size()); // identifier

@@ -5,7 +5,9 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "cdsrc/cdinternal.h"
 #include "testsupport.h"
@@ -211,6 +213,90 @@ TEST(CdFolder, UnlistableSourceGivesAnEmptyFolder)
     EXPECT_TRUE(dir_exists(dst));
     EXPECT_TRUE(list_dir(dst).empty());
     EXPECT_EQ(0u, dir_total("Z:\\no\\such\\folder", 0));
+}
+
+// The running test's scratch folder as Unix sees it.
+std::string unix_scratch()
+{
+    const char *ub = getenv("TARNOK_UNIX_BUILD");
+    const testing::TestInfo *ti = testing::UnitTest::GetInstance()->current_test_info();
+    return std::string(ub ? ub : "") + "/scratch/" + ti->test_suite_name() + "." + ti->name();
+}
+
+// Wine cannot make links, nor files Windows would refuse to name, through
+// the API: the Unix shell makes them. Wine starts Unix programs but neither
+// waits for them nor hands back their exit code, so the work counts as done
+// once Windows sees the last path it makes.
+bool unix_sh(const std::string &script, const std::string &last)
+{
+    run_process("/bin/sh -c \"" + script + "\"");
+    for (int i = 0; i < 150 && GetFileAttributesA(last.c_str()) == INVALID_FILE_ATTRIBUTES; i++)
+        Sleep(20);
+    return GetFileAttributesA(last.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD WINAPI watchdog(void *)
+{
+    Sleep(30000);
+    fprintf(stderr, "timeout: the folder walk took more than 30 s\n");
+    fflush(stderr);
+    ExitProcess(3);
+    return 0;
+}
+
+// A folder holding a file and three links to itself took 3^16 listings;
+// links fanning out to one folder copied it once per link. Each folder is
+// now entered once: a link back to a folder on the path, or to one entered
+// before, is passed over with a line.
+TEST(CdFolder, LinksToFoldersAlreadyEnteredAreNotEnteredAgain)
+{
+    std::string d = scratch(), u = unix_scratch();
+    spit(d + "\\tree\\f.txt", "f");
+    spit(d + "\\tree\\shared\\s.txt", "ss");
+    // Under Wine the scratch folder's removal leaves links behind: clear them.
+    std::string ln = "cd '" + u + "/tree' && find . -type l -delete && ln -s . self1 && ln -s .. shared/back && ln -s '" + u + "/tree' self3";
+    ln += " && ln -s shared zfan1 && ln -s shared zfan2 && echo > ../made.txt";
+    if (!unix_sh(ln, d + "\\made.txt"))
+        GTEST_SKIP() << "cannot make a symbolic link here";
+    Opened o(d + "\\tree");
+    ASSERT_TRUE(o.src != nullptr);
+    // Without the guard the walks take 3^16 listings: end the test, not the run.
+    CloseHandle(CreateThread(NULL, 0, watchdog, NULL, 0, NULL));
+    EXPECT_EQ(3u, cd_total_bytes(o.src)) << "f.txt and shared\\s.txt, once each";
+    std::string dst = scratch("copy");
+    log_reset();
+    EXPECT_EQ(1, cd_copy_all(o.src, dst.c_str(), nullptr));
+    EXPECT_EQ((std::vector<std::string>{"f.txt", "shared\\", "shared\\s.txt"}), list_tree(dst));
+    std::vector<std::string> want;
+    for (const char *link : {"self1", "self3", "shared\\back", "zfan1", "zfan2"})
+        want.push_back("skipped " + d + "\\tree\\" + link + ": folder entered before");
+    std::vector<std::string> lines = log_lines();
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(want, lines);
+}
+
+// A folder on another file system can hold names Windows would take for a
+// device or strip: the copy refuses them rather than write to a port.
+TEST(CdFolder, DeviceNamesAreRefused)
+{
+    const char *names[] = {"AUX", "NUL.TXT", "com1", "CONOUT$"};
+    int n = 0;
+    for (const char *name : names) {
+        std::string d = scratch(std::to_string(n)), u = unix_scratch() + "." + std::to_string(n++);
+        spit(d + "\\disc\\A.TXT", "a");
+        if (!unix_sh("echo x > '" + u + "/disc/" + name + "' && echo b > '" + u + "/disc/B.TXT'",
+                     d + "\\disc\\B.TXT"))
+            GTEST_SKIP() << "cannot make a file here";
+        if (list_dir(d + "\\disc").size() != 3)
+            GTEST_SKIP() << "Wine does not list " << name << " under its own name";
+        Opened o(d + "\\disc");
+        ASSERT_TRUE(o.src != nullptr);
+        std::string dst = d + "\\out";
+        log_reset();
+        EXPECT_EQ(0, cd_copy_all(o.src, dst.c_str(), nullptr)) << name;
+        EXPECT_EQ(std::vector<std::string>{"unsafe name \"" + std::string(name) + "\" in " + d + "\\disc"},
+                  log_lines()) << name;
+    }
 }
 
 } // namespace

@@ -46,10 +46,11 @@ TEST(IsoParse, NameRules)
 TEST(IsoParse, UnsafeNames)
 {
     const char *unsafe[] = {"", ".", "..", "A\\B", "A/B", "C:", "..\\X", "A*", "A\x01",
-                            "CON", "nul", "NUL.TXT", "COM1", "lpt9.dat", "AUX.", "PRN"};
+                            "CON", "nul", "NUL.TXT", "COM1", "lpt9.dat", "AUX.", "PRN", "COM0",
+                            "NUL ", "AUX ", "COM1 ", "CONIN$", "CONOUT$", "A.", "A "};
     for (const char *n : unsafe)
         EXPECT_EQ(1, iso_name_unsafe(n)) << n;
-    const char *fine[] = {"README.TXT", "A", "...A", "A.B", "NOEXT", "CONFIG.SYS", "COM", "COM0", "LPT10",
+    const char *fine[] = {"README.TXT", "A", "...A", "A.B", "NOEXT", "CONFIG.SYS", "COM", "LPT10",
                           "NULL", "CO", "AUXI.TXT"};
     for (const char *n : fine)
         EXPECT_EQ(0, iso_name_unsafe(n)) << n;

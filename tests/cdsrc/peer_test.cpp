@@ -110,6 +110,18 @@ const char *known_failure(const std::string &relpath)
 class PeerImage : public ::testing::TestWithParam<PeerRow> {};
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(PeerImage);
 
+// Without the peer data the cases above are zero, which must not pass as
+// success: the catalogue has to be there and list the images.
+TEST(PeerImages, CatalogueIsThere)
+{
+    std::vector<PeerRow> rows = peer_rows();
+    ASSERT_GT(rows.size(), 30u) << "no peer data at " << unix_peer("expected.tsv");
+    size_t found = 0;
+    for (const PeerRow &r : rows)
+        found += GetFileAttributesA(unix_peer("iso/" + r.relpath.substr(4)).c_str()) != INVALID_FILE_ATTRIBUTES;
+    EXPECT_EQ(rows.size(), found) << "every catalogued image is there";
+}
+
 TEST_P(PeerImage, OpensAndCopiesAsItsManifestSays)
 {
     const PeerRow &r = GetParam();

@@ -4,6 +4,7 @@
 // Then unattended installs, and the two-stage uninstall end to end.
 #include <gtest/gtest.h>
 
+#include "../cdsrc/cdimage.h"
 #include "guisupport.h"
 #include "install/install.h"
 #include "testsupport.h"
@@ -266,6 +267,91 @@ TEST(Cmdline, UnattendedInstallFails)
     EXPECT_FALSE(seen.window);
     EXPECT_FALSE(seen.box);
     EXPECT_TRUE(has_line(child_log(c), "ERROR: CD 1: not a readable disc, image or folder"));
+}
+
+// A level-0 member stored as it is.
+static std::string stored_member(const std::string &name, const std::string &data)
+{
+    std::string h;
+    h += (char)(22 + name.size());
+    h += '\0';
+    h += "-lh0-";
+    for (uint32_t v : {(uint32_t)data.size(), (uint32_t)data.size(), 0u})
+        for (int i = 0; i < 4; i++)
+            h += (char)(v >> (8 * i));
+    h += std::string("\x20\0", 2);
+    h += (char)name.size();
+    h += name;
+    uint32_t crc = 0;
+    for (unsigned char b : data) {
+        crc ^= b;
+        for (int k = 0; k < 8; k++)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    }
+    h += (char)(crc & 0xFF);
+    h += (char)(crc >> 8);
+    unsigned sum = 0;
+    for (size_t i = 2; i < h.size(); i++)
+        sum += (unsigned char)h[i];
+    h[1] = (char)sum;
+    return h + data;
+}
+
+// A disc 1 image with the marker and, in its root, a file named like a
+// device with a blank after it.
+static std::string hostile_disc1()
+{
+    IsoImage img;
+    DirSector root, tarnok, disk1;
+    root.add_self_and_parent(18, 18);
+    root.add("TARNOK", 19, 2048, true);
+    root.add("NUL ", 21, 5, false);
+    tarnok.add_self_and_parent(19, 18);
+    tarnok.add("DISK1", 20, 2048, true);
+    disk1.add_self_and_parent(20, 19);
+    disk1.add("DISK1;1", 21, 5, false);
+    for (DirSector *d : {&root, &tarnok, &disk1}) {
+        d->pad_to(2048);
+        img.append(d->bytes);
+    }
+    img.append(std::vector<unsigned char>{'d', 'i', 's', 'c', '1'});
+    return img.str();
+}
+
+// A player's hostile media, run through setup.exe: a disc image holding a
+// device name, and an update whose members are named AUX and COM1. Each
+// install fails with exit code 1 and a line naming the file; nothing was
+// sent to a device as if it were a file.
+TEST(Cmdline, HostileMediaAreRefused)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    spit(dir + "\\hostile.iso", hostile_disc1());
+    spit(dir + "\\update\\TARNO103.EXE", stored_member("README.TXT", "fine") + stored_member("AUX", "to a port") +
+                                            stored_member("COM1.DAT", "to a port"));
+    struct Case {
+        std::string cd1, patch, line;
+    } cases[] = {
+        {dir + "\\hostile.iso", media_path("TARNO103.EXE"), "unsafe name \"NUL \" in %s\\game\\cd1"},
+        {media_path("disc1.iso"), dir + "\\update\\TARNO103.EXE", "LHA: unsafe member name AUX"},
+    };
+    int n = 0;
+    std::string target;
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.line);
+        target = scratch("installed" + std::to_string(n)) + "\\Tarnok PC";
+        std::string args = "/silent /cd1 \"" + k.cd1 + "\" /cd2 \"" + media_path("disc2.iso") + "\" /patch \"" +
+                           k.patch + "\" /dir \"" + target + "\" /nodesktop /nostartmenu";
+        Child c = start_setup(exe, args, scratch("tmp" + std::to_string(n++)));
+        Seen seen;
+        EXPECT_EQ(1, wait_watching(c, seen, 120000));
+        EXPECT_FALSE(seen.box);
+        std::vector<std::string> log = child_log(c);
+        EXPECT_TRUE(has_line(log, fill(k.line, target))) << (log.empty() ? "" : log.back());
+        EXPECT_FALSE(file_exists(target + "\\uninstall.exe"));
+    }
+    EXPECT_EQ(std::vector<std::string>{"README.TXT"}, list_dir(target + "\\game\\hd\\TARNOK"))
+        << "the update's members before AUX, and no other";
 }
 
 // The two-stage uninstall as a user starts it: uninstall.exe run from inside

@@ -89,8 +89,14 @@ TEST(LhaExtract, CrcErrorLeavesTheFirstTwoWritten)
 
 TEST(LhaExtract, UnsafeNamesWriteNothing)
 {
-    for (const char *name : {"../EVIL.TXT", "DATA\\..\\..\\EVIL.TXT", "/EVIL.TXT", "\xFF" "EVIL.TXT", "C:EVIL.TXT"}) {
-        std::string root = scratch(std::to_string(name[0] & 0xFF) + std::to_string(strlen(name)));
+    // Device names would send the bytes to a port or nowhere, and count as
+    // written members.
+    const char *names[] = {"../EVIL.TXT", "DATA\\..\\..\\EVIL.TXT", "/EVIL.TXT", "\xFF" "EVIL.TXT", "C:EVIL.TXT",
+                           "NUL", "AUX", "COM1", "AUX.TXT", "COM1.DAT", "DATA\\LPT1", "CONIN$", "CONOUT$",
+                           "NUL .TXT", "EVIL.TXT."};
+    int n = 0;
+    for (const char *name : names) {
+        std::string root = scratch(std::to_string(n++));
         log_reset();
         EXPECT_EQ(-1, extract(stored_hi("SAFE.TXT") + stored_hi(name), root + "\\dest\\inner")) << name;
         EXPECT_EQ((std::vector<std::string>{"dest\\", "dest\\inner\\", "dest\\inner\\SAFE.TXT"}), list_tree(root))
@@ -117,16 +123,28 @@ TEST(LhaExtract, NamesMustBeUtf8)
     EXPECT_EQ(std::vector<std::string>{"LHA: member name \\x8A\\xBF\\x8E\\x9A.TXT is not UTF-8"}, log_lines());
 }
 
-// A level-2 header without a file-name header leaves the name empty: the
-// path names the folder itself and the write fails.
+// A level-2 header without a file-name header leaves the name empty: it
+// would name the folder itself, and is refused before anything is written.
 TEST(LhaExtract, EmptyNameFails)
 {
     std::string image("\x1A\0-lh0-\2\0\0\0\2\0\0\0\0\0\0\0\0\2\xEF\xEEU\0\0hi", 28);
     std::string dest = scratch();
     log_reset();
-    EXPECT_EQ(-1, extract(image, dest));
-    ASSERT_EQ(1u, log_lines().size());
-    EXPECT_EQ(0u, log_lines()[0].find("cannot write"));
+    EXPECT_EQ(-1, extract(image, dest + "\\out"));
+    EXPECT_EQ(std::vector<std::string>{"LHA: member without a file name: \"\""}, log_lines());
+    EXPECT_EQ(std::vector<std::string>{}, list_dir(dest));
+}
+
+// write_file's line shows the path with the name's control bytes escaped:
+// the name cannot end the line and start a forged one.
+TEST(LhaExtract, WriteFailureShowsTheNameEscaped)
+{
+    std::string dest = scratch();
+    log_reset();
+    EXPECT_EQ(-1, extract(stored_hi("A\nforged line"), dest));
+    std::vector<std::string> lines = log_lines();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(0u, lines[0].find("cannot write " + dest + "\\A\\nforged line (error ")) << lines[0];
 }
 
 // A path longer than 519 characters would be cut to another name: refused.

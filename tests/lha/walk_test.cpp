@@ -297,6 +297,21 @@ TEST(LhaWalk, NamesThatWouldLeaveTheFolderAreRefused)
         {"C:EVIL.TXT", ""},
         {"C:/EVIL.TXT", ""},
         {"EVIL.TXT:STREAM", ""},
+        // Windows would open a device, or strip the end and write elsewhere.
+        {"NUL", ""},
+        {"AUX", ""},
+        {"COM1", ""},
+        {"AUX.TXT", ""},
+        {"COM1.DAT", ""},
+        {"DATA/con", ""},
+        {"CONIN$", ""},
+        {"CONOUT$", ""},
+        {"LPT\xB9", ""},
+        {"NUL /FILE.TXT", ""},
+        {"DATA./FILE.TXT", ""},
+        {"FILE.TXT ", ""},
+        {"NULL.TXT", "NULL.TXT"},
+        {"COM10", "COM10"},
     };
     for (const Case &c : cases) {
         std::string shown = c.converted;
@@ -310,6 +325,28 @@ TEST(LhaWalk, NamesThatWouldLeaveTheFolderAreRefused)
                                        : Expect{1, {c.converted}, ""};
         expect_walk(c.name, stored(c.name, "hi"), e);
     }
+}
+
+// Names that name no file: the folder itself.
+TEST(LhaWalk, NamesWithoutAFileAreRefused)
+{
+    for (const char *name : {".", "./", "./.", "././"}) {
+        std::string shown = name;
+        for (char &ch : shown)
+            if (ch == '/')
+                ch = '\\';
+        expect_walk(name, stored(name, "hi"), {-1, {}, "LHA: member without a file name: \"" + shown + "\""});
+    }
+}
+
+// A name's control bytes never reach a log line raw, so no name can end a
+// line and forge the next one.
+TEST(LhaWalk, NamesInLinesAreEscaped)
+{
+    std::string bad = "A\r\nLHA CRC error in forged\x1B";
+    expect_walk("unsafe", stored("../" + bad, "hi"), {-1, {}, "LHA: unsafe member name ..\\A\\r\\nLHA CRC error in forged\\x1B"});
+    expect_walk("crc", level0("-lh0-", bad, "hi", 2, 0x1234), {-1, {}, "LHA: CRC error in A\\r\\nLHA CRC error in forged\\x1B"});
+    expect_walk("method", level0("-lh9-", bad, "hi", 2, 0), {-1, {}, "LHA: unsupported method -lh9- for A\\r\\nLHA CRC error in forged\\x1B"});
 }
 
 // The bound on a -lh5- member's size: a block of 65535 symbols that take no

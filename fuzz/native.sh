@@ -1,17 +1,21 @@
 #!/bin/sh
-# Host-side hardening of the LHA reader (not run through Wine).
+# Host-side hardening of the code that parses outside bytes (not run through
+# Wine): the LHA reader, the ISO 9660 and cue sheet parsing and the icon
+# image maker, built with clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer as libFuzzer targets.
 #   native.sh build  SOURCE BUILD        configure and build fuzz/ with clang
-#   native.sh replay SOURCE BUILD        run every corpus file once
+#   native.sh replay SOURCE BUILD        run every file of every corpus once
 #   native.sh fuzz   SOURCE BUILD NAME   fuzz one target for 30 seconds
 set -eu
 step=$1 src=$2 out=$3
+targets="lh5 walk isoparse iconimg"
 case "$step" in
 build)
     CXX=clang++ cmake -S "$src/fuzz" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$out" -j2 --target fuzz_lh5 fuzz_walk
+    cmake --build "$out" -j2 $(for t in $targets; do printf ' --target fuzz_%s' "$t"; done)
     ;;
 replay)
-    for t in lh5 walk; do
+    for t in $targets; do
         "$out/fuzz_$t" -runs=0 "$src/fuzz/corpus/$t"
     done
     ;;
