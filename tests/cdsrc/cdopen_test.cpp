@@ -91,9 +91,9 @@ TEST(CdOpen, CueSheets)
         {"quoted.cue", "FILE \"disc.bin\" BINARY\r\n  TRACK 01 MODE1/2352\r\n", dir + "\\disc.bin", 16},
         {"drive.cue", "FILE \"" + m2 + "\" BINARY\r\n  TRACK 01 MODE2/2352\r\n", m2, 24},
         {"UPPER.CUE", "FILE \"disc.bin\" BINARY\n", dir + "\\disc.bin", 16},
-        {"noquote.cue", "FILE disc.bin BINARY\r\n  TRACK 01 MODE1/2352\r\n", "", 0},
+        {"noquote.cue", "FILE disc.bin BINARY\r\n  TRACK 01 MODE1/2352\r\n", dir + "\\disc.bin", 16},
         {"missing.cue", "FILE \"nothere.bin\" BINARY\r\n", "", 0},
-        {"lower.cue", "file \"disc.bin\" BINARY\r\n", "", 0},
+        {"lower.cue", "file \"disc.bin\" BINARY\r\n", dir + "\\disc.bin", 16},
         {"empty.cue", "", "", 0},
     };
     for (const Case &c : cases) {
