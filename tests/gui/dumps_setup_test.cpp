@@ -1,6 +1,7 @@
-// Detection of the discs beside setup.exe, as a player leaves dumps there:
-// each folder is staged with setup.exe and the window's CD 1 field read
-// back. Drive E: holds disc 2 (the "gui" fixture), so CD 2 is always E:\.
+// setup.exe with the dumps a player has: detection beside the program, each
+// folder staged with setup.exe and the window's CD 1 field read back (drive
+// E: holds disc 2, the "gui" fixture, so CD 2 is always E:\), and an
+// unattended install from them.
 #include <gtest/gtest.h>
 
 #include "guisupport.h"
@@ -44,7 +45,7 @@ std::vector<std::string> listing_order(const std::string &dir)
 // Every kind of dump is found beside the program; a sheet or descriptor is
 // found in place of the data file it names; a data file whose volume lies
 // behind a pregap is found only through its sheet.
-TEST(Detect, DumpsBesideTheProgram)
+TEST(Dumps, DetectedBesideTheProgram)
 {
     struct Case {
         std::vector<std::string> files;
@@ -72,7 +73,7 @@ TEST(Detect, DumpsBesideTheProgram)
 // A .bin that a .cue beside it names is opened through the sheet only, so
 // the sheet fills the field wherever the file system lists the .bin. Both
 // orders are staged, under names that sort either way.
-TEST(Detect, SheetWinsOverTheBinItNames)
+TEST(Dumps, SheetWinsOverTheBinItNames)
 {
     const char *names[][2] = {{"a.cue", "b.bin"}, {"b.cue", "a.bin"}, {"disc.cue", "disc.bin"}};
     int n = 0;
@@ -93,4 +94,29 @@ TEST(Detect, SheetWinsOverTheBinItNames)
     }
     // Without one order listing the .bin first the test shows nothing.
     EXPECT_TRUE(bin_first_seen);
+}
+
+// An unattended install from dumps as a player has them: disc 1 as an
+// Alcohol descriptor beside its raw image with sub-channel, disc 2 as a cue
+// sheet whose data track starts after a pregap.
+TEST(Dumps, UnattendedInstall)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    std::string args = "/silent /nodesktop /nostartmenu /cd1 \"" + media_path("disc1-sub24.mds") + "\" /cd2 \"" +
+                       media_path("disc2-pregap.cue") + "\" /patch \"" + media_path("TARNO103.EXE") + "\" /dir \"" +
+                       target + "\"";
+    Child c = start_setup(exe, args, scratch("tmp"));
+    EXPECT_EQ(0, wait_exit(c, 120000));
+    std::vector<std::string> log = child_log(c);
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ("Copying image " + media_path("disc1-sub24.mdf") + " ...", log[1]);
+    EXPECT_EQ("Copying image " + media_path("disc2-pregap.bin") + " ...", log[2]);
+    EXPECT_EQ("Done.", log.back());
+    EXPECT_EQ(slurp(media_path("disc1\\TARNOK\\DISK1\\DISK1")), slurp(target + "\\game\\cd1\\TARNOK\\DISK1\\DISK1"));
+    EXPECT_EQ(slurp(media_path("disc2\\TARNOK\\DISK2\\DISK2")), slurp(target + "\\game\\cd2\\TARNOK\\DISK2\\DISK2"));
+    EXPECT_TRUE(file_exists(target + "\\uninstall.exe"));
+    // The entry in the uninstall list would outlive the test's folder.
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarnokVBL_Pellurin");
 }
