@@ -334,8 +334,8 @@ static void scan_file(CueScan *c, const char *s, const char *end)
 static void scan_track(CueScan *c, const char *s, const char *end)
 {
     const char *w;
-    size_t n = take_word(&s, end, &w); // the track's number
-    n = take_word(&s, end, &w);
+    take_word(&s, end, &w); // the track's number
+    size_t n = take_word(&s, end, &w);
     c->track_size = 0;
     c->track_data = 0;
     for (const auto &t : track_types) {
