@@ -16,6 +16,8 @@ std::string detected_cd1(const std::string &dir, const std::vector<std::string> 
     Child c = start_setup(exe, "", scratch("tmp-" + tag));
     HWND w = setup_window(c);
     EXPECT_NE(nullptr, w) << "no setup window";
+    if (w && tag == "0")
+        screenshot("detected-dumps");
     std::string cd1 = w ? field(w, C_CD1) : "(no window)";
     EXPECT_EQ("E:\\", w ? field(w, C_CD2) : "");
     if (w)
