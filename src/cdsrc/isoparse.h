@@ -42,6 +42,14 @@ int iso_name_unsafe(const char *name);
 // is 0), or null if memory ran out.
 IsoEntry *iso_parse_dir(const unsigned char *buf, size_t buf_len, uint32_t size, int *count);
 
+// Normalises a source path in place (520-byte buffer): trailing '\' and '/'
+// are removed down to 3 characters, and a bare "D:" becomes "D:\".
+void cd_normalise(char *path, size_t size);
+
+// 1 if the path names a cue sheet: the text from its last '.' is ".cue" in
+// any case.
+int cue_is_sheet(const char *path);
+
 // A stored sector layout: logical sector n's 2,048 data bytes begin at byte
 // n * sector_size + data_offset from the start of the volume's track.
 struct IsoLayout {
@@ -70,14 +78,6 @@ int iso_find_layout(const unsigned char *head, size_t len, uint32_t *root_lba, u
 // one's data bytes on ((k - 1) * sector_size + 2048 bytes) into out
 // (k * 2048 bytes).
 void iso_unpack_run(const unsigned char *run, uint32_t k, uint32_t sector_size, unsigned char *out);
-
-// Normalises a source path in place (520-byte buffer): trailing '\' and '/'
-// are removed down to 3 characters, and a bare "D:" becomes "D:\".
-void cd_normalise(char *path, size_t size);
-
-// 1 if the path names a cue sheet: the text from its last '.' is ".cue" in
-// any case.
-int cue_is_sheet(const char *path);
 
 // What a cue sheet says about the volume: the file of its first data track
 // (MODE1/2048, MODE1/2352, MODE2/2352 or MODE2/2336) and where that track's
