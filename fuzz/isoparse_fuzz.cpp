@@ -50,7 +50,8 @@ static void check_text(const uint8_t *data, size_t size)
     cd_normalise(path, sizeof path);
     cue_is_sheet(path);
     char out[520];
-    if (cue_image_path(path, text, out, sizeof out) && strlen(out) >= sizeof out)
+    uint64_t start;
+    if (cue_image_path(path, text, size, out, sizeof out, &start) && strlen(out) >= sizeof out)
         abort();
     free(text);
 }

@@ -24,6 +24,8 @@ want xdotool xdotool
 want genisoimage genisoimage
 want xorriso xorriso
 want bchunk bchunk
+want toc2cue cdrdao
+want iat iat
 want jlha jlha-utils
 want lhasa lhasa
 want /usr/include/liblhasa-1.0/lhasa.h liblhasa-dev

@@ -10,35 +10,73 @@
 
 enum { PATH_MAX_LEN = 520 };
 
-// Stored sector sizes and data offsets, tried in this order.
-static const uint32_t layouts[3][2] = {{2048, 0}, {2352, 16}, {2352, 24}};
-
-// Replaces a cue sheet's path by the path of the image it names; leaves it
-// as it is when the sheet cannot be read or names nothing.
-static void resolve_cue(char *work)
+// Replaces a cue sheet's path by the path of the image it names, and tells
+// where the volume starts in it; leaves it as it is when the sheet cannot
+// be read or names nothing.
+static void resolve_cue(char *work, uint64_t *start)
 {
     uint64_t size = 0;
     unsigned char *text = read_file(work, &size);
     if (!text)
         return;
-    text[size] = 0; // read_file leaves room for it
-    cue_image_path(work, (const char *)text, work, PATH_MAX_LEN);
+    cue_image_path(work, (const char *)text, (size_t)size, work, PATH_MAX_LEN, start);
     free(text);
 }
 
-static int open_image(CdSource *src, const char *work)
+// The file that holds the volume, in place of a cue sheet or a descriptor.
+static void resolve_image(char *work, uint64_t *start)
+{
+    *start = 0;
+    if (cue_is_sheet(work))
+        resolve_cue(work, start);
+    else
+        dump_data_path(work, work, PATH_MAX_LEN);
+}
+
+void cd_image_file(const char *path, char *out, size_t size)
+{
+    char work[PATH_MAX_LEN];
+    uint64_t start;
+    fmt(work, sizeof work, "%s", path);
+    resolve_image(work, &start);
+    fmt(out, size, "%s", work);
+}
+
+// Reads the track's first bytes, as many as there are up to the probe's
+// need, and finds the layout in them.
+static int find_layout(CdSource *src, uint64_t start)
+{
+    unsigned char *head = (unsigned char *)malloc(ISO_PROBE_BYTES);
+    LARGE_INTEGER to;
+    to.QuadPart = (LONGLONG)start;
+    DWORD got = 0;
+    int found = -1;
+    if (head && start <= (uint64_t)INT64_MAX && SetFilePointerEx((HANDLE)src->image, to, NULL, FILE_BEGIN) &&
+        ReadFile((HANDLE)src->image, head, ISO_PROBE_BYTES, &got, NULL))
+        found = iso_find_layout(head, got, &src->root_lba, &src->root_size);
+    free(head);
+    if (found < 0)
+        return 0;
+    src->sector_size = iso_layouts[found].sector_size;
+    src->data_offset = iso_layouts[found].data_offset;
+    src->track_start = start;
+    return 1;
+}
+
+// A cue sheet's INDEX 01 says where the volume starts. A sheet that points
+// where no volume starts is read from the file's start, as sheets were
+// before their track positions were read.
+static int open_image(CdSource *src, const char *work, uint64_t start)
 {
     HANDLE h = CreateFileA(work, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     if (h == INVALID_HANDLE_VALUE)
         return 0;
     src->image = h;
-    for (int i = 0; i < 3; i++) {
-        if (probe(src, layouts[i][0], layouts[i][1])) {
-            src->kind = 1;
-            fmt(src->path, sizeof src->path, "%s", work);
-            fmt(src->description, sizeof src->description, "image %s", work);
-            return 1;
-        }
+    if (find_layout(src, start) || (start != 0 && find_layout(src, 0))) {
+        src->kind = 1;
+        fmt(src->path, sizeof src->path, "%s", work);
+        fmt(src->description, sizeof src->description, "image %s", work);
+        return 1;
     }
     CloseHandle(h);
     src->image = INVALID_HANDLE_VALUE;
@@ -63,9 +101,9 @@ CdSource *cd_open(const char *path)
         fmt(src->description, sizeof src->description, "folder %s", work);
         return src;
     }
-    if (cue_is_sheet(work))
-        resolve_cue(work);
-    if (!open_image(src, work)) {
+    uint64_t start;
+    resolve_image(work, &start);
+    if (!open_image(src, work, start)) {
         free(src);
         return NULL;
     }

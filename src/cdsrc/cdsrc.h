@@ -1,6 +1,8 @@
 // CD sources: one interface over a CD drive, a folder copied from a disc, an
-// ISO image and a CUE/BIN pair. Images are read with our own ISO 9660 reader.
+// ISO image, a CUE/BIN pair and the raw dumps of other tools (.ccd/.img,
+// .mds/.mdf). Images are read with our own ISO 9660 reader.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 #include "util/util.h"
@@ -9,14 +11,18 @@ struct CdSource {
     int kind;              // 0: folder (a drive's root or any folder), 1: image
     char path[520];        // normalised folder, or the image file actually opened
     void *image;           // image: open file handle; folder: INVALID_HANDLE_VALUE
-    uint32_t sector_size;  // image layout: 2048 or 2352
+    uint32_t sector_size;  // image layout: 2048, 2352, 2448 or 2336
     uint32_t data_offset;  // bytes before the 2048 data bytes of a stored sector
+    uint64_t track_start;  // bytes of the file before the volume's first sector
     uint32_t root_lba;     // root directory's extent
     uint32_t root_size;    // root directory's length in bytes
     char description[552]; // "folder %s" or "image %s"
 };
 
 CdSource *cd_open(const char *path);
+// The file cd_open reads for a path that names a file: the image a cue
+// sheet names, the data file beside a .ccd or .mds, else the path itself.
+void cd_image_file(const char *path, char *out, size_t size);
 void cd_close(CdSource *src);
 const char *cd_describe(CdSource *src);
 int cd_exists(CdSource *src, const char *rel);

@@ -1,4 +1,4 @@
-// ISO 9660 image reader: sectors in three layouts, directory listings,
+// ISO 9660 image reader: sectors in every stored layout, directory listings,
 // lookups, and the totalling and copying of a whole tree.
 #include <windows.h>
 
@@ -13,7 +13,6 @@ enum {
     FETCH_STEPS = 16,       // copy steps read ahead with one read: 1 MiB
     RUN_SECTORS = 32,       // raw sectors fetched with one read
     PLAIN_RUN_SECTORS = COPY_SECTORS * FETCH_STEPS, // plain sectors fetched with one read
-    MAX_RAW_SECTOR = 2352,
     PVD_SECTOR = 16,
 };
 
@@ -21,7 +20,7 @@ enum {
 // Reading 1 MiB at a time instead of 64 KiB saves about a tenth of a copy
 // under Wine; the steps written and counted stay 64 KiB.
 static unsigned char copy_buf[FETCH_STEPS * COPY_SECTORS * ISO_SECTOR];
-static unsigned char raw_buf[RUN_SECTORS * MAX_RAW_SECTOR];
+static unsigned char raw_buf[RUN_SECTORS * ISO_RAW_MAX];
 // walk_lba[d] is the extent of the directory being walked at depth d, so a
 // directory that points back at one of its ancestors is caught at once.
 static uint32_t walk_lba[CD_MAX_DEPTH + 1];
@@ -45,15 +44,14 @@ static int read_at(HANDLE h, uint64_t pos, void *buf, DWORD n)
 // sector by sector would, and the data bytes are taken out of each sector.
 static int read_run(CdSource *src, uint64_t lba, uint32_t k, unsigned char *buf)
 {
-    uint64_t pos = lba * src->sector_size + src->data_offset;
+    uint64_t pos = src->track_start + lba * src->sector_size + src->data_offset;
     if (src->sector_size == ISO_SECTOR)
         return read_at((HANDLE)src->image, pos, buf, k * ISO_SECTOR);
-    if (src->sector_size > MAX_RAW_SECTOR)
+    if (src->sector_size > ISO_RAW_MAX)
         return 0;
     if (!read_at((HANDLE)src->image, pos, raw_buf, (k - 1) * src->sector_size + ISO_SECTOR))
         return 0;
-    for (uint32_t i = 0; i < k; i++)
-        memcpy(buf + (size_t)i * ISO_SECTOR, raw_buf + (size_t)i * src->sector_size, ISO_SECTOR);
+    iso_unpack_run(raw_buf, k, src->sector_size, buf);
     return 1;
 }
 
@@ -86,9 +84,10 @@ static uint64_t image_sectors(CdSource *src)
     if (!GetFileSizeEx((HANDLE)src->image, &size))
         return 0;
     uint64_t need = (uint64_t)src->data_offset + ISO_SECTOR;
-    if ((uint64_t)size.QuadPart < need || src->sector_size == 0)
+    uint64_t have = (uint64_t)size.QuadPart;
+    if (have < src->track_start || have - src->track_start < need || src->sector_size == 0)
         return 0;
-    return ((uint64_t)size.QuadPart - need) / src->sector_size + 1;
+    return (have - src->track_start - need) / src->sector_size + 1;
 }
 
 int iso_extent_fits(CdSource *src, uint32_t lba, uint64_t size)

@@ -60,8 +60,56 @@ void cd_normalise(char *path, size_t size);
 // any case.
 int cue_is_sheet(const char *path);
 
-// From a cue sheet's NUL-terminated text, the image it names: the first
-// double-quoted name after the first "FILE", joined to the sheet's folder
-// unless it holds a ':'. 1 with out filled, or 0 (out unchanged) when the
-// sheet names nothing or the result does not fit.
-int cue_image_path(const char *cue_path, const char *text, char *out, size_t out_size);
+// A stored sector layout: logical sector n's 2,048 data bytes begin at byte
+// n * sector_size + data_offset from the start of the volume's track.
+struct IsoLayout {
+    uint32_t sector_size;
+    uint32_t data_offset;
+};
+
+enum {
+    ISO_LAYOUT_COUNT = 6,
+    ISO_RAW_MAX = 2448, // 2,352 raw bytes and 96 of sub-channel
+    // Bytes from a track's start that hold sector 16 in every layout.
+    ISO_PROBE_BYTES = 16 * ISO_RAW_MAX + 24 + ISO_SECTOR,
+};
+
+// The layouts in the order they are tried: plain, raw Mode 1, raw Mode 2
+// Form 1, the same two raw with sub-channel, and Mode 2 without sync and
+// header.
+extern const IsoLayout iso_layouts[ISO_LAYOUT_COUNT];
+
+// The first layout in which head (the first len bytes from a track's start)
+// holds a primary volume descriptor at sector 16: its index in iso_layouts,
+// with the root directory's extent; -1 if there is none.
+int iso_find_layout(const unsigned char *head, size_t len, uint32_t *root_lba, uint32_t *root_size);
+
+// Takes the data bytes of k stored sectors out of a run read from the first
+// one's data bytes on ((k - 1) * sector_size + 2048 bytes) into out
+// (k * 2048 bytes).
+void iso_unpack_run(const unsigned char *run, uint32_t k, uint32_t sector_size, unsigned char *out);
+
+// What a cue sheet says about the volume: the file of its first data track
+// (MODE1/2048, MODE1/2352, MODE2/2352 or MODE2/2336) and where that track's
+// INDEX 01 lies in it. A sheet without any data track names its first file.
+struct CueImage {
+    const char *name; // inside the sheet's text, not NUL-terminated
+    size_t name_len;
+    uint64_t start; // bytes before the track's first sector; 0 when unknown
+};
+
+// Reads a cue sheet of len bytes (no NUL needed) line by line: 1 with img
+// filled, or 0 when it names no usable file.
+int cue_parse(const char *text, size_t len, CueImage *img);
+
+// The image a cue sheet of len bytes names, joined to the sheet's folder
+// unless it holds a ':', and where its volume starts. 1 with out and *start
+// filled, or 0 (both unchanged) when the sheet names nothing or the path
+// does not fit. out may be the sheet's own path buffer.
+int cue_image_path(const char *cue_path, const char *text, size_t len, char *out, size_t out_size, uint64_t *start);
+
+// 1 if the path names a dump descriptor whose data lies in a file of the
+// same base name beside it: a CloneCD control file (.ccd) and its .img, an
+// Alcohol descriptor (.mds) and its .mdf. out (which may be path) then
+// holds the data file's path; 0 leaves out unchanged.
+int dump_data_path(const char *path, char *out, size_t out_size);

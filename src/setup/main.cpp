@@ -266,8 +266,53 @@ static void detect_image(const char *path)
     cd_close(src);
 }
 
-// The update and disc images lying next to the program.
-static void detect_files(void)
+// Images, and the sheets and descriptors that stand for raw images.
+static const char *const image_exts[] = {".iso", ".cue", ".bin", ".img", ".mdf", ".ccd", ".mds"};
+static const char *const sheet_exts[] = {".cue", ".ccd", ".mds"};
+
+// Data files that a sheet or descriptor beside the program names: each is
+// opened through its sheet only. More than fit are simply opened twice.
+enum { NAMED_MAX = 32 };
+static char named[NAMED_MAX][780];
+static int nnamed;
+
+static int has_ext(const char *name, const char *const *exts, size_t n)
+{
+    const char *ext = strrchr(name, '.');
+    for (size_t i = 0; ext && i < n; i++)
+        if (is_opt(ext, exts[i]))
+            return 1;
+    return 0;
+}
+
+static void note_named(const char *path, const char *name)
+{
+    if (!has_ext(name, sheet_exts, sizeof sheet_exts / sizeof *sheet_exts) || nnamed == NAMED_MAX)
+        return;
+    cd_image_file(path, named[nnamed], sizeof named[nnamed]);
+    if (!is_opt(named[nnamed], path))
+        nnamed++;
+}
+
+static int is_named(const char *path)
+{
+    for (int i = 0; i < nnamed; i++)
+        if (is_opt(named[i], path))
+            return 1;
+    return 0;
+}
+
+static void detect_entry(const char *path, const char *name)
+{
+    if (is_opt(name, "TARNO103.EXE") && !opts.patch[0])
+        set_path(opts.patch, path);
+    if (has_ext(name, image_exts, sizeof image_exts / sizeof *image_exts) && !is_named(path))
+        detect_image(path);
+}
+
+// Calls visit with the full path and the name of every entry of the
+// program's folder, in the order the file system lists them.
+static void each_beside_program(void (*visit)(const char *path, const char *name))
 {
     char dir[520], pattern[780], path[780];
     WIN32_FIND_DATAA fd;
@@ -278,13 +323,18 @@ static void detect_files(void)
         return;
     do {
         fmt(path, sizeof path, "%s\\%s", dir, fd.cFileName);
-        const char *ext = strrchr(fd.cFileName, '.');
-        if (is_opt(fd.cFileName, "TARNO103.EXE") && !opts.patch[0])
-            set_path(opts.patch, path);
-        if (ext && (is_opt(ext, ".iso") || is_opt(ext, ".cue")))
-            detect_image(path);
+        visit(path, fd.cFileName);
     } while (FindNextFileA(h, &fd));
     FindClose(h);
+}
+
+// The update and disc images lying next to the program. A .bin that a cue
+// sheet there names is found through the sheet, which says where its
+// volume starts.
+static void detect_files(void)
+{
+    each_beside_program(note_named);
+    each_beside_program(detect_entry);
 }
 
 static void set_defaults(void)

@@ -93,10 +93,17 @@ TEST(CdOpen, CueSheets)
         {"quoted.cue", "FILE \"disc.bin\" BINARY\r\n  TRACK 01 MODE1/2352\r\n", dir + "\\disc.bin", 16},
         {"drive.cue", "FILE \"" + m2 + "\" BINARY\r\n  TRACK 01 MODE2/2352\r\n", m2, 24},
         {"UPPER.CUE", "FILE \"disc.bin\" BINARY\n", dir + "\\disc.bin", 16},
-        {"noquote.cue", "FILE disc.bin BINARY\r\n  TRACK 01 MODE1/2352\r\n", "", 0},
+        {"noquote.cue", "FILE disc.bin BINARY\r\n  TRACK 01 MODE1/2352\r\n", dir + "\\disc.bin", 16},
         {"missing.cue", "FILE \"nothere.bin\" BINARY\r\n", "", 0},
-        {"lower.cue", "file \"disc.bin\" BINARY\r\n", "", 0},
+        {"lower.cue", "file \"disc.bin\" BINARY\r\n", dir + "\\disc.bin", 16},
         {"empty.cue", "", "", 0},
+        {"title.cue", "TITLE \"MY PROFILE\"\r\nFILE \"disc.bin\" BINARY\r\n  TRACK 01 MODE1/2352\r\n", dir + "\\disc.bin",
+         16},
+        {"cdtext.cue", "CDTEXTFILE \"disc.cdt\"\r\nFILE \"disc.bin\" BINARY\r\n", dir + "\\disc.bin", 16},
+        // The volume is looked for from the file's start when the sheet's
+        // INDEX 01 points where there is none, as it was before.
+        {"wrongstart.cue", "FILE \"disc.bin\" BINARY\r\n  TRACK 01 MODE1/2352\r\n    INDEX 01 00:02:00\r\n",
+         dir + "\\disc.bin", 16},
     };
     for (const Case &c : cases) {
         spit(dir + "\\" + c.sheet, c.text);
@@ -110,8 +117,26 @@ TEST(CdOpen, CueSheets)
         EXPECT_EQ(c.image, o.src->path) << c.sheet;
         EXPECT_EQ("image " + c.image, cd_describe(o.src)) << c.sheet;
         EXPECT_EQ(c.offset, o.src->data_offset) << c.sheet;
+        EXPECT_EQ(0u, o.src->track_start) << c.sheet;
         EXPECT_EQ(1, cd_exists(o.src, "tarnok\\disk2\\disk2")) << c.sheet;
     }
+}
+
+// A sheet's path written with '/' names an image in the sheet's folder, not
+// in the current one.
+TEST(CdOpen, CueSheetPathWithSlashes)
+{
+    std::string dir = scratch();
+    ASSERT_TRUE(CopyFileA(media_path("disc2-m1.bin").c_str(), (dir + "\\disc.bin").c_str(), FALSE));
+    spit(dir + "\\a.cue", "FILE \"disc.bin\" BINARY\r\n  TRACK 01 MODE1/2352\r\n");
+    std::string slashed = dir;
+    for (char &c : slashed)
+        if (c == '\\')
+            c = '/';
+    Opened o(slashed + "/a.cue");
+    ASSERT_TRUE(o.src != nullptr);
+    EXPECT_EQ(slashed + "/disc.bin", o.src->path);
+    EXPECT_EQ(1, cd_exists(o.src, "TARNOK\\DISK2\\DISK2"));
 }
 
 // A sheet given without a folder names an image relative to the current folder.

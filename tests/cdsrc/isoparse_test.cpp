@@ -190,40 +190,6 @@ TEST(CdPath, Normalise)
     }
 }
 
-TEST(CuePath, FirstQuotedNameAfterFile)
-{
-    struct Case {
-        const char *cue, *text, *image; // image null: the sheet names nothing
-    } cases[] = {
-        {"C:\\img\\a.cue", "FILE \"disc.bin\" BINARY\r\n", "C:\\img\\disc.bin"},
-        {"C:\\img\\a.cue", "FILE \"D:\\dumps\\disc.bin\" BINARY", "D:\\dumps\\disc.bin"},
-        {"a.cue", "FILE \"disc.bin\" BINARY", "disc.bin"},
-        {"C:\\img\\a.cue", "REM x\nFILE \"one.bin\" BINARY\nFILE \"two.bin\" BINARY", "C:\\img\\one.bin"},
-        {"C:\\img\\a.cue", "FILE disc.bin BINARY\r\n  TRACK 01 MODE1/2352", nullptr},
-        {"C:\\img\\a.cue", "file \"disc.bin\" BINARY", nullptr},
-        {"C:\\img\\a.cue", "FILE \"disc.bin BINARY", nullptr},
-        {"C:\\img\\a.cue", "", nullptr},
-        {"C:\\img\\a.cue", "\"x.bin\" FILE", nullptr},
-    };
-    for (const Case &c : cases) {
-        char out[520] = "unchanged";
-        int r = cue_image_path(c.cue, c.text, out, sizeof out);
-        EXPECT_EQ(c.image != nullptr, r == 1) << c.text;
-        EXPECT_STREQ(c.image ? c.image : "unchanged", out) << c.text;
-    }
-}
-
-TEST(CuePath, SheetInItsOwnBufferAndTooLongNames)
-{
-    char work[520] = "C:\\img\\a.cue";
-    EXPECT_EQ(1, cue_image_path(work, "FILE \"b.bin\"", work, sizeof work));
-    EXPECT_STREQ("C:\\img\\b.bin", work);
-    std::string text = "FILE \"" + std::string(600, 'n') + "\"";
-    char out[520] = "unchanged";
-    EXPECT_EQ(0, cue_image_path("C:\\a.cue", text.c_str(), out, sizeof out));
-    EXPECT_STREQ("unchanged", out);
-}
-
 TEST(CuePath, Extension)
 {
     EXPECT_EQ(1, cue_is_sheet("C:\\img\\a.cue"));

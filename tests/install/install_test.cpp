@@ -168,6 +168,8 @@ INSTANTIATE_TEST_SUITE_P(
         Form{"FolderAndFolder", "disc1", "disc2", "folder", "disc1", "folder", "disc2", "disc1", "disc2"},
         Form{"IsoAndMode1", "disc1.iso", "disc2-m1.cue", "image", "disc1.iso", "image", "disc2-m1.bin", "disc1", "disc2"},
         Form{"Mode2AndIso", "disc1-m2.cue", "disc2.iso", "image", "disc1-m2.bin", "image", "disc2.iso", "disc1", "disc2"},
+        Form{"SubchannelAndPregap", "disc1-sub24.mds", "disc2-pregap.cue", "image", "disc1-sub24.mdf", "image",
+             "disc2-pregap.bin", "disc1", "disc2"},
         // Given the other way round: exchanged without a word.
         Form{"Swapped", "disc2", "disc1.iso", "image", "disc1.iso", "folder", "disc2", "disc1", "disc2"}),
     [](const testing::TestParamInfo<Form> &i) { return std::string(i.param.name); });

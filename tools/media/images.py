@@ -10,8 +10,25 @@ into raw 2,352-byte sectors, Mode 1 and Mode 2 Form 1, as a CD drive reads
 them: sync pattern, header with the sector's address and mode, and for
 Mode 2 the subheader. The EDC/ECC area is left zero; readers of images
 (ours, bchunk) take only the 2,048 user bytes.
+
+The dumps that other tools write come from the same conversion, of a small
+disc OUT/mini1 (disc 1's marker, a text and a file of 100,000 bytes) and of
+the two sample discs:
+  mini1-2336.bin     Mode 2 without sync and header (2,336-byte sectors)
+  mini1-sub16.img    raw Mode 1 with 96 bytes of sub-channel, beside a .ccd
+  mini1-sub24.mdf    raw Mode 2 Form 1 with sub-channel, beside an .mds
+  mini1-pregap.bin   two seconds of pregap before the volume
+  mini1-mixed.bin    three seconds of audio, then the data track
+  mini1 (Track N).bin  one file per track, audio first, as Redump names them
+  disc1-sub24.mdf/.mds and disc2-pregap.bin/.cue, whole discs to install from.
+Their cue sheets come from cdrdao's toc2cue, given a toc file that
+describes the tracks, except the one-file-per-track sheet, which toc2cue
+cannot write. The sub-channel bytes are a pattern, not zeros, so that a
+reader taking them for data shows. iat and bchunk check every one of them
+(tests/cdsrc/dumps_check.sh).
 """
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -98,6 +115,113 @@ def write_cue(cue, bin_name, mode):
         f.write('FILE "%s" BINARY\n  TRACK 01 MODE%d/2352\n    INDEX 01 00:00:00\n' % (bin_name, mode))
 
 
+SUB_CHANNEL = bytes(range(0x20, 0x80))[:96]  # a pattern, never user data
+MODE2_TAIL = RAW - 24 - SECTOR  # EDC and ECC of a Mode 2 Form 1 sector
+
+
+def raw_sector(data, lba, layout):
+    """One stored sector of the given layout: "m1", "m2" (2,352 bytes),
+    "m1-sub", "m2-sub" (the same and 96 bytes of sub-channel) or "m2-2336"
+    (Mode 2 Form 1 without sync and header)."""
+    if layout == "m2-2336":
+        return SUBHEADER_FORM1 + data + bytes(MODE2_TAIL)
+    if layout.startswith("m1"):
+        sector = SYNC + header(lba, 1) + data + bytes(RAW - 16 - SECTOR)
+    else:
+        sector = SYNC + header(lba, 2) + SUBHEADER_FORM1 + data + bytes(MODE2_TAIL)
+    return sector + SUB_CHANNEL if layout.endswith("-sub") else sector
+
+
+def write_dump(iso, raw, layout, pregap=0, before=b""):
+    """Writes the ISO's sectors in a layout, after `before` (audio) and
+    `pregap` empty sectors of the data track."""
+    with open(iso, "rb") as src, open(raw, "wb") as dst:
+        dst.write(before)
+        for i in range(pregap):
+            dst.write(raw_sector(bytes(SECTOR), i - pregap, layout))
+        lba = 0
+        while True:
+            chunk = src.read(SECTOR * 512)
+            if not chunk:
+                break
+            out = []
+            for i in range(0, len(chunk), SECTOR):
+                out.append(raw_sector(chunk[i:i + SECTOR].ljust(SECTOR, b"\x00"), lba, layout))
+                lba += 1
+            dst.write(b"".join(out))
+
+
+def toc2cue(out, name, toc):
+    """A cue sheet for a toc file's tracks, written by cdrdao's toc2cue."""
+    toc_path = os.path.join(out, name + ".toc")
+    with open(toc_path, "w") as f:
+        f.write(toc)
+    subprocess.run(["toc2cue", toc_path, os.path.join(out, name + ".cue")], check=True, cwd=out,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.remove(toc_path)
+
+
+def audio(seconds):
+    return random.Random(seconds).randbytes(seconds * 75 * RAW)
+
+
+def write_ccd(path):
+    """A CloneCD control file for a one-track data disc; we read only its name."""
+    with open(path, "w", newline="\r\n") as f:
+        f.write("[CloneCD]\nVersion=3\n[Disc]\nTocEntries=4\nSessions=1\nDataTracksScrambled=0\n"
+                "CDTextLength=0\n[Session 1]\nPreGapMode=1\nPreGapSubC=0\n"
+                "[TRACK 1]\nMODE=1\nINDEX 1=0\n")
+
+
+def write_mds(path):
+    """The head of an Alcohol descriptor: its signature and version, then
+    zeros; we read only its name."""
+    with open(path, "wb") as f:
+        f.write(b"MEDIA DESCRIPTOR" + bytes([1, 3]) + bytes(70))
+
+
+def make_mini(out):
+    tree = os.path.join(out, "mini1")
+    for rel in ("TARNOK/DISK1/DISK1", "TARNOK/INSTALL/README.TXT"):
+        dst = os.path.join(tree, *rel.split("/"))
+        os.makedirs(os.path.dirname(dst), exist_ok=True)
+        shutil.copyfile(os.path.join(out, "disc1", *rel.split("/")), dst)
+    os.makedirs(os.path.join(tree, "BULK"), exist_ok=True)
+    with open(os.path.join(tree, "BULK", "BULK.DAT"), "wb") as f:
+        f.write(random.Random(100000).randbytes(100000))
+    iso = os.path.join(out, "mini1.iso")
+    make_iso(tree, iso)
+    check_names(tree, iso)
+    return iso
+
+
+def make_dumps(out):
+    iso = make_mini(out)
+    p = lambda name: os.path.join(out, name)
+    write_dump(iso, p("mini1-2336.bin"), "m2-2336")
+    toc2cue(out, "mini1-2336", 'CD_ROM_XA\n\nTRACK MODE2\nDATAFILE "mini1-2336.bin"\n')
+    write_dump(iso, p("mini1-sub16.img"), "m1-sub")
+    write_ccd(p("mini1-sub16.ccd"))
+    write_dump(iso, p("mini1-sub24.mdf"), "m2-sub")
+    write_mds(p("mini1-sub24.mds"))
+    write_dump(iso, p("mini1-pregap.bin"), "m1", pregap=150)
+    toc2cue(out, "mini1-pregap", 'CD_ROM\n\nTRACK MODE1_RAW\nDATAFILE "mini1-pregap.bin"\nSTART 00:02:00\n')
+    write_dump(iso, p("mini1-mixed.bin"), "m1", before=audio(3))
+    toc2cue(out, "mini1-mixed", 'CD_ROM\n\nTRACK AUDIO\nFILE "mini1-mixed.bin" 0 00:03:00\n\n'
+                                'TRACK MODE1_RAW\nDATAFILE "mini1-mixed.bin" #%d\n' % (3 * 75 * RAW))
+    with open(p("mini1 (Track 1).bin"), "wb") as f:
+        f.write(audio(3))
+    write_dump(iso, p("mini1 (Track 2).bin"), "m1", pregap=150)
+    with open(p("mini1-redump.cue"), "w", newline="\r\n") as f:
+        f.write('FILE "mini1 (Track 1).bin" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n'
+                'FILE "mini1 (Track 2).bin" BINARY\n  TRACK 02 MODE1/2352\n    INDEX 00 00:00:00\n'
+                '    INDEX 01 00:02:00\n')
+    write_dump(p("disc1.iso"), p("disc1-sub24.mdf"), "m2-sub")
+    write_mds(p("disc1-sub24.mds"))
+    write_dump(p("disc2.iso"), p("disc2-pregap.bin"), "m1", pregap=150)
+    toc2cue(out, "disc2-pregap", 'CD_ROM\n\nTRACK MODE1_RAW\nDATAFILE "disc2-pregap.bin"\nSTART 00:02:00\n')
+
+
 def main():
     out = sys.argv[1]
     for disc in ("disc1", "disc2"):
@@ -109,6 +233,7 @@ def main():
             base = "%s-m%d" % (disc, mode)
             convert(iso, os.path.join(out, base + ".bin"), mode)
             write_cue(os.path.join(out, base + ".cue"), base + ".bin", mode)
+    make_dumps(out)
 
 
 if __name__ == "__main__":
