@@ -8,7 +8,7 @@
 #   native.sh fuzz   SOURCE BUILD NAME   fuzz one target for 30 seconds
 set -eu
 step=$1 src=$2 out=$3
-targets="lh5 walk isoparse iconimg"
+targets="lh5 walk isoparse cueimage iconimg"
 case "$step" in
 build)
     CXX=clang++ cmake -S "$src/fuzz" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -23,8 +23,11 @@ fuzz)
     t=$4
     work="$out/work-$t"
     rm -rf "$work" && mkdir -p "$work"
+    # A cue sheet's image needs 17 sectors before any layout can be found.
+    len=16384
+    [ "$t" = cueimage ] && len=65536
     # New finds go to a scratch corpus; the committed one is only read.
-    "$out/fuzz_$t" -max_total_time=30 -max_len=16384 -timeout=10 -print_final_stats=1 \
+    "$out/fuzz_$t" -max_total_time=30 -max_len=$len -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$work/" "$work" "$src/fuzz/corpus/$t"
     ;;
 esac
