@@ -20,6 +20,7 @@ want wine wine
 want /usr/lib/wine/wine64 wine64
 want Xvfb xvfb
 want xdpyinfo x11-utils
+want xdotool xdotool
 want genisoimage genisoimage
 want xorriso xorriso
 want bchunk bchunk
