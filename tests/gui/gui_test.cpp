@@ -408,7 +408,7 @@ TEST(Keyboard, StartFocusAndMnemonics)
     struct Case {
         const char *args;
         int first;
-    } cases[] = {{"", C_CD1}, {"/cd1 x", C_PATCH}, {"/cd1 x /patch z /dir \"\"", C_PATCH}, {all_filled, C_INSTALL}};
+    } cases[] = {{"", C_CD1}, {"/cd1 x", C_PATCH}, {"/cd1 x /patch z /dir \"\"", C_DIR}, {all_filled, C_INSTALL}};
     int n = 0;
     for (const Case &k : cases) {
         SCOPED_TRACE(k.args);
@@ -538,7 +538,7 @@ TEST(Keyboard, EnterInstallsThenPlays)
 TEST(Window, BusyWindowThenFailure)
 {
     std::string dir = scratch("setup");
-    std::string target = scratch("installed") + "\\" + std::string(150, 'x') + "\\Tarnok PC";
+    std::string target = scratch("installed") + "\\" + std::string(80, 'x') + "\\Tarnok PC";
     std::string exe = stage_setup(dir, "setup_nogame");
     stage_holding_kit(dir);
     Session r;

@@ -155,8 +155,27 @@ std::vector<std::string> list_lines(HWND top)
     return lines;
 }
 
-// Wine starts a Unix program from CreateProcess but does not wait for it:
-// the PNG is written under a temporary name and appears when it is complete.
+// Wine starts a Unix program from CreateProcess but gives no handles for
+// it: the process handle is null and the thread handle a stray 1, which
+// must not be closed (doing so over and over closed an unrelated handle of
+// this process, here the setup child's).
+static bool start_unix(const std::string &cmd)
+{
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back(0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    if (pi.hProcess) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    return true;
+}
+
+// The PNG is written under a temporary name and appears when it is complete.
 static void take_shot(const std::string &name, const std::string &crop)
 {
     std::string dir = build_path("test-output\\gui");
@@ -166,14 +185,7 @@ static void take_shot(const std::string &name, const std::string &crop)
     std::string unix_png = unix_build() + "/test-output/gui/" + name + ".png";
     std::string cmd = "/bin/sh -c \"/usr/bin/import -window root " + crop + "'" + unix_png + ".part.png' && mv '" +
                       unix_png + ".part.png' '" + unix_png + "'\"";
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back(0);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    ASSERT_TRUE(start_unix(cmd)) << cmd;
     EXPECT_TRUE(eventually([&] { return file_exists(png); }, 20000)) << "no screenshot " << png;
 }
 
@@ -203,14 +215,7 @@ void press_keys(HWND top, const std::string &keys)
     make_dirs(build_path("test-output").c_str());
     std::string cmd = "/bin/sh -c \"xdotool windowfocus --sync " + std::to_string(xid) + " key --delay 60 " + keys +
                       "; touch '" + unix_mark + "'\"";
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back(0);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    ASSERT_TRUE(start_unix(cmd)) << cmd;
     EXPECT_TRUE(eventually([&] { return file_exists(mark); }, 20000)) << "xdotool did not finish: " << keys;
     DeleteFileA(mark.c_str());
 }
