@@ -46,7 +46,6 @@ enum {
 // The layout is drawn for 96 DPI; these are its pixels at the system's DPI.
 static int px(int v) { return MulDiv(v, dpi, 96); }
 
-
 static const char title_box[] = "Tarnok setup";
 static const char text_ready[] = "Ready. About 1.5 GB of free space is needed.";
 static const char text_failed[] = "The installation did not finish - see the messages above.";

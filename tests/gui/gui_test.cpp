@@ -474,8 +474,8 @@ TEST(Keyboard, RadioGroupByKeys)
         open_window(r, exe, k.args, scratch("tmp" + std::to_string(n++)));
         // From the install folder's field: its Browse button, then the group.
         press_keys(r.w, "alt+t Tab Tab");
-        HWND start = focus_of(r.w);
-        ASSERT_TRUE(start == gd_control(r.w, C_PRE) || start == gd_control(r.w, C_BUILD))
+        HWND pre = gd_control(r.w, C_PRE), build = gd_control(r.w, C_BUILD);
+        ASSERT_TRUE(eventually([&] { return focus_of(r.w) == pre || focus_of(r.w) == build; }, 5000))
             << "Tab reached " << focused_number(r.w);
         press_keys(r.w, k.keys);
         EXPECT_TRUE(focus_on(r.w, k.focus)) << "focus on " << focused_number(r.w);
