@@ -152,6 +152,27 @@ TEST_F(Scaling, EveryTextFitsAndNothingOverlaps)
             }
         }
     }
+    // At 96 DPI the window is laid out as it always was; only the intro is
+    // as tall as its three lines (here 39 pixels) instead of 36.
+    if (dpi == 96) {
+        const RECT layout[24] = {
+            {16, 14, 616, 50},    {16, 66, 106, 86},    {110, 62, 470, 86},   {478, 62, 544, 86},
+            {548, 62, 614, 86},   {16, 98, 106, 118},   {110, 94, 470, 118},  {478, 94, 544, 118},
+            {548, 94, 614, 118},  {16, 130, 106, 150},  {110, 126, 470, 150}, {478, 126, 614, 150},
+            {16, 162, 106, 182},  {110, 158, 470, 182}, {478, 158, 614, 182}, {16, 198, 316, 220},
+            {16, 222, 536, 244},  {16, 254, 216, 276},  {230, 254, 430, 276}, {16, 288, 614, 306},
+            {16, 312, 614, 332},  {16, 336, 614, 446},  {418, 456, 514, 486}, {518, 456, 614, 486},
+        };
+        EXPECT_EQ(630, client.right);
+        EXPECT_EQ(520, client.bottom);
+        for (const Control &c : all) {
+            RECT want = layout[c.n - 1];
+            if (c.n == 1)
+                want.bottom = c.r.bottom > want.bottom ? c.r.bottom : want.bottom;
+            EXPECT_TRUE(EqualRect(&want, &c.r)) << describe(c) << " at " << c.r.left << "," << c.r.top << " "
+                                                << c.r.right - c.r.left << "x" << c.r.bottom - c.r.top;
+        }
+    }
     PostMessageA(win.w, WM_CLOSE, 0, 0);
     EXPECT_TRUE(gd_wait_gone(win.w, 10000));
     EXPECT_EQ(0, wait_exit(win.child));
