@@ -202,8 +202,10 @@ void screenshot_window(const std::string &name, HWND w)
                         std::to_string(r.left) + "+" + std::to_string(r.top) + " +repage ");
 }
 
-// Wine starts a Unix program without waiting for it either: the marker file
-// that the shell makes after xdotool tells when the keys are through.
+// Wine keeps the X window of a top-level window in the property
+// "__wine_x11_whole_window". It starts a Unix program without waiting for
+// it: the marker file that the shell makes after xdotool tells when the
+// keys are through.
 void press_keys(HWND top, const std::string &keys)
 {
     static int n;
@@ -213,8 +215,12 @@ void press_keys(HWND top, const std::string &keys)
     std::string mark = build_path("test-output\\" + name);
     std::string unix_mark = unix_build() + "/test-output/" + name;
     make_dirs(build_path("test-output").c_str());
-    std::string cmd = "/bin/sh -c \"xdotool windowfocus --sync " + std::to_string(xid) + " key --delay 60 " + keys +
-                      "; touch '" + unix_mark + "'\"";
+    // Wine maps the X window a little after the window shows: until then
+    // the X server refuses it the focus (BadMatch), so xdotool tries again.
+    std::string focus = "until timeout 5 xdotool windowfocus --sync " + std::to_string(xid) +
+                        " 2>/dev/null; do i=$((i + 1)); [ $i -ge 50 ] && break; sleep 0.1; done";
+    std::string cmd = "/bin/sh -c \"i=0; " + focus + "; xdotool key --delay 60 " + keys + "; touch '" + unix_mark +
+                      "'\"";
     ASSERT_TRUE(start_unix(cmd)) << cmd;
     EXPECT_TRUE(eventually([&] { return file_exists(mark); }, 20000)) << "xdotool did not finish: " << keys;
     DeleteFileA(mark.c_str());
