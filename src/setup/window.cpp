@@ -99,7 +99,7 @@ static void plan_layout(void)
     HDC dc = GetDC(NULL);
     dpi = GetDeviceCaps(dc, LOGPIXELSY);
     ReleaseDC(NULL, dc);
-    if (dpi < 96)
+    if (dpi <= 0)
         dpi = 96;
     int h = intro_height(px(600));
     intro_h = h > px(36) ? h : px(36);
