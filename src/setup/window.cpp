@@ -17,11 +17,20 @@ InstallOptions opts;
 
 static HFONT font;
 static HWND e_cd1, e_cd2, e_patch, e_dir;
+static HWND b_browse[6];
 static HWND r_pre, r_build, c_start, c_desk;
 static HWND prog, st, lst, b_install, b_close;
 static int busy;
 static int done_ok;
-static int failed; // a control could not be made
+static int failed;    // a control could not be made
+static int pre_ok;    // the program carries the prebuilt game
+static int build_ok;  // the build kit lies next to the program
+static int dpi = 96;  // the system's, which the layout is scaled to
+static int intro_h;   // the intro's height: at least 36 at 96 DPI, or what its lines need
+static int below;     // pixels the rows under the intro move down to make room for it
+static int lst_wide;  // the list's scroll extent: its widest line so far
+static HWND focus_back;  // the control that gets the focus when the window is active again
+static HWND focus_seen;  // the focus the default button was last matched to
 
 enum {
     ID_CD1_IMAGE = 101,
@@ -33,6 +42,9 @@ enum {
     ID_INSTALL = 107,
     ID_CLOSE = 108,
 };
+
+// The layout is drawn for 96 DPI; these are its pixels at the system's DPI.
+static int px(int v) { return MulDiv(v, dpi, 96); }
 
 static const char title_box[] = "Tarnok setup";
 static const char text_ready[] = "Ready. About 1.5 GB of free space is needed.";
@@ -70,56 +82,125 @@ static HWND mk(const char *cls, const char *text, DWORD style, int x, int y, int
     return c;
 }
 
+// A control placed in 96-DPI pixels below the intro: scaled, and moved down
+// by what the intro needs beyond its room.
+static HWND put(const char *cls, const char *text, DWORD style, int x, int y, int w, int h, int id)
+{
+    return mk(cls, text, style, px(x), px(y) + below, px(w), px(h), id);
+}
+
+// The intro wraps with the font and the DPI: two lines, or three where the
+// second does not fit the width. Its height is measured as the static
+// control will draw it.
+static int intro_height(int width)
+{
+    HDC dc = GetDC(NULL);
+    HGDIOBJ old = SelectObject(dc, font);
+    RECT r = {0, 0, width, 0};
+    DrawTextA(dc, text_intro, -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(NULL, dc);
+    return r.bottom - r.top;
+}
+
+// The intro keeps at least its height of 36 and the rows start at 62 unless
+// the intro, with a gap of 8 under it, reaches further down.
+static void plan_layout(void)
+{
+    HDC dc = GetDC(NULL);
+    dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(NULL, dc);
+    if (dpi <= 0)
+        dpi = 96;
+    int h = intro_height(px(600));
+    intro_h = h > px(36) ? h : px(36);
+    int bottom = px(14) + intro_h + px(8);
+    below = bottom > px(62) ? bottom - px(62) : 0;
+}
+
+// The label's text with '&' put before the first word that starts with the
+// key (case-insensitive): Alt and that key then move to the field.
+static void with_mnemonic(char *out, int size, const char *label, char key)
+{
+    int at = -1;
+    for (int i = 0; label[i] && at < 0; i++)
+        if ((i == 0 || label[i - 1] == ' ') && (label[i] | 0x20) == (key | 0x20))
+            at = i;
+    if (at < 0)
+        at = 0;
+    fmt(out, size, "%.*s&%s", at, label, label + at);
+}
+
 static void check(HWND button) { SendMessageA(button, BM_SETCHECK, BST_CHECKED, 0); }
 static int checked(HWND button) { return SendMessageA(button, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
-static void make_path_row(const char *label, int y, HWND *field, const char *value, int first_id, int two)
+// Each field starts a group with its browse buttons; its label starts one of
+// its own, so that the arrow keys never land on a label.
+static void make_path_row(const char *label, char key, int y, HWND *field, const char *value, int first_id,
+                          int two)
 {
-    mk("STATIC", label, 0, 16, y + 4, 90, 20, 0);
-    *field = mk("EDIT", value, ES_AUTOHSCROLL, 110, y, 360, 24, 0);
+    char text[64];
+    with_mnemonic(text, sizeof text, label, key);
+    put("STATIC", text, WS_GROUP, 16, y + 4, 90, 20, 0);
+    *field = put("EDIT", value, WS_GROUP | WS_TABSTOP | ES_AUTOHSCROLL, 110, y, 360, 24, 0);
+    HWND *b = &b_browse[first_id - ID_CD1_IMAGE];
     if (two) {
-        mk("BUTTON", "Image...", 0, 478, y, 66, 24, first_id);
-        mk("BUTTON", "Folder...", 0, 548, y, 66, 24, first_id + 1);
+        b[0] = put("BUTTON", "Image...", WS_TABSTOP, 478, y, 66, 24, first_id);
+        b[1] = put("BUTTON", "Folder...", WS_TABSTOP, 548, y, 66, 24, first_id + 1);
     } else {
-        mk("BUTTON", "Browse...", 0, 478, y, 136, 24, first_id);
+        b[0] = put("BUTTON", "Browse...", WS_TABSTOP, 478, y, 136, 24, first_id);
     }
 }
 
 // The radio buttons offer only what this setup can do; a disabled one may
-// still be the checked one when nothing else is possible.
+// still be the checked one when nothing else is possible. The tab stop goes
+// with the check; when the checked one is disabled, the other one, if it can
+// be chosen, carries it, or Tab would pass the group by.
 static void make_mode_buttons(void)
 {
     char kit[520];
-    r_pre = mk("BUTTON", "Install the prebuilt game (fast)", WS_GROUP | BS_AUTORADIOBUTTON, 16, 198, 300, 22, 0);
-    r_build = mk("BUTTON", "Convert the game on this PC (needs the build kit, a few minutes)", BS_AUTORADIOBUTTON,
-                 16, 222, 520, 22, 0);
-    if (!prebuilt_available())
+    r_pre = put("BUTTON", "Install the prebuilt game (fast)", WS_GROUP | BS_AUTORADIOBUTTON, 16, 198, 300, 22, 0);
+    r_build = put("BUTTON", "Convert the game on this PC (needs the build kit, a few minutes)", BS_AUTORADIOBUTTON,
+                  16, 222, 520, 22, 0);
+    pre_ok = prebuilt_available() ? 1 : 0;
+    build_ok = kit_available(kit, sizeof kit) ? 1 : 0;
+    if (!pre_ok)
         EnableWindow(r_pre, FALSE);
-    if (!kit_available(kit, sizeof kit))
+    if (!build_ok)
         EnableWindow(r_build, FALSE);
-    check(opts.build == 1 ? r_build : r_pre);
+    HWND on = opts.build == 1 ? r_build : r_pre;
+    HWND other = on == r_build ? r_pre : r_build;
+    check(on);
+    if (!IsWindowEnabled(on) && IsWindowEnabled(other))
+        SetWindowLongA(other, GWL_STYLE, GetWindowLongA(other, GWL_STYLE) | WS_TABSTOP);
 }
 
 static void make_controls(void)
 {
-    mk("STATIC", text_intro, 0, 16, 14, 600, 36, 0);
-    make_path_row("CD 1:", 62, &e_cd1, opts.cd1, ID_CD1_IMAGE, 1);
-    make_path_row("CD 2:", 94, &e_cd2, opts.cd2, ID_CD2_IMAGE, 1);
-    make_path_row("1.03 update:", 126, &e_patch, opts.patch, ID_PATCH, 0);
-    make_path_row("Install to:", 158, &e_dir, opts.dir, ID_DIR, 0);
+    // The intro and the status line show text, not mnemonics: an '&' in a
+    // logged path stays an '&'.
+    mk("STATIC", text_intro, SS_NOPREFIX, px(16), px(14), px(600), intro_h, 0);
+    make_path_row("CD 1:", '1', 62, &e_cd1, opts.cd1, ID_CD1_IMAGE, 1);
+    make_path_row("CD 2:", '2', 94, &e_cd2, opts.cd2, ID_CD2_IMAGE, 1);
+    make_path_row("1.03 update:", 'u', 126, &e_patch, opts.patch, ID_PATCH, 0);
+    make_path_row("Install to:", 't', 158, &e_dir, opts.dir, ID_DIR, 0);
     make_mode_buttons();
     // Both start checked: the shortcut options of the command line are for
     // unattended installs only.
-    c_start = mk("BUTTON", "Start menu shortcut", BS_AUTOCHECKBOX, 16, 254, 200, 22, 0);
-    c_desk = mk("BUTTON", "Desktop shortcut", BS_AUTOCHECKBOX, 230, 254, 200, 22, 0);
+    c_start = put("BUTTON", "Start menu shortcut", WS_GROUP | WS_TABSTOP | BS_AUTOCHECKBOX, 16, 254, 200, 22, 0);
+    c_desk = put("BUTTON", "Desktop shortcut", WS_TABSTOP | BS_AUTOCHECKBOX, 230, 254, 200, 22, 0);
     check(c_start);
     check(c_desk);
-    prog = mk(PROGRESS_CLASSA, "", 0, 16, 288, 598, 18, 0);
+    prog = put(PROGRESS_CLASSA, "", WS_GROUP, 16, 288, 598, 18, 0);
     SendMessageA(prog, PBM_SETRANGE32, 0, 1000);
-    st = mk("STATIC", text_ready, 0, 16, 312, 598, 20, 0);
-    lst = mk("LISTBOX", "", WS_BORDER | WS_VSCROLL | LBS_NOINTEGRALHEIGHT, 16, 336, 598, 110, 0);
-    b_install = mk("BUTTON", "Install", BS_DEFPUSHBUTTON, 418, 456, 96, 30, ID_INSTALL);
-    b_close = mk("BUTTON", "Cancel", 0, 518, 456, 96, 30, ID_CLOSE);
+    // A line too long for the status line ends in "..." there; the list
+    // holds it whole.
+    st = put("STATIC", text_ready, WS_GROUP | SS_NOPREFIX | SS_PATHELLIPSIS, 16, 312, 598, 20, 0);
+    // A tab stop, so that the keyboard can scroll the log too.
+    lst = put("LISTBOX", "", WS_GROUP | WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT, 16,
+              336, 598, 110, 0);
+    b_install = put("BUTTON", "Install", WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 418, 456, 96, 30, ID_INSTALL);
+    b_close = put("BUTTON", "Cancel", WS_TABSTOP, 518, 456, 96, 30, ID_CLOSE);
 }
 
 static void browse_file(HWND field, const char *filter, const char *title)
@@ -195,6 +276,44 @@ static int read_fields(void)
     return 1;
 }
 
+// The focus goes to a control at once while the window is active, else when
+// it becomes active again: an install that ends in the background must not
+// pull the window to the front.
+static void focus_to(HWND c)
+{
+    if (GetActiveWindow() == hwnd)
+        SetFocus(c);
+    else
+        focus_back = c;
+}
+
+// The first empty path field, or Install when all are filled.
+static HWND first_to_fill(void)
+{
+    HWND fields[4] = {e_cd1, e_cd2, e_patch, e_dir};
+    for (int i = 0; i < 4; i++)
+        if (GetWindowTextLengthA(fields[i]) == 0)
+            return fields[i];
+    return b_install;
+}
+
+// While an install runs, what it was started with cannot be changed: the
+// fields, the browse buttons, the mode and the shortcuts are disabled, and
+// the focus waits on the list, where Enter does nothing. Enabled again, a
+// mode this setup cannot do stays disabled; the checks are kept as they were.
+static void enable_choices(int on)
+{
+    HWND keep[] = {e_cd1, e_cd2, e_patch, e_dir, c_start, c_desk};
+    if (!on)
+        focus_to(lst);
+    for (size_t i = 0; i < sizeof keep / sizeof keep[0]; i++)
+        EnableWindow(keep[i], on);
+    for (int i = 0; i < 6; i++)
+        EnableWindow(b_browse[i], on);
+    EnableWindow(r_pre, on && pre_ok);
+    EnableWindow(r_build, on && build_ok);
+}
+
 static void start_install(void)
 {
     // The button is disabled while an install runs; a command that still
@@ -209,6 +328,7 @@ static void start_install(void)
         return;
     }
     busy = 1;
+    enable_choices(0);
     EnableWindow(b_install, FALSE);
     SetWindowTextA(b_close, "Cancel");
     SetWindowTextA(st, "Installing...");
@@ -245,9 +365,26 @@ static void close_request(void)
     DestroyWindow(hwnd);
 }
 
-static void on_command(int id)
+// One mode at a time: a click on one radio button unchecks the other, also
+// when that one is disabled (the group's own search passes disabled
+// buttons by, and both would stay checked).
+static void on_mode(HWND sender)
 {
+    if ((sender == r_pre || sender == r_build) && checked(sender))
+        SendMessageA(sender == r_pre ? r_build : r_pre, BM_SETCHECK, BST_UNCHECKED, 0);
+}
+
+static void on_command(int id, int code, HWND sender)
+{
+    if (code == BN_CLICKED && sender)
+        on_mode(sender);
     switch (id) {
+    // Esc, and Enter where no button has the focus, arrive as these two.
+    case IDCANCEL: close_request(); break;
+    case IDOK:
+        if (IsWindowEnabled(b_install))
+            on_command(ID_INSTALL, BN_CLICKED, b_install);
+        break;
     case ID_CD1_IMAGE: browse_file(e_cd1, filter_cd, "Tarnok CD 1"); break;
     case ID_CD1_FOLDER: browse_folder(e_cd1, "Tarnok CD 1 (drive or folder)"); break;
     case ID_CD2_IMAGE: browse_file(e_cd2, filter_cd, "Tarnok CD 2"); break;
@@ -265,8 +402,26 @@ static void on_command(int id)
     }
 }
 
+// The list scrolls sideways as far as its widest line reaches, so that the
+// end of a long line (an error code after a path) can be read.
+static void widen_list(const char *line)
+{
+    HDC dc = GetDC(lst);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE sz = {0, 0};
+    GetTextExtentPoint32A(dc, line, (int)strlen(line), &sz);
+    SelectObject(dc, old);
+    ReleaseDC(lst, dc);
+    int need = sz.cx + px(6);
+    if (need > lst_wide) {
+        lst_wide = need;
+        SendMessageA(lst, LB_SETHORIZONTALEXTENT, (WPARAM)lst_wide, 0);
+    }
+}
+
 static void on_log(char *line)
 {
+    widen_list(line);
     LRESULT i = SendMessageA(lst, LB_ADDSTRING, 0, (LPARAM)line);
     SendMessageA(lst, LB_SETCURSEL, (WPARAM)i, 0);
     SetWindowTextA(st, line);
@@ -282,10 +437,69 @@ static void on_done(int ok)
         SetWindowTextA(st, "Tarnok is installed.");
         SetWindowTextA(b_install, "Play");
     } else {
+        // The next attempt starts from the beginning of the bar.
+        SendMessageA(prog, PBM_SETPOS, 0, 0);
         SetWindowTextA(st, text_failed);
+        enable_choices(1);
     }
     EnableWindow(b_install, TRUE);
     SetWindowTextA(b_close, "Close");
+    focus_to(first_to_fill());
+}
+
+// The dialog keys of the message loop: Enter asks for the default button,
+// an Alt key on a label asks to move to the control after it.
+static LRESULT default_id(void) { return MAKELRESULT(ID_INSTALL, DC_HASDEFID); }
+
+static void next_control(WPARAM wp, LPARAM lp)
+{
+    HWND to;
+    if (LOWORD(lp))
+        to = (HWND)wp;
+    else
+        to = GetNextDlgTabItem(hwnd, GetFocus(), wp != 0);
+    if (!to)
+        return;
+    SetFocus(to);
+    // As Tab does: a field reached by the keyboard has its text selected.
+    if (SendMessageA(to, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL)
+        SendMessageA(to, EM_SETSEL, 0, -1);
+}
+
+// The focus leaves with the window and comes back to the same control.
+static int on_activate(WPARAM wp)
+{
+    if (LOWORD(wp) == WA_INACTIVE) {
+        HWND f = GetFocus();
+        if (f && IsChild(hwnd, f))
+            focus_back = f;
+        return 0;
+    }
+    if (HIWORD(wp) || !focus_back || !IsWindowEnabled(focus_back))
+        return 0;
+    SetFocus(focus_back);
+    return 1;
+}
+
+// A push button with the focus is the one Enter presses, and shows it;
+// anywhere else that is Install (later Play).
+static void follow_focus(void)
+{
+    HWND f = GetFocus();
+    if (f == focus_seen)
+        return;
+    focus_seen = f;
+    HWND buttons[8] = {b_browse[0], b_browse[1], b_browse[2], b_browse[3], b_browse[4], b_browse[5], b_install,
+                       b_close};
+    HWND def = b_install;
+    for (int i = 0; i < 8; i++)
+        if (buttons[i] == f)
+            def = f;
+    for (int i = 0; i < 8; i++) {
+        int is_def = (SendMessageA(buttons[i], WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) != 0;
+        if (is_def != (buttons[i] == def))
+            SendMessageA(buttons[i], BM_SETSTYLE, buttons[i] == def ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+    }
 }
 
 static LRESULT CALLBACK wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
@@ -293,7 +507,13 @@ static LRESULT CALLBACK wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
     switch (msg) {
     case WM_DESTROY: PostQuitMessage(0); return 0;
     case WM_CLOSE: close_request(); return 0;
-    case WM_COMMAND: on_command(LOWORD(wp)); return 0;
+    case WM_COMMAND: on_command(LOWORD(wp), HIWORD(wp), (HWND)lp); return 0;
+    case WM_ACTIVATE:
+        if (on_activate(wp))
+            return 0;
+        return DefWindowProcA(w, msg, wp, lp);
+    case DM_GETDEFID: return default_id();
+    case WM_NEXTDLGCTL: next_control(wp, lp); return 0;
     case WM_SETUP_LOG: on_log((char *)lp); return 0;
     case WM_SETUP_PROGRESS: SendMessageA(prog, PBM_SETPOS, wp, 0); return 0;
     case WM_SETUP_DONE: on_done((int)(INT_PTR)wp); return 0;
@@ -328,11 +548,12 @@ int window_create(HINSTANCE instance, int show)
 {
     const DWORD style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     make_font();
+    plan_layout();
     if (!register_class(instance)) {
         setup_log("cannot register the setup window (error %lu)", GetLastError());
         return 0;
     }
-    RECT r = {0, 0, 630, 520};
+    RECT r = {0, 0, px(630), px(520) + below};
     AdjustWindowRect(&r, style, FALSE);
     hwnd = CreateWindowExA(0, "TarnokSetup", "Tarnok: Vorblen - Pellurin Setup", style, CW_USEDEFAULT,
                            CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, NULL, NULL, instance, NULL);
@@ -350,6 +571,8 @@ int window_create(HINSTANCE instance, int show)
         return 0;
     }
     ShowWindow(hwnd, show);
+    focus_to(first_to_fill());
+    follow_focus();
     return 1;
 }
 
@@ -358,9 +581,11 @@ void window_loop(void)
     MSG m;
     // The wide loop hands typed characters on as they are.
     while (GetMessageW(&m, NULL, 0, 0) > 0) {
-        if (IsDialogMessageW(hwnd, &m))
-            continue;
-        TranslateMessage(&m);
-        DispatchMessageW(&m);
+        if (!IsDialogMessageW(hwnd, &m)) {
+            TranslateMessage(&m);
+            DispatchMessageW(&m);
+        }
+        if (IsWindow(hwnd))
+            follow_focus();
     }
 }

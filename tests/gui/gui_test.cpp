@@ -5,6 +5,8 @@
 // fixture). A screenshot of each state goes to test-output\gui.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "guisupport.h"
 #include "install/install.h"
 #include "testsupport.h"
@@ -357,5 +359,270 @@ TEST(Window, ImageDialogStartsFromTheField)
         EXPECT_TRUE(gd_wait_gone(dlg, 10000));
         EXPECT_EQ(k.field, field(r.w, C_CD1));
     }
+    close_window(r.child, r.w);
+}
+
+// The keyboard alone, with real key strokes through the X server.
+namespace {
+
+const int C_LABEL_CD1 = 2, C_LABEL_CD2 = 6, C_LABEL_PATCH = 10, C_LABEL_DIR = 13;
+const int C_IMAGE_CD1 = 4, C_FOLDER_CD1 = 5, C_IMAGE_CD2 = 8, C_FOLDER_CD2 = 9, C_BROWSE_PATCH = 12,
+          C_BROWSE_DIR = 15;
+
+const char all_filled[] = "/cd1 x /cd2 y /patch z";
+
+// Polls until control n of the window has the focus.
+bool focus_on(HWND w, int n)
+{
+    HWND want = gd_control(w, n);
+    return eventually([&] { return focus_of(w) == want; }, 5000);
+}
+
+int focused_number(HWND w)
+{
+    HWND f = focus_of(w);
+    for (int i = 1; i <= gd_control_count(w); i++)
+        if (gd_control(w, i) == f)
+            return i;
+    return 0;
+}
+
+bool is_default(HWND w, int n)
+{
+    return (GetWindowLongA(gd_control(w, n), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+}
+
+} // namespace
+
+// From Install, Tab walks every field, browse button, the radio group, the
+// check boxes, the list and the push buttons in reading order and comes
+// round; Shift+Tab walks back. A focused push button is the default one.
+TEST(Keyboard, TabWalksInReadingOrder)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    stage_holding_kit(dir);
+    Session r;
+    open_window(r, exe, all_filled, scratch("tmp"));
+    ASSERT_TRUE(focus_on(r.w, C_INSTALL)) << "focus at start on " << focused_number(r.w);
+    const int order[] = {C_CLOSE,   C_CD1,          C_IMAGE_CD1, C_FOLDER_CD1, C_CD2,  C_IMAGE_CD2,
+                         C_FOLDER_CD2, C_PATCH,     C_BROWSE_PATCH, C_DIR,     C_BROWSE_DIR, C_PRE,
+                         C_START,   C_DESK,         C_LIST,      C_INSTALL};
+    for (int n : order) {
+        press_keys(r.w, "Tab");
+        ASSERT_TRUE(focus_on(r.w, n)) << "Tab to " << n << " reached " << focused_number(r.w);
+        if (n == C_CLOSE) {
+            EXPECT_TRUE(is_default(r.w, C_CLOSE));
+            EXPECT_FALSE(is_default(r.w, C_INSTALL));
+        }
+        if (n == C_CD1) {
+            EXPECT_TRUE(eventually([&] { return is_default(r.w, C_INSTALL); }, 5000));
+            EXPECT_FALSE(is_default(r.w, C_CLOSE));
+        }
+    }
+    screenshot("keyboard-walk");
+    for (int i = (int)(sizeof order / sizeof order[0]) - 2; i >= -1; i--) {
+        int n = i >= 0 ? order[i] : C_INSTALL;
+        press_keys(r.w, "shift+Tab");
+        ASSERT_TRUE(focus_on(r.w, n)) << "Shift+Tab to " << n << " reached " << focused_number(r.w);
+    }
+    close_window(r.child, r.w);
+}
+
+// The focus starts on the first empty path field, or on Install; Alt with
+// the key marked in a label moves to its field, whose visible text is
+// unchanged.
+TEST(Keyboard, StartFocusAndMnemonics)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    struct Case {
+        const char *args;
+        int first;
+    } cases[] = {{"", C_CD1}, {"/cd1 x", C_PATCH}, {"/cd1 x /patch z /dir \"\"", C_DIR}, {all_filled, C_INSTALL}};
+    int n = 0;
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.args);
+        Session r;
+        open_window(r, exe, k.args, scratch("tmp" + std::to_string(n++)));
+        EXPECT_TRUE(focus_on(r.w, k.first)) << "focus on " << focused_number(r.w);
+        close_window(r.child, r.w);
+    }
+
+    Session r;
+    open_window(r, exe, all_filled, scratch("tmp"));
+    struct Mnemonic {
+        const char *keys;
+        int label, field;
+        const char *shown;
+    } marks[] = {{"alt+1", C_LABEL_CD1, C_CD1, "CD 1:"},
+                 {"alt+u", C_LABEL_PATCH, C_PATCH, "1.03 update:"},
+                 {"alt+2", C_LABEL_CD2, C_CD2, "CD 2:"},
+                 {"alt+t", C_LABEL_DIR, C_DIR, "Install to:"}};
+    for (const Mnemonic &m : marks) {
+        SCOPED_TRACE(m.keys);
+        std::string label = field(r.w, m.label);
+        std::string shown;
+        for (char ch : label)
+            if (ch != '&')
+                shown += ch;
+        EXPECT_EQ(m.shown, shown);
+        EXPECT_EQ(1, (int)std::count(label.begin(), label.end(), '&')) << label;
+        press_keys(r.w, m.keys);
+        EXPECT_TRUE(focus_on(r.w, m.field)) << "focus on " << focused_number(r.w);
+    }
+    close_window(r.child, r.w);
+}
+
+// The arrow keys move the check inside the radio group and pass a disabled
+// button by; Space chooses the focused one. One mode is checked at a time,
+// also when the other is the disabled one.
+TEST(Keyboard, RadioGroupByKeys)
+{
+    struct Case {
+        const char *variant;
+        bool kit;
+        const char *args;
+        const char *keys;
+        int focus;
+        bool pre_checked;
+    } cases[] = {
+        {"setup_game", true, all_filled, "Down", C_BUILD, false},
+        {"setup_game", true, all_filled, "Down Up", C_PRE, true},
+        {"setup_game", true, all_filled, "Right Right", C_PRE, true},
+        {"setup_game", false, all_filled, "Down", C_PRE, true},
+        {"setup_game", false, "/build /cd1 x /cd2 y /patch z", "space", C_PRE, true},
+        {"setup_nogame", true, all_filled, "Up", C_BUILD, false},
+    };
+    int n = 0;
+    for (const Case &k : cases) {
+        SCOPED_TRACE(std::string(k.variant) + (k.kit ? " with kit, " : " without kit, ") + k.args + ": " + k.keys);
+        std::string dir = scratch("setup" + std::to_string(n));
+        std::string exe = stage_setup(dir, k.variant);
+        if (k.kit)
+            stage_holding_kit(dir);
+        Session r;
+        open_window(r, exe, k.args, scratch("tmp" + std::to_string(n++)));
+        // From the install folder's field: its Browse button, then the group.
+        press_keys(r.w, "alt+t Tab Tab");
+        HWND pre = gd_control(r.w, C_PRE), build = gd_control(r.w, C_BUILD);
+        ASSERT_TRUE(eventually([&] { return focus_of(r.w) == pre || focus_of(r.w) == build; }, 5000))
+            << "Tab reached " << focused_number(r.w);
+        press_keys(r.w, k.keys);
+        EXPECT_TRUE(focus_on(r.w, k.focus)) << "focus on " << focused_number(r.w);
+        EXPECT_TRUE(eventually([&] { return gd_checked(gd_control(r.w, C_PRE)) == (k.pre_checked ? 1 : 0); }, 5000));
+        EXPECT_EQ(!k.pre_checked, gd_checked(gd_control(r.w, C_BUILD)) != 0);
+        close_window(r.child, r.w);
+    }
+}
+
+// Enter with a field left empty gives the warning, and the focus comes back
+// to that field; Esc before an install closes the window at once.
+TEST(Keyboard, EnterWarnsAndEscCloses)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    Session r;
+    open_window(r, exe, "/cd1 x /cd2 y", scratch("tmp"));
+    ASSERT_TRUE(focus_on(r.w, C_PATCH));
+    press_keys(r.w, "Return");
+    HWND box = gd_find_box("Tarnok setup", r.child.pid, 10000);
+    ASSERT_NE(nullptr, box);
+    gd_answer(box, IDOK);
+    EXPECT_TRUE(gd_wait_gone(box, 10000));
+    EXPECT_TRUE(focus_on(r.w, C_PATCH)) << "focus on " << focused_number(r.w);
+    press_keys(r.w, "Escape");
+    EXPECT_TRUE(gd_wait_gone(r.w, 10000));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// A whole install without the mouse: Enter installs, Enter plays.
+TEST(Keyboard, EnterInstallsThenPlays)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    std::string args = "/cd1 \"" + media_path("disc1.iso") + "\" /cd2 \"" + media_path("disc2") + "\" /patch \"" +
+                       media_path("TARNO103.EXE") + "\" /dir \"" + target + "\"";
+    open_window(r, exe, args, scratch("tmp"));
+    ASSERT_TRUE(focus_on(r.w, C_INSTALL));
+    press_keys(r.w, "Return");
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
+    EXPECT_TRUE(file_exists(target + "\\tarnok.exe"));
+    ASSERT_TRUE(focus_on(r.w, C_INSTALL)) << "focus on " << focused_number(r.w);
+    EXPECT_TRUE(is_default(r.w, C_INSTALL));
+    press_keys(r.w, "Return");
+    EXPECT_TRUE(gd_wait_gone(r.w, 10000));
+    EXPECT_EQ(0, wait_exit(r.child));
+    HWND game = gd_find_window("TarnokStandIn", nullptr, 0, 20000);
+    ASSERT_NE(nullptr, game) << "the game did not start";
+    PostMessageA(game, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(gd_wait_gone(game, 10000));
+}
+
+// While an install runs only Cancel can be used; Esc asks the same question
+// as Cancel. After the failure the choices come back as they were (the
+// prebuilt mode, missing here, stays disabled), the bar is back at 0, and
+// the list scrolls sideways to the end of its longest line, with the newest
+// line in view.
+TEST(Window, BusyWindowThenFailure)
+{
+    std::string dir = scratch("setup");
+    std::string target = scratch("installed") + "\\" + std::string(80, 'x') + "\\Tarnok PC";
+    std::string exe = stage_setup(dir, "setup_nogame");
+    stage_holding_kit(dir);
+    Session r;
+    open_window(r, exe, "", scratch("tmp"));
+    fill_fields(r.w, target);
+    gd_set_check(gd_control(r.w, C_DESK), 0);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    ASSERT_TRUE(hold_reached(dir, 60000)) << field(r.w, C_STATUS);
+
+    const int choices[] = {C_CD1,  C_IMAGE_CD1, C_FOLDER_CD1, C_CD2, C_IMAGE_CD2, C_FOLDER_CD2, C_PATCH,
+                           C_BROWSE_PATCH, C_DIR, C_BROWSE_DIR, C_PRE, C_BUILD, C_START, C_DESK};
+    for (int n : choices)
+        EXPECT_FALSE(gd_enabled(gd_control(r.w, n))) << "control " << n << " enabled while installing";
+    EXPECT_FALSE(gd_enabled(gd_control(r.w, C_INSTALL)));
+    EXPECT_TRUE(gd_enabled(gd_control(r.w, C_CLOSE)));
+    screenshot("busy");
+    press_keys(r.w, "Escape");
+    HWND box = gd_find_box("Tarnok setup", r.child.pid, 10000);
+    ASSERT_NE(nullptr, box);
+    char text[256] = "";
+    gd_box_text(box, text, sizeof text);
+    EXPECT_STREQ("Stop the installation?", text);
+    gd_answer(box, IDNO);
+    EXPECT_TRUE(gd_wait_gone(box, 10000));
+
+    hold_release(dir);
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_failed, 60000)) << field(r.w, C_STATUS);
+    for (int n : choices)
+        EXPECT_EQ(n != C_PRE, gd_enabled(gd_control(r.w, n)) != 0) << "control " << n;
+    EXPECT_FALSE(gd_checked(gd_control(r.w, C_PRE)));
+    EXPECT_TRUE(gd_checked(gd_control(r.w, C_BUILD)));
+    EXPECT_TRUE(gd_checked(gd_control(r.w, C_START)));
+    EXPECT_FALSE(gd_checked(gd_control(r.w, C_DESK)));
+    EXPECT_EQ(0, gd_progress(gd_control(r.w, C_PROG)));
+    EXPECT_EQ(target, field(r.w, C_DIR));
+
+    HWND lst = gd_control(r.w, C_LIST);
+    std::vector<std::string> lines = list_lines(r.w);
+    ASSERT_FALSE(lines.empty());
+    int widest = 0;
+    for (const std::string &l : lines)
+        widest = std::max(widest, text_width(lst, l));
+    RECT client;
+    GetClientRect(lst, &client);
+    EXPECT_GT(widest, client.right) << "no line is longer than the list";
+    EXPECT_TRUE(GetWindowLongA(lst, GWL_STYLE) & WS_HSCROLL);
+    EXPECT_GE((int)SendMessageA(lst, LB_GETHORIZONTALEXTENT, 0, 0), widest);
+    int top = (int)SendMessageA(lst, LB_GETTOPINDEX, 0, 0);
+    int item = (int)SendMessageA(lst, LB_GETITEMHEIGHT, 0, 0);
+    int last = (int)lines.size() - 1;
+    EXPECT_EQ(last, gd_list_selection(lst));
+    EXPECT_LE(top, last);
+    EXPECT_LE((last - top + 1) * item, client.bottom) << "the newest line is not wholly in view";
+    screenshot("failed-long-line");
     close_window(r.child, r.w);
 }

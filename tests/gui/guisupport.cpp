@@ -197,24 +197,110 @@ std::vector<std::string> list_lines(HWND top)
     return lines;
 }
 
-// Wine starts a Unix program from CreateProcess but does not wait for it:
-// the PNG is written under a temporary name and appears when it is complete.
-void screenshot(const std::string &name)
+// Wine starts a Unix program from CreateProcess but gives no handles for
+// it: the process handle is null and the thread handle a stray 1, which
+// must not be closed (doing so over and over closed an unrelated handle of
+// this process, here the setup child's).
+static bool start_unix(const std::string &cmd)
+{
+    std::vector<char> line(cmd.begin(), cmd.end());
+    line.push_back(0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    if (pi.hProcess) {
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+    return true;
+}
+
+// The PNG is written under a temporary name and appears when it is complete.
+static void take_shot(const std::string &name, const std::string &crop)
 {
     std::string dir = build_path("test-output\\gui");
     make_dirs(dir.c_str());
     std::string png = dir + "\\" + name + ".png";
     DeleteFileA(png.c_str());
     std::string unix_png = unix_build() + "/test-output/gui/" + name + ".png";
-    std::string cmd = "/bin/sh -c \"/usr/bin/import -window root '" + unix_png + ".part.png' && mv '" + unix_png +
-                      ".part.png' '" + unix_png + "'\"";
-    std::vector<char> line(cmd.begin(), cmd.end());
-    line.push_back(0);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    std::string cmd = "/bin/sh -c \"/usr/bin/import -window root " + crop + "'" + unix_png + ".part.png' && mv '" +
+                      unix_png + ".part.png' '" + unix_png + "'\"";
+    ASSERT_TRUE(start_unix(cmd)) << cmd;
     EXPECT_TRUE(eventually([&] { return file_exists(png); }, 20000)) << "no screenshot " << png;
+}
+
+void screenshot(const std::string &name) { take_shot(name, ""); }
+
+void screenshot_window(const std::string &name, HWND w)
+{
+    // A window just shown may not have painted all its controls yet: have
+    // them painted now, through WM_PAINT sent to the window's thread.
+    RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RECT r;
+    GetWindowRect(w, &r);
+    take_shot(name, "-crop " + std::to_string(r.right - r.left) + "x" + std::to_string(r.bottom - r.top) + "+" +
+                        std::to_string(r.left) + "+" + std::to_string(r.top) + " +repage ");
+}
+
+// Wine keeps the X window of a top-level window in the property
+// "__wine_x11_whole_window". It starts a Unix program without waiting for
+// it: the marker file that the shell makes after xdotool tells when the
+// keys are through.
+void press_keys(HWND top, const std::string &keys)
+{
+    static int n;
+    UINT_PTR xid = (UINT_PTR)GetPropA(top, "__wine_x11_whole_window");
+    ASSERT_NE(0u, xid) << "no X window";
+    std::string name = "keys" + std::to_string(GetCurrentProcessId()) + "." + std::to_string(++n);
+    std::string mark = build_path("test-output\\" + name);
+    std::string unix_mark = unix_build() + "/test-output/" + name;
+    make_dirs(build_path("test-output").c_str());
+    // Wine maps the X window a little after the window shows: until then
+    // the X server refuses it the focus (BadMatch), so xdotool tries again.
+    std::string focus = "until timeout 5 xdotool windowfocus --sync " + std::to_string(xid) +
+                        " 2>/dev/null; do i=$((i + 1)); [ $i -ge 50 ] && break; sleep 0.1; done";
+    std::string cmd = "/bin/sh -c \"i=0; " + focus + "; xdotool key --delay 60 " + keys + "; touch '" + unix_mark +
+                      "'\"";
+    ASSERT_TRUE(start_unix(cmd)) << cmd;
+    EXPECT_TRUE(eventually([&] { return file_exists(mark); }, 20000)) << "xdotool did not finish: " << keys;
+    DeleteFileA(mark.c_str());
+}
+
+HWND focus_of(HWND top)
+{
+    GUITHREADINFO gti = {};
+    gti.cbSize = sizeof gti;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(top, nullptr), &gti))
+        return nullptr;
+    return gti.hwndFocus;
+}
+
+// Under Wine WM_GETFONT answers 0 to another process, and a GDI handle
+// would not cross processes anyway: the font is made again as the window
+// makes it, from the system's message font. A list box sizes its lines by
+// its font, which lets a test check the match (LB_GETITEMHEIGHT).
+HFONT control_font(HWND w)
+{
+    (void)w;
+    NONCLIENTMETRICSA ncm = {};
+    ncm.cbSize = sizeof ncm;
+    if (!SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof ncm, &ncm, 0))
+        return nullptr;
+    return CreateFontIndirectA(&ncm.lfMessageFont);
+}
+
+int text_width(HWND w, const std::string &text)
+{
+    HDC dc = GetDC(nullptr);
+    HFONT f = control_font(w);
+    HGDIOBJ old = SelectObject(dc, f ? (HGDIOBJ)f : GetStockObject(DEFAULT_GUI_FONT));
+    SIZE sz = {0, 0};
+    GetTextExtentPoint32A(dc, text.c_str(), (int)text.size(), &sz);
+    SelectObject(dc, old);
+    if (f)
+        DeleteObject(f);
+    ReleaseDC(nullptr, dc);
+    return sz.cx;
 }

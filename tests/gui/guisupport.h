@@ -82,3 +82,20 @@ template <class F> bool eventually(F pred, DWORD timeout_ms = 30000)
 
 // A PNG of the whole display in <build>\test-output\gui\<name>.png.
 void screenshot(const std::string &name);
+// The same of one window only.
+void screenshot_window(const std::string &name, HWND w);
+
+// Real key strokes through the X server: xdotool gives the window the input
+// focus and types `keys`, xdotool's names separated by blanks ("Tab",
+// "shift+Tab", "alt+1", "Return", "Escape", "Down", "space"). Returns once
+// xdotool is through; the window may not have handled them yet.
+void press_keys(HWND top, const std::string &keys);
+// The control of the window's thread that has the keyboard focus, or null.
+HWND focus_of(HWND top);
+
+// A control's font made again in this process, as the window makes it:
+// from the system's message font (another process cannot have the handle).
+// The caller deletes it; the process must be DPI-aware like setup.exe.
+HFONT control_font(HWND w);
+// The width of one line of text in a control's font.
+int text_width(HWND w, const std::string &text);

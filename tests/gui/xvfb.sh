@@ -1,6 +1,7 @@
 #!/bin/sh
 # A private X server for the window tests of one build folder.
 #   xvfb.sh start STATE_DIR   start Xvfb on a free display; record pid and display
+#                             (screen XVFB_SCREEN, 1024x768x24 unless given)
 #   xvfb.sh stop STATE_DIR    end exactly the server recorded there
 set -eu
 state="${2:?usage: $0 start|stop STATE_DIR}"
@@ -12,7 +13,7 @@ start() {
     tries=0
     while [ $tries -lt 50 ]; do
         if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-            Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >"$state/xvfb.log" 2>&1 &
+            Xvfb ":$n" -screen 0 "${XVFB_SCREEN:-1024x768x24}" -nolisten tcp </dev/null >"$state/xvfb.log" 2>&1 &
             pid=$!
             # Another server may have taken the number meanwhile: keep ours
             # only once it answers and is still alive.
