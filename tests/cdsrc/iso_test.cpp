@@ -468,7 +468,7 @@ TEST_F(Hostile, NamesThatLandOnOneFileFailTheCopy)
         {"README.TXT;1", "readme.txt;1", "readme.txt", false},
         {"A;1", "A.;1", "A", false},           // both are A by the name rules
         {"DATA", "Data", "Data", true},         // folders would be merged
-        {"caf\xC9.TXT;1", "caf\xE9.TXT;1", "caf\xE9.TXT", false}, // case beyond ASCII, in code page 1252
+        {"caf\xC3\x89.TXT;1", "caf\xC3\xA9.TXT;1", "caf\xC3\xA9.TXT", false}, // case beyond ASCII, in UTF-8
     };
     for (const Case &c : cases) {
         DirSector root;

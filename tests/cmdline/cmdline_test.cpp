@@ -340,6 +340,9 @@ TEST(Cmdline, HostileMediaAreRefused)
     for (const Case &k : cases) {
         SCOPED_TRACE(k.line);
         target = scratch("installed" + std::to_string(n)) + "\\Tarnok PC";
+        // A folder that was there before keeps what a failed install wrote,
+        // so that what the update gave before AUX can be looked at.
+        CreateDirectoryA(target.c_str(), NULL);
         std::string args = "/silent /cd1 \"" + k.cd1 + "\" /cd2 \"" + media_path("disc2.iso") + "\" /patch \"" +
                            k.patch + "\" /dir \"" + target + "\" /nodesktop /nostartmenu";
         Child c = start_setup(exe, args, scratch("tmp" + std::to_string(n++)));
