@@ -191,8 +191,9 @@ int dir_copy(const char *src, const char *dst, Progress *p, int depth)
             if (depth < CD_MAX_DEPTH)
                 ok = dir_copy(from, to, p, depth + 1);
         } else {
+            // copy_file makes a new file with normal attributes whatever the
+            // source's read-only, hidden or system flags: nothing to clear.
             ok = copy_file(from, to, p);
-            SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL);
         }
     } while (ok && FindNextFileA(h, &fd));
     FindClose(h);

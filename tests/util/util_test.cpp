@@ -66,6 +66,10 @@ TEST(MakeDirs, CreatesEveryLevelWithEitherSeparator)
     EXPECT_TRUE(dir_exists(d + "\\t"));
     spit(d + "\\file", "x");
     EXPECT_EQ(0, make_dirs((d + "\\file\\sub").c_str())) << "a file in the middle";
+    EXPECT_EQ(0, make_dirs((d + "\\file").c_str())) << "a file at the end";
+    EXPECT_EQ(1, make_dirs((d + "\\up\\..\\over").c_str()));
+    EXPECT_TRUE(dir_exists(d + "\\up")) << "every folder on the way is made, also one a '..' step leaves";
+    EXPECT_TRUE(dir_exists(d + "\\over"));
 }
 
 TEST(WriteReadFile, RoundTripAndParentFolders)
@@ -143,6 +147,9 @@ TEST(CopyFileTest, Failures)
     spit(d + "\\src", "abc");
     EXPECT_EQ(0, copy_file((d + "\\src").c_str(), d.c_str(), nullptr));
     EXPECT_EQ((std::vector<std::string>{"cannot read " + missing, "cannot write " + d}), log_lines());
+    EXPECT_EQ(0, copy_file(missing.c_str(), (d + "\\made\\here\\out").c_str(), nullptr));
+    EXPECT_TRUE(dir_exists(d + "\\made\\here")) << "the destination's folders are made even without a source";
+    EXPECT_FALSE(file_exists(d + "\\made\\here\\out"));
 }
 
 TEST(ProgressAdd, NullCallbackOnlyCounts)
