@@ -1,10 +1,16 @@
 // Decodes every -lh5- member of the archives given, with lh5_decode and with
 // lhasa's decoder, in turns, and prints output MB/s (10^6 bytes) and ratios.
 // lhasa's decoder keeps a CRC-16 as it goes, so ours is timed with and
-// without the CRC-16 that extraction adds.
+// without the CRC-16 that extraction adds. With --7z TINY, each round also
+// times 7-Zip testing the archive (decoding and CRC, no output) less what it
+// takes on the tiny archive TINY, so that its start-up is not counted.
+// Speeds are given by the clock and by the CPU time used (user and system),
+// which a busy machine disturbs less.
+//   lha_bench [--7z TINY] ARCHIVE...
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <time.h>
 
 #include <string>
@@ -67,11 +73,34 @@ static std::vector<Member> lh5_members(const std::string &image)
     return out;
 }
 
-static double now()
+// Seconds by the clock and of CPU time, of this process or of its ended
+// children.
+struct Stamp {
+    double wall, cpu;
+};
+
+static double seconds_of(clockid_t clock)
 {
     timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
+    clock_gettime(clock, &t);
     return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+static Stamp stamp(int children)
+{
+    Stamp s = {seconds_of(CLOCK_MONOTONIC), seconds_of(CLOCK_PROCESS_CPUTIME_ID)};
+    if (children) {
+        rusage u;
+        getrusage(RUSAGE_CHILDREN, &u);
+        s.cpu = u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+    }
+    return s;
+}
+
+static Stamp since(const Stamp &a, int children)
+{
+    Stamp b = stamp(children);
+    return {b.wall - a.wall, b.cpu - a.cpu};
 }
 
 struct Feed {
@@ -121,49 +150,105 @@ static void run_lhasa(const Member &m, unsigned char *out)
     }
 }
 
-// Best of several rounds, each long enough to time well.
-static double best_mbs(const std::vector<Member> &members, int which)
+static uint64_t member_bytes(const std::vector<Member> &members, uint32_t *largest)
 {
     uint64_t bytes = 0;
-    uint32_t largest = 1;
+    *largest = 1;
     for (const Member &m : members) {
         bytes += m.original;
-        if (m.original > largest)
-            largest = m.original;
+        if (m.original > *largest)
+            *largest = m.original;
     }
-    std::vector<unsigned char> out(largest);
-    int reps = (int)(200e6 / (double)(bytes + 1)) + 1;
-    double best = 0;
-    for (int round = 0; round < 3; round++) {
-        double t0 = now();
-        for (int r = 0; r < reps; r++) {
-            for (const Member &m : members) {
-                if (which == 2)
-                    run_lhasa(m, out.data());
-                else
-                    run_ours(m, out.data(), which);
-            }
+    return bytes;
+}
+
+// Seconds of one round, long enough to time well (reps passes over the
+// members): 0 ours, 1 ours with the CRC-16, 2 lhasa.
+static Stamp round_seconds(const std::vector<Member> &members, int which, int reps, unsigned char *out)
+{
+    Stamp t0 = stamp(0);
+    for (int r = 0; r < reps; r++) {
+        for (const Member &m : members) {
+            if (which == 2)
+                run_lhasa(m, out);
+            else
+                run_ours(m, out, which);
         }
-        double mbs = bytes * (double)reps / (now() - t0) / 1e6;
-        if (mbs > best)
-            best = mbs;
     }
-    return best;
+    return since(t0, 0);
+}
+
+// Seconds of "7z t" on one archive, start-up included; 0 when it fails.
+static Stamp seven_zip_seconds(const char *archive)
+{
+    std::string cmd = std::string("7z t '") + archive + "' >/dev/null 2>&1";
+    Stamp t0 = stamp(1);
+    if (system(cmd.c_str()) != 0)
+        return {0, 0}; // not an archive 7-Zip reads: no figure
+    return since(t0, 1);
+}
+
+// The best (shortest) times seen.
+static void keep_best(Stamp *best, const Stamp &t)
+{
+    if (best->wall == 0 || t.wall < best->wall)
+        best->wall = t.wall;
+    if (best->cpu == 0 || t.cpu < best->cpu)
+        best->cpu = t.cpu;
+}
+
+enum { ROUNDS = 5 };
+
+static void print_speed(const char *what, double mb, const Stamp &t, const Stamp &lhasa, const Stamp *seven)
+{
+    printf("  %-20s %7.1f MB/s %5.2fx lhasa", what, mb / t.wall, lhasa.wall / t.wall);
+    if (seven)
+        printf(" %5.2fx 7-Zip", seven->wall / t.wall);
+    printf("   CPU: %7.1f MB/s %5.2fx lhasa", mb / t.cpu, lhasa.cpu / t.cpu);
+    if (seven)
+        printf(" %5.2fx 7-Zip", seven->cpu / t.cpu);
+    printf("\n");
 }
 
 int main(int argc, char **argv)
 {
-    for (int i = 1; i < argc; i++) {
+    const char *tiny = NULL;
+    int first = 1;
+    if (argc > 2 && !strcmp(argv[1], "--7z")) {
+        tiny = argv[2];
+        first = 3;
+    }
+    for (int i = first; i < argc; i++) {
         std::string image = read_all(argv[i]);
         std::vector<Member> members = lh5_members(image);
-        uint64_t bytes = 0;
-        for (const Member &m : members)
-            bytes += m.original;
-        double ours = best_mbs(members, 0), ours_crc = best_mbs(members, 1), lhasa = best_mbs(members, 2);
-        printf("%s: %zu -lh5- members, %.1f MB\n", argv[i], members.size(), bytes / 1e6);
-        printf("  lh5_decode          %8.1f MB/s   %.2fx lhasa\n", ours, ours / lhasa);
-        printf("  lh5_decode + CRC-16 %8.1f MB/s   %.2fx lhasa\n", ours_crc, ours_crc / lhasa);
-        printf("  lhasa (with CRC-16) %8.1f MB/s\n", lhasa);
+        uint32_t largest;
+        uint64_t bytes = member_bytes(members, &largest);
+        std::vector<unsigned char> out(largest);
+        int reps = (int)(200e6 / (double)(bytes + 1)) + 1;
+        // Rounds of every measurement in turn, so that the load of a shared
+        // machine falls on all of them alike; the best of each counts.
+        Stamp ours = {0, 0}, ours_crc = {0, 0}, lhasa = {0, 0}, big7 = {0, 0}, tiny7 = {0, 0};
+        for (int round = 0; round < ROUNDS; round++) {
+            keep_best(&ours, round_seconds(members, 0, reps, out.data()));
+            keep_best(&ours_crc, round_seconds(members, 1, reps, out.data()));
+            keep_best(&lhasa, round_seconds(members, 2, reps, out.data()));
+            if (tiny) {
+                keep_best(&big7, seven_zip_seconds(argv[i]));
+                keep_best(&tiny7, seven_zip_seconds(tiny));
+            }
+        }
+        double mb = bytes * (double)reps / 1e6;
+        printf("%s: %zu -lh5- members, %.1f MB, best of %d interleaved rounds\n", argv[i], members.size(),
+               bytes / 1e6, ROUNDS);
+        // 7-Zip's time for as many passes as ours, less its start-up.
+        Stamp seven = {(big7.wall - tiny7.wall) * reps, (big7.cpu - tiny7.cpu) * reps};
+        const Stamp *peer = tiny && seven.wall > 0 && seven.cpu > 0 ? &seven : NULL;
+        print_speed("lh5_decode", mb, ours, lhasa, peer);
+        print_speed("lh5_decode + CRC-16", mb, ours_crc, lhasa, peer);
+        print_speed("lhasa (with CRC-16)", mb, lhasa, lhasa, peer);
+        if (peer)
+            printf("  7z t (with CRC-16)   %7.1f MB/s   CPU: %7.1f MB/s   (%.3f s less %.3f s of start-up)\n",
+                   mb / seven.wall, mb / seven.cpu, big7.wall, tiny7.wall);
     }
     return crc_sink == 0xFFFFFFFFu;
 }

@@ -424,9 +424,9 @@ static int copy_child(const char *src, const char *dst, const WIN32_FIND_DATAA *
         return 0;
     }
     if (!folder) {
-        int ok = copy_file(from, to, p);
-        SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL);
-        return ok;
+        // copy_file makes a new file with normal attributes whatever the
+        // source's read-only, hidden or system flags: nothing to clear.
+        return copy_file(from, to, p);
     }
     if (!enter_first(from, depth + 1, is_link(fd))) {
         setup_log("skipped %s: folder entered before", name_escape(from, shown, sizeof shown));

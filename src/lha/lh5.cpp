@@ -48,14 +48,16 @@ uint32_t take_bits(Lh5State *s, uint32_t n)
     return take(s, n);
 }
 
-// Follows the window bits from bit top_bit down through the tree until v is
-// a symbol of its set. A walk that runs out of bits on a node, or meets a
-// value that is no node, leaves v at or above symbol_count: the caller fails.
-static uint32_t walk_tree(const Lh5State *s, uint32_t v, uint32_t symbol_count, uint32_t top_bit)
+// Follows the 16-bit window's bits from bit top_bit down through the tree
+// until v is a symbol of its set. A walk that runs out of bits on a node, or
+// meets a value that is no node, leaves v at or above symbol_count: the
+// caller fails.
+static uint32_t walk_tree(const Lh5State *s, uint32_t window, uint32_t v, uint32_t symbol_count,
+                          uint32_t top_bit)
 {
     uint32_t mask = 1u << top_bit;
     while (v >= symbol_count && mask && v < LH5_NODES) {
-        v = (s->bit_window & mask) ? s->tree_right[v] : s->tree_left[v];
+        v = (window & mask) ? s->tree_right[v] : s->tree_left[v];
         mask >>= 1;
     }
     return v;
@@ -183,7 +185,7 @@ static uint32_t decode_pre_tree(Lh5State *s)
 {
     uint32_t c = s->pt_table[s->bit_window >> (16 - LH5_PT_BITS)];
     if (c >= LH5_NT)
-        c = walk_tree(s, c, LH5_NT, 15 - LH5_PT_BITS);
+        c = walk_tree(s, s->bit_window, c, LH5_NT, 15 - LH5_PT_BITS);
     if (c >= LH5_NT) {
         s->bad_table = 1;
         return 0;
@@ -221,7 +223,7 @@ uint32_t decode_char(Lh5State *s)
 {
     uint32_t c = s->char_table[s->bit_window >> (16 - LH5_CHAR_BITS)];
     if (c >= LH5_NC) {
-        c = walk_tree(s, c, LH5_NC, 15 - LH5_CHAR_BITS);
+        c = walk_tree(s, s->bit_window, c, LH5_NC, 15 - LH5_CHAR_BITS);
         if (c >= LH5_NC) { // the walk ended on a node: a broken code
             s->bad_table = 1;
             return 0;
@@ -235,7 +237,7 @@ uint32_t decode_position(Lh5State *s)
 {
     uint32_t j = s->pt_table[s->bit_window >> (16 - LH5_PT_BITS)];
     if (j >= LH5_NP) {
-        j = walk_tree(s, j, LH5_NP, 15 - LH5_PT_BITS);
+        j = walk_tree(s, s->bit_window, j, LH5_NP, 15 - LH5_PT_BITS);
         if (j >= LH5_NP) {
             s->bad_table = 1;
             return 0;
@@ -260,7 +262,10 @@ static void read_block_header(Lh5State *s)
 }
 
 // Copies a match forward byte by byte (so a distance shorter than the length
-// repeats the last bytes), cut where the output ends.
+// repeats the last bytes), cut where the output ends. Where the distance is
+// at least 8 and the output has room, 8 bytes move at a time: each step then
+// reads only bytes already final, and the few written past the match are
+// rewritten by the bytes that follow it.
 static uint32_t copy_match(unsigned char *__restrict out, uint32_t pos, uint32_t out_size, uint32_t distance,
                            uint32_t length)
 {
@@ -268,7 +273,10 @@ static uint32_t copy_match(unsigned char *__restrict out, uint32_t pos, uint32_t
         length = out_size - pos;
     unsigned char *to = out + pos;
     const unsigned char *from = to - distance;
-    if (distance >= length) {
+    if (distance >= 8 && out_size - pos - length >= 8) {
+        for (uint32_t i = 0; i < length; i += 8)
+            memcpy(to + i, from + i, 8);
+    } else if (distance >= length) {
         memcpy(to, from, length);
     } else {
         for (uint32_t i = 0; i < length; i++)
@@ -277,13 +285,141 @@ static uint32_t copy_match(unsigned char *__restrict out, uint32_t pos, uint32_t
     return pos + length;
 }
 
+// The 64 input bits from p on, the first byte highest (one load and a byte
+// swap for the compilers we use).
+static inline uint64_t load_bits64(const unsigned char *p)
+{
+    return (uint64_t)p[0] << 56 | (uint64_t)p[1] << 48 | (uint64_t)p[2] << 40 | (uint64_t)p[3] << 32 |
+           (uint64_t)p[4] << 24 | (uint64_t)p[5] << 16 | (uint64_t)p[6] << 8 | p[7];
+}
+
+// The window record as it stands bit_pos bits into the input, bit_pos + 16
+// bits lying inside it: the bytes that cover the window taken, no more.
+static void seek_window(Lh5State *s, uint64_t bit_pos)
+{
+    uint64_t end = bit_pos + 16;
+    s->src_pos = (end + 7) >> 3;
+    s->held_bits = (uint32_t)(s->src_pos * 8 - end);
+    s->held_byte = s->src[s->src_pos - 1];
+    uint32_t v = 0;
+    for (uint64_t i = bit_pos >> 3; i < s->src_pos; i++)
+        v = v << 8 | s->src[i];
+    s->bit_window = (v >> s->held_bits) & 0xFFFF;
+}
+
+// One table of a code for the fast loop: each entry holds the symbol and
+// its code length (symbol | length << 16), or a tree node as it stands.
+static void pair_lengths(const uint16_t *table, uint32_t table_size, const uint8_t *lengths,
+                         uint32_t symbol_count, uint32_t *pairs)
+{
+    for (uint32_t i = 0; i < table_size; i++) {
+        uint32_t v = table[i];
+        pairs[i] = v < symbol_count ? v | (uint32_t)lengths[v] << 16 : v;
+    }
+}
+
+enum {
+    FAST_SLACK = 10, // input bytes a symbol's loads may reach past its first
+    SYMBOL_BITS = 16, // the longest code
+    MATCH_BITS = 28, // the longest distance code and its 12 extra bits
+};
+
+// The fast loop's view of the stream: the next avail bits at the top of
+// bits, the first of them bit_pos bits into the input.
+struct BitReg {
+    uint64_t bits;
+    uint64_t bit_pos;
+    uint32_t avail;
+};
+
+// Refills r with the 57 bits or more that one load gives from bit_pos on.
+static inline void fill_reg(BitReg *r, const unsigned char *src)
+{
+    r->bits = load_bits64(src + (r->bit_pos >> 3)) << (r->bit_pos & 7);
+    r->avail = 64 - (uint32_t)(r->bit_pos & 7);
+}
+
+static inline void drop_reg(BitReg *r, uint32_t n)
+{
+    r->bits <<= n;
+    r->avail -= n;
+    r->bit_pos += n;
+}
+
+// decode_block's loop while enough input lies ahead: the stream's next bits
+// sit in a 64-bit register, refilled by one load from the input when a code
+// might not fit, instead of moving through the window record a byte at a
+// time. The codes, their lengths and every failure are those of
+// decode_char and decode_position; the record is set to where the loop
+// stopped before it returns.
+static uint32_t decode_block_fast(Lh5State *__restrict s, unsigned char *__restrict out, uint32_t pos,
+                                  uint32_t out_size)
+{
+    const unsigned char *src = s->src;
+    uint64_t size = s->src_size;
+    if (size - s->src_pos < FAST_SLACK) // also keeps the zero bits past the end out
+        return pos;
+    uint32_t char_pairs[1 << LH5_CHAR_BITS], pt_pairs[1 << LH5_PT_BITS];
+    pair_lengths(s->char_table, 1 << LH5_CHAR_BITS, s->char_len, LH5_NC, char_pairs);
+    pair_lengths(s->pt_table, 1 << LH5_PT_BITS, s->pt_len, LH5_NP, pt_pairs);
+    BitReg r = {0, s->src_pos * 8 - s->held_bits - 16, 0};
+    uint32_t left = s->block_left;
+    // A symbol moves at most 44 bits on: its loads stay inside the input.
+    while (pos < out_size && left != 0 && (r.bit_pos >> 3) <= size - FAST_SLACK) {
+        if (r.avail < SYMBOL_BITS)
+            fill_reg(&r, src);
+        left--;
+        uint32_t pair = char_pairs[r.bits >> (64 - LH5_CHAR_BITS)];
+        if ((pair & 0xFFFF) >= LH5_NC) {
+            uint32_t c = walk_tree(s, (uint32_t)(r.bits >> 48), pair & 0xFFFF, LH5_NC, 15 - LH5_CHAR_BITS);
+            if (c >= LH5_NC) {
+                s->bad_table = 1;
+                break;
+            }
+            pair = c | (uint32_t)s->char_len[c] << 16;
+        }
+        uint32_t c = pair & 0xFFFF;
+        drop_reg(&r, pair >> 16);
+        if (c < 256) {
+            out[pos++] = (unsigned char)c;
+            continue;
+        }
+        if (r.avail < MATCH_BITS)
+            fill_reg(&r, src);
+        pair = pt_pairs[r.bits >> (64 - LH5_PT_BITS)];
+        if ((pair & 0xFFFF) >= LH5_NP) {
+            uint32_t j = walk_tree(s, (uint32_t)(r.bits >> 48), pair & 0xFFFF, LH5_NP, 15 - LH5_PT_BITS);
+            if (j >= LH5_NP) {
+                s->bad_table = 1;
+                break;
+            }
+            pair = j | (uint32_t)s->pt_len[j] << 16;
+        }
+        uint32_t j = pair & 0xFFFF, d = j == 0 ? 1 : 2;
+        drop_reg(&r, pair >> 16);
+        if (j > 1) {
+            d = (1u << (j - 1)) + (uint32_t)(r.bits >> (64 - (j - 1))) + 1;
+            drop_reg(&r, j - 1);
+        }
+        if (d > pos) { // reaches before the member's first byte
+            s->bad_table = 1;
+            break;
+        }
+        pos = copy_match(out, pos, out_size, d, c - 253);
+    }
+    s->block_left = left;
+    seek_window(s, r.bit_pos);
+    return pos;
+}
+
 // Decodes symbols into out from pos on, while the block lasts and the output
 // is not full. The output never aliases the state, which lets the compiler
 // keep the bit window in registers across the stores.
 static uint32_t decode_block(Lh5State *__restrict s, unsigned char *__restrict out, uint32_t pos,
                              uint32_t out_size)
 {
-    while (pos < out_size && s->block_left != 0) {
+    pos = decode_block_fast(s, out, pos, out_size);
+    while (pos < out_size && s->block_left != 0 && !s->bad_table) {
         s->block_left--;
         uint32_t c = decode_char(s);
         if (s->bad_table)

@@ -53,7 +53,7 @@ struct LhaMember {
     char name[NAME_LIMIT + 1];
 };
 
-static uint16_t crc16_tab[256];
+static CrcSlices crc16_tab;
 
 static uint32_t get16(const unsigned char *p) { return p[0] | (uint32_t)p[1] << 8; }
 
@@ -62,24 +62,11 @@ static uint32_t get32(const unsigned char *p)
     return p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
-static void build_crc16_tab(void)
-{
-    for (uint32_t i = 0; i < 256; i++) {
-        uint32_t c = i;
-        for (int k = 0; k < 8; k++)
-            c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
-        crc16_tab[i] = (uint16_t)c;
-    }
-}
-
 uint16_t lha_crc16(const unsigned char *data, uint64_t size)
 {
-    if (crc16_tab[1] == 0)
-        build_crc16_tab();
-    uint32_t crc = 0;
-    for (uint64_t i = 0; i < size; i++)
-        crc = (crc >> 8) ^ crc16_tab[(crc ^ data[i]) & 0xFF];
-    return (uint16_t)crc;
+    if (crc16_tab[0][1] == 0)
+        crc_build_slices(crc16_tab, 0xA001);
+    return (uint16_t)crc_update(crc16_tab, 0, data, size);
 }
 
 static void log_line(const LhaSink *sink, const char *line)

@@ -28,6 +28,15 @@ int make_dirs(const char *path)
     // A cut path would create folders of another name.
     if (!fmt_path(buf, sizeof buf, "%s", path))
         return 0;
+    // Mostly the folder is new in a folder that exists, or is there already:
+    // one call settles it. A path with a ".." step goes the long way, which
+    // also makes the folder the step leaves.
+    if (!strstr(buf, "..")) {
+        if (CreateDirectoryA(buf, NULL))
+            return 1;
+        if (GetLastError() == ERROR_ALREADY_EXISTS)
+            return is_dir(buf);
+    }
     // Start past a drive prefix such as C:\, which cannot be created.
     if (strlen(buf) > 3) {
         for (char *s = buf + 3; *s; s++) {
@@ -56,10 +65,22 @@ static void make_parent_dirs(const char *path)
     }
 }
 
+// Creates or replaces a file for writing, with normal attributes. The
+// folders above it are made only when it cannot be created at once, so
+// that a tree copy, which makes each folder before its files, asks for
+// none per file.
+static HANDLE create_for_write(const char *path)
+{
+    HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (f != INVALID_HANDLE_VALUE)
+        return f;
+    make_parent_dirs(path);
+    return CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
 int write_file(const char *path, const void *data, uint64_t size)
 {
-    make_parent_dirs(path);
-    HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE f = create_for_write(path);
     if (f == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         char shown[1024];
@@ -101,15 +122,17 @@ unsigned char *read_file(const char *path, uint64_t *size_out)
 
 int copy_file(const char *src, const char *dst, Progress *p)
 {
-    make_parent_dirs(dst);
     HANDLE in = CreateFileA(src, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                             FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (in == INVALID_HANDLE_VALUE) {
         char shown[1024];
+        // The destination's folders are made even so: callers count on a
+        // folder they copy into being there after a source that is missing.
+        make_parent_dirs(dst);
         setup_log("cannot read %s", name_escape(src, shown, sizeof shown));
         return 0;
     }
-    HANDLE out = CreateFileA(dst, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE out = create_for_write(dst);
     if (out == INVALID_HANDLE_VALUE) {
         CloseHandle(in);
         char shown[1024];

@@ -58,6 +58,15 @@ int write_file(const char *path, const void *data, uint64_t size);
 unsigned char *read_file(const char *path, uint64_t *size_out);
 int copy_file(const char *src, const char *dst, Progress *p);
 uint32_t crc32_buf(const void *data, uint64_t len);
+
+// Tables of a reflected CRC for taking eight bytes a step; slice 0 is the
+// usual one-byte table. Built from the reflected polynomial (0xEDB88320 for
+// CRC-32, 0xA001 for CRC-16/ARC); entry 1 of slice 0 is never 0 once built.
+typedef uint32_t CrcSlices[8][256];
+void crc_build_slices(CrcSlices tab, uint32_t poly);
+// Runs crc over len bytes of data: no initial or final complement, so CRCs
+// of any width up to 32 bits and any start value share it.
+uint32_t crc_update(const CrcSlices tab, uint32_t crc, const unsigned char *data, uint64_t len);
 int delete_tree(const char *path);
 
 // Deletes path only when it is a plain file that no process holds open or

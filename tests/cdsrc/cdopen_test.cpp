@@ -190,6 +190,7 @@ TEST(CdFolder, AttributesAreCountedAndCleared)
         {"hidden.txt", 200, FILE_ATTRIBUTE_HIDDEN},
         {"system.txt", 3000, FILE_ATTRIBUTE_SYSTEM},
         {"sub\\readonly.txt", 40000, FILE_ATTRIBUTE_READONLY},
+        {"sub\\all.txt", 5, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
     };
     uint64_t want = 0;
     for (const File &f : files) {
@@ -209,8 +210,13 @@ TEST(CdFolder, AttributesAreCountedAndCleared)
         DWORD a = GetFileAttributesA((dst + "\\" + f.name).c_str());
         EXPECT_NE(INVALID_FILE_ATTRIBUTES, a) << f.name;
         EXPECT_EQ(0u, a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) << f.name;
+        EXPECT_EQ(std::string(f.size, 'x'), slurp(dst + "\\" + f.name)) << f.name;
+        // The source really had the attribute, or the test shows nothing.
+        EXPECT_EQ(f.attrs & ~FILE_ATTRIBUTE_NORMAL,
+                  GetFileAttributesA((src + "\\" + f.name).c_str()) & f.attrs & ~FILE_ATTRIBUTE_NORMAL) << f.name;
     }
     SetFileAttributesA((src + "\\sub\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA((src + "\\sub\\all.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(CdFolder, DepthSixteenCopiedSeventeenLeftOut)

@@ -253,6 +253,48 @@ TEST(Cmdline, UnattendedInstallSucceeds)
     }
 }
 
+// A disc copied to a folder may keep the read-only, hidden and system flags
+// its files had: the install copies them all, as normal files.
+TEST(Cmdline, UnattendedInstallFromAFolderWithFlaggedFiles)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    std::string disc2 = scratch("disc2");
+    const DWORD all = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    struct File {
+        const char *name;
+        DWORD attrs;
+    } files[] = {
+        {"TARNOK\\DISK2\\DISK2", FILE_ATTRIBUTE_READONLY},
+        {"TARNOK\\HIDDEN.DAT", FILE_ATTRIBUTE_HIDDEN},
+        {"TARNOK\\SYSTEM.DAT", FILE_ATTRIBUTE_SYSTEM},
+        {"ALL.DAT", all},
+        {"PLAIN.DAT", FILE_ATTRIBUTE_NORMAL},
+    };
+    CreateDirectoryA((disc2 + "\\TARNOK").c_str(), NULL);
+    CreateDirectoryA((disc2 + "\\TARNOK\\DISK2").c_str(), NULL);
+    for (const File &f : files) {
+        spit(disc2 + "\\" + f.name, std::string("bytes of ") + f.name);
+        SetFileAttributesA((disc2 + "\\" + f.name).c_str(), f.attrs);
+        ASSERT_EQ(f.attrs & all, GetFileAttributesA((disc2 + "\\" + f.name).c_str()) & all) << f.name;
+    }
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    std::string args = "/silent /cd1 \"" + media_path("disc1.iso") + "\" /cd2 \"" + disc2 + "\" /patch \"" +
+                       media_path("TARNO103.EXE") + "\" /dir \"" + target + "\" /nodesktop /nostartmenu";
+    Child c = start_setup(exe, args, scratch("tmp"));
+    Seen seen;
+    EXPECT_EQ(0, wait_watching(c, seen, 120000));
+    EXPECT_EQ("Done.", child_log(c).back());
+    std::string copy = target + "\\game\\cd2";
+    EXPECT_EQ("", compare_trees(disc2, copy));
+    for (const File &f : files) {
+        DWORD a = GetFileAttributesA((copy + "\\" + f.name).c_str());
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, a) << f.name;
+        EXPECT_EQ(0u, a & all) << f.name;
+        SetFileAttributesA((disc2 + "\\" + f.name).c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
 // Unattended with a disc that is not there: exit code 1, the reason in the
 // log, and still no box.
 TEST(Cmdline, UnattendedInstallFails)

@@ -155,6 +155,40 @@ TEST(LhaWalk, UnsupportedMethodsStop)
     expect_walk("lhd", fixture("DIR.LZH"), {-1, {}, "LHA: unsupported method -lhd- for "});
 }
 
+// CRC-16/ARC one bit at a time, straight from the definition.
+static uint16_t crc16_bitwise(const unsigned char *p, size_t n)
+{
+    uint32_t c = 0;
+    for (size_t i = 0; i < n; i++) {
+        c ^= p[i];
+        for (int k = 0; k < 8; k++)
+            c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
+    }
+    return (uint16_t)c;
+}
+
+// The CRC taken eight bytes a step gives the bitwise values: every length to
+// 64 from every start within a word, and large buffers.
+TEST(LhaCrc16, SameAsBitwiseAtEveryLengthAndOffset)
+{
+    EXPECT_EQ(0u, lha_crc16((const unsigned char *)"", 0));
+    EXPECT_EQ(0xBB3Du, lha_crc16((const unsigned char *)"123456789", 9)) << "the CRC-16/ARC check value";
+    std::vector<unsigned char> buf(3 << 20);
+    uint32_t x = 777;
+    for (unsigned char &b : buf) {
+        x = x * 1103515245u + 12345u;
+        b = (unsigned char)(x >> 23);
+    }
+    for (size_t off = 0; off < 8; off++) {
+        for (size_t n = 0; n <= 64; n++)
+            ASSERT_EQ(crc16_bitwise(&buf[off], n), lha_crc16(&buf[off], n)) << "offset " << off << ", length " << n;
+    }
+    for (size_t n : {4095u, 65536u, 1000003u, 3u << 20})
+        EXPECT_EQ(crc16_bitwise(buf.data() + buf.size() - n, n), lha_crc16(buf.data() + buf.size() - n, n)) << n;
+    std::vector<unsigned char> ones(100000, 0xFF);
+    EXPECT_EQ(crc16_bitwise(ones.data(), ones.size()), lha_crc16(ones.data(), ones.size()));
+}
+
 TEST(LhaWalk, CrcErrorInTheThirdMember)
 {
     expect_walk("crc", fixture("CRC3.LZH"), {-1, {"A.TXT", "B.TXT"}, "LHA: CRC error in C.TXT"});

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "testsupport.h"
 #include "util/util.h"
 
@@ -10,6 +12,38 @@ TEST(Crc32, CheckValues)
     EXPECT_EQ(0u, crc32_buf("", 0));
     EXPECT_EQ(0xCBF43926u, crc32_buf("123456789", 9));
     EXPECT_EQ(0x352441C2u, crc32_buf("abc", 3));
+}
+
+// CRC-32 one bit at a time, straight from the definition.
+static uint32_t crc32_bitwise(const unsigned char *p, size_t n)
+{
+    uint32_t c = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; i++) {
+        c ^= p[i];
+        for (int k = 0; k < 8; k++)
+            c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+    }
+    return ~c;
+}
+
+// Eight bytes a step must give the bitwise values: every length to 64 from
+// every start within a word (so every tail and alignment), and large buffers.
+TEST(Crc32, SameAsBitwiseAtEveryLengthAndOffset)
+{
+    std::vector<unsigned char> buf(3 << 20);
+    uint32_t x = 12345;
+    for (unsigned char &b : buf) {
+        x = x * 1103515245u + 12345u;
+        b = (unsigned char)(x >> 23);
+    }
+    for (size_t off = 0; off < 8; off++) {
+        for (size_t n = 0; n <= 64; n++)
+            ASSERT_EQ(crc32_bitwise(&buf[off], n), crc32_buf(&buf[off], n)) << "offset " << off << ", length " << n;
+    }
+    for (size_t n : {4095u, 65536u, 1000003u, 3u << 20})
+        EXPECT_EQ(crc32_bitwise(buf.data() + buf.size() - n, n), crc32_buf(buf.data() + buf.size() - n, n)) << n;
+    std::vector<unsigned char> ones(100000, 0xFF);
+    EXPECT_EQ(crc32_bitwise(ones.data(), ones.size()), crc32_buf(ones.data(), ones.size()));
 }
 
 TEST(Format, AlwaysTerminatesAndCuts)
@@ -91,6 +125,10 @@ TEST(MakeDirs, CreatesEveryLevelWithEitherSeparator)
     EXPECT_TRUE(dir_exists(d + "\\t"));
     spit(d + "\\file", "x");
     EXPECT_EQ(0, make_dirs((d + "\\file\\sub").c_str())) << "a file in the middle";
+    EXPECT_EQ(0, make_dirs((d + "\\file").c_str())) << "a file at the end";
+    EXPECT_EQ(1, make_dirs((d + "\\up\\..\\over").c_str()));
+    EXPECT_TRUE(dir_exists(d + "\\up")) << "every folder on the way is made, also one a '..' step leaves";
+    EXPECT_TRUE(dir_exists(d + "\\over"));
 }
 
 TEST(WriteReadFile, RoundTripAndParentFolders)
@@ -168,6 +206,9 @@ TEST(CopyFileTest, Failures)
     spit(d + "\\src", "abc");
     EXPECT_EQ(0, copy_file((d + "\\src").c_str(), d.c_str(), nullptr));
     EXPECT_EQ((std::vector<std::string>{"cannot read " + missing, "cannot write " + d}), log_lines());
+    EXPECT_EQ(0, copy_file(missing.c_str(), (d + "\\made\\here\\out").c_str(), nullptr));
+    EXPECT_TRUE(dir_exists(d + "\\made\\here")) << "the destination's folders are made even without a source";
+    EXPECT_FALSE(file_exists(d + "\\made\\here\\out"));
 }
 
 TEST(ProgressAdd, NullCallbackOnlyCounts)
