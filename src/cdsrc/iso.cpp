@@ -11,16 +11,17 @@
 enum {
     COPY_SECTORS = 32,      // one copy step: 64 KiB
     FETCH_STEPS = 16,       // copy steps read ahead with one read: 1 MiB
-    RUN_SECTORS = 32,       // raw sectors fetched with one read
-    PLAIN_RUN_SECTORS = COPY_SECTORS * FETCH_STEPS, // plain sectors fetched with one read
+    RUN_SECTORS = COPY_SECTORS * FETCH_STEPS, // sectors fetched with one read, in any layout
     PVD_SECTOR = 16,
 };
 
-// One install at a time: the copy buffer and the walk's path are shared.
+// One install at a time: the read buffer and the walk's path are shared.
 // Reading 1 MiB at a time instead of 64 KiB saves about a tenth of a copy
-// under Wine; the steps written and counted stay 64 KiB.
-static unsigned char copy_buf[FETCH_STEPS * COPY_SECTORS * ISO_SECTOR];
-static unsigned char raw_buf[RUN_SECTORS * ISO_RAW_MAX];
+// under Wine; what was read goes out with one write, and progress is still
+// counted in steps of 64 KiB. Raw sectors are read as stored and their data
+// bytes packed to the front of the same buffer, so that a copy writes
+// straight from what it read.
+static unsigned char run_buf[RUN_SECTORS * ISO_RAW_MAX];
 // walk_lba[d] is the extent of the directory being walked at depth d, so a
 // directory that points back at one of its ancestors is caught at once.
 static uint32_t walk_lba[CD_MAX_DEPTH + 1];
@@ -39,27 +40,42 @@ static int read_at(HANDLE h, uint64_t pos, void *buf, DWORD n)
     return SetFilePointerEx(h, to, NULL, FILE_BEGIN) && ReadFile(h, buf, n, &got, NULL) && got == n;
 }
 
-// A run of consecutive sectors is fetched with one read; for raw layouts
-// the read ends with the last sector's data bytes, exactly where reading
-// sector by sector would, and the data bytes are taken out of each sector.
+static uint64_t sector_pos(const CdSource *src, uint64_t lba)
+{
+    return src->track_start + lba * src->sector_size + src->data_offset;
+}
+
+// Fetches a run of k consecutive sectors with one read into run_buf and
+// returns their data bytes, packed end to end at its start; NULL on
+// failure. For raw layouts the read ends with the last sector's data bytes,
+// exactly where reading sector by sector would.
+static const unsigned char *fetch_run(CdSource *src, uint64_t lba, uint32_t k)
+{
+    if (src->sector_size < ISO_SECTOR || src->sector_size > ISO_RAW_MAX || k == 0 || k > RUN_SECTORS)
+        return NULL;
+    if (!read_at((HANDLE)src->image, sector_pos(src, lba), run_buf, (k - 1) * src->sector_size + ISO_SECTOR))
+        return NULL;
+    if (src->sector_size != ISO_SECTOR)
+        iso_unpack_run(run_buf, k, src->sector_size, run_buf);
+    return run_buf;
+}
+
+// Plain sectors go straight into buf; raw ones through run_buf.
 static int read_run(CdSource *src, uint64_t lba, uint32_t k, unsigned char *buf)
 {
-    uint64_t pos = src->track_start + lba * src->sector_size + src->data_offset;
     if (src->sector_size == ISO_SECTOR)
-        return read_at((HANDLE)src->image, pos, buf, k * ISO_SECTOR);
-    if (src->sector_size > ISO_RAW_MAX)
+        return read_at((HANDLE)src->image, sector_pos(src, lba), buf, k * ISO_SECTOR);
+    const unsigned char *data = fetch_run(src, lba, k);
+    if (!data)
         return 0;
-    if (!read_at((HANDLE)src->image, pos, raw_buf, (k - 1) * src->sector_size + ISO_SECTOR))
-        return 0;
-    iso_unpack_run(raw_buf, k, src->sector_size, buf);
+    memcpy(buf, data, (size_t)k * ISO_SECTOR);
     return 1;
 }
 
 int read_sectors(CdSource *src, uint32_t lba, uint32_t count, unsigned char *buf)
 {
-    uint32_t run = src->sector_size == ISO_SECTOR ? PLAIN_RUN_SECTORS : RUN_SECTORS;
     for (uint32_t i = 0; i < count;) {
-        uint32_t k = count - i < run ? count - i : run;
+        uint32_t k = count - i < (uint32_t)RUN_SECTORS ? count - i : (uint32_t)RUN_SECTORS;
         if (!read_run(src, (uint64_t)lba + i, k, buf + (size_t)i * ISO_SECTOR))
             return 0;
         i += k;
@@ -262,43 +278,44 @@ uint64_t iso_total(CdSource *src, uint32_t lba, uint32_t size, int depth)
     return total_dir(src, lba, size, depth);
 }
 
-// Reads the sectors of up to FETCH_STEPS copy steps from sector on into
-// copy_buf with one read where it can. If that read fails, only the first
-// step is read, so that a failure shows at the very step where reading
-// step by step would meet it. Returns the sectors read, 0 on failure.
-static uint32_t fetch_steps(CdSource *src, uint32_t sector, uint32_t remaining)
+// Fetches the sectors of up to FETCH_STEPS copy steps from sector on with
+// one read where it can. If that read fails, only the first step is read,
+// so that a failure shows at the very step where reading step by step would
+// meet it. Returns the data, with the sectors read in *fetched; NULL on
+// failure.
+static const unsigned char *fetch_steps(CdSource *src, uint32_t sector, uint32_t remaining, uint32_t *fetched)
 {
     uint64_t want = iso_sectors(remaining);
-    uint32_t k = want < (uint64_t)COPY_SECTORS * FETCH_STEPS ? (uint32_t)want : COPY_SECTORS * FETCH_STEPS;
-    if (k > COPY_SECTORS && read_sectors(src, sector, k, copy_buf))
-        return k;
-    k = k < (uint32_t)COPY_SECTORS ? k : (uint32_t)COPY_SECTORS;
-    return read_sectors(src, sector, k, copy_buf) ? k : 0;
+    uint32_t k = want < (uint64_t)RUN_SECTORS ? (uint32_t)want : (uint32_t)RUN_SECTORS;
+    const unsigned char *data = k > COPY_SECTORS ? fetch_run(src, sector, k) : NULL;
+    if (!data) {
+        k = k < (uint32_t)COPY_SECTORS ? k : (uint32_t)COPY_SECTORS;
+        data = fetch_run(src, sector, k);
+    }
+    *fetched = data ? k : 0;
+    return data;
 }
 
-// Writes one extent to out in steps of at most 32 sectors, each written
-// and added to the progress on its own.
+// Writes one extent to out, each fetch with one write, and adds it to the
+// progress in steps of at most 32 sectors.
 static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, Progress *p)
 {
     uint32_t remaining = e->size, sector = e->lba;
     while (remaining > 0) {
-        uint32_t fetched = fetch_steps(src, sector, remaining);
-        if (!fetched) {
+        uint32_t fetched;
+        const unsigned char *data = fetch_steps(src, sector, remaining, &fetched);
+        if (!data) {
             char shown[1024];
             setup_log("read error in %s", name_escape(e->name, shown, sizeof shown));
             return 0;
         }
-        for (uint32_t done = 0; done < fetched && remaining > 0;) {
-            uint32_t k = fetched - done < (uint32_t)COPY_SECTORS ? fetched - done : (uint32_t)COPY_SECTORS;
-            DWORD w = k * ISO_SECTOR < remaining ? k * ISO_SECTOR : remaining, put = 0;
-            if (!WriteFile(out, copy_buf + (size_t)done * ISO_SECTOR, w, &put, NULL) || put != w)
-                return 0;
-            remaining -= w;
-            sector += k;
-            done += k;
-            if (p)
-                progress_add(p, w);
-        }
+        DWORD w = fetched * ISO_SECTOR < remaining ? fetched * ISO_SECTOR : remaining, put = 0;
+        if (!WriteFile(out, data, w, &put, NULL) || put != w)
+            return 0;
+        remaining -= w;
+        sector += fetched;
+        for (DWORD step = 0; p && step < w; step += COPY_SECTORS * ISO_SECTOR)
+            progress_add(p, w - step < COPY_SECTORS * ISO_SECTOR ? w - step : COPY_SECTORS * ISO_SECTOR);
     }
     return 1;
 }

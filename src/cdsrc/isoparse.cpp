@@ -77,7 +77,7 @@ int iso_find_layout(const unsigned char *head, size_t len, uint32_t *root_lba, u
 void iso_unpack_run(const unsigned char *run, uint32_t k, uint32_t sector_size, unsigned char *out)
 {
     for (uint32_t i = 0; i < k; i++)
-        memcpy(out + (size_t)i * ISO_SECTOR, run + (size_t)i * sector_size, ISO_SECTOR);
+        memmove(out + (size_t)i * ISO_SECTOR, run + (size_t)i * sector_size, ISO_SECTOR);
 }
 
 void iso_clean_name(const unsigned char *id, size_t n, char *out)

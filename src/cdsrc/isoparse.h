@@ -86,7 +86,8 @@ int iso_find_layout(const unsigned char *head, size_t len, uint32_t *root_lba, u
 
 // Takes the data bytes of k stored sectors out of a run read from the first
 // one's data bytes on ((k - 1) * sector_size + 2048 bytes) into out
-// (k * 2048 bytes).
+// (k * 2048 bytes). out may be run itself: each sector's data moves only
+// towards the start.
 void iso_unpack_run(const unsigned char *run, uint32_t k, uint32_t sector_size, unsigned char *out);
 
 // What a cue sheet says about the volume: the file of its first data track

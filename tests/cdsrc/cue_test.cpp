@@ -271,7 +271,12 @@ TEST(IsoLayouts, UnpackTakesEachSectorsData)
             run[i] = (unsigned char)(i % size < 2048 ? i / size + 1 : 0xEE);
         std::vector<unsigned char> out(k * 2048, 0);
         iso_unpack_run(run.data(), k, size, out.data());
-        for (uint32_t s = 0; s < k; s++)
+        // Packed where they were read, as a copy does.
+        std::vector<unsigned char> in_place = run;
+        iso_unpack_run(in_place.data(), k, size, in_place.data());
+        for (uint32_t s = 0; s < k; s++) {
             EXPECT_EQ(std::string(2048, (char)(s + 1)), std::string((char *)&out[s * 2048], 2048)) << size;
+            EXPECT_EQ(std::string(2048, (char)(s + 1)), std::string((char *)&in_place[s * 2048], 2048)) << size;
+        }
     }
 }
