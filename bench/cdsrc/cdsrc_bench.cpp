@@ -7,19 +7,7 @@
 #include <stdio.h>
 
 #include "cdsrc/cdsrc.h"
-
-static double cpu_seconds(void)
-{
-    FILETIME created, ended, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user))
-        return 0;
-    ULARGE_INTEGER k, u;
-    k.LowPart = kernel.dwLowDateTime;
-    k.HighPart = kernel.dwHighDateTime;
-    u.LowPart = user.dwLowDateTime;
-    u.HighPart = user.dwHighDateTime;
-    return (double)(k.QuadPart + u.QuadPart) / 1e7;
-}
+#include "../cputime.h"
 
 int main(int argc, char **argv)
 {

@@ -16,6 +16,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "../cputime.h"
+
 enum { BLOCK = 1 << 20, PATH = 1024 };
 
 static unsigned char block[BLOCK];
@@ -166,19 +168,6 @@ static int copy_tree(const char *from, const char *to)
     } while (ok && FindNextFileA(h, &fd));
     FindClose(h);
     return ok;
-}
-
-static double cpu_seconds(void)
-{
-    FILETIME created, ended, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user))
-        return 0;
-    ULARGE_INTEGER k, u;
-    k.LowPart = kernel.dwLowDateTime;
-    k.HighPart = kernel.dwHighDateTime;
-    u.LowPart = user.dwLowDateTime;
-    u.HighPart = user.dwHighDateTime;
-    return (double)(k.QuadPart + u.QuadPart) / 1e7;
 }
 
 int main(int argc, char **argv)

@@ -10,6 +10,7 @@
 
 #include "install/install.h"
 #include "setup/setup.h"
+#include "../cputime.h"
 
 static double seconds_since(const LARGE_INTEGER &a)
 {
@@ -17,19 +18,6 @@ static double seconds_since(const LARGE_INTEGER &a)
     QueryPerformanceFrequency(&f);
     QueryPerformanceCounter(&b);
     return (double)(b.QuadPart - a.QuadPart) / (double)f.QuadPart;
-}
-
-static double cpu_seconds(void)
-{
-    FILETIME created, ended, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user))
-        return 0;
-    ULARGE_INTEGER k, u;
-    k.LowPart = kernel.dwLowDateTime;
-    k.HighPart = kernel.dwHighDateTime;
-    u.LowPart = user.dwLowDateTime;
-    u.HighPart = user.dwHighDateTime;
-    return (double)(k.QuadPart + u.QuadPart) / 1e7;
 }
 
 // Copies the file or folder src to dst, folders recursively.

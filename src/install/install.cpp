@@ -309,10 +309,8 @@ static int check_existing_folders(const char *dir, int convert)
 {
     char path[520], reason[780];
     fmt(path, sizeof path, "%s\\game", dir);
-    DWORD a = GetFileAttributesA(path);
     // Through a link the install would write into some other folder.
-    int real_dir = a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT);
-    if (a != INVALID_FILE_ATTRIBUTES && !(real_dir && is_install_folder(dir))) {
+    if (path_exists(path) && !(is_real_dir(path) && is_install_folder(dir))) {
         fmt(reason, sizeof reason, "%s already exists and is not from a Tarnok install; choose another folder", path);
         return fail(reason);
     }

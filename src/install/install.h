@@ -47,6 +47,8 @@ int read_install_location(char *out, size_t size);
 // COM must be initialised on the calling thread.
 int link_target(const char *link, char *out, size_t size);
 
+// 1 when path is a folder of its own, not a link or junction to another.
+int is_real_dir(const char *path);
 // What counts as ours. An install folder holds {dir}\game\hd\TARNOK (every
 // install makes it first) or is the uninstall entry's location; its build
 // folder is ours when it holds nothing but what the conversion writes; a

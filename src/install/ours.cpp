@@ -64,13 +64,18 @@ int full_folder(const char *given, char *out, size_t size)
     return 1;
 }
 
+int is_real_dir(const char *path)
+{
+    DWORD a = GetFileAttributesA(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 int is_install_folder(const char *dir)
 {
     char path[780], location[780];
     fmt(path, sizeof path, "%s\\game", dir);
-    DWORD a = GetFileAttributesA(path);
     // Through a link the data would be someone else's folder.
-    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (is_real_dir(path)) {
         fmt(path, sizeof path, "%s\\game\\hd\\TARNOK", dir);
         if (is_dir(path))
             return 1;
@@ -94,8 +99,7 @@ int build_folder_is_ours(const char *dir)
 {
     char path[780];
     fmt(path, sizeof path, "%s\\build", dir);
-    DWORD a = GetFileAttributesA(path);
-    if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY) || (a & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (!is_real_dir(path))
         return 0;
     fmt(path, sizeof path, "%s\\build\\*", dir);
     WIN32_FIND_DATAA fd;

@@ -7,16 +7,6 @@
 
 #include "util/util.h"
 
-// The path a handle really leads to, closing the handle; 0 when unknown.
-static int real_path(HANDLE h, char *out, DWORD size)
-{
-    if (h == INVALID_HANDLE_VALUE)
-        return 0;
-    DWORD n = GetFinalPathNameByHandleA(h, out, size, FILE_NAME_NORMALIZED);
-    CloseHandle(h);
-    return n > 0 && n < size;
-}
-
 // 1 when the open file `f` is the entry `path` itself. Wine opens a Unix link
 // to a file as its target even when asked for the link, so the handle's real
 // path must be the real path of the folder joined with the entry's name.
@@ -37,8 +27,8 @@ static int opened_itself(HANDLE f, const char *path)
     HANDLE dup = NULL;
     if (!DuplicateHandle(GetCurrentProcess(), f, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS))
         dup = INVALID_HANDLE_VALUE;
-    int known = real_path(d, real_folder, sizeof real_folder);
-    if (!real_path(dup, real, sizeof real) || !known)
+    int known = final_path(d, real_folder, sizeof real_folder);
+    if (!final_path(dup, real, sizeof real) || !known)
         return 0;
     size_t n = strlen(real_folder);
     fmt(expected, sizeof expected, n && real_folder[n - 1] == '\\' ? "%s%s" : "%s\\%s", real_folder, name);

@@ -161,9 +161,9 @@ int copy_file(const char *src, const char *dst, Progress *p)
     return ok;
 }
 
-// The path a handle really leads to; 0 when it cannot be told.
-static int final_path(HANDLE h, char *out, DWORD size)
+int final_path(void *handle, char *out, unsigned long size)
 {
+    HANDLE h = (HANDLE)handle;
     if (h == INVALID_HANDLE_VALUE)
         return 0;
     DWORD n = GetFinalPathNameByHandleA(h, out, size, FILE_NAME_NORMALIZED);

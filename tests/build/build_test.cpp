@@ -24,24 +24,6 @@ struct Kit {
     std::string exe; // the update's executable handed to the recompiler
 };
 
-void copy_tree(const std::string &from, const std::string &to)
-{
-    make_dirs(to.c_str());
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((from + "\\*").c_str(), &fd);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h) << from;
-    do {
-        std::string name = fd.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            copy_tree(from + "\\" + name, to + "\\" + name);
-        else
-            ASSERT_TRUE(CopyFileA((from + "\\" + name).c_str(), (to + "\\" + name).c_str(), FALSE)) << name;
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-}
-
 void set_env(const char *name, const std::string &value)
 {
     SetEnvironmentVariableA(name, value.empty() ? nullptr : value.c_str());

@@ -49,24 +49,6 @@ bool hold_reached(const std::string &folder, DWORD timeout_ms)
     return eventually([&] { return file_exists(mark); }, timeout_ms);
 }
 
-static void copy_tree(const std::string &from, const std::string &to)
-{
-    make_dirs(to.c_str());
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((from + "\\*").c_str(), &fd);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h) << from;
-    do {
-        std::string name = fd.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            copy_tree(from + "\\" + name, to + "\\" + name);
-        else
-            EXPECT_TRUE(CopyFileA((from + "\\" + name).c_str(), (to + "\\" + name).c_str(), FALSE)) << name;
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-}
-
 void stage_kit(const std::string &folder) { copy_tree(build_path("tests\\gui\\builder"), folder + "\\builder"); }
 
 std::vector<DWORD> children_of(DWORD pid)

@@ -72,6 +72,24 @@ void spit(const std::string &path, const std::string &data)
     ASSERT_EQ(1, write_file(path.c_str(), data.data(), data.size())) << path;
 }
 
+void copy_tree(const std::string &from, const std::string &to)
+{
+    make_dirs(to.c_str());
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((from + "\\*").c_str(), &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << from;
+    do {
+        std::string name = fd.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            copy_tree(from + "\\" + name, to + "\\" + name);
+        else
+            EXPECT_TRUE(CopyFileA((from + "\\" + name).c_str(), (to + "\\" + name).c_str(), FALSE)) << name;
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+}
+
 bool file_exists(const std::string &path)
 {
     DWORD a = GetFileAttributesA(path.c_str());

@@ -22,6 +22,8 @@ std::string slurp(const std::string &path, bool *ok = nullptr);
 // Reads a file that another handle may still hold open for writing.
 std::string slurp_shared(const std::string &path);
 void spit(const std::string &path, const std::string &data);
+// Copies a folder with everything below it, for staging kits and setups.
+void copy_tree(const std::string &from, const std::string &to);
 bool file_exists(const std::string &path);
 bool dir_exists(const std::string &path);
 
