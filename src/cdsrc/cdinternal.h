@@ -9,6 +9,12 @@
 // The walks over a source stop this many levels below its root.
 enum { CD_MAX_DEPTH = 16 };
 
+enum {
+    COPY_SECTORS = 32,                        // one copy step: 64 KiB
+    FETCH_STEPS = 16,                         // copy steps read ahead with one read: 1 MiB
+    RUN_SECTORS = COPY_SECTORS * FETCH_STEPS, // sectors fetched with one read, in any layout
+};
+
 int read_sectors(CdSource *src, uint32_t lba, uint32_t count, unsigned char *buf);
 int probe(CdSource *src, uint32_t sector_size, uint32_t data_offset);
 IsoEntry *iso_dir(CdSource *src, uint32_t lba, uint32_t size, int *count);
@@ -24,3 +30,15 @@ int iso_extent_fits(CdSource *src, uint32_t lba, uint64_t size);
 
 uint64_t dir_total(const char *folder, int depth);
 int dir_copy(const char *src, const char *dst, Progress *p, int depth);
+
+// Reading ahead for a copy from an image, in a second thread. The copy
+// posts the extents it will read, in order, takes each run of
+// min(sectors left, RUN_SECTORS) sectors as it comes to it, and releases
+// it once written. A take that gives null leaves the run to the copy's own
+// read. Without the thread (it could not start, or the posts went astray)
+// posts and takes do nothing.
+void ahead_start(CdSource *src);
+void ahead_stop(void);
+int ahead_post(uint32_t lba, uint64_t size);
+const unsigned char *ahead_take(uint32_t lba, uint32_t k);
+void ahead_release(void);

@@ -8,12 +8,7 @@
 #include "cdsrc/cdinternal.h"
 #include "setup/setup.h"
 
-enum {
-    COPY_SECTORS = 32,      // one copy step: 64 KiB
-    FETCH_STEPS = 16,       // copy steps read ahead with one read: 1 MiB
-    RUN_SECTORS = COPY_SECTORS * FETCH_STEPS, // sectors fetched with one read, in any layout
-    PVD_SECTOR = 16,
-};
+enum { PVD_SECTOR = 16 };
 
 // One install at a time: the read buffer and the walk's path are shared.
 // Reading 1 MiB at a time instead of 64 KiB saves about a tenth of a copy
@@ -302,15 +297,22 @@ static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, Progress *
 {
     uint32_t remaining = e->size, sector = e->lba;
     while (remaining > 0) {
-        uint32_t fetched;
-        const unsigned char *data = fetch_steps(src, sector, remaining, &fetched);
+        uint64_t want = iso_sectors(remaining);
+        uint32_t fetched = want < (uint64_t)RUN_SECTORS ? (uint32_t)want : (uint32_t)RUN_SECTORS;
+        const unsigned char *data = ahead_take(sector, fetched);
+        int ahead = data != NULL;
+        if (!ahead)
+            data = fetch_steps(src, sector, remaining, &fetched);
         if (!data) {
             char shown[1024];
             setup_log("read error in %s", name_escape(e->name, shown, sizeof shown));
             return 0;
         }
         DWORD w = fetched * ISO_SECTOR < remaining ? fetched * ISO_SECTOR : remaining, put = 0;
-        if (!WriteFile(out, data, w, &put, NULL) || put != w)
+        int written = WriteFile(out, data, w, &put, NULL) && put == w;
+        if (ahead)
+            ahead_release();
+        if (!written)
             return 0;
         remaining -= w;
         sector += fetched;
@@ -448,7 +450,14 @@ static int copy_dir(CdSource *src, uint32_t lba, uint32_t size, const char *dst,
     // A directory that cannot be read is a failed copy, not an empty folder.
     if (!ok)
         setup_log("read error in %s", name_escape(dst, shown, sizeof shown));
+    // The files up to the next directory record are posted to be read
+    // ahead; posted is the first record not posted yet.
+    int posted = 0;
     for (int i = 0, records = 1; ok && i < count; i += records) {
+        if (posted < i)
+            posted = i;
+        while (posted < count && !list[posted].directory && ahead_post(list[posted].lba, list[posted].size))
+            posted++;
         uint64_t whole;
         records = iso_file_records(list, count, i, &whole);
         // Extents that do not follow each other under one name cannot be
@@ -471,7 +480,10 @@ int iso_copy(CdSource *src, uint32_t lba, uint32_t size, const char *dst, Progre
         return 0;
     seen_clear();
     seen_first(lba);
-    return copy_dir(src, lba, size, dst, p, depth);
+    ahead_start(src);
+    int ok = copy_dir(src, lba, size, dst, p, depth);
+    ahead_stop();
+    return ok;
 }
 
 // The last component is looked up in its parent's listing, which holds all

@@ -264,6 +264,10 @@ static void copy_uninstaller(const char *dir)
 
 static void make_shortcuts(const InstallOptions *o, const char *dir, const char *exe)
 {
+    // Starting COM and the shell's folder lookups costs tens of milliseconds
+    // under Wine; an install without shortcuts has no use for either.
+    if (!o->startmenu && !o->desktop)
+        return;
     char start[520], desk[520];
     shortcut_paths(start, desk);
     HRESULT com = CoInitialize(NULL);

@@ -1,0 +1,201 @@
+// Reading ahead for image copies. While the copy's own thread creates and
+// writes one file, a second thread reads the next files' sectors from the
+// image, through a handle of its own, into a small ring of buffers. Only
+// reading moves to that thread: every file is still created, written and
+// closed by the copy's thread, in the same order, because under Wine more
+// threads creating files only queue behind the same server.
+//
+// The copy posts the extents it will read, in the order it will read them,
+// and takes each run as it comes to it. A run is taken only when it is the
+// very one the copy asks for and was read whole; otherwise the copy reads it
+// itself, as it would without this thread, so that a failure shows at the
+// same step, with the same message, as before.
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "cdsrc/cdinternal.h"
+
+enum {
+    AHEAD_SLOTS = 4,  // runs read ahead and not yet written, at most
+    AHEAD_QUEUE = 64, // extents posted and not yet read, at most
+};
+
+struct AheadExtent {
+    uint64_t lba;
+    uint64_t sectors;
+};
+
+struct AheadSlot {
+    uint64_t lba;
+    uint32_t k;
+    int ok;
+    unsigned char *data;
+};
+
+// One copy at a time, like the image reader's own buffer. Everything below
+// the lock is shared; the reader fills slots[(head + ready) % AHEAD_SLOTS],
+// the copy takes slots[head].
+static struct {
+    int on;
+    HANDLE thread, image;
+    uint32_t sector_size, data_offset;
+    uint64_t track_start;
+    SRWLOCK lock;
+    CONDITION_VARIABLE changed;
+    AheadExtent queue[AHEAD_QUEUE];
+    uint32_t queue_first, queue_count;
+    AheadSlot slots[AHEAD_SLOTS];
+    uint32_t head, ready;
+    int reading, stop;
+} ah;
+
+static uint32_t run_length(uint64_t sectors)
+{
+    return sectors < (uint64_t)RUN_SECTORS ? (uint32_t)sectors : (uint32_t)RUN_SECTORS;
+}
+
+// Reads k sectors from lba into slot, its data bytes packed at the start.
+static int read_slot(uint64_t lba, uint32_t k, unsigned char *data)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = (LONGLONG)(ah.track_start + lba * ah.sector_size + ah.data_offset);
+    DWORD n = (k - 1) * ah.sector_size + ISO_SECTOR, got = 0;
+    if (!SetFilePointerEx(ah.image, to, NULL, FILE_BEGIN) || !ReadFile(ah.image, data, n, &got, NULL) || got != n)
+        return 0;
+    if (ah.sector_size != ISO_SECTOR)
+        iso_unpack_run(data, k, ah.sector_size, data);
+    return 1;
+}
+
+static DWORD WINAPI reader(void *unused)
+{
+    (void)unused;
+    AcquireSRWLockExclusive(&ah.lock);
+    for (;;) {
+        while (!ah.stop && (ah.queue_count == 0 || ah.ready == AHEAD_SLOTS))
+            SleepConditionVariableSRW(&ah.changed, &ah.lock, INFINITE, 0);
+        if (ah.stop)
+            break;
+        AheadExtent *e = &ah.queue[ah.queue_first];
+        AheadSlot *s = &ah.slots[(ah.head + ah.ready) % AHEAD_SLOTS];
+        s->lba = e->lba;
+        s->k = run_length(e->sectors);
+        e->lba += s->k;
+        e->sectors -= s->k;
+        if (e->sectors == 0) {
+            ah.queue_first = (ah.queue_first + 1) % AHEAD_QUEUE;
+            ah.queue_count--;
+        }
+        ah.reading = 1;
+        ReleaseSRWLockExclusive(&ah.lock);
+        int ok = read_slot(s->lba, s->k, s->data);
+        AcquireSRWLockExclusive(&ah.lock);
+        s->ok = ok;
+        ah.reading = 0;
+        ah.ready++;
+        WakeAllConditionVariable(&ah.changed);
+    }
+    ReleaseSRWLockExclusive(&ah.lock);
+    return 0;
+}
+
+static int same_file(HANDLE a, HANDLE b)
+{
+    BY_HANDLE_FILE_INFORMATION x, y;
+    return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+           x.nFileIndexLow == y.nFileIndexLow;
+}
+
+void ahead_start(CdSource *src)
+{
+    memset(&ah, 0, sizeof ah);
+    InitializeSRWLock(&ah.lock);
+    InitializeConditionVariable(&ah.changed);
+    // The reader's own handle, so that its position never moves under the
+    // copy's reads of directories; and it must be the image being copied.
+    ah.image = CreateFileA(src->path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (ah.image == INVALID_HANDLE_VALUE)
+        return;
+    ah.sector_size = src->sector_size;
+    ah.data_offset = src->data_offset;
+    ah.track_start = src->track_start;
+    int ok = same_file(ah.image, (HANDLE)src->image);
+    for (int i = 0; ok && i < AHEAD_SLOTS; i++)
+        ok = (ah.slots[i].data = (unsigned char *)malloc((size_t)RUN_SECTORS * ISO_RAW_MAX)) != NULL;
+    if (ok)
+        ah.thread = CreateThread(NULL, 0, reader, NULL, 0, NULL);
+    ah.on = ah.thread != NULL;
+    if (!ah.on)
+        ahead_stop();
+}
+
+void ahead_stop(void)
+{
+    if (ah.thread) {
+        AcquireSRWLockExclusive(&ah.lock);
+        ah.stop = 1;
+        WakeAllConditionVariable(&ah.changed);
+        ReleaseSRWLockExclusive(&ah.lock);
+        WaitForSingleObject(ah.thread, INFINITE);
+        CloseHandle(ah.thread);
+    }
+    if (ah.image != INVALID_HANDLE_VALUE && ah.image)
+        CloseHandle(ah.image);
+    for (int i = 0; i < AHEAD_SLOTS; i++)
+        free(ah.slots[i].data);
+    memset(&ah, 0, sizeof ah);
+}
+
+int ahead_post(uint32_t lba, uint64_t size)
+{
+    if (!ah.on || size == 0)
+        return 1;
+    AcquireSRWLockExclusive(&ah.lock);
+    int room = ah.queue_count < AHEAD_QUEUE;
+    if (room) {
+        AheadExtent *e = &ah.queue[(ah.queue_first + ah.queue_count) % AHEAD_QUEUE];
+        e->lba = lba;
+        e->sectors = iso_sectors(size);
+        ah.queue_count++;
+        WakeAllConditionVariable(&ah.changed);
+    }
+    ReleaseSRWLockExclusive(&ah.lock);
+    return room;
+}
+
+const unsigned char *ahead_take(uint32_t lba, uint32_t k)
+{
+    if (!ah.on)
+        return NULL;
+    AcquireSRWLockExclusive(&ah.lock);
+    while (ah.ready == 0 && (ah.reading || ah.queue_count > 0))
+        SleepConditionVariableSRW(&ah.changed, &ah.lock, INFINITE, 0);
+    const AheadSlot *s = &ah.slots[ah.head];
+    int match = ah.ready > 0 && s->lba == lba && s->k == k;
+    int ok = match && s->ok, astray = ah.ready > 0 && !match;
+    ReleaseSRWLockExclusive(&ah.lock);
+    if (ok)
+        return s->data;
+    // A run that was read but failed is dropped, and the copy meets the
+    // failure itself. A run out of order means the posts no longer follow
+    // the copy: it reads on without this thread.
+    if (match)
+        ahead_release();
+    else if (astray)
+        ahead_stop();
+    return NULL;
+}
+
+void ahead_release(void)
+{
+    if (!ah.on)
+        return;
+    AcquireSRWLockExclusive(&ah.lock);
+    ah.head = (ah.head + 1) % AHEAD_SLOTS;
+    ah.ready--;
+    WakeAllConditionVariable(&ah.changed);
+    ReleaseSRWLockExclusive(&ah.lock);
+}
