@@ -13,7 +13,7 @@
 set -eu
 build=$(cd "$1" && pwd)
 mib=${2:-300}
-rounds=${3:-3}
+rounds=${3:-5}
 here=$(cd "$(dirname "$0")/../.." && pwd)
 work=$build/bench-install
 rm -rf "$work" && mkdir -p "$work"
