@@ -409,12 +409,67 @@ static int name_taken(const IsoEntry *list, int i)
     return 0;
 }
 
+// A name as the file system compares it: wide, its dots and blanks at the
+// end set aside, with its place in the listing.
+struct NameKey {
+    WCHAR name[64];
+    int len;
+    int index;
+};
+
+static int key_cmp(const NameKey *a, const NameKey *b)
+{
+    int c = CompareStringOrdinal(a->name, a->len, b->name, b->len, TRUE);
+    return c == CSTR_EQUAL ? 0 : c == CSTR_LESS_THAN ? -1 : 1;
+}
+
+// Names in the order the file system sorts them, equal ones in listing order.
+static int key_order(const void *a, const void *b)
+{
+    const NameKey *x = (const NameKey *)a, *y = (const NameKey *)b;
+    int c = key_cmp(x, y);
+    return c != 0 ? c : x->index - y->index;
+}
+
+// For each record of a listing, 1 when an earlier record would land on the
+// same file, as name_taken tells; null without memory for it. Sorted, equal
+// names lie side by side, so a listing of any length costs n log n
+// comparisons: comparing each record with all before it took seconds for a
+// few thousand records, and minutes for the tens of thousands that one
+// directory of an image can hold.
+static unsigned char *names_taken(const IsoEntry *list, int count)
+{
+    NameKey *keys = (NameKey *)malloc(sizeof(NameKey) * (size_t)(count ? count : 1));
+    unsigned char *taken = (unsigned char *)calloc((size_t)(count ? count : 1), 1);
+    int ok = keys && taken;
+    for (int i = 0; ok && i < count; i++) {
+        int n = (int)trimmed_len(list[i].name);
+        keys[i].len = n ? MultiByteToWideChar(CP_ACP, 0, list[i].name, n, keys[i].name, 64) : 0;
+        keys[i].index = i;
+        ok = n == 0 || keys[i].len > 0;
+    }
+    if (ok) {
+        qsort(keys, (size_t)count, sizeof(NameKey), key_order);
+        for (int k = 1; k < count; k++) {
+            if (key_cmp(&keys[k - 1], &keys[k]) == 0)
+                taken[keys[k].index] = 1;
+        }
+    }
+    free(keys);
+    if (!ok) {
+        free(taken);
+        return NULL;
+    }
+    return taken;
+}
+
 static int copy_dir(CdSource *src, uint32_t lba, uint32_t size, const char *dst, Progress *p, int depth);
 
 // Copies the entry list[i] and, for a file in several extents, the
-// records after it that hold the rest of it.
-static int copy_entry(CdSource *src, const IsoEntry *list, int i, int records, const char *dst, Progress *p,
-                      int depth)
+// records after it that hold the rest of it. taken is names_taken's answer
+// for the listing, or null to compare names one by one.
+static int copy_entry(CdSource *src, const IsoEntry *list, int i, int records, const unsigned char *taken,
+                      const char *dst, Progress *p, int depth)
 {
     const IsoEntry *e = &list[i];
     char child[520], shown[1024];
@@ -423,7 +478,7 @@ static int copy_entry(CdSource *src, const IsoEntry *list, int i, int records, c
     if (!join_child(child, sizeof child, dst, e->name))
         return 0;
     // Never overwrite: a second record for one file fails the copy.
-    if (name_taken(list, i)) {
+    if (taken ? taken[i] : name_taken(list, i)) {
         setup_log("name repeated at %s", name_escape(child, shown, sizeof shown));
         return 0;
     }
@@ -450,6 +505,7 @@ static int copy_dir(CdSource *src, uint32_t lba, uint32_t size, const char *dst,
     // A directory that cannot be read is a failed copy, not an empty folder.
     if (!ok)
         setup_log("read error in %s", name_escape(dst, shown, sizeof shown));
+    unsigned char *taken = ok ? names_taken(list, count) : NULL;
     // The files up to the next directory record are posted to be read
     // ahead; posted is the first record not posted yet.
     int posted = 0;
@@ -467,8 +523,9 @@ static int copy_dir(CdSource *src, uint32_t lba, uint32_t size, const char *dst,
             ok = 0;
             break;
         }
-        ok = copy_entry(src, list, i, records, dst, p, depth);
+        ok = copy_entry(src, list, i, records, taken, dst, p, depth);
     }
+    free(taken);
     free(list);
     return ok;
 }

@@ -533,6 +533,34 @@ TEST_F(Hostile, NamesThatLandOnOneFileFailTheCopy)
     }
 }
 
+// A listing of many sectors, where the record that repeats a name comes
+// long after the first, with other names between them in any order: still
+// caught before anything is written over.
+TEST_F(Hostile, ARepeatedNameFarDownALongListing)
+{
+    const int names = 300;
+    std::vector<std::string> ids;
+    for (int i = 0; i < names; i++)
+        ids.push_back("\xC3\xA9" + std::to_string(names - i) + (i % 2 ? "_B.DAT;1" : "_a.DAT;1"));
+    ids.push_back("\xC3\x89" + std::to_string(names - 7) + "_B.dat;1"); // the 8th name in other case
+    DirSector root;
+    root.add_self_and_parent(18, 18);
+    for (const std::string &id : ids) {
+        size_t len = 33 + id.size() + ((33 + id.size()) & 1);
+        if (root.bytes.size() % 2048 + len > 2048) // records never cross a sector
+            root.pad_to((root.bytes.size() / 2048 + 1) * 2048);
+        root.add(id, 0, 0, false);
+    }
+    root.pad_to((root.bytes.size() + 2047) / 2048 * 2048);
+    IsoImage img((uint32_t)root.bytes.size());
+    img.append(root.bytes);
+    ASSERT_TRUE(open(img) != nullptr);
+    EXPECT_EQ(0, cd_copy_all(src, dst.c_str(), nullptr));
+    EXPECT_EQ(std::vector<std::string>{"name repeated at " + dst + "\\\xC3\x89" + std::to_string(names - 7) + "_B.dat"},
+              log_lines());
+    EXPECT_EQ((size_t)names, list_dir(dst).size());
+}
+
 // A file in three extents (flag 0x80 on the first two records), stored out
 // of order on the image: copied and read whole, joined in record order.
 // Before, the copy wrote only the last extent and cd_read only the first.
