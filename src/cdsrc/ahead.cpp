@@ -101,14 +101,6 @@ static DWORD WINAPI reader(void *unused)
     return 0;
 }
 
-static int same_file(HANDLE a, HANDLE b)
-{
-    BY_HANDLE_FILE_INFORMATION x, y;
-    return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
-           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
-           x.nFileIndexLow == y.nFileIndexLow;
-}
-
 void ahead_start(CdSource *src)
 {
     memset(&ah, 0, sizeof ah);
@@ -122,7 +114,7 @@ void ahead_start(CdSource *src)
     ah.sector_size = src->sector_size;
     ah.data_offset = src->data_offset;
     ah.track_start = src->track_start;
-    int ok = same_file(ah.image, (HANDLE)src->image);
+    int ok = same_open_file(ah.image, src->image);
     for (int i = 0; ok && i < AHEAD_SLOTS; i++)
         ok = (ah.slots[i].data = (unsigned char *)malloc((size_t)RUN_SECTORS * ISO_RAW_MAX)) != NULL;
     if (ok)

@@ -9,6 +9,23 @@
 // The walks over a source stop this many levels below its root.
 enum { CD_MAX_DEPTH = 16 };
 
+// The folders or directory extents a walk has entered, each known by a pair
+// of numbers, as an open-addressing hash set. Links, or records that share
+// an extent, fanning out to one folder would otherwise cost k^16 listings
+// even without a loop.
+struct IdSlot {
+    uint64_t a, b;
+    int used;
+};
+struct IdSet {
+    IdSlot *slots;
+    uint32_t room, count;
+};
+void id_set_clear(IdSet *set);
+// 1 if (a, b) was not in the set (it now is), 0 if it was. Without memory
+// to add it, 1: only the walk's own path then guards against loops.
+int id_set_add(IdSet *set, uint64_t a, uint64_t b);
+
 enum {
     COPY_SECTORS = 32,                        // one copy step: 64 KiB
     FETCH_STEPS = 16,                         // copy steps read ahead with one read: 1 MiB

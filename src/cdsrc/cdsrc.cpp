@@ -207,12 +207,56 @@ struct FolderId {
     int known; // 0: the folder could not be asked
 };
 
+static IdSlot *id_slot(IdSlot *slots, uint32_t room, uint64_t a, uint64_t b)
+{
+    uint32_t i = (uint32_t)(((a * 0x9E3779B97F4A7C15ull) ^ b) * 0x9E3779B97F4A7C15ull >> 40) & (room - 1);
+    while (slots[i].used && (slots[i].a != a || slots[i].b != b))
+        i = (i + 1) & (room - 1);
+    return &slots[i];
+}
+
+void id_set_clear(IdSet *set)
+{
+    if (set->slots)
+        memset(set->slots, 0, sizeof(IdSlot) * set->room);
+    set->count = 0;
+}
+
+static int id_set_grow(IdSet *set)
+{
+    uint32_t room = set->room ? set->room * 2 : 256;
+    IdSlot *slots = (IdSlot *)calloc(room, sizeof(IdSlot));
+    if (!slots)
+        return 0;
+    for (uint32_t i = 0; i < set->room; i++) {
+        const IdSlot *old = &set->slots[i];
+        if (old->used)
+            *id_slot(slots, room, old->a, old->b) = *old;
+    }
+    free(set->slots);
+    set->slots = slots;
+    set->room = room;
+    return 1;
+}
+
+int id_set_add(IdSet *set, uint64_t a, uint64_t b)
+{
+    if (set->count + 1 > set->room / 2 && !id_set_grow(set))
+        return 1;
+    IdSlot *slot = id_slot(set->slots, set->room, a, b);
+    if (slot->used)
+        return 0;
+    slot->a = a;
+    slot->b = b;
+    slot->used = 1;
+    set->count++;
+    return 1;
+}
+
 // The folders on the current walk's path, by depth, and every folder it
-// has entered, as a hash set. A link back to a folder on the path would
-// loop; links fanning out to one folder would cost k^16 listings.
+// has entered. A link back to a folder on the path would loop.
 static FolderId walk_path[CD_MAX_DEPTH + 1];
-static FolderId *entered;
-static uint32_t entered_room, entered_count;
+static IdSet entered;
 
 static FolderId folder_id(const char *path)
 {
@@ -236,33 +280,8 @@ static int same_folder(const FolderId *a, const FolderId *b)
     return a->known && b->known && a->volume == b->volume && a->index == b->index;
 }
 
-static FolderId *entered_slot(FolderId *table, uint32_t room, const FolderId *id)
-{
-    uint32_t i = (uint32_t)((id->index ^ (uint64_t)id->volume << 17) * 0x9E3779B97F4A7C15ull >> 40) & (room - 1);
-    while (table[i].known && !same_folder(&table[i], id))
-        i = (i + 1) & (room - 1);
-    return &table[i];
-}
-
-static int entered_grow(void)
-{
-    uint32_t room = entered_room ? entered_room * 2 : 256;
-    FolderId *table = (FolderId *)calloc(room, sizeof(FolderId));
-    if (!table)
-        return 0;
-    for (uint32_t i = 0; i < entered_room; i++) {
-        if (entered[i].known)
-            *entered_slot(table, room, &entered[i]) = entered[i];
-    }
-    free(entered);
-    entered = table;
-    entered_room = room;
-    return 1;
-}
-
 // 1 if the folder was not entered before in this walk (it now is). A folder
-// that cannot be asked is entered as ever; without memory to mark it, only
-// the path guards.
+// that cannot be asked is entered as ever.
 static int remember(const FolderId *id, int depth)
 {
     for (int d = 0; d < depth; d++) {
@@ -270,14 +289,7 @@ static int remember(const FolderId *id, int depth)
             return 0;
     }
     walk_path[depth] = *id;
-    if (!id->known || (entered_count + 1 > entered_room / 2 && !entered_grow()))
-        return 1;
-    FolderId *slot = entered_slot(entered, entered_room, id);
-    if (slot->known)
-        return 0;
-    *slot = *id;
-    entered_count++;
-    return 1;
+    return !id->known || id_set_add(&entered, id->volume, id->index);
 }
 
 // Asking a folder who it is costs system calls that a tree without links
@@ -348,9 +360,7 @@ static void walk_start(const char *folder, int depth)
     // A walk may start below depth 0: nothing of an earlier walk stays on
     // its path.
     memset(walk_path, 0, sizeof walk_path);
-    if (entered)
-        memset(entered, 0, sizeof(FolderId) * entered_room);
-    entered_count = 0;
+    id_set_clear(&entered);
     forget_noted();
     walk_asks = 0;
     enter_first(folder, depth, 0);

@@ -20,12 +20,9 @@ static unsigned char run_buf[RUN_SECTORS * ISO_RAW_MAX];
 // walk_lba[d] is the extent of the directory being walked at depth d, so a
 // directory that points back at one of its ancestors is caught at once.
 static uint32_t walk_lba[CD_MAX_DEPTH + 1];
-// Every directory extent entered in the current walk, as a hash set of
-// lba + 1 (0 marks a free slot). No mastering tool lets two records share a
-// directory's extent; records that do, a fan of k at each level, would
-// otherwise cost k^16 listings even without a loop.
-static uint64_t *seen;
-static uint32_t seen_room, seen_count;
+// Every directory extent entered in the current walk. No mastering tool
+// lets two records share a directory's extent, but a hostile image can.
+static IdSet seen;
 
 static int read_at(HANDLE h, uint64_t pos, void *buf, DWORD n)
 {
@@ -192,49 +189,11 @@ int iso_find(CdSource *src, const char *path, IsoEntry *entry)
     return 1;
 }
 
-static void seen_clear(void)
-{
-    if (seen)
-        memset(seen, 0, sizeof(uint64_t) * seen_room);
-    seen_count = 0;
-}
-
-static uint64_t *seen_slot(uint64_t *table, uint32_t room, uint32_t lba)
-{
-    uint32_t i = (lba * 2654435761u) & (room - 1);
-    while (table[i] != 0 && table[i] != (uint64_t)lba + 1)
-        i = (i + 1) & (room - 1);
-    return &table[i];
-}
-
-static int seen_grow(void)
-{
-    uint32_t room = seen_room ? seen_room * 2 : 1024;
-    uint64_t *table = (uint64_t *)calloc(room, sizeof(uint64_t));
-    if (!table)
-        return 0;
-    for (uint32_t i = 0; i < seen_room; i++) {
-        if (seen[i])
-            *seen_slot(table, room, (uint32_t)(seen[i] - 1)) = seen[i];
-    }
-    free(seen);
-    seen = table;
-    seen_room = room;
-    return 1;
-}
-
 // 1 if the extent had not been entered in this walk (it is now marked),
-// 0 if it had. Without memory to mark it, only the ancestor test guards.
+// 0 if it had.
 static int seen_first(uint32_t lba)
 {
-    if (seen_count + 1 > seen_room / 2 && !seen_grow())
-        return 1;
-    uint64_t *slot = seen_slot(seen, seen_room, lba);
-    if (*slot)
-        return 0;
-    *slot = (uint64_t)lba + 1;
-    seen_count++;
-    return 1;
+    return id_set_add(&seen, lba, 0);
 }
 
 static int on_walk_path(uint32_t lba, int depth)
@@ -268,7 +227,7 @@ uint64_t iso_total(CdSource *src, uint32_t lba, uint32_t size, int depth)
 {
     if (depth < 0 || depth > CD_MAX_DEPTH)
         return 0;
-    seen_clear();
+    id_set_clear(&seen);
     seen_first(lba);
     return total_dir(src, lba, size, depth);
 }
@@ -535,7 +494,7 @@ int iso_copy(CdSource *src, uint32_t lba, uint32_t size, const char *dst, Progre
 {
     if (depth < 0 || depth > CD_MAX_DEPTH)
         return 0;
-    seen_clear();
+    id_set_clear(&seen);
     seen_first(lba);
     ahead_start(src);
     int ok = copy_dir(src, lba, size, dst, p, depth);

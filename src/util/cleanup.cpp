@@ -56,14 +56,19 @@ int delete_unused_file(const char *path)
     return ok;
 }
 
-int same_file(const char *a, const char *b)
+int same_open_file(void *a, void *b)
 {
     BY_HANDLE_FILE_INFORMATION ia, ib;
+    return GetFileInformationByHandle((HANDLE)a, &ia) && GetFileInformationByHandle((HANDLE)b, &ib) &&
+           ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+int same_file(const char *a, const char *b)
+{
     HANDLE fa = CreateFileA(a, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
     HANDLE fb = CreateFileA(b, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
-    int same = fa != INVALID_HANDLE_VALUE && fb != INVALID_HANDLE_VALUE && GetFileInformationByHandle(fa, &ia) &&
-               GetFileInformationByHandle(fb, &ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
-               ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+    int same = fa != INVALID_HANDLE_VALUE && fb != INVALID_HANDLE_VALUE && same_open_file(fa, fb);
     if (fa != INVALID_HANDLE_VALUE)
         CloseHandle(fa);
     if (fb != INVALID_HANDLE_VALUE)

@@ -77,6 +77,8 @@ int final_path(void *handle, char *out, unsigned long size);
 int delete_unused_file(const char *path);
 // 1 when both paths name the same existing file.
 int same_file(const char *a, const char *b);
+// 1 when two open handles lead to the same file (volume and file index).
+int same_open_file(void *a, void *b);
 // delete_tree, retried for up to max_ms while another process still holds a
 // file in the tree or the folder itself. 1 when the folder is gone.
 int delete_tree_patiently(const char *path, unsigned long max_ms);
