@@ -436,20 +436,10 @@ TEST(Cmdline, TwoStageUninstall)
     first.process = pi.hProcess;
     first.pid = pi.dwProcessId;
 
-    HWND ask = gd_find_box("Tarnok uninstall", first.pid, 20000);
-    ASSERT_NE(nullptr, ask);
-    screenshot("uninstall-question");
-    gd_answer(ask, IDYES);
-    EXPECT_EQ(0, wait_exit(first));
-
-    HWND done = nullptr;
-    ASSERT_TRUE(eventually([&] {
-        done = gd_find_box("Tarnok uninstall", 0, 0);
-        return done != nullptr && done != ask;
-    }));
-    char text[256];
-    gd_box_text(done, text, sizeof text);
-    EXPECT_STREQ("Tarnok: Vorblen has been removed.", text);
+    std::string text;
+    HWND done = uninstall_answer_yes(first, &text, "uninstall-question");
+    ASSERT_NE(nullptr, done);
+    EXPECT_EQ("Tarnok: Vorblen has been removed.", text);
     DWORD second = 0;
     GetWindowThreadProcessId(done, &second);
     std::string copy = tmp + "\\tarnok_uninstall.exe";

@@ -39,38 +39,20 @@ std::string missing_from(const Tree &mine, const Tree &now)
     return "";
 }
 
-// The Unix path of a path on Z:, where Wine shows the Unix root.
-std::string unix_of(const std::string &win)
-{
-    std::string u = win.substr(2);
-    for (char &c : u)
-        if (c == '\\')
-            c = '/';
-    return u;
-}
-
-// Wine cannot make links through the API: the Unix ln makes them, and Wine
-// does not wait for a Unix program, so the link counts once Windows sees it.
-bool unix_link(const std::string &target, const std::string &link)
-{
-    run_process("/bin/ln -sfn \"" + unix_of(target) + "\" \"" + unix_of(link) + "\"");
-    return eventually([&] { return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; }, 5000);
-}
-
 // A scratch folder that starts empty even after a run that left a link in
 // it: Wine cannot remove a Unix link, so the Unix rm does.
 std::string clean_scratch(const std::string &tag)
 {
     std::string d = scratch(tag);
     if (!list_dir(d).empty()) {
-        run_process("/bin/rm -rf \"" + unix_of(d) + "\"");
+        run_process("/bin/rm -rf \"" + unix_path(d) + "\"");
         eventually([&] { return !dir_exists(d); }, 5000);
         make_dirs(d.c_str());
     }
     return d;
 }
 
-void remove_link(const std::string &link) { run_process("/bin/rm -f \"" + unix_of(link) + "\""); }
+void remove_link(const std::string &link) { run_process("/bin/rm -f \"" + unix_path(link) + "\""); }
 
 // Drive R: of the window tests' prefix, with a scratch folder as its root.
 struct DriveR {
@@ -78,7 +60,7 @@ struct DriveR {
     explicit DriveR(const std::string &root)
     {
         dosdevice = std::string(getenv("TARNOK_UNIX_BUILD")) + "/gui-wineprefix/dosdevices/r:";
-        run_process("/bin/ln -sfn \"" + unix_of(root) + "\" \"" + dosdevice + "\"");
+        run_process("/bin/ln -sfn \"" + unix_path(root) + "\" \"" + dosdevice + "\"");
     }
     ~DriveR()
     {
@@ -330,18 +312,10 @@ TEST(Folders, UninstallFromAFolderWithoutInstallation)
     Tree before = snapshot(downloads);
 
     Child first = start_setup(exe, "/uninstall", scratch("tmp-first"));
-    HWND ask = gd_find_box("Tarnok uninstall", first.pid, 20000);
-    ASSERT_NE(nullptr, ask);
-    gd_answer(ask, IDYES);
-    EXPECT_EQ(0, wait_exit(first));
-    HWND done = nullptr;
-    ASSERT_TRUE(eventually([&] {
-        done = gd_find_box("Tarnok uninstall", 0, 0);
-        return done != nullptr && done != ask;
-    }));
-    char text[600];
-    gd_box_text(done, text, sizeof text);
-    EXPECT_EQ("No Tarnok installation was found in " + downloads + ".", std::string(text));
+    std::string text;
+    HWND done = uninstall_answer_yes(first, &text);
+    ASSERT_NE(nullptr, done);
+    EXPECT_EQ("No Tarnok installation was found in " + downloads + ".", text);
     screenshot("uninstall-nothing-found");
     gd_answer(done, IDOK);
     EXPECT_TRUE(gd_wait_gone(done, 20000));

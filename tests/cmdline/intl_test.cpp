@@ -183,18 +183,10 @@ void expect_installed_at(const std::wstring &dir)
 void uninstall_two_stages(const std::wstring &dir, const std::wstring &tmp)
 {
     Child first = start_w(L"\"" + dir + L"\\uninstall.exe\" /uninstall", dir, tmp);
-    HWND ask = gd_find_box("Tarnok uninstall", first.pid, 20000);
-    ASSERT_NE(nullptr, ask);
-    gd_answer(ask, IDYES);
-    EXPECT_EQ(0, wait_exit(first));
-    HWND done = nullptr;
-    ASSERT_TRUE(eventually([&] {
-        done = gd_find_box("Tarnok uninstall", 0, 0);
-        return done != nullptr && done != ask;
-    }));
-    char text[256];
-    gd_box_text(done, text, sizeof text);
-    EXPECT_STREQ("Tarnok: Vorblen has been removed.", text);
+    std::string text;
+    HWND done = uninstall_answer_yes(first, &text);
+    ASSERT_NE(nullptr, done);
+    EXPECT_EQ("Tarnok: Vorblen has been removed.", text);
     gd_answer(done, IDOK);
     EXPECT_TRUE(gd_wait_gone(done, 20000));
     EXPECT_FALSE(exists_w(dir)) << "the install folder is still there";

@@ -10,26 +10,6 @@ namespace {
 
 const char *const COPY = "\\tarnok_uninstall.exe";
 
-// The Unix path of a folder under the build (Z:\... under Wine).
-std::string unix_of(std::string path)
-{
-    if (path.size() >= 2 && path[1] == ':')
-        path = path.substr(2);
-    for (char &c : path)
-        if (c == '\\')
-            c = '/';
-    return path;
-}
-
-// Wine makes no links through the API; the Unix ln does. Wine neither waits
-// for a Unix program nor hands back its exit code, so the link counts as
-// made once Windows sees it.
-bool unix_symlink(const std::string &target, const std::string &link)
-{
-    run_process("/bin/ln -sfn \"" + unix_of(target) + "\" \"" + unix_of(link) + "\"");
-    return eventually([&] { return file_exists(link); }, 2000);
-}
-
 enum Leftover { PLAIN, FOLDER, LINK, HELD_OPEN, RUNNING };
 
 } // namespace
@@ -64,7 +44,7 @@ TEST(Cmdline, LeftOverCopyGoesAtTheNextStart)
         case FOLDER: spit(copy + "\\inner.dat", "keep"); break;
         case LINK:
             spit(target, "keep");
-            if (!unix_symlink(target, copy))
+            if (!unix_link(target, copy))
                 GTEST_SKIP() << "cannot make a symbolic link here";
             break;
         case HELD_OPEN:

@@ -286,3 +286,27 @@ int text_width(HWND w, const std::string &text)
     ReleaseDC(nullptr, dc);
     return sz.cx;
 }
+
+HWND uninstall_answer_yes(Child &first, std::string *text, const char *question_shot)
+{
+    HWND ask = gd_find_box("Tarnok uninstall", first.pid, 20000);
+    EXPECT_NE(nullptr, ask) << "the first stage asks nothing";
+    if (!ask)
+        return nullptr;
+    if (question_shot)
+        screenshot(question_shot);
+    gd_answer(ask, IDYES);
+    EXPECT_EQ(0, wait_exit(first));
+    HWND done = nullptr;
+    bool came = eventually([&] {
+        done = gd_find_box("Tarnok uninstall", 0, 0);
+        return done != nullptr && done != ask;
+    });
+    EXPECT_TRUE(came) << "the second stage shows no message";
+    if (!came)
+        return nullptr;
+    char buf[1024];
+    gd_box_text(done, buf, sizeof buf);
+    *text = buf;
+    return done;
+}

@@ -80,6 +80,13 @@ template <class F> bool eventually(F pred, DWORD timeout_ms = 30000)
     return true;
 }
 
+// An uninstall's two stages as a player answers them: Yes to the question
+// that the first stage, `first`, asks (after a screenshot named
+// question_shot, when one is given), then the first stage's end. Returns
+// the second stage's final message box, still open, and its text; null
+// when the question or the message did not come.
+HWND uninstall_answer_yes(Child &first, std::string *text, const char *question_shot = nullptr);
+
 // A PNG of the whole display in <build>\test-output\gui\<name>.png.
 void screenshot(const std::string &name);
 // The same of one window only.

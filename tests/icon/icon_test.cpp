@@ -93,13 +93,6 @@ static Picture picture_with_box(int x0, int y0, int w, int h)
     return pic;
 }
 
-static std::string unix_of(const std::string &win)
-{
-    std::string u = win.substr(2); // Z:\... is / under Wine
-    std::replace(u.begin(), u.end(), '\\', '/');
-    return u;
-}
-
 // A copy of the small executable with a manifest, in a scratch folder.
 static std::string target_copy(const std::string &dir)
 {
@@ -199,8 +192,8 @@ static void check_image(const Case &k, const Picture &pic, int idx, const std::s
 // Runs the icoutils reader on the host and waits for its verdict.
 static std::string read_with_icoutils(const std::string &exe, const std::string &out)
 {
-    std::string cmd = "/bin/sh \"" + unix_of(source_path("tests\\icon\\icoutils.sh")) + "\" \"" + unix_of(exe) +
-                      "\" \"" + unix_of(out) + "\"";
+    std::string cmd = "/bin/sh \"" + unix_path(source_path("tests\\icon\\icoutils.sh")) + "\" \"" + unix_path(exe) +
+                      "\" \"" + unix_path(out) + "\"";
     run_process(cmd);
     for (int i = 0; i < 1200; i++) { // Wine does not wait for a Unix child: poll
         if (file_exists(out + "\\done"))

@@ -264,3 +264,18 @@ struct PrivateTemp : testing::Environment {
 };
 const testing::Environment *const private_temp = testing::AddGlobalTestEnvironment(new PrivateTemp);
 } // namespace
+
+std::string unix_path(const std::string &win)
+{
+    std::string u = win.size() >= 2 && win[1] == ':' ? win.substr(2) : win;
+    std::replace(u.begin(), u.end(), '\\', '/');
+    return u;
+}
+
+bool unix_link(const std::string &target, const std::string &link)
+{
+    run_process("/bin/ln -sfn \"" + unix_path(target) + "\" \"" + unix_path(link) + "\"");
+    for (int i = 0; i < 250 && GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; i++)
+        Sleep(20);
+    return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+}

@@ -44,3 +44,10 @@ std::string log_path();
 
 // Runs a command line, waits, returns its exit code (-1 if it cannot start).
 int run_process(const std::string &cmdline, const std::string &cwd = "", unsigned timeout_ms = 120000);
+
+// The Unix path of a path on Z:, where Wine shows the Unix root.
+std::string unix_path(const std::string &win);
+// Makes link (a path on Z:) a Unix link to target with the Unix ln: Wine
+// makes no links through the API, and neither waits for a Unix program nor
+// hands back its exit code, so the link counts once Windows sees it.
+bool unix_link(const std::string &target, const std::string &link);

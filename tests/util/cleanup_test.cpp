@@ -10,25 +10,6 @@
 
 namespace {
 
-std::string unix_of(std::string path)
-{
-    if (path.size() >= 2 && path[1] == ':')
-        path = path.substr(2);
-    for (char &c : path)
-        if (c == '\\')
-            c = '/';
-    return path;
-}
-
-// Wine makes no links through the API; the Unix ln does, without waiting.
-bool unix_symlink(const std::string &target, const std::string &link)
-{
-    run_process("/bin/ln -sfn \"" + unix_of(target) + "\" \"" + unix_of(link) + "\"");
-    for (int i = 0; i < 100 && GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; i++)
-        Sleep(20);
-    return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 HANDLE hold(const std::string &path, DWORD share)
 {
     return CreateFileA(path.c_str(), GENERIC_READ, share, NULL, OPEN_EXISTING, 0, NULL);
@@ -87,8 +68,8 @@ TEST(DeleteUnusedFile, NeverALinkOrWhatItLeadsTo)
 {
     std::string d = scratch();
     spit(d + "\\elsewhere\\precious.exe", "keep");
-    if (!unix_symlink(d + "\\elsewhere\\precious.exe", d + "\\filelink.exe") ||
-        !unix_symlink(d + "\\elsewhere", d + "\\dirlink.exe"))
+    if (!unix_link(d + "\\elsewhere\\precious.exe", d + "\\filelink.exe") ||
+        !unix_link(d + "\\elsewhere", d + "\\dirlink.exe"))
         GTEST_SKIP() << "cannot make a symbolic link here";
     EXPECT_EQ(0, delete_unused_file((d + "\\filelink.exe").c_str()));
     EXPECT_EQ(0, delete_unused_file((d + "\\dirlink.exe").c_str()));
