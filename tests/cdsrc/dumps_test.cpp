@@ -39,16 +39,6 @@ const Dump dumps[] = {
 
 class DumpForm : public ::testing::TestWithParam<Dump> {};
 
-std::string folder_copy(const std::string &tree)
-{
-    std::string dst = scratch("folder");
-    CdSource *f = cd_open(media_path(tree).c_str());
-    EXPECT_TRUE(f != nullptr);
-    EXPECT_EQ(1, cd_copy_all(f, dst.c_str(), nullptr));
-    cd_close(f);
-    return dst;
-}
-
 TEST_P(DumpForm, OpensItsDataAndCopiesLikeTheFolder)
 {
     const Dump &d = GetParam();
@@ -70,7 +60,7 @@ TEST_P(DumpForm, OpensItsDataAndCopiesLikeTheFolder)
     Progress p = {0, 0, nullptr, nullptr};
     EXPECT_EQ(1, cd_copy_all(src, dst.c_str(), &p));
     EXPECT_EQ(cd_total_bytes(src), p.done);
-    EXPECT_EQ("", compare_trees(folder_copy(d.tree), dst));
+    EXPECT_EQ("", compare_trees(media_folder_copy(d.tree), dst));
     uint64_t size = 0;
     unsigned char *bulk = d.tree[0] == 'm' ? cd_read(src, "BULK\\BULK.DAT", &size) : nullptr;
     if (d.tree[0] == 'm') {
@@ -81,13 +71,8 @@ TEST_P(DumpForm, OpensItsDataAndCopiesLikeTheFolder)
     cd_close(src);
 }
 
-INSTANTIATE_TEST_SUITE_P(Media, DumpForm, ::testing::ValuesIn(dumps), [](const ::testing::TestParamInfo<Dump> &pi) {
-    std::string n = pi.param.chosen;
-    for (char &c : n)
-        if (c == '.' || c == '-')
-            c = '_';
-    return n;
-});
+INSTANTIATE_TEST_SUITE_P(Media, DumpForm, ::testing::ValuesIn(dumps),
+                         [](const ::testing::TestParamInfo<Dump> &pi) { return file_test_name(pi.param.chosen); });
 
 // Data files whose volume lies behind a pregap or audio open only through
 // their sheet; a descriptor without its data file opens nothing.

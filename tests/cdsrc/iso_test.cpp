@@ -31,16 +31,6 @@ void PrintTo(const Layout &l, std::ostream *os) { *os << l.file; }
 
 class DiscLayout : public ::testing::TestWithParam<Layout> {};
 
-std::string folder_copy(const std::string &disc)
-{
-    CdSource *f = cd_open(media_path(disc).c_str());
-    EXPECT_TRUE(f != nullptr);
-    std::string dst = scratch("folder");
-    EXPECT_EQ(1, cd_copy_all(f, dst.c_str(), nullptr));
-    cd_close(f);
-    return dst;
-}
-
 std::string bin_of(const Layout &l)
 {
     std::string f = l.file;
@@ -70,17 +60,12 @@ TEST_P(DiscLayout, OpensTotalsAndCopiesLikeTheFolder)
     Progress p = {0, 0, nullptr, nullptr};
     EXPECT_EQ(1, cd_copy_all(src, dst.c_str(), &p));
     EXPECT_EQ(cd_total_bytes(src), p.done);
-    EXPECT_EQ("", compare_trees(folder_copy(disc), dst));
+    EXPECT_EQ("", compare_trees(media_folder_copy(disc), dst));
     cd_close(src);
 }
 
-INSTANTIATE_TEST_SUITE_P(Media, DiscLayout, ::testing::ValuesIn(layouts), [](const ::testing::TestParamInfo<Layout> &pi) {
-    std::string n = pi.param.file;
-    for (char &c : n)
-        if (c == '.' || c == '-')
-            c = '_';
-    return n;
-});
+INSTANTIATE_TEST_SUITE_P(Media, DiscLayout, ::testing::ValuesIn(layouts),
+                         [](const ::testing::TestParamInfo<Layout> &pi) { return file_test_name(pi.param.file); });
 
 // Each layout is found by its own test only: the earlier ones fail on it.
 TEST(IsoProbe, EarlierLayoutsFail)

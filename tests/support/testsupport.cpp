@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cdsrc/cdsrc.h"
 #include "setup/setup.h"
 #include "util/util.h"
 
@@ -278,4 +279,22 @@ bool unix_link(const std::string &target, const std::string &link)
     for (int i = 0; i < 250 && GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; i++)
         Sleep(20);
     return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string media_folder_copy(const std::string &rel)
+{
+    std::string dst = scratch("folder");
+    CdSource *f = cd_open(media_path(rel).c_str());
+    EXPECT_TRUE(f != nullptr) << rel;
+    EXPECT_EQ(1, f ? cd_copy_all(f, dst.c_str(), nullptr) : 0) << rel;
+    cd_close(f);
+    return dst;
+}
+
+std::string file_test_name(std::string file)
+{
+    for (char &c : file)
+        if (c == '.' || c == '-')
+            c = '_';
+    return file;
 }

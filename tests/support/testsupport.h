@@ -31,6 +31,11 @@ bool dir_exists(const std::string &path);
 std::vector<std::string> list_dir(const std::string &path);
 // Every file below a folder as "rel\path", sorted, with folders as "rel\dir\".
 std::vector<std::string> list_tree(const std::string &path);
+// A copy of a folder of the sample media made by cd_copy_all, in a scratch
+// folder: what an image of that disc must copy to.
+std::string media_folder_copy(const std::string &rel);
+// A media file's name as a test name: '.' and '-' become '_'.
+std::string file_test_name(std::string file);
 // Empty string when both trees hold the same folders and identical files,
 // else a description of the first difference.
 std::string compare_trees(const std::string &a, const std::string &b);
