@@ -161,6 +161,21 @@ int copy_file(const char *src, const char *dst, Progress *p)
     return ok;
 }
 
+const char *error_text(unsigned long error, char *out, size_t size)
+{
+    char words[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0, words,
+                             sizeof words, NULL);
+    if (n >= sizeof words)
+        n = 0;
+    // The system's text ends in a line break, which a log line must not hold.
+    while (n > 0 && (words[n - 1] == '\r' || words[n - 1] == '\n' || words[n - 1] == ' '))
+        n--;
+    words[n] = 0;
+    fmt(out, size, "%s (error %lu)", n ? words : "Unknown error.", error);
+    return out;
+}
+
 int final_path(void *handle, char *out, unsigned long size)
 {
     HANDLE h = (HANDLE)handle;

@@ -68,6 +68,9 @@ void crc_build_slices(CrcSlices tab, uint32_t poly);
 // of any width up to 32 bits and any start value share it.
 uint32_t crc_update(const CrcSlices tab, uint32_t crc, const unsigned char *data, uint64_t len);
 int delete_tree(const char *path);
+// The system's own words for an error code, then its number, as the end of
+// a log line: "There is not enough space on the disk. (error 112)". Returns out.
+const char *error_text(unsigned long error, char *out, size_t size);
 // The path an open file or folder handle really leads to, links resolved,
 // in out[size]; the handle is closed. 0 when it cannot be told.
 int final_path(void *handle, char *out, unsigned long size);
