@@ -147,6 +147,26 @@ class Extraction(unittest.TestCase):
                   "The path is too long."])
         self.assertEqual(0, code, out)
 
+    def test_a_question_the_install_asks_through_the_window(self):
+        code, out = self.check('''
+            struct Question {
+                const char *text;
+            };
+
+            static void on_ask(Question *q)
+            {
+                q->answer = MessageBoxA(hwnd, q->text, title_box, q->type);
+            }
+
+            int want_disc(int n, char letter)
+            {
+                char text[200];
+                fmt(text, sizeof text, "Insert disc %d into drive %c: and press OK.", n, letter);
+                return ask_player(text, MB_OKCANCEL);
+            }
+            ''', ["Insert disc <number> into drive <letter>: and press OK."])
+        self.assertEqual(0, code, out)
+
     def test_words_from_another_file_fill_a_format(self):
         code, out = self.check(None, ["The path of <field> is too long.", "The path of <field> has odd letters."],
                                files={

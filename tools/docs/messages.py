@@ -13,6 +13,7 @@ Where a text comes from. The texts reach the player through these calls:
   log_line(sink, text)         a line of the LHA reader, logged by setup_log
   MessageBoxA(owner, text, ...) a box
   SetWindowTextA(st, text)     the status line, and st = put("STATIC", text, ...)
+  ask_player(text, ...)        a box that the install asks the window to show
 A text argument is followed to where its words are: a string literal, a
 static const char array, both sides of a ?: choice, a local that is
 assigned or formatted with fmt(name, size, format, ...), the return values
@@ -88,8 +89,16 @@ NOT_MESSAGE_ARRAYS = {"default_cfg"}
 
 # Functions that pass on a line whose words are found elsewhere: the LHA
 # reader's log callback hands on what log_line got.
-# The window's list and status line show each log line (on_log).
-PASS_THROUGH = {"log_member", "on_log"}
+# The window's list and status line show each log line (on_log); a question
+# that the install thread asks through the window is shown by on_ask.
+PASS_THROUGH = {"log_member", "on_log", "on_ask"}
+
+# The calls that show a text, and which argument is the text.
+SHOWN_BY = {
+    "log_line": 1,  # a line of the LHA reader, logged by log_member
+    "MessageBoxA": 1,  # a box
+    "ask_player": 0,  # a box that the install thread asks the window to show
+}
 
 # Functions that change the text they show: refuse_in_box shows the refused
 # reason with a capital letter (toupper) and a full stop.
@@ -479,11 +488,10 @@ class Program:
         for src in self.sources:
             for pos, args in calls(src.code, "setup_log"):
                 add(src, pos, self.format(src, args[0], args[1:], pos), "setup_log")
-            for pos, args in calls(src.code, "log_line"):
-                if len(args) == 2:
-                    add(src, pos, self.values(src, args[1], pos), "log_line")
-            for pos, args in calls(src.code, "MessageBoxA"):
-                add(src, pos, self.values(src, args[1], pos), "MessageBoxA")
+            for name, at in SHOWN_BY.items():
+                for pos, args in calls(src.code, name):
+                    if at < len(args):
+                        add(src, pos, self.values(src, args[at], pos), name)
             for pos, args in calls(src.code, "SetWindowTextA"):
                 if args[0] == "st":
                     add(src, pos, self.values(src, args[1], pos), "status line text")
@@ -550,6 +558,8 @@ def split_choice(expr):
 def guess(conversion, arg):
     """A placeholder name for a conversion, from its argument's code."""
     a = arg.lower()
+    if conversion.endswith("c"):
+        return "<letter>"
     if not conversion.endswith("s"):
         return "<number>"
     for words, name in (
