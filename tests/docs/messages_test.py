@@ -38,6 +38,30 @@ class TheGuide(unittest.TestCase):
             self.assertIn(text, out)
 
 
+class ThePictures(unittest.TestCase):
+    def test_every_picture_of_the_page_is_there_at_96_dpi(self):
+        import re
+        import struct
+        with open(os.path.join(TOP, "docs", "players.md"), encoding="utf-8") as f:
+            page = f.read()
+        shown = re.findall(r"!\[[^\]]*\]\(([^)]+)\)", page)
+        self.assertGreaterEqual(len(shown), 6)
+        for rel in shown:
+            path = os.path.join(TOP, "docs", rel)
+            self.assertTrue(os.path.isfile(path), rel)
+            with open(path, "rb") as f:
+                data = f.read()
+            self.assertEqual(b"\x89PNG\r\n\x1a\n", data[:8], rel)
+            at = data.find(b"pHYs")
+            self.assertGreater(at, 0, rel + " has no resolution")
+            x, y, unit = struct.unpack(">IIB", data[at + 4 : at + 13])
+            # 96 dots per inch are 3779.5 per metre, stored as 3779 or 3780
+            self.assertEqual(1, unit, rel)
+            self.assertIn(x, (3779, 3780), rel)
+            self.assertIn(y, (3779, 3780), rel)
+            self.assertLess(len(data), 40000, rel + " is not kept small")
+
+
 class Extraction(unittest.TestCase):
     """Each case is a small program in a folder of its own, and a table."""
 
