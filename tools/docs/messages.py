@@ -307,8 +307,9 @@ class Program:
         self.used = set()  # (file, literal index) reached from a call that shows text
         self.problems = []
 
-    # The texts an expression can stand for; None when it cannot be followed.
     def values(self, src, expr, pos, depth=0, seen=None):
+        """The texts an expression at pos can stand for; None when it cannot
+        be followed to them."""
         seen = set() if seen is None else seen
         expr = expr.strip()
         while expr.startswith("(") and expr.endswith(")") and balanced(expr[1:-1]):
@@ -340,6 +341,8 @@ class Program:
         return None
 
     def returns_of(self, name, depth, seen):
+        """The texts the functions of that name return; None for a function
+        that is not ours."""
         key = ("returns", name)
         if key in seen:
             return []
@@ -368,7 +371,6 @@ class Program:
         body = src.code[start:end]
         out = []
         complete = True  # every place that gives it a value was followed
-
         places = 0  # places that give it a value
 
         def take(v):
@@ -418,6 +420,7 @@ class Program:
         return [t for t in out if t]
 
     def formatted_param(self, s, param, start, end, depth, seen):
+        """The texts a function formats into one of its parameters."""
         out = []
         body = s.code[start:end]
         for p, args in calls(body, "fmt"):
