@@ -192,6 +192,7 @@ TEST(Window, InstallThenPlay)
     fill_fields(r.w, target);
     gd_set_check(gd_control(r.w, C_PRE), 1);
     gd_set_check(gd_control(r.w, C_DESK), 0);
+    screenshot("filled-in");
     ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
     ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
     screenshot("installed");
