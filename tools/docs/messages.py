@@ -258,16 +258,22 @@ def split_args(s):
     return args
 
 
+def past_closing(code, i):
+    """The position just past the ')' that closes the '(' before position i."""
+    depth = 1
+    while i < len(code) and depth:
+        if code[i] == "(":
+            depth += 1
+        elif code[i] == ")":
+            depth -= 1
+        i += 1
+    return i
+
+
 def calls(code, name):
     """(position, argument texts) of every call of name in code."""
     for m in re.finditer(r"(?<![\w.>])%s\s*\(" % re.escape(name), code):
-        depth, i = 1, m.end()
-        while i < len(code) and depth:
-            if code[i] == "(":
-                depth += 1
-            elif code[i] == ")":
-                depth -= 1
-            i += 1
+        i = past_closing(code, m.end())
         if re.match(r"\s*(?:const\s*)?\{", code[i:]):
             continue  # the function's definition
         yield m.start(), split_args(code[m.end() : i - 1])
@@ -278,13 +284,7 @@ def all_calls(code):
     for m in re.finditer(r"(?<![\w.>])(\w+)\s*\(", code):
         if m.group(1) in ("if", "while", "for", "switch", "return", "sizeof"):
             continue
-        depth, i = 1, m.end()
-        while i < len(code) and depth:
-            if code[i] == "(":
-                depth += 1
-            elif code[i] == ")":
-                depth -= 1
-            i += 1
+        i = past_closing(code, m.end())
         yield m.group(1), m.start(), split_args(code[m.end() : i - 1])
 
 
