@@ -445,6 +445,48 @@ static int copy_child(const char *src, const char *dst, const WIN32_FIND_DATAA *
     return copy_folder(from, to, p, depth + 1);
 }
 
+// Lists a folder for its copy. The root of an empty drive lists nothing,
+// not even "." and "..": that folder is empty. Any other failure, after
+// the retries of a drive, is a failed copy, not an empty folder: on a disc
+// it is an unreadable directory sector, and the game would lack its files.
+static HANDLE list_first(const char *src, const char *pattern, WIN32_FIND_DATAA *fd, int *empty)
+{
+    *empty = 0;
+    for (int tries = 0;; tries++) {
+        HANDLE h = FindFirstFileA(pattern, fd);
+        if (h != INVALID_HANDLE_VALUE)
+            return h;
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND && is_dir(src)) {
+            *empty = 1;
+            return h;
+        }
+        if (!copy_reads_drive() || stop_requested() || (tries >= 2 && !copy_read_trouble(src, error))) {
+            if (!stop_requested()) {
+                char shown[1024], reason[600];
+                setup_log("cannot list %s: %s", name_escape(src, shown, sizeof shown),
+                          error_text(error, reason, sizeof reason));
+            }
+            return h;
+        }
+        if (tries >= 2)
+            tries = -1;
+        else
+            Sleep(500);
+    }
+}
+
+// The listing's end: 1 when it ended because every entry was listed.
+static int listed_whole(const char *src)
+{
+    DWORD error = GetLastError();
+    if (error == ERROR_NO_MORE_FILES)
+        return 1;
+    char shown[1024], reason[600];
+    setup_log("cannot list %s: %s", name_escape(src, shown, sizeof shown), error_text(error, reason, sizeof reason));
+    return 0;
+}
+
 static int copy_folder(const char *src, const char *dst, Progress *p, int depth)
 {
     char pattern[PATH_MAX_LEN];
@@ -453,17 +495,24 @@ static int copy_folder(const char *src, const char *dst, Progress *p, int depth)
         return 0;
     }
     WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(pattern, &fd);
+    int empty;
+    HANDLE h = list_first(src, pattern, &fd, &empty);
     make_dirs(dst);
     if (h == INVALID_HANDLE_VALUE)
-        return 1;
+        return empty;
     int ok = 1;
-    do {
+    for (;;) {
         if (!is_dot_entry(fd.cFileName))
             ok = copy_child(src, dst, &fd, p, depth);
-    } while (ok && FindNextFileA(h, &fd));
+        if (!ok || stop_requested())
+            break;
+        if (!FindNextFileA(h, &fd)) {
+            ok = listed_whole(src);
+            break;
+        }
+    }
     FindClose(h);
-    return ok;
+    return ok && !stop_requested();
 }
 
 // Each call is a walk of its own from the folder given.
