@@ -334,3 +334,20 @@ TEST(Drive, StopAtSingleSpeed)
     ASSERT_FALSE(log.empty());
     EXPECT_EQ("ERROR: the installation was stopped", log.back());
 }
+
+// Detection: drive E: holds disc 2 and disc 1 is found nowhere (drive R: is
+// empty, no image lies beside setup), so both fields start with drive E:.
+TEST(Drive, DetectionFillsBothFieldsFromOneDrive)
+{
+    drive_does("disc none\n");
+    std::string exe = stage_setup(scratch("setup"), "setup_game");
+    Session r;
+    r.child = start_setup(exe, "", scratch("tmp"));
+    r.w = setup_window(r.child);
+    ASSERT_NE(nullptr, r.w) << "no setup window";
+    EXPECT_EQ("E:\\", field(r.w, C_CD1));
+    EXPECT_EQ("E:\\", field(r.w, C_CD2));
+    screenshot("drive-detected-one-drive");
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
