@@ -465,10 +465,17 @@ static int is_root(const char *path)
 // (Wine says so for a folder it cannot open). Any other failure, after
 // the retries of a drive, is a failed copy, not an empty folder: on a disc
 // it is an unreadable directory sector, and the game would lack its files.
+static void log_unlisted(const char *src, unsigned long error)
+{
+    char shown[1024], reason[600];
+    setup_log("cannot list %s: %s", name_escape(src, shown, sizeof shown), error_text(error, reason, sizeof reason));
+}
+
 static HANDLE list_first(const char *src, const char *pattern, WIN32_FIND_DATAA *fd, int *empty)
 {
     *empty = 0;
-    for (int tries = 0;; tries++) {
+    int tries = 0;
+    for (;;) {
         HANDLE h = FindFirstFileA(pattern, fd);
         if (h != INVALID_HANDLE_VALUE)
             return h;
@@ -477,18 +484,11 @@ static HANDLE list_first(const char *src, const char *pattern, WIN32_FIND_DATAA 
             *empty = 1;
             return h;
         }
-        if (!copy_reads_drive() || stop_requested() || (tries >= 2 && !copy_read_trouble(src, error))) {
-            if (!stop_requested()) {
-                char shown[1024], reason[600];
-                setup_log("cannot list %s: %s", name_escape(src, shown, sizeof shown),
-                          error_text(error, reason, sizeof reason));
-            }
+        if (!copy_try_again(src, error, &tries)) {
+            if (!stop_requested())
+                log_unlisted(src, error);
             return h;
         }
-        if (tries >= 2)
-            tries = -1;
-        else
-            Sleep(500);
     }
 }
 
@@ -498,8 +498,7 @@ static int listed_whole(const char *src)
     DWORD error = GetLastError();
     if (error == ERROR_NO_MORE_FILES)
         return 1;
-    char shown[1024], reason[600];
-    setup_log("cannot list %s: %s", name_escape(src, shown, sizeof shown), error_text(error, reason, sizeof reason));
+    log_unlisted(src, error);
     return 0;
 }
 

@@ -144,9 +144,17 @@ int copy_reads_drive(void)
     return drive_trouble != NULL;
 }
 
-int copy_read_trouble(const char *path, unsigned long error)
+int copy_try_again(const char *path, unsigned long error, int *tries)
 {
-    return drive_trouble && !stop_requested() && drive_trouble(path, error, drive_ctx);
+    if (!drive_trouble || stop_requested())
+        return 0;
+    if (*tries < DRIVE_RETRIES) {
+        (*tries)++;
+        Sleep(DRIVE_RETRY_PAUSE_MS);
+        return 1;
+    }
+    *tries = 0;
+    return drive_trouble(path, error, drive_ctx);
 }
 
 void stop_request(void)
@@ -195,25 +203,19 @@ static int reopen_at(HANDLE *in, const char *src, uint64_t at, DWORD *error)
     return 0;
 }
 
-// One read of a drive's file at offset at: retried twice from there after a
-// pause, then as often as the player asks for it. 0 with the error logged.
+// One read of a drive's file at offset at, tried again from there as long
+// as copy_try_again says. 0 with the error logged.
 static int read_drive(HANDLE *in, const char *src, uint64_t at, DWORD *got)
 {
     DWORD error = 0;
-    for (int tries = 0;; tries++) {
-        if (stop_requested())
-            return 0;
+    int tries = 0;
+    for (;;) {
         if (*in != INVALID_HANDLE_VALUE && ReadFile(*in, copy_buf, DRIVE_READ, got, NULL))
             return 1;
         if (*in != INVALID_HANDLE_VALUE)
             error = GetLastError();
-        if (tries >= DRIVE_RETRIES) {
-            if (!copy_read_trouble(src, error))
-                break;
-            tries = -1;
-        } else {
-            Sleep(DRIVE_RETRY_PAUSE_MS);
-        }
+        if (!copy_try_again(src, error, &tries))
+            break;
         reopen_at(in, src, at, &error);
     }
     if (!stop_requested())
@@ -226,14 +228,8 @@ static HANDLE open_source(const char *src)
 {
     HANDLE in = open_for_read(src);
     DWORD error = GetLastError();
-    for (int tries = 0; in == INVALID_HANDLE_VALUE && copy_reads_drive() && !stop_requested(); tries++) {
-        if (tries >= DRIVE_RETRIES) {
-            if (!copy_read_trouble(src, error))
-                break;
-            tries = -1;
-        } else {
-            Sleep(DRIVE_RETRY_PAUSE_MS);
-        }
+    int tries = 0;
+    while (in == INVALID_HANDLE_VALUE && copy_try_again(src, error, &tries)) {
         in = open_for_read(src);
         error = GetLastError();
     }
@@ -248,10 +244,10 @@ static HANDLE open_source(const char *src)
 static int read_block(HANDLE *in, const char *src, uint64_t at, DWORD *got)
 {
     *got = 0;
-    if (copy_reads_drive())
-        return read_drive(in, src, at, got);
     if (stop_requested())
         return 0;
+    if (copy_reads_drive())
+        return read_drive(in, src, at, got);
     if (ReadFile(*in, copy_buf, sizeof copy_buf, got, NULL))
         return 1;
     log_failure("read", src, GetLastError());

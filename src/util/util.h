@@ -69,9 +69,11 @@ typedef int (*ReadTroubleFn)(const char *path, unsigned long error, void *ctx);
 void copy_from_drive(ReadTroubleFn fn, void *ctx);
 // 1 while copies read from a CD drive.
 int copy_reads_drive(void);
-// After two retries, whether to try a drive's file or folder again; 0 at
-// once when copies do not read from a drive.
-int copy_read_trouble(const char *path, unsigned long error);
+// After a failed read or listing of path: 1 to try it again, after a pause
+// for each of the first two retries and then as often as the trouble
+// function says; 0 to give up (copies do not read from a drive, the player
+// stopped, or the trouble function gave up). *tries starts at 0.
+int copy_try_again(const char *path, unsigned long error, int *tries);
 // The player's stop: once asked for, every copy fails at its next read.
 void stop_request(void);
 int stop_requested(void);

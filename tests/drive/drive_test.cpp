@@ -7,6 +7,7 @@
 // would, and each new one is kept as a screenshot in test-output\gui.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <string>
@@ -327,8 +328,10 @@ TEST(Drive, StopAtSingleSpeed)
     HWND box = next_box(r, &text, "drive-stop-question");
     ASSERT_NE(nullptr, box);
     EXPECT_EQ("Stop the installation?", text);
+    DWORD asked = GetTickCount();
     gd_answer(box, IDYES);
     EXPECT_EQ(1, wait_exit(r.child, 2000)) << "still running two seconds after the stop";
+    printf("gone %lu ms after the stop\n", (unsigned long)(GetTickCount() - asked));
     EXPECT_FALSE(dir_exists(target));
     std::vector<std::string> log = child_log(r.child);
     ASSERT_FALSE(log.empty());

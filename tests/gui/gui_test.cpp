@@ -442,7 +442,14 @@ TEST(Keyboard, StartFocusAndMnemonics)
     struct Case {
         const char *args;
         int first;
-    } cases[] = {{"", C_CD1}, {"/cd1 x", C_PATCH}, {"/cd1 x /patch z /dir \"\"", C_DIR}, {all_filled, C_INSTALL}};
+    };
+    // Detection puts drive E:, which holds disc 2, in both CD fields; an
+    // empty value empties CD 1 again.
+    Case cases[] = {{"/cd1 \"\"", C_CD1},
+                    {"", C_PATCH},
+                    {"/cd1 x", C_PATCH},
+                    {"/cd1 x /patch z /dir \"\"", C_DIR},
+                    {all_filled, C_INSTALL}};
     int n = 0;
     for (const Case &k : cases) {
         SCOPED_TRACE(k.args);
