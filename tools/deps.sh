@@ -35,6 +35,8 @@ want /usr/bin/convert imagemagick
 want clang clang
 want /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a libclang-rt-14-dev
 want flock util-linux
+want fusermount3 fuse3
+want /usr/include/fuse3/fuse.h libfuse3-dev
 if [ -n "$need" ]; then
     echo "Installing:$need"
     export DEBIAN_FRONTEND=noninteractive

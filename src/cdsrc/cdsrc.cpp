@@ -371,10 +371,18 @@ static int is_link(const WIN32_FIND_DATAA *fd)
     return (fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+// folder\name in out; the root of a drive, "X:\", ends in its separator
+// already. 1 when it fits.
+static int join(char *out, size_t size, const char *folder, const char *name)
+{
+    size_t n = strlen(folder);
+    return fmt_path(out, size, "%s%s%s", folder, n > 0 && folder[n - 1] == '\\' ? "" : "\\", name);
+}
+
 static uint64_t total_folder(const char *folder, int depth)
 {
     char pattern[PATH_MAX_LEN];
-    fmt(pattern, sizeof pattern, "%s\\*", folder);
+    join(pattern, sizeof pattern, folder, "*");
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA(pattern, &fd);
     if (h == INVALID_HANDLE_VALUE)
@@ -387,7 +395,7 @@ static uint64_t total_folder(const char *folder, int depth)
             if (depth < CD_MAX_DEPTH) {
                 char child[PATH_MAX_LEN];
                 // A folder too long to name is refused when it is copied.
-                if (fmt_path(child, sizeof child, "%s\\%s", folder, fd.cFileName) &&
+                if (join(child, sizeof child, folder, fd.cFileName) &&
                     enter_first(child, depth + 1, is_link(&fd)))
                     sum += total_folder(child, depth + 1);
             }
@@ -427,7 +435,7 @@ static int copy_child(const char *src, const char *dst, const WIN32_FIND_DATAA *
         return 0;
     }
     // A cut path would copy another file, or to another name.
-    if (!fmt_path(from, sizeof from, "%s\\%s", src, fd->cFileName) ||
+    if (!join(from, sizeof from, src, fd->cFileName) ||
         !fmt_path(to, sizeof to, "%s\\%s", dst, fd->cFileName)) {
         setup_log("path too long: %s\\%s", name_escape(dst, shown_dir, sizeof shown_dir),
                   name_escape(fd->cFileName, shown, sizeof shown));
@@ -445,25 +453,81 @@ static int copy_child(const char *src, const char *dst, const WIN32_FIND_DATAA *
     return copy_folder(from, to, p, depth + 1);
 }
 
+// "X:\", the root of a drive.
+static int is_root(const char *path)
+{
+    return path[0] && path[1] == ':' && (path[2] == '\\' || path[2] == '/') && path[3] == 0;
+}
+
+// Lists a folder for its copy. The root of an empty drive lists nothing,
+// not even "." and "..": that folder is empty. Every other folder lists at
+// least those two, so "not found" there is a folder that cannot be read
+// (Wine says so for a folder it cannot open). Any other failure, after
+// the retries of a drive, is a failed copy, not an empty folder: on a disc
+// it is an unreadable directory sector, and the game would lack its files.
+static void log_unlisted(const char *src, unsigned long error)
+{
+    char shown[1024], reason[600];
+    setup_log("cannot list %s: %s", name_escape(src, shown, sizeof shown), error_text(error, reason, sizeof reason));
+}
+
+static HANDLE list_first(const char *src, const char *pattern, WIN32_FIND_DATAA *fd, int *empty)
+{
+    *empty = 0;
+    int tries = 0;
+    for (;;) {
+        HANDLE h = FindFirstFileA(pattern, fd);
+        if (h != INVALID_HANDLE_VALUE)
+            return h;
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND && is_root(src) && is_dir(src)) {
+            *empty = 1;
+            return h;
+        }
+        if (!copy_try_again(src, error, &tries)) {
+            if (!stop_requested())
+                log_unlisted(src, error);
+            return h;
+        }
+    }
+}
+
+// The listing's end: 1 when it ended because every entry was listed.
+static int listed_whole(const char *src)
+{
+    DWORD error = GetLastError();
+    if (error == ERROR_NO_MORE_FILES)
+        return 1;
+    log_unlisted(src, error);
+    return 0;
+}
+
 static int copy_folder(const char *src, const char *dst, Progress *p, int depth)
 {
     char pattern[PATH_MAX_LEN];
-    if (!fmt_path(pattern, sizeof pattern, "%s\\*", src)) {
+    if (!join(pattern, sizeof pattern, src, "*")) {
         setup_log("path too long: %s", src);
         return 0;
     }
     WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(pattern, &fd);
+    int empty;
+    HANDLE h = list_first(src, pattern, &fd, &empty);
     make_dirs(dst);
     if (h == INVALID_HANDLE_VALUE)
-        return 1;
+        return empty;
     int ok = 1;
-    do {
+    for (;;) {
         if (!is_dot_entry(fd.cFileName))
             ok = copy_child(src, dst, &fd, p, depth);
-    } while (ok && FindNextFileA(h, &fd));
+        if (!ok || stop_requested())
+            break;
+        if (!FindNextFileA(h, &fd)) {
+            ok = listed_whole(src);
+            break;
+        }
+    }
     FindClose(h);
-    return ok;
+    return ok && !stop_requested();
 }
 
 // Each call is a walk of its own from the folder given.

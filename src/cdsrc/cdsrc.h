@@ -20,6 +20,8 @@ struct CdSource {
 };
 
 CdSource *cd_open(const char *path);
+// A path as cd_open takes it: "D:" becomes "D:\", separators at the end go.
+void cd_normalise(char *path, size_t size);
 // The file cd_open reads for a path that names a file: the image a cue
 // sheet names, the data file beside a .ccd or .mds, else the path itself.
 void cd_image_file(const char *path, char *out, size_t size);

@@ -24,12 +24,31 @@ static uint32_t walk_lba[CD_MAX_DEPTH + 1];
 // lets two records share a directory's extent, but a hostile image can.
 static IdSet seen;
 
+// Why the last read of the image failed: the system's error, or the end of
+// the file for an image cut short.
+static DWORD read_error;
+
 static int read_at(HANDLE h, uint64_t pos, void *buf, DWORD n)
 {
     LARGE_INTEGER to;
     to.QuadPart = (LONGLONG)pos;
     DWORD got = 0;
-    return SetFilePointerEx(h, to, NULL, FILE_BEGIN) && ReadFile(h, buf, n, &got, NULL) && got == n;
+    if (SetFilePointerEx(h, to, NULL, FILE_BEGIN) && ReadFile(h, buf, n, &got, NULL)) {
+        if (got == n)
+            return 1;
+        read_error = ERROR_HANDLE_EOF;
+        return 0;
+    }
+    read_error = GetLastError();
+    return 0;
+}
+
+// A file of the image that cannot be read, and why.
+static void log_read_error(const char *name)
+{
+    char shown[1024], reason[600];
+    setup_log("read error in %s: %s", name_escape(name, shown, sizeof shown),
+              error_text(read_error, reason, sizeof reason));
 }
 
 static uint64_t sector_pos(const CdSource *src, uint64_t lba)
@@ -116,6 +135,7 @@ static IsoEntry *empty_listing(int *count)
 static IsoEntry *list_dir(CdSource *src, uint32_t lba, uint32_t size, int *count, int *ok)
 {
     *ok = 0;
+    read_error = ERROR_FILE_CORRUPT;
     if (!iso_extent_fits(src, lba, size))
         return empty_listing(count);
     uint64_t sectors = iso_sectors(size);
@@ -127,8 +147,10 @@ static IsoEntry *list_dir(CdSource *src, uint32_t lba, uint32_t size, int *count
     }
     IsoEntry *list = iso_parse_dir(buf, len, size, count);
     free(buf);
-    if (!list)
+    if (!list) {
+        read_error = ERROR_FILE_CORRUPT;
         return empty_listing(count);
+    }
     *ok = 1;
     return list;
 }
@@ -252,10 +274,12 @@ static const unsigned char *fetch_steps(CdSource *src, uint32_t sector, uint32_t
 
 // Writes one extent to out, each fetch with one write, and adds it to the
 // progress in steps of at most 32 sectors.
-static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, Progress *p)
+static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, const char *path, Progress *p)
 {
     uint32_t remaining = e->size, sector = e->lba;
     while (remaining > 0) {
+        if (stop_requested())
+            return 0;
         uint64_t want = iso_sectors(remaining);
         uint32_t fetched = want < (uint64_t)RUN_SECTORS ? (uint32_t)want : (uint32_t)RUN_SECTORS;
         const unsigned char *data = ahead_take(sector, fetched);
@@ -263,16 +287,21 @@ static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, Progress *
         if (!ahead)
             data = fetch_steps(src, sector, remaining, &fetched);
         if (!data) {
-            char shown[1024];
-            setup_log("read error in %s", name_escape(e->name, shown, sizeof shown));
+            if (!stop_requested())
+                log_read_error(e->name);
             return 0;
         }
         DWORD w = fetched * ISO_SECTOR < remaining ? fetched * ISO_SECTOR : remaining, put = 0;
-        int written = WriteFile(out, data, w, &put, NULL) && put == w;
+        BOOL wrote = WriteFile(out, data, w, &put, NULL);
+        DWORD error = wrote ? ERROR_DISK_FULL : GetLastError();
         if (ahead)
             ahead_release();
-        if (!written)
+        if (!wrote || put != w) {
+            char shown[1024], reason[600];
+            setup_log("cannot write %s: %s", name_escape(path, shown, sizeof shown),
+                      error_text(error, reason, sizeof reason));
             return 0;
+        }
         remaining -= w;
         sector += fetched;
         for (DWORD step = 0; p && step < w; step += COPY_SECTORS * ISO_SECTOR)
@@ -286,13 +315,15 @@ static int copy_records(CdSource *src, const IsoEntry *e, int records, const cha
 {
     HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (out == INVALID_HANDLE_VALUE) {
-        char shown[1024];
-        setup_log("cannot write %s", name_escape(path, shown, sizeof shown));
+        char shown[1024], reason[600];
+        DWORD error = GetLastError();
+        setup_log("cannot write %s: %s", name_escape(path, shown, sizeof shown),
+                  error_text(error, reason, sizeof reason));
         return 0;
     }
     int ok = 1;
     for (int k = 0; ok && k < records; k++)
-        ok = write_extent(src, &e[k], out, p);
+        ok = write_extent(src, &e[k], out, path, p);
     CloseHandle(out);
     return ok;
 }
@@ -460,10 +491,9 @@ static int copy_dir(CdSource *src, uint32_t lba, uint32_t size, const char *dst,
     int count, ok;
     IsoEntry *list = list_dir(src, lba, size, &count, &ok);
     make_dirs(dst);
-    char shown[1024];
     // A directory that cannot be read is a failed copy, not an empty folder.
     if (!ok)
-        setup_log("read error in %s", name_escape(dst, shown, sizeof shown));
+        log_read_error(dst);
     unsigned char *taken = ok ? names_taken(list, count) : NULL;
     // The files up to the next directory record are posted to be read
     // ahead; posted is the first record not posted yet.
@@ -478,7 +508,8 @@ static int copy_dir(CdSource *src, uint32_t lba, uint32_t size, const char *dst,
         // Extents that do not follow each other under one name cannot be
         // joined into the file.
         if (!records) {
-            setup_log("read error in %s", name_escape(list[i].name, shown, sizeof shown));
+            read_error = ERROR_FILE_CORRUPT;
+            log_read_error(list[i].name);
             ok = 0;
             break;
         }

@@ -152,6 +152,22 @@ static void close_build_job(void)
     build_job = NULL;
 }
 
+// The player's stop ends every process of the build at once; the build
+// then fails as if its children had.
+static void end_children_if_stopped(void)
+{
+    if (build_job && stop_requested())
+        TerminateJobObject(build_job, 1);
+}
+
+// Waits for a child to end, and ends it (and all else in the job) when the
+// player stops the install meanwhile.
+static void wait_child(HANDLE process, unsigned long *code)
+{
+    while (!child_ended(process, 100, code))
+        end_children_if_stopped();
+}
+
 // For tests: the next `count` starts fail with `error` without starting.
 static int failing_starts;
 static DWORD failing_start_error;
@@ -238,7 +254,7 @@ int run_wait(const char *cmd, const char *path_prefix, const char *log_path)
 
     unsigned long code = (unsigned long)-1;
     if (started) {
-        child_ended(pi.hProcess, INFINITE, &code);
+        wait_child(pi.hProcess, &code);
         CloseHandle(pi.hProcess);
         CloseHandle(pi.hThread);
     }
@@ -301,7 +317,7 @@ static int start_compile(BuildSlot *slot)
 
 static void fill_slots(CompileRun *run, const char *kit, const char *dir)
 {
-    for (int i = 0; i < run->jobs && run->next < source_count; i++) {
+    for (int i = 0; i < run->jobs && run->next < source_count && !stop_requested(); i++) {
         BuildSlot *slot = &run->slots[i];
         if (slot->process)
             continue;
@@ -341,7 +357,7 @@ static void wind_down(CompileRun *run)
         unsigned long code;
         if (!slot->process)
             continue;
-        child_ended(slot->process, INFINITE, &code);
+        wait_child(slot->process, &code);
         CloseHandle(slot->process);
         slot->process = NULL;
         if (code != 0)
@@ -364,6 +380,8 @@ static int compile_all(const char *kit, const char *dir, const char *bin, Progre
         while (run.running > 0 || run.next < source_count) {
             fill_slots(&run, kit, dir);
             poll_slots(&run, progress);
+            if (stop_requested())
+                run.failed = 1;
             if (run.failed)
                 break;
         }
@@ -429,6 +447,8 @@ static int run_build(const char *kit, const char *dir, const char *exe, Progress
         return 0;
     }
     progress_add(progress, RECOMP_SHARE);
+    if (stop_requested())
+        return 0;
 
     source_count = 0;
     if (!collect_sources(gen) || !collect_sources(rt)) {

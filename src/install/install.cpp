@@ -114,6 +114,11 @@ static int copy_folder_files(const char *src, const char *dst)
     return ok;
 }
 
+static const char *disc_marker(int disc)
+{
+    return disc == 1 ? disc1_marker : disc2_marker;
+}
+
 // Opens both discs and makes sure the first is disc 1 and the second disc 2,
 // exchanging them when they were given the other way round.
 static int open_discs(const InstallOptions *o, CdSource **cd1, CdSource **cd2)
@@ -148,19 +153,130 @@ static int open_discs(const InstallOptions *o, CdSource **cd1, CdSource **cd2)
     return 1;
 }
 
-// Copies both discs into {game}\cd1 and {game}\cd2.
-static int copy_discs(CdSource *cd1, CdSource *cd2, const char *game, Progress *p)
+// A disc in a drive, known by its marker file: under Wine an empty drive
+// fails with error 2 or 3, never "not ready", and the label may be stale.
+static int disc_in(const char *root, int disc)
 {
+    char probe[260];
+    return fmt_path(probe, sizeof probe, "%s%s", root, disc_marker(disc)) && path_exists(probe);
+}
+
+// 1 when the drive's root lists anything at all.
+static int drive_holds_disc(const char *root)
+{
+    char pattern[260];
+    fmt(pattern, sizeof pattern, "%s*", root);
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern, &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    int any = 0;
+    do
+        any = strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0;
+    while (!any && FindNextFileA(h, &fd));
+    FindClose(h);
+    return any;
+}
+
+// Asks for a disc until it is in the drive: 1, or 0 when the player
+// cancels (and always unattended, where nobody can change it).
+static int ask_for_disc(const char *root, int disc)
+{
+    char text[300];
+    char drive[3] = {root[0], ':', 0};
+    fmt(text, sizeof text, "Insert Tarnok disc %d into drive %s and press OK.", disc, drive);
+    for (;;) {
+        if (ask_player(text, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK)
+            return 0;
+        if (disc_in(root, disc))
+            return 1;
+        if (drive_holds_disc(root))
+            fmt(text, sizeof text, "The disc in drive %s is not Tarnok disc %d. Insert disc %d and press OK.", drive,
+                disc, disc);
+        else
+            fmt(text, sizeof text, "There is no disc in drive %s. Insert disc %d and press OK.", drive, disc);
+    }
+}
+
+static int not_inserted(int disc)
+{
+    char reason[64];
+    fmt(reason, sizeof reason, "disc %d was not inserted", disc);
+    return fail(reason);
+}
+
+// The disc being copied from a drive.
+struct DriveDisc {
+    char root[4];
+    int disc;
+};
+
+// The system's words for an error, without their final full stop, then the
+// number: for a sentence that goes on after it.
+static const char *reason_words(unsigned long error, char *out, size_t size)
+{
+    error_text(error, out, size);
+    char *tail = strstr(out, " (error ");
+    if (tail && tail > out && tail[-1] == '.')
+        memmove(tail - 1, tail, strlen(tail) + 1);
+    return out;
+}
+
+// A read of the drive failed after its retries. A disc taken out (or
+// exchanged) is asked for again; a disc that is in is probably dirty or
+// scratched, and the player may clean it and retry.
+static int on_read_trouble(const char *path, unsigned long error, void *ctx)
+{
+    const DriveDisc *d = (const DriveDisc *)ctx;
+    if (!disc_in(d->root, d->disc)) {
+        if (ask_for_disc(d->root, d->disc))
+            return 1;
+        setup_log("ERROR: disc %d was not inserted", d->disc);
+        return 0;
+    }
+    char text[1400], reason[600], shown[1024];
+    fmt(text, sizeof text,
+        "Cannot read %s: %s. The disc may be dirty or scratched: clean it, put it back and press Retry.",
+        name_escape(path, shown, sizeof shown), reason_words(error, reason, sizeof reason));
+    return ask_player(text, MB_ICONWARNING | MB_RETRYCANCEL) == IDRETRY;
+}
+
+// Copies one disc into {game}\cd1 or {game}\cd2. A disc in a CD drive is
+// read in small steps, retried, and asked for again when it is taken out.
+static int copy_disc(CdSource *src, int disc, const char *game, Progress *p)
+{
+    char dst[520], shown[1024], reason[64];
     // A cue sheet on the media names the image that the description shows.
-    char dst[520], shown[1024];
-    setup_log("Copying %s ...", name_escape(cd_describe(cd1), shown, sizeof shown));
-    fmt(dst, sizeof dst, "%s\\cd1", game);
-    if (!cd_copy_all(cd1, dst, p))
-        return fail("copying CD 1 failed");
-    setup_log("Copying %s ...", name_escape(cd_describe(cd2), shown, sizeof shown));
-    fmt(dst, sizeof dst, "%s\\cd2", game);
-    if (!cd_copy_all(cd2, dst, p))
-        return fail("copying CD 2 failed");
+    setup_log("Copying %s ...", name_escape(cd_describe(src), shown, sizeof shown));
+    fmt(dst, sizeof dst, "%s\\cd%d", game, disc);
+    DriveDisc drive = {{src->path[0], ':', '\\', 0}, disc};
+    if (src->kind == 0 && on_cd_drive(src->path))
+        copy_from_drive(on_read_trouble, &drive);
+    int ok = cd_copy_all(src, dst, p);
+    copy_from_drive(NULL, NULL);
+    if (ok)
+        return 1;
+    if (stop_requested())
+        return fail("the installation was stopped");
+    fmt(reason, sizeof reason, "copying CD %d failed", disc);
+    return fail(reason);
+}
+
+// The drive both fields name, as "D:\", when they name the same one. A
+// drive that holds both discs' files at once is read as two sources.
+static int one_drive(const InstallOptions *o, char *root, size_t size)
+{
+    char a[520], b[520];
+    fmt(a, sizeof a, "%s", o->cd1);
+    fmt(b, sizeof b, "%s", o->cd2);
+    cd_normalise(a, sizeof a);
+    cd_normalise(b, sizeof b);
+    root[0] = 0;
+    if (strlen(a) != 3 || a[1] != ':' || a[2] != '\\' || _stricmp(a, b) != 0)
+        return 0;
+    if (disc_in(a, 1) && disc_in(a, 2))
+        return 0;
+    fmt(root, size, "%c:\\", a[0]);
     return 1;
 }
 
@@ -382,13 +498,96 @@ static void undo_new_folder(const char *dir, const char *base)
     }
 }
 
+// The bar keeps its place when the budget changes: what is left to do is
+// spread over what is left of the bar, so that it never moves backwards and
+// reaches its end with the last step.
+static void progress_rebudget(Progress *p, uint64_t left)
+{
+    if (p->total == 0 || p->done >= p->total) {
+        p->total = p->done + left;
+        return;
+    }
+    double whole = (double)left * (double)p->total / (double)(p->total - p->done);
+    uint64_t total = (uint64_t)whole;
+    if ((double)total < whole)
+        total++;
+    p->total = total;
+    p->done = total - left;
+}
+
+// Both discs at once, from two drives, images or folders, opened before.
+static int copy_two_sources(CdSource *cd1, CdSource *cd2, const char *base, const char *hd, const char *game,
+                            uint64_t fixed, Progress *p, uint64_t *need)
+{
+    p->total = *need = cd_total_bytes(cd1) + cd_total_bytes(cd2) + fixed;
+    if (!check_free_space(base, p->total))
+        return 0;
+    if (!make_dirs(hd))
+        return fail("cannot create the install folder");
+    return copy_disc(cd1, 1, game, p) && copy_disc(cd2, 2, game, p);
+}
+
+// Both discs from one drive: the disc that is in first, then the other.
+// The other disc's size is known only once it is in: until then it counts
+// as large as the first for the bar, and free space is checked again.
+static int copy_one_drive(const char *root, const char *base, const char *hd, const char *game, uint64_t fixed,
+                          Progress *p, uint64_t *need)
+{
+    int first = disc_in(root, 1) ? 1 : disc_in(root, 2) ? 2 : 0;
+    if (!first) {
+        if (!ask_for_disc(root, 1))
+            return not_inserted(1);
+        first = 1;
+    }
+    CdSource *src = cd_open(root);
+    if (!src)
+        return fail(first == 1 ? "CD 1: not a readable disc, image or folder"
+                               : "CD 2: not a readable disc, image or folder");
+    uint64_t size = cd_total_bytes(src);
+    *need = size + fixed;
+    p->total = size * 2 + fixed;
+    int ok = check_free_space(base, *need);
+    if (ok && !make_dirs(hd))
+        ok = fail("cannot create the install folder");
+    if (ok)
+        ok = copy_disc(src, first, game, p);
+    int other = 3 - first;
+    if (ok && !ask_for_disc(root, other))
+        ok = stop_requested() ? fail("the installation was stopped") : not_inserted(other);
+    if (ok) {
+        uint64_t more = cd_total_bytes(src);
+        *need += more;
+        ok = check_free_space(base, more + fixed);
+        if (ok) {
+            progress_rebudget(p, more + fixed);
+            ok = copy_disc(src, other, game, p);
+        }
+    }
+    cd_close(src);
+    return ok;
+}
+
+static int stopped(void)
+{
+    return stop_requested() && !fail("the installation was stopped");
+}
+
 // The sequence from the discs to the shortcuts, in a folder already checked.
 static int install_steps(const InstallOptions *o, const char *dir, const char *kit, const char *base,
                          ProgressFn callback, void *ctx)
 {
     int convert = o->build == 1;
-    CdSource *cd1, *cd2;
-    if (!open_discs(o, &cd1, &cd2))
+    CdSource *cd1 = NULL, *cd2 = NULL;
+    char drive[4];
+    int single = one_drive(o, drive, sizeof drive);
+    if (single && (silent || !hwnd)) {
+        char reason[300];
+        fmt(reason, sizeof reason,
+            "CD 1 and CD 2 are both drive %c:; an unattended install needs both discs at once (copy one disc to a "
+            "folder, or use an image of it)", drive[0]);
+        return fail(reason);
+    }
+    if (!single && !open_discs(o, &cd1, &cd2))
         return 0;
 
     uint64_t update_size = 0;
@@ -400,17 +599,16 @@ static int install_steps(const InstallOptions *o, const char *dir, const char *k
     }
 
     Progress p = {0, 0, callback, ctx};
-    p.total = cd_total_bytes(cd1) + cd_total_bytes(cd2) + (convert ? convert_budget : prebuilt_budget);
+    uint64_t need = 0, fixed = convert ? convert_budget : prebuilt_budget;
     char game[520], hd[520], exe[520];
     fmt(game, sizeof game, "%s\\game", dir);
     fmt(hd, sizeof hd, "%s\\hd\\TARNOK", game);
     fmt(exe, sizeof exe, "%s\\tarnok.exe", dir);
-    int ok = check_free_space(base, p.total);
-    if (ok)
-        ok = make_dirs(hd) ? copy_discs(cd1, cd2, game, &p) : fail("cannot create the install folder");
+    int ok = single ? copy_one_drive(drive, base, hd, game, fixed, &p, &need)
+                    : copy_two_sources(cd1, cd2, base, hd, game, fixed, &p, &need);
     cd_close(cd1);
     cd_close(cd2);
-    if (!ok) {
+    if (!ok || stopped()) {
         free(update);
         return 0;
     }
@@ -420,7 +618,7 @@ static int install_steps(const InstallOptions *o, const char *dir, const char *k
     free(update);
     if (members <= 0)
         return fail("the 1.03 update file could not be unpacked");
-    if (!check_update(hd) || !arrange_game_files(game, hd, &p))
+    if (!check_update(hd) || !arrange_game_files(game, hd, &p) || stopped())
         return 0;
 
     if (convert) {
@@ -431,10 +629,12 @@ static int install_steps(const InstallOptions *o, const char *dir, const char *k
     } else if (!write_prebuilt_game(exe)) {
         return 0;
     }
+    if (stopped())
+        return 0;
 
     give_icon(game, exe);
     copy_uninstaller(dir);
-    write_uninstall_entry(dir, p.total);
+    write_uninstall_entry(dir, need);
     make_shortcuts(o, dir, exe);
     progress_add(&p, final_share);
     setup_log("Done.");
@@ -463,6 +663,12 @@ int do_install(const InstallOptions *o, ProgressFn callback, void *ctx)
     nearest_existing_folder(dir, base, sizeof base);
     if (install_steps(o, dir, kit, base, callback, ctx))
         return 1;
+    char build[540];
+    fmt(build, sizeof build, "%s\build", dir);
+    // A stopped install leaves nothing in a folder it made, not even the
+    // build folder that a failed conversion keeps for its log.
+    if (strcmp(base, dir) != 0 && stop_requested())
+        delete_tree_patiently(build, 10000);
     if (strcmp(base, dir) != 0)
         undo_new_folder(dir, base);
     char log[540];

@@ -237,6 +237,9 @@ static int run_uninstall(void)
 // A path that does not fit leaves the field empty: a cut path names another file.
 static int set_path(char *field, const char *value) { return fmt_path(field, 520, "%s", value); }
 
+// The CD drive that detection found a disc in; "" when none.
+static char disc_drive[4];
+
 static void detect_drives(void)
 {
     DWORD mask = GetLogicalDrives();
@@ -246,12 +249,24 @@ static void detect_drives(void)
         if (!(mask & (1u << d)) || GetDriveTypeA(root) != DRIVE_CDROM)
             continue;
         fmt(probe, sizeof probe, "%sTARNOK\\DISK%d\\DISK%d", root, 1, 1);
-        if (path_exists(probe) && !opts.cd1[0])
-            set_path(opts.cd1, root);
+        if (path_exists(probe) && !opts.cd1[0] && set_path(opts.cd1, root) && !disc_drive[0])
+            fmt(disc_drive, sizeof disc_drive, "%s", root);
         fmt(probe, sizeof probe, "%sTARNOK\\DISK%d\\DISK%d", root, 2, 2);
-        if (path_exists(probe) && !opts.cd2[0])
-            set_path(opts.cd2, root);
+        if (path_exists(probe) && !opts.cd2[0] && set_path(opts.cd2, root) && !disc_drive[0])
+            fmt(disc_drive, sizeof disc_drive, "%s", root);
     }
+}
+
+// With one drive, the disc in it is one of the two and the other is found
+// nowhere: both come from that drive, one after the other.
+static void detect_one_drive(void)
+{
+    if (!disc_drive[0])
+        return;
+    if (!opts.cd1[0] && !strcmp(opts.cd2, disc_drive))
+        set_path(opts.cd1, disc_drive);
+    else if (!opts.cd2[0] && !strcmp(opts.cd1, disc_drive))
+        set_path(opts.cd2, disc_drive);
 }
 
 static void detect_image(const char *path)
@@ -415,15 +430,19 @@ static int run_window(HINSTANCE instance, int show)
         log_close();
         return 1;
     }
-    window_loop();
+    int stopped = window_loop();
     log_close();
-    return 0;
+    return stopped ? 1 : 0;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev, LPSTR cmdline, int show)
 {
     (void)prev;
     (void)cmdline;
+    // Probing an empty drive, or reading a disc taken out, must fail with an
+    // error code that the program handles, not stop it with the system's
+    // own "There is no disk in the drive" box that a player cannot place.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     split_args();
     if (run_uninstall())
         return 0;
@@ -431,6 +450,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev, LPSTR cmdline, int show)
     log_open();
     detect_drives();
     detect_files();
+    detect_one_drive();
     set_defaults();
     char refused[160] = "";
     read_options(refused, sizeof refused);

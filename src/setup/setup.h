@@ -12,6 +12,7 @@ enum {
     WM_SETUP_LOG = 0x8000 + 1,      // lParam: _strdup'ed line, freed by the window
     WM_SETUP_PROGRESS = 0x8000 + 2, // wParam: per mille, 0..1000
     WM_SETUP_DONE = 0x8000 + 3,     // wParam: do_install's result
+    WM_SETUP_ASK = 0x8000 + 4,      // lParam: the asking thread's question, answered in it
 };
 
 extern HWND__ *hwnd; // the setup window; null until it exists
@@ -21,6 +22,13 @@ extern int silent;   // set by /silent: nothing is posted to a window
 void setup_log(const char *format, ...) PRINTF_LIKE(1, 2);
 // Progress callback of the window's install: posts per-mille positions.
 void on_progress(uint64_t done, uint64_t total, void *ctx);
+
+// Asks the player from the install thread and waits for the answer: the
+// window's thread shows a message box owned by the window, titled "Tarnok
+// setup", with text and the MB_ type's buttons and icon, and hands back the
+// button pressed (IDOK, IDRETRY, ...). Unattended, without a window, or once
+// the player has asked to stop, no box: IDCANCEL at once.
+int ask_player(const char *text, unsigned int type);
 
 // "tarnok_setup.log" in the temporary folder, emptied on open.
 void log_open(void);

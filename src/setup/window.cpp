@@ -21,6 +21,7 @@ static HWND b_browse[6];
 static HWND r_pre, r_build, c_start, c_desk;
 static HWND prog, st, lst, b_install, b_close;
 static int busy;
+static int stopping; // the player said Yes to the stop; the install is winding up
 static int done_ok;
 static int failed;    // a control could not be made
 static int pre_ok;    // the program carries the prebuilt game
@@ -351,18 +352,55 @@ static void play(void)
     DestroyWindow(hwnd);
 }
 
-// A running install cannot be stopped but by ending the process; what it
-// wrote so far stays on disk.
+// A running install goes on while the question is open. Yes stops it at
+// its next read (or its next child process of the build), it cleans up as
+// a failed install does, and only then does the window close. Ending the
+// process at once would leave hundreds of MB with no uninstall entry.
 static void close_request(void)
 {
+    if (stopping)
+        return;
     if (busy) {
         int answer = MessageBoxA(hwnd, "Stop the installation?", title_box, MB_ICONQUESTION | MB_YESNO);
         if (answer != IDYES)
             return;
-        if (busy)
-            ExitProcess(1);
+        if (busy) {
+            stopping = 1;
+            stop_request();
+            EnableWindow(b_close, FALSE);
+            SetWindowTextA(st, "Stopping...");
+            return;
+        }
     }
     DestroyWindow(hwnd);
+}
+
+// A question of the install thread, on its stack while it waits for the
+// answer.
+struct Question {
+    const char *text;
+    unsigned int type;
+    int answer;
+    HANDLE answered;
+};
+
+int ask_player(const char *text, unsigned int type)
+{
+    if (!hwnd || silent || stop_requested())
+        return IDCANCEL;
+    Question q = {text, type, IDCANCEL, CreateEventA(NULL, TRUE, FALSE, NULL)};
+    if (!q.answered)
+        return IDCANCEL;
+    if (PostMessageA(hwnd, WM_SETUP_ASK, 0, (LPARAM)&q))
+        WaitForSingleObject(q.answered, INFINITE);
+    CloseHandle(q.answered);
+    return q.answer;
+}
+
+static void on_ask(Question *q)
+{
+    q->answer = stopping ? IDCANCEL : MessageBoxA(hwnd, q->text, title_box, q->type);
+    SetEvent(q->answered);
 }
 
 // One mode at a time: a click on one radio button unchecks the other, also
@@ -431,6 +469,10 @@ static void on_log(char *line)
 static void on_done(int ok)
 {
     busy = 0;
+    if (stopping) {
+        DestroyWindow(hwnd);
+        return;
+    }
     if (ok) {
         done_ok = 1;
         SendMessageA(prog, PBM_SETPOS, 1000, 0);
@@ -517,6 +559,7 @@ static LRESULT CALLBACK wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
     case WM_SETUP_LOG: on_log((char *)lp); return 0;
     case WM_SETUP_PROGRESS: SendMessageA(prog, PBM_SETPOS, wp, 0); return 0;
     case WM_SETUP_DONE: on_done((int)(INT_PTR)wp); return 0;
+    case WM_SETUP_ASK: on_ask((Question *)lp); return 0;
     default: return DefWindowProcA(w, msg, wp, lp);
     }
 }
@@ -576,7 +619,7 @@ int window_create(HINSTANCE instance, int show)
     return 1;
 }
 
-void window_loop(void)
+int window_loop(void)
 {
     MSG m;
     // The wide loop hands typed characters on as they are.
@@ -588,4 +631,5 @@ void window_loop(void)
         if (IsWindow(hwnd))
             follow_focus();
     }
+    return stopping;
 }

@@ -14,5 +14,6 @@ extern InstallOptions opts;
 // Makes the window and its controls and shows it. 0 when the window or one
 // of its controls could not be made (the error is logged).
 int window_create(HINSTANCE__ *instance, int show);
-// Runs the message loop until the window is destroyed.
-void window_loop(void);
+// Runs the message loop until the window is destroyed: 1 when it closed
+// after a stopped install.
+int window_loop(void);

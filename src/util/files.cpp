@@ -120,43 +120,182 @@ unsigned char *read_file(const char *path, uint64_t *size_out)
     return buf;
 }
 
+// Reading from a CD drive. A 1x drive serves 150 KiB a second, so a 64 KiB
+// read keeps a stop waiting less than half a second; a disc's bad sector
+// often reads on a second try once the drive has spun down and up again.
+enum {
+    DRIVE_READ = 64 * 1024,
+    DRIVE_RETRIES = 2,
+    DRIVE_RETRY_PAUSE_MS = 500,
+};
+
+static ReadTroubleFn drive_trouble;
+static void *drive_ctx;
+static volatile LONG stopping;
+
+void copy_from_drive(ReadTroubleFn fn, void *ctx)
+{
+    drive_trouble = fn;
+    drive_ctx = ctx;
+}
+
+int copy_reads_drive(void)
+{
+    return drive_trouble != NULL;
+}
+
+int copy_try_again(const char *path, unsigned long error, int *tries)
+{
+    if (!drive_trouble || stop_requested())
+        return 0;
+    if (*tries < DRIVE_RETRIES) {
+        (*tries)++;
+        Sleep(DRIVE_RETRY_PAUSE_MS);
+        return 1;
+    }
+    *tries = 0;
+    return drive_trouble(path, error, drive_ctx);
+}
+
+void stop_request(void)
+{
+    InterlockedExchange(&stopping, 1);
+}
+
+int stop_requested(void)
+{
+    return InterlockedCompareExchange(&stopping, 0, 0) != 0;
+}
+
+int on_cd_drive(const char *path)
+{
+    char root[4] = {path[0], ':', '\\', 0};
+    if (!path[0] || path[1] != ':')
+        return 0;
+    return GetDriveTypeA(root) == DRIVE_CDROM;
+}
+
+static void log_failure(const char *what, const char *path, unsigned long error)
+{
+    char shown[1024], reason[600];
+    setup_log("cannot %s %s: %s", what, name_escape(path, shown, sizeof shown),
+              error_text(error, reason, sizeof reason));
+}
+
+static HANDLE open_for_read(const char *src)
+{
+    return CreateFileA(src, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+}
+
+// Opens the source at offset at, the file opened again after a failure of
+// a drive: after a disc was taken out and put back, the old handle reads
+// nothing. 0 with the error in *error.
+static int reopen_at(HANDLE *in, const char *src, uint64_t at, DWORD *error)
+{
+    if (*in != INVALID_HANDLE_VALUE)
+        CloseHandle(*in);
+    *in = open_for_read(src);
+    LARGE_INTEGER to;
+    to.QuadPart = (LONGLONG)at;
+    if (*in != INVALID_HANDLE_VALUE && SetFilePointerEx(*in, to, NULL, FILE_BEGIN))
+        return 1;
+    *error = GetLastError();
+    return 0;
+}
+
+// One read of a drive's file at offset at, tried again from there as long
+// as copy_try_again says. 0 with the error logged.
+static int read_drive(HANDLE *in, const char *src, uint64_t at, DWORD *got)
+{
+    DWORD error = 0;
+    int tries = 0;
+    for (;;) {
+        if (*in != INVALID_HANDLE_VALUE && ReadFile(*in, copy_buf, DRIVE_READ, got, NULL))
+            return 1;
+        if (*in != INVALID_HANDLE_VALUE)
+            error = GetLastError();
+        if (!copy_try_again(src, error, &tries))
+            break;
+        reopen_at(in, src, at, &error);
+    }
+    if (!stop_requested())
+        log_failure("read", src, error);
+    return 0;
+}
+
+// Opens a source file; a drive's file is tried again as a read is.
+static HANDLE open_source(const char *src)
+{
+    HANDLE in = open_for_read(src);
+    DWORD error = GetLastError();
+    int tries = 0;
+    while (in == INVALID_HANDLE_VALUE && copy_try_again(src, error, &tries)) {
+        in = open_for_read(src);
+        error = GetLastError();
+    }
+    if (in == INVALID_HANDLE_VALUE)
+        SetLastError(error);
+    return in;
+}
+
+// Reads the next block of the source: the whole buffer from a disk, a
+// small piece from a drive. A read that fails part-way is a failed copy,
+// not the end of the file (Wine's own file copies take it for the end).
+static int read_block(HANDLE *in, const char *src, uint64_t at, DWORD *got)
+{
+    *got = 0;
+    if (stop_requested())
+        return 0;
+    if (copy_reads_drive())
+        return read_drive(in, src, at, got);
+    if (ReadFile(*in, copy_buf, sizeof copy_buf, got, NULL))
+        return 1;
+    log_failure("read", src, GetLastError());
+    return 0;
+}
+
 int copy_file(const char *src, const char *dst, Progress *p)
 {
-    HANDLE in = CreateFileA(src, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    HANDLE in = open_source(src);
     if (in == INVALID_HANDLE_VALUE) {
-        char shown[1024];
+        DWORD error = GetLastError();
         // The destination's folders are made even so: callers count on a
         // folder they copy into being there after a source that is missing.
         make_parent_dirs(dst);
-        setup_log("cannot read %s", name_escape(src, shown, sizeof shown));
+        if (!stop_requested())
+            log_failure("read", src, error);
         return 0;
     }
     HANDLE out = create_for_write(dst);
     if (out == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
         CloseHandle(in);
-        char shown[1024];
-        setup_log("cannot write %s", name_escape(dst, shown, sizeof shown));
+        log_failure("write", dst, error);
         return 0;
     }
     int ok = 1;
+    uint64_t at = 0;
     for (;;) {
         DWORD got = 0, put = 0;
-        // A read that fails part-way is a failed copy, not the end of the file.
-        if (!ReadFile(in, copy_buf, sizeof copy_buf, &got, NULL)) {
+        if (!read_block(&in, src, at, &got)) {
             ok = 0;
             break;
         }
         if (got == 0)
             break;
-        if (!WriteFile(out, copy_buf, got, &put, NULL) || put != got) {
+        BOOL wrote = WriteFile(out, copy_buf, got, &put, NULL);
+        if (!wrote || put != got) {
+            // A short write without an error is a full disk.
+            log_failure("write", dst, wrote ? ERROR_DISK_FULL : GetLastError());
             ok = 0;
             break;
         }
+        at += got;
         if (p)
             progress_add(p, got);
     }
-    CloseHandle(in);
+    if (in != INVALID_HANDLE_VALUE)
+        CloseHandle(in);
     CloseHandle(out);
     return ok;
 }

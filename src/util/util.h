@@ -57,6 +57,28 @@ int make_dirs(const char *path);
 int write_file(const char *path, const void *data, uint64_t size);
 unsigned char *read_file(const char *path, uint64_t *size_out);
 int copy_file(const char *src, const char *dst, Progress *p);
+
+// What a copy from a CD drive does once a read has failed, and failed again
+// after two retries: 1 to read the file again from where it failed (the
+// disc was cleaned or put back), 0 to give up.
+typedef int (*ReadTroubleFn)(const char *path, unsigned long error, void *ctx);
+// From here on copies read from a CD drive (fn not null): in small reads, so
+// that a stop comes between them within a second even at 1x speed, retried,
+// and then handed to fn. Null: reads from a disk, large and fast, that fail
+// at the first error.
+void copy_from_drive(ReadTroubleFn fn, void *ctx);
+// 1 while copies read from a CD drive.
+int copy_reads_drive(void);
+// After a failed read or listing of path: 1 to try it again, after a pause
+// for each of the first two retries and then as often as the trouble
+// function says; 0 to give up (copies do not read from a drive, the player
+// stopped, or the trouble function gave up). *tries starts at 0.
+int copy_try_again(const char *path, unsigned long error, int *tries);
+// The player's stop: once asked for, every copy fails at its next read.
+void stop_request(void);
+int stop_requested(void);
+// 1 for a path on a drive that the system calls a CD drive.
+int on_cd_drive(const char *path);
 uint32_t crc32_buf(const void *data, uint64_t len);
 
 // Tables of a reflected CRC for taking eight bytes a step; slice 0 is the

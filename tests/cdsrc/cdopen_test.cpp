@@ -237,13 +237,28 @@ TEST(CdFolder, DepthSixteenCopiedSeventeenLeftOut)
     EXPECT_FALSE(dir_exists(d16 + "\\D17"));
 }
 
-TEST(CdFolder, UnlistableSourceGivesAnEmptyFolder)
+// A folder that cannot be listed is a failed copy that names it (on a disc,
+// an unreadable directory sector: the game would lack its files); one that
+// lists empty is copied as an empty folder.
+TEST(CdFolder, UnlistableSourceFailsAndAnEmptyOneCopies)
 {
-    std::string dst = scratch() + "\\out";
-    EXPECT_EQ(1, dir_copy((scratch("x") + "\\missing").c_str(), dst.c_str(), nullptr, 0));
-    EXPECT_TRUE(dir_exists(dst));
-    EXPECT_TRUE(list_dir(dst).empty());
+    std::string dst = scratch() + "\\out", missing = scratch("x") + "\\missing";
+    log_reset();
+    EXPECT_EQ(0, dir_copy(missing.c_str(), dst.c_str(), nullptr, 0));
+    std::vector<std::string> lines = log_lines();
+    ASSERT_EQ(1u, lines.size());
+    std::string head = "cannot list " + missing + ": ";
+    EXPECT_EQ(head, lines[0].substr(0, head.size()));
+    EXPECT_NE(std::string::npos, lines[0].find("(error ")) << lines[0];
     EXPECT_EQ(0u, dir_total("Z:\\no\\such\\folder", 0));
+
+    std::string empty = scratch("empty") + "\\disc", out = scratch() + "\\copy";
+    ASSERT_TRUE(CreateDirectoryA(empty.c_str(), NULL));
+    log_reset();
+    EXPECT_EQ(1, dir_copy(empty.c_str(), out.c_str(), nullptr, 0));
+    EXPECT_TRUE(dir_exists(out));
+    EXPECT_TRUE(list_dir(out).empty());
+    EXPECT_TRUE(log_lines().empty());
 }
 
 // The running test's scratch folder as Unix sees it.

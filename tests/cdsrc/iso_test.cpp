@@ -602,7 +602,9 @@ TEST_F(Hostile, ExtentsThatDoNotFollowEachOtherAreARefusedRead)
         img.append(std::vector<unsigned char>(2048, 's'));
         ASSERT_TRUE(open(img) != nullptr) << n.what;
         EXPECT_EQ(0, cd_copy_all(src, dst.c_str(), nullptr)) << n.what;
-        EXPECT_EQ(std::vector<std::string>{"read error in SPLIT.DAT"}, log_lines()) << n.what;
+        char corrupt[600];
+        error_text(ERROR_FILE_CORRUPT, corrupt, sizeof corrupt);
+        EXPECT_EQ(std::vector<std::string>{std::string("read error in SPLIT.DAT: ") + corrupt}, log_lines()) << n.what;
         EXPECT_FALSE(file_exists(dst + "\\SPLIT.DAT")) << n.what;
         uint64_t size = 0;
         EXPECT_TRUE(cd_read(src, "SPLIT.DAT", &size) == nullptr) << n.what;

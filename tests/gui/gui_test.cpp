@@ -311,8 +311,11 @@ TEST(Window, CloseAnsweredYesEndsTheProcess)
     EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(build[0], 10000)) << "the recompiler survived the stop";
     CloseHandle(build[0]);
     hold_release(dir);
+    // The lines the window had come first; the stopped install's own
+    // lines follow them.
     std::vector<std::string> log = child_log(r.child);
-    EXPECT_EQ(shown, log);
+    ASSERT_GE(log.size(), shown.size());
+    EXPECT_EQ(shown, std::vector<std::string>(log.begin(), log.begin() + (long)shown.size()));
     EXPECT_TRUE(has_line(log, "Copying "));
 }
 
@@ -440,7 +443,14 @@ TEST(Keyboard, StartFocusAndMnemonics)
     struct Case {
         const char *args;
         int first;
-    } cases[] = {{"", C_CD1}, {"/cd1 x", C_PATCH}, {"/cd1 x /patch z /dir \"\"", C_DIR}, {all_filled, C_INSTALL}};
+    };
+    // Detection puts drive E:, which holds disc 2, in both CD fields; an
+    // empty value empties CD 1 again.
+    Case cases[] = {{"/cd1 \"\"", C_CD1},
+                    {"", C_PATCH},
+                    {"/cd1 x", C_PATCH},
+                    {"/cd1 x /patch z /dir \"\"", C_DIR},
+                    {all_filled, C_INSTALL}};
     int n = 0;
     for (const Case &k : cases) {
         SCOPED_TRACE(k.args);

@@ -316,7 +316,9 @@ TEST(InstallFailure, AnArrangedFileThatCannotBeWrittenFails)
         std::vector<std::string> lines;
         EXPECT_EQ(0, install(options(media_path("disc1"), media_path("disc2"), update(), dir), &lines));
         ASSERT_GE(lines.size(), 2u);
-        EXPECT_EQ("cannot write " + hd + "\\" + blocker, lines[lines.size() - 2]);
+        char denied[600];
+        error_text(ERROR_ACCESS_DENIED, denied, sizeof denied);
+        EXPECT_EQ("cannot write " + hd + "\\" + blocker + ": " + denied, lines[lines.size() - 2]);
         EXPECT_EQ("ERROR: setting up the game files failed", lines.back());
         EXPECT_EQ("mine", slurp(hd + "\\" + blocker + "\\mine.txt"));
         EXPECT_FALSE(file_exists(dir + "\\tarnok.exe"));

@@ -205,7 +205,12 @@ TEST(CopyFileTest, Failures)
     EXPECT_EQ(0, copy_file(missing.c_str(), (d + "\\out").c_str(), nullptr));
     spit(d + "\\src", "abc");
     EXPECT_EQ(0, copy_file((d + "\\src").c_str(), d.c_str(), nullptr));
-    EXPECT_EQ((std::vector<std::string>{"cannot read " + missing, "cannot write " + d}), log_lines());
+    // Each names the file and gives the system's reason.
+    char not_found[600], denied[600];
+    error_text(ERROR_FILE_NOT_FOUND, not_found, sizeof not_found);
+    error_text(ERROR_ACCESS_DENIED, denied, sizeof denied);
+    EXPECT_EQ((std::vector<std::string>{"cannot read " + missing + ": " + not_found, "cannot write " + d + ": " + denied}),
+              log_lines());
     EXPECT_EQ(0, copy_file(missing.c_str(), (d + "\\made\\here\\out").c_str(), nullptr));
     EXPECT_TRUE(dir_exists(d + "\\made\\here")) << "the destination's folders are made even without a source";
     EXPECT_FALSE(file_exists(d + "\\made\\here\\out"));

@@ -1,0 +1,356 @@
+// Installs from a real CD drive as a player with discs meets them: drive R:
+// is a CD-ROM drive of Wine's mount manager that shows a FUSE file system
+// (discfs), whose control file changes the disc, fails reads or listings
+// and slows the drive while setup reads it. Drive E: holds disc 2 (the "gui"
+// fixture). Each case is run on its own by drive-run.sh, which mounts the
+// file system and makes the drive. The boxes are answered as a player
+// would, and each new one is kept as a screenshot in test-output\gui.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "guisupport.h"
+#include "testsupport.h"
+
+namespace {
+
+const char drive[] = "R:\\";
+
+// The control file of the file system behind drive R:, as Windows names it.
+std::string control_path()
+{
+    const char *unix = getenv("TARNOK_DRIVE_CONTROL");
+    std::string p = unix ? std::string("Z:") + unix : "";
+    for (char &c : p)
+        if (c == '/')
+            c = '\\';
+    return p;
+}
+
+std::string disc_line(int n)
+{
+    const char *media = getenv("TARNOK_UNIX_MEDIA");
+    return std::string("disc ") + (media ? media : "") + "/disc" + std::to_string(n) + "\n";
+}
+
+// What the drive does from now on: the disc in it and its faults.
+void drive_does(const std::string &lines)
+{
+    spit(control_path(), lines);
+}
+
+struct Session {
+    Child child;
+    HWND w = nullptr;
+    ~Session() { end_child(child); }
+};
+
+std::string patch() { return media_path("TARNO103.EXE"); }
+
+// The window, filled for an install into target from CD 1 and CD 2.
+void open_window(Session &r, const std::string &cd1, const std::string &cd2, const std::string &target)
+{
+    std::string exe = stage_setup(scratch("setup"), "setup_game");
+    r.child = start_setup(exe, "", scratch("tmp"));
+    r.w = setup_window(r.child);
+    ASSERT_NE(nullptr, r.w) << "no setup window";
+    gd_set_text(gd_control(r.w, C_CD1), cd1.c_str());
+    gd_set_text(gd_control(r.w, C_CD2), cd2.c_str());
+    gd_set_text(gd_control(r.w, C_PATCH), patch().c_str());
+    gd_set_text(gd_control(r.w, C_DIR), target.c_str());
+}
+
+// An unattended install; its exit code. The drives go unquoted: a quote
+// after a backslash would be taken as part of the argument.
+int run_silent(Child &c, const std::string &cd1, const std::string &cd2, const std::string &target)
+{
+    std::string exe = stage_setup(scratch("setup"), "setup_game");
+    c = start_setup(exe, "/silent /cd1 " + cd1 + " /cd2 " + cd2 + " /patch \"" + patch() + "\" /dir \"" + target + "\"",
+                    scratch("tmp"));
+    return wait_exit(c, 120000);
+}
+
+// The next box that setup shows, once the one answered before has gone;
+// its text in *text, and a screenshot under `shot`.
+HWND next_box(Session &r, std::string *text, const std::string &shot, DWORD timeout_ms = 60000)
+{
+    HWND box = gd_find_box("Tarnok setup", r.child.pid, timeout_ms);
+    char buf[1024] = "";
+    if (box) {
+        gd_box_text(box, buf, sizeof buf);
+        screenshot(shot);
+    }
+    *text = buf;
+    return box;
+}
+
+void answer(HWND box, int id)
+{
+    gd_answer(box, id);
+    EXPECT_TRUE(gd_wait_gone(box, 10000));
+}
+
+bool has_line(const std::vector<std::string> &lines, const std::string &prefix)
+{
+    for (const std::string &l : lines)
+        if (l.compare(0, prefix.size(), prefix) == 0)
+            return true;
+    return false;
+}
+
+std::string lines_text(const std::vector<std::string> &lines)
+{
+    std::string all;
+    for (const std::string &l : lines)
+        all += l + "\n";
+    return all;
+}
+
+void expect_installed(const std::string &target)
+{
+    // What a copy of the media folder holds: the walk stops 16 levels down.
+    EXPECT_EQ("", compare_trees(media_folder_copy("disc1"), target + "\\game\\cd1"));
+    EXPECT_EQ("", compare_trees(media_folder_copy("disc2"), target + "\\game\\cd2"));
+    EXPECT_TRUE(file_exists(target + "\\tarnok.exe"));
+}
+
+const char bad_file[] = "/TARNOK/DISK1/FILLER/G000/FILL0001.DAT";
+const char bad_path[] = "R:\\TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT";
+
+std::string eio_line(int failures)
+{
+    return std::string("eio ") + bad_file + " 300000 " + std::to_string(failures) + "\n";
+}
+
+} // namespace
+
+// One drive for both discs, disc 2 in it first: it is copied first, then
+// the question for disc 1 is asked again while the wrong disc, and then no
+// disc, is in the drive. Each copy lands in its own folder.
+TEST(Drive, OneDriveBothDiscs)
+{
+    drive_does(disc_line(2));
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, drive, target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    std::string text;
+    HWND box = next_box(r, &text, "drive-insert-disc1");
+    ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+    EXPECT_EQ("Insert Tarnok disc 1 into drive R: and press OK.", text);
+    EXPECT_TRUE(dir_exists(target + "\\game\\cd2\\TARNOK\\DISK2")) << "the disc in the drive goes first";
+    answer(box, IDOK);
+    box = next_box(r, &text, "drive-wrong-disc");
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ("The disc in drive R: is not Tarnok disc 1. Insert disc 1 and press OK.", text);
+    drive_does("disc none\n");
+    answer(box, IDOK);
+    box = next_box(r, &text, "drive-no-disc");
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ("There is no disc in drive R:. Insert disc 1 and press OK.", text);
+    drive_does(disc_line(1));
+    answer(box, IDOK);
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
+    EXPECT_EQ(1000, gd_progress(gd_control(r.w, C_PROG)));
+    expect_installed(target);
+    std::vector<std::string> log = child_log(r.child);
+    EXPECT_EQ("Done.", log.back());
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// Cancel at the question for the other disc fails the install, and the
+// folder it made goes with everything copied into it.
+TEST(Drive, CancelAtTheDiscQuestion)
+{
+    drive_does(disc_line(1));
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, drive, target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    std::string text;
+    HWND box = next_box(r, &text, "drive-insert-disc2");
+    ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+    EXPECT_EQ("Insert Tarnok disc 2 into drive R: and press OK.", text);
+    answer(box, IDCANCEL);
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_failed, 60000)) << field(r.w, C_STATUS);
+    std::vector<std::string> log = child_log(r.child);
+    EXPECT_EQ("ERROR: disc 2 was not inserted", log.back());
+    EXPECT_FALSE(dir_exists(target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// Unattended, nobody can change the disc: refused before anything is written.
+TEST(Drive, UnattendedWithOneDriveIsRefused)
+{
+    drive_does(disc_line(1));
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Child c;
+    EXPECT_EQ(1, run_silent(c, "R:", "r:\\", target));
+    std::vector<std::string> log = child_log(c);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ("ERROR: CD 1 and CD 2 are both drive R:; an unattended install needs both discs at once (copy one disc "
+              "to a folder, or use an image of it)",
+              log.back());
+    EXPECT_FALSE(dir_exists(target));
+    end_child(c);
+}
+
+// A scratched file: the box names it and the system's reason; the disc is
+// cleaned (the reads heal) and Retry goes on from where it failed.
+TEST(Drive, ReadErrorRetriedInTheWindow)
+{
+    drive_does(disc_line(1) + eio_line(0));
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    std::string text;
+    HWND box = next_box(r, &text, "drive-read-error");
+    ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+    std::string head = std::string("Cannot read ") + bad_path + ": ";
+    EXPECT_EQ(head, text.substr(0, head.size())) << text;
+    EXPECT_NE(std::string::npos, text.find("(error ")) << text;
+    std::string tail = ". The disc may be dirty or scratched: clean it, put it back and press Retry.";
+    ASSERT_GT(text.size(), tail.size());
+    EXPECT_EQ(tail, text.substr(text.size() - tail.size()));
+    drive_does(disc_line(1));
+    answer(box, IDRETRY);
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
+    expect_installed(target);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// Cancel at the read error fails the install with the file and the reason.
+TEST(Drive, ReadErrorLeftInTheWindow)
+{
+    drive_does(disc_line(1) + eio_line(0));
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    std::string text;
+    HWND box = next_box(r, &text, "drive-read-error-left");
+    ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+    answer(box, IDCANCEL);
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_failed, 60000)) << field(r.w, C_STATUS);
+    std::vector<std::string> log = child_log(r.child);
+    EXPECT_TRUE(has_line(log, std::string("cannot read ") + bad_path + ": ")) << lines_text(log);
+    EXPECT_EQ("ERROR: copying CD 1 failed", log.back());
+    EXPECT_FALSE(dir_exists(target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// Unattended, a read that heals within the retries installs; one that does
+// not fails with the file and the reason, and nothing is asked.
+TEST(Drive, ReadErrorsUnattended)
+{
+    std::string target = scratch("healed") + "\\Tarnok PC";
+    drive_does(disc_line(1) + eio_line(1));
+    Child c;
+    EXPECT_EQ(0, run_silent(c, "R:", "E:", target)) << lines_text(child_log(c));
+    expect_installed(target);
+    end_child(c);
+
+    target = scratch("scratched") + "\\Tarnok PC";
+    drive_does(disc_line(1) + eio_line(0));
+    Child d;
+    EXPECT_EQ(1, run_silent(d, "R:", "E:", target));
+    std::vector<std::string> log = child_log(d);
+    ASSERT_GE(log.size(), 2u);
+    std::string head = std::string("cannot read ") + bad_path + ": ";
+    EXPECT_EQ(head, log[log.size() - 2].substr(0, head.size())) << lines_text(log);
+    EXPECT_NE(std::string::npos, log[log.size() - 2].find("(error ")) << log[log.size() - 2];
+    EXPECT_EQ("ERROR: copying CD 1 failed", log.back());
+    EXPECT_FALSE(dir_exists(target));
+    end_child(d);
+}
+
+// A folder of the disc that cannot be listed fails the copy, naming it.
+TEST(Drive, UnlistableFolderFails)
+{
+    drive_does(disc_line(1) + "unlist /TARNOK/DISK1/DATA\n");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Child c;
+    EXPECT_EQ(1, run_silent(c, "R:", "E:", target));
+    std::vector<std::string> log = child_log(c);
+    EXPECT_TRUE(has_line(log, "cannot list R:\\TARNOK\\DISK1\\DATA: ")) << lines_text(log);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ("ERROR: copying CD 1 failed", log.back());
+    EXPECT_FALSE(dir_exists(target));
+    end_child(c);
+}
+
+// The disc taken out in the middle of a file: setup asks for it, and once
+// it is back goes on with that file.
+TEST(Drive, DiscRemovedAndPutBack)
+{
+    drive_does(disc_line(1) + "rate 400000\n");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    std::string part = target + "\\game\\cd1\\TARNOK\\DISK1\\FILLER\\G000\\FILL0000.DAT";
+    ASSERT_TRUE(eventually([&] { return file_exists(part); }, 60000)) << field(r.w, C_STATUS);
+    drive_does("disc none\n");
+    std::string text;
+    HWND box = next_box(r, &text, "drive-disc-removed");
+    ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+    EXPECT_EQ("Insert Tarnok disc 1 into drive R: and press OK.", text);
+    drive_does(disc_line(1));
+    answer(box, IDOK);
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
+    expect_installed(target);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// At 1x CD speed, Yes to the stop ends the process within two seconds with
+// exit code 1, and the folder the install made is gone.
+TEST(Drive, StopAtSingleSpeed)
+{
+    drive_does(disc_line(1) + "rate 153600\n");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    std::string part = target + "\\game\\cd1\\TARNOK\\DISK1\\FILLER\\G000\\FILL0000.DAT";
+    ASSERT_TRUE(eventually([&] { return file_exists(part); }, 60000)) << field(r.w, C_STATUS);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    std::string text;
+    HWND box = next_box(r, &text, "drive-stop-question");
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ("Stop the installation?", text);
+    DWORD asked = GetTickCount();
+    gd_answer(box, IDYES);
+    EXPECT_EQ(1, wait_exit(r.child, 2000)) << "still running two seconds after the stop";
+    printf("gone %lu ms after the stop\n", (unsigned long)(GetTickCount() - asked));
+    EXPECT_FALSE(dir_exists(target));
+    std::vector<std::string> log = child_log(r.child);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ("ERROR: the installation was stopped", log.back());
+}
+
+// Detection: drive E: holds disc 2 and disc 1 is found nowhere (drive R: is
+// empty, no image lies beside setup), so both fields start with drive E:.
+TEST(Drive, DetectionFillsBothFieldsFromOneDrive)
+{
+    drive_does("disc none\n");
+    std::string exe = stage_setup(scratch("setup"), "setup_game");
+    Session r;
+    r.child = start_setup(exe, "", scratch("tmp"));
+    r.w = setup_window(r.child);
+    ASSERT_NE(nullptr, r.w) << "no setup window";
+    EXPECT_EQ("E:\\", field(r.w, C_CD1));
+    EXPECT_EQ("E:\\", field(r.w, C_CD2));
+    screenshot("drive-detected-one-drive");
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
