@@ -55,7 +55,7 @@ int do_uninstall(const char *given)
         delete_tree(path);
     for (int i = 0; i < 5; i++) {
         if (fmt_path(path, sizeof path, "%s\\%s", dir, files[i]))
-            DeleteFileA(path);
+            delete_file_itself(path);
     }
     if (build_folder_is_ours(dir) && fmt_path(path, sizeof path, "%s\\build", dir))
         delete_tree(path);

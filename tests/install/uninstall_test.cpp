@@ -136,6 +136,27 @@ TEST(Uninstall, NeverFollowsALinkOutOfTheGameFolder)
     EXPECT_FALSE(file_exists(dir + "\\game\\hd\\TARNOK\\f.dat"));
 }
 
+// Each file the uninstall removes by name may be a link that someone put in
+// the install folder: what it leads to is never deleted. (Under Wine a Unix
+// link opens as its target, so it stays; on Windows the link itself goes.)
+TEST(Uninstall, NeverDeletesThroughALinkToAFile)
+{
+    std::string base = scratch(), dir = base + "\\Tarnok";
+    install_sample(dir);
+    const char *const names[] = {"tarnok.exe", "uninstall.exe", "tarnok_pc.ini", "tarnok.log", "setup.log"};
+    for (const char *name : names) {
+        std::string target = base + "\\elsewhere\\" + name;
+        spit(target, std::string("precious ") + name);
+        DeleteFileA((dir + "\\" + name).c_str());
+        if (!unix_link(target, dir + "\\" + name))
+            GTEST_SKIP() << "cannot make a symbolic link here";
+    }
+    EXPECT_EQ(1, do_uninstall(dir.c_str()));
+    for (const char *name : names)
+        EXPECT_EQ(std::string("precious ") + name, slurp(base + "\\elsewhere\\" + name)) << name;
+    EXPECT_FALSE(dir_exists(dir + "\\game"));
+}
+
 // The game folder itself a link (the player moved the data and linked it
 // back): only the link may go, never what it leads to. Under Wine the Unix
 // link stays, so the test can show only that the target is untouched.
