@@ -420,10 +420,39 @@ static int run_window(HINSTANCE instance, int show)
     return 0;
 }
 
+// Windows 10 1607 and later read DependentLoadFlags from this record and
+// search only the system folder for the DLLs that the program imports and
+// those that they import in turn, before any code of the program runs. GNU
+// ld leaves the load-config directory empty; the post-link step pe-loadcfg
+// points it at this record, which for that keeps a section of its own.
+extern "C" __attribute__((section(".lcfg"), used)) const IMAGE_LOAD_CONFIG_DIRECTORY64 _load_config_used = {
+    sizeof(IMAGE_LOAD_CONFIG_DIRECTORY64), // Size
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    LOAD_LIBRARY_SEARCH_SYSTEM32, // DependentLoadFlags, which older headers call Reserved1
+    0, 0, 0, 0,
+};
+
+// Every DLL loaded from here on comes from the system folder only, never
+// from the program's folder (a Downloads folder, or the temporary folder)
+// or the current one. The shell, COM, the common dialogs and the common
+// controls are loaded on first use, so they and what they import come
+// after this too. A system without the call (Windows 7 without its update)
+// at least loses the current folder from the search.
+static void load_dlls_from_system_only(void)
+{
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    SetDefaultDllDirectoriesFn set_dirs =
+        kernel ? (SetDefaultDllDirectoriesFn)(void (*)(void))GetProcAddress(kernel, "SetDefaultDllDirectories") : NULL;
+    if (!set_dirs || !set_dirs(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        SetDllDirectoryA("");
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev, LPSTR cmdline, int show)
 {
     (void)prev;
     (void)cmdline;
+    load_dlls_from_system_only();
     split_args();
     if (run_uninstall())
         return 0;
