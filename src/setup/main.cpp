@@ -302,11 +302,31 @@ static int is_named(const char *path)
     return 0;
 }
 
+// 1 when the file that cd_open would read for path lies in the folder or
+// below it. At start nothing is opened anywhere else: a sheet beside the
+// program that names a file on another drive or above its folder is passed
+// over (the player may still choose it).
+static int reads_inside(const char *path, const char *folder)
+{
+    char data[780], full[780], base[780];
+    cd_image_file(path, data, sizeof data);
+    DWORD n = GetFullPathNameA(data, sizeof full, full, NULL);
+    DWORD m = GetFullPathNameA(folder, sizeof base, base, NULL);
+    if (n == 0 || n >= sizeof full || m == 0 || m >= sizeof base)
+        return 0;
+    while (m > 0 && base[m - 1] == '\\')
+        base[--m] = 0;
+    return _strnicmp(full, base, m) == 0 && full[m] == '\\';
+}
+
+static char program_dir[520];
+
 static void detect_entry(const char *path, const char *name)
 {
     if (is_opt(name, "TARNO103.EXE") && !opts.patch[0])
         set_path(opts.patch, path);
-    if (has_ext(name, image_exts, sizeof image_exts / sizeof *image_exts) && !is_named(path))
+    if (has_ext(name, image_exts, sizeof image_exts / sizeof *image_exts) && !is_named(path) &&
+        reads_inside(path, program_dir))
         detect_image(path);
 }
 
@@ -333,6 +353,7 @@ static void each_beside_program(void (*visit)(const char *path, const char *name
 // volume starts.
 static void detect_files(void)
 {
+    module_folder(program_dir, sizeof program_dir);
     each_beside_program(note_named);
     each_beside_program(detect_entry);
 }
