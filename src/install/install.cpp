@@ -407,7 +407,8 @@ static int install_steps(const InstallOptions *o, const char *dir, const char *k
     fmt(exe, sizeof exe, "%s\\tarnok.exe", dir);
     int ok = check_free_space(base, p.total);
     if (ok)
-        ok = make_dirs(hd) ? copy_discs(cd1, cd2, game, &p) : fail("cannot create the install folder");
+        ok = make_install_folder(dir) && make_dirs(hd) ? copy_discs(cd1, cd2, game, &p)
+                                                       : fail("cannot create the install folder");
     cd_close(cd1);
     cd_close(cd2);
     if (!ok) {
