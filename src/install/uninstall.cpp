@@ -43,8 +43,9 @@ int do_uninstall(const char *given)
 {
     char dir[520], path[520];
     // An empty folder would make every path below relative to the current
-    // drive's root, which is no install folder.
-    if (!full_folder(given, dir, sizeof dir) || !is_install_folder(dir))
+    // drive's root, which is no install folder. The long form lets the
+    // entry and the shortcuts match however the folder was spelt.
+    if (!full_long_folder(given, dir, sizeof dir) || !is_install_folder(dir))
         return 0;
     remove_our_shortcuts(dir);
     remove_our_entry(dir);
