@@ -438,13 +438,11 @@ static size_t folder_length(const char *path)
     return n;
 }
 
-// A sheet names its data file beside itself or by a drive-letter path,
-// nothing else. Two leading separators make a UNC path (\\host\share: Windows
-// would reach that host with the player's credentials) or a device path
-// (\\.\, \\?\); a ':' anywhere but after a drive letter names a stream of
-// another file; a last step that is a device name (NUL, COM1.bin) opens
-// the device.
-static int cue_name_allowed(const char *name, size_t n)
+// Two leading separators make a UNC path (\\host\share: Windows would reach
+// that host with the player's credentials) or a device path (\\.\, \\?\);
+// a ':' anywhere but after a drive letter names a stream of another file;
+// a last step that is a device name (NUL, COM1.bin) opens the device.
+int cue_name_allowed(const char *name, size_t n)
 {
     if (n >= 2 && is_separator(name[0]) && is_separator(name[1]))
         return 0;

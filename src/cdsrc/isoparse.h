@@ -103,6 +103,12 @@ struct CueImage {
 // filled, or 0 when it names no usable file.
 int cue_parse(const char *text, size_t len, CueImage *img);
 
+// 1 when a sheet may name its data file so (n bytes): beside itself or
+// below, or by a drive-letter path; never a UNC or device path (two leading
+// separators), a stream (any ':' but a drive letter's), or a device name
+// (NUL, COM1.bin) as its last step.
+int cue_name_allowed(const char *name, size_t n);
+
 // The image a cue sheet of len bytes names, joined to the sheet's folder
 // unless it starts with a drive letter and ':', and where its volume starts.
 // 1 with out and *start filled, or 0 (both unchanged) when the sheet names
