@@ -188,7 +188,7 @@ static void uninstall_first(void)
     module_path(self, sizeof self);
     if (!fmt_path(copy, sizeof copy, "%s\\%s", folder, copy_name) || !CopyFileA(self, copy, TRUE)) {
         DWORD error = GetLastError();
-        DeleteFileA(copy);
+        delete_file_itself(copy);
         RemoveDirectoryA(folder);
         refuse_uninstall("the uninstaller could not be copied to the temporary folder", error);
         return;
@@ -211,7 +211,7 @@ static void uninstall_first(void)
     PROCESS_INFORMATION pi;
     if (!CreateProcessA(NULL, cmd, NULL, NULL, me ? TRUE : FALSE, 0, NULL, tmp, &si, &pi)) {
         DWORD error = GetLastError();
-        DeleteFileA(copy);
+        delete_file_itself(copy);
         RemoveDirectoryA(folder);
         refuse_uninstall("the uninstaller could not be started from the temporary folder", error);
         return;
@@ -282,8 +282,8 @@ static void start_copy_remover(const char *tmp, const char *folder_name)
     }
 }
 
-// The running program's copy folder: the folder of `self` when that is
-// tmp's copy folder and self is the copy in it; else 0.
+// 1 when self is the copy in a copy folder of tmp: folder (520 bytes) is
+// then that folder's path and *folder_name its name inside it.
 static int own_copy_folder(const char *self, const char *tmp, char *folder, const char **folder_name)
 {
     const char *slash = strrchr(self, '\\');
@@ -295,7 +295,7 @@ static int own_copy_folder(const char *self, const char *tmp, char *folder, cons
         return 0;
     char parent[520];
     fmt(parent, sizeof parent, "%.*s", (int)(name - folder + 1), folder);
-    *folder_name = self + (name + 1 - folder);
+    *folder_name = name + 1;
     return same_file(parent, tmp);
 }
 
@@ -321,9 +321,7 @@ static void uninstall_second(const char *dir)
     // after the copy, if it is empty by then.
     MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
     MoveFileExA(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-    char name[64];
-    fmt(name, sizeof name, "%.*s", (int)strcspn(folder_name, "\\"), folder_name);
-    start_copy_remover(tmp, name);
+    start_copy_remover(tmp, folder_name);
 }
 
 // 1: an uninstall stage ran and the process is to end; 0: go on to install.

@@ -2,6 +2,8 @@
 // links and network paths in its way, and what it leaves for other users.
 #include <windows.h>
 
+#include <imagehlp.h>
+
 #include <algorithm>
 #include <cctype>
 
@@ -118,6 +120,10 @@ TEST(Dlls, TheExecutableLoadsItsImportsFromTheSystemFolderOnly)
         EXPECT_EQ(size, pe.dir_size(LOAD_CONFIG));
         EXPECT_GE(size, 80u) << "too short to hold DependentLoadFlags";
         EXPECT_EQ((uint32_t)LOAD_LIBRARY_SEARCH_SYSTEM32, pe.u16(record + 78)) << "DependentLoadFlags";
+        // The step that set it renewed the checksum ld had written.
+        DWORD header_sum = 0, sum = 0;
+        ASSERT_NE(nullptr, CheckSumMappedFile((void *)pe.bytes.data(), (DWORD)pe.bytes.size(), &header_sum, &sum));
+        EXPECT_EQ(header_sum, sum);
 
         // GNU ld leaves the delay-import directory empty too; the stubs that
         // load each DLL at its first call name it all the same.
@@ -347,4 +353,38 @@ TEST(Uninstall, LeftOverCopyFoldersGoAtTheNextStart)
         EXPECT_EQ(k.removed, !path_exists((tmp + "\\" + k.name).c_str())) << k.name;
     EXPECT_EQ("mine", slurp(tmp + "\\tarnok-uninstall-00000000ffffffff\\mine.txt"));
     EXPECT_EQ("keep", slurp(elsewhere + "\\tarnok_uninstall.exe"));
+}
+
+// No copy can be made when the temporary folder is missing: the first stage
+// says why, with the system's reason, and starts nothing; the installation
+// stays as it was.
+TEST(Uninstall, ACopyThatCannotBeMadeSaysWhyAndStartsNothing)
+{
+    std::string exe = stage_setup(scratch("setup"), "setup_game");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Child c = start_setup(exe, install_args(target) + " /nodesktop /nostartmenu", scratch("tmp-install"));
+    ASSERT_EQ(0, wait_exit(c, 120000));
+    std::string missing = scratch("tmp") + "\\missing";
+    Child u = start_setup_in(target + "\\uninstall.exe", "/uninstall", missing);
+    HWND ask = gd_find_box("Tarnok uninstall", u.pid, 20000);
+    ASSERT_NE(nullptr, ask);
+    gd_answer(ask, IDYES);
+    HWND why = nullptr;
+    ASSERT_TRUE(eventually([&] {
+        why = gd_find_box("Tarnok uninstall", u.pid, 0);
+        return why != nullptr && why != ask;
+    })) << "no reason shown";
+    char text[1024];
+    gd_box_text(why, text, sizeof text);
+    std::string said = text;
+    EXPECT_EQ(0u, said.find("Tarnok was not removed: no folder for the uninstaller could be made in the temporary "
+                            "folder."))
+        << said;
+    EXPECT_NE(std::string::npos, said.find("(error ")) << said;
+    gd_answer(why, IDOK);
+    EXPECT_EQ(0, wait_exit(u));
+    end_child(u);
+    EXPECT_TRUE(file_exists(target + "\\tarnok.exe"));
+    EXPECT_TRUE(file_exists(target + "\\uninstall.exe"));
+    EXPECT_TRUE(dir_exists(target + "\\game"));
 }

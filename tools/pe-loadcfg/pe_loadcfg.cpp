@@ -19,6 +19,7 @@ enum {
     COFF_OPT_SIZE = 4 + 16,    // from "PE": size of the optional header
     OPT_START = 4 + 20,        // from "PE": the optional header
     OPT_MAGIC_PE32PLUS = 0x20B,
+    OPT_CHECKSUM = 64,         // CheckSum, which ld fills and the change must renew
     OPT_DIR_COUNT = 108,       // PE32+: NumberOfRvaAndSizes
     OPT_DIRS = 112,            // PE32+: the data directories, 8 bytes each
     DIR_LOAD_CONFIG = 10,
@@ -31,6 +32,21 @@ static void put32(unsigned char *p, uint32_t v)
 {
     for (int i = 0; i < 4; i++)
         p[i] = (unsigned char)(v >> (8 * i));
+}
+
+// The PE checksum of the image: its 16-bit words summed with the carries
+// folded back in, the checksum field itself left out, plus the file size.
+static uint32_t pe_checksum(const unsigned char *buf, size_t size, size_t field)
+{
+    uint64_t sum = 0;
+    for (size_t i = 0; i < size; i += 2) {
+        if (i == field || i == field + 2)
+            continue;
+        sum += buf[i] | (i + 1 < size ? (uint32_t)buf[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return (uint32_t)(sum + size);
 }
 
 // Sets the load-config directory of the image in buf to the start of the
@@ -65,6 +81,8 @@ static const char *set_load_config(unsigned char *buf, size_t size, const char *
         unsigned char *dir = buf + opt + OPT_DIRS + 8 * DIR_LOAD_CONFIG;
         put32(dir, rva);
         put32(dir + 4, record);
+        if (le32(buf + opt + OPT_CHECKSUM) != 0)
+            put32(buf + opt + OPT_CHECKSUM, pe_checksum(buf, size, opt + OPT_CHECKSUM));
         return NULL;
     }
     return "no such section";
