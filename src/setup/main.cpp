@@ -256,7 +256,8 @@ static void wait_first_stage(void)
 // while a process runs from it. So the second stage's last act starts a
 // hidden command interpreter of the system that tries to delete the copy,
 // then its folder if that is empty, once a second until the second stage
-// has ended and the delete succeeds, for at most half a minute. It works in
+// has ended and both are gone (the folder may stay busy a moment after the
+// process ends), for at most half a minute. It works in
 // the temporary folder and names nothing but the copy folder's own name
 // (letters, digits and dashes) and the copy's fixed name in it, so no other
 // path reaches its command line; a folder in the copy's place stops it.
@@ -269,9 +270,11 @@ static void start_copy_remover(const char *tmp, const char *folder_name)
         return;
     fmt(app, sizeof app, "%s\\cmd.exe", sys);
     fmt(cmd, sizeof cmd,
-        "cmd.exe /d /q /s /c \"for /l %%i in (1,1,30) do ((if exist \"%s\\%s\\*\" exit) & del /f /q \"%s\\%s\" 2>nul & "
-        "(if not exist \"%s\\%s\" (rd \"%s\" 2>nul & exit)) & \"%s\\ping.exe\" -n 2 127.0.0.1 >nul)\"",
-        folder_name, copy_name, folder_name, copy_name, folder_name, copy_name, folder_name, sys);
+        "cmd.exe /d /q /s /c \"for /l %%i in (1,1,30) do ((if not exist \"%s\" exit) & (if exist \"%s\\%s\\*\" exit) & "
+        "del /f /q \"%s\\%s\" 2>nul & (if not exist \"%s\\%s\" rd \"%s\" 2>nul) & (if not exist \"%s\" exit) & "
+        "\"%s\\ping.exe\" -n 2 127.0.0.1 >nul)\"",
+        folder_name, folder_name, copy_name, folder_name, copy_name, folder_name, copy_name, folder_name, folder_name,
+        sys);
     STARTUPINFOA si;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
