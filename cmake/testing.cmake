@@ -40,7 +40,9 @@ set_tests_properties(wine.stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "WIN
 add_library(testsupport STATIC ${CMAKE_SOURCE_DIR}/tests/support/testsupport.cpp
                                ${CMAKE_SOURCE_DIR}/tests/support/sha256.cpp)
 target_include_directories(testsupport PUBLIC ${CMAKE_SOURCE_DIR}/tests/support)
-target_link_libraries(testsupport PUBLIC tarnok GTest::gtest)
+# The test programs call more of the shell and COM than setup.exe does, and
+# load them at start as usual.
+target_link_libraries(testsupport PUBLIC tarnok GTest::gtest shell32 ole32 oleaut32 comdlg32 comctl32)
 
 # Gives a test program setup.exe's manifest: its ANSI calls then speak the
 # UTF-8 code page that setup.exe's do.

@@ -33,7 +33,13 @@ static void check_sheet(const char *text, size_t len, CueImage *img, int *named)
         char out[520];
         uint64_t start = 0;
         int r = cue_image_path(sheet, text, len, out, sizeof out, &start);
-        if (r != *named && strlen(sheet) + (*named ? img->name_len : 0) < sizeof out)
+        int allowed = *named && cue_name_allowed(img->name, img->name_len);
+        if (r != allowed && strlen(sheet) + (allowed ? img->name_len : 0) < sizeof out)
+            abort();
+        // No sheet leads to a UNC or device path, or to a stream.
+        if (r && ((out[0] == '\\' || out[0] == '/') && (out[1] == '\\' || out[1] == '/')))
+            abort();
+        if (r && strchr(out, ':') && strchr(out, ':') != out + 1)
             abort();
         if (r && (strlen(out) >= sizeof out || start != img->start))
             abort();

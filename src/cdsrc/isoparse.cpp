@@ -438,10 +438,28 @@ static size_t folder_length(const char *path)
     return n;
 }
 
+// Two leading separators make a UNC path (\\host\share: Windows would reach
+// that host with the player's credentials) or a device path (\\.\, \\?\);
+// a ':' anywhere but after a drive letter names a stream of another file;
+// a last step that is a device name (NUL, COM1.bin) opens the device.
+int cue_name_allowed(const char *name, size_t n)
+{
+    if (n >= 2 && is_separator(name[0]) && is_separator(name[1]))
+        return 0;
+    const char *colon = (const char *)memchr(name, ':', n);
+    int letter = ((name[0] | 0x20) >= 'a' && (name[0] | 0x20) <= 'z');
+    if (colon && (colon != name + 1 || !letter || memchr(colon + 1, ':', n - 2)))
+        return 0;
+    size_t last = n;
+    while (last > 0 && !is_separator(name[last - 1]))
+        last--;
+    return last < n && !name_reserved(name + last, n - last);
+}
+
 int cue_image_path(const char *cue_path, const char *text, size_t len, char *out, size_t out_size, uint64_t *start)
 {
     CueImage img;
-    if (!cue_parse(text, len, &img))
+    if (!cue_parse(text, len, &img) || !cue_name_allowed(img.name, img.name_len))
         return 0;
     // A name with a drive letter stands alone; otherwise it lies beside the sheet.
     size_t folder_len = memchr(img.name, ':', img.name_len) ? 0 : folder_length(cue_path);

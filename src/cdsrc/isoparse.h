@@ -103,10 +103,18 @@ struct CueImage {
 // filled, or 0 when it names no usable file.
 int cue_parse(const char *text, size_t len, CueImage *img);
 
+// 1 when a sheet may name its data file so (n bytes): beside itself or
+// below, or by a drive-letter path; never a UNC or device path (two leading
+// separators), a stream (any ':' but a drive letter's), or a device name
+// (NUL, COM1.bin) as its last step.
+int cue_name_allowed(const char *name, size_t n);
+
 // The image a cue sheet of len bytes names, joined to the sheet's folder
-// unless it holds a ':', and where its volume starts. 1 with out and *start
-// filled, or 0 (both unchanged) when the sheet names nothing or the path
-// does not fit. out may be the sheet's own path buffer.
+// unless it starts with a drive letter and ':', and where its volume starts.
+// 1 with out and *start filled, or 0 (both unchanged) when the sheet names
+// nothing, names a UNC or device path (two leading separators), a stream
+// (any other ':') or a device (NUL, COM1.bin), or the path does not fit.
+// out may be the sheet's own path buffer.
 int cue_image_path(const char *cue_path, const char *text, size_t len, char *out, size_t out_size, uint64_t *start);
 
 // 1 if the path names a dump descriptor whose data lies in a file of the

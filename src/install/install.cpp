@@ -515,14 +515,21 @@ static void progress_rebudget(Progress *p, uint64_t left)
     p->done = total - left;
 }
 
+// The install folder, made the installing user's own when it is new, and the
+// game's folders inside it.
+static int make_folders(const char *dir, const char *hd)
+{
+    return make_install_folder(dir) && make_dirs(hd);
+}
+
 // Both discs at once, from two drives, images or folders, opened before.
-static int copy_two_sources(CdSource *cd1, CdSource *cd2, const char *base, const char *hd, const char *game,
-                            uint64_t fixed, Progress *p, uint64_t *need)
+static int copy_two_sources(CdSource *cd1, CdSource *cd2, const char *base, const char *dir, const char *hd,
+                            const char *game, uint64_t fixed, Progress *p, uint64_t *need)
 {
     p->total = *need = cd_total_bytes(cd1) + cd_total_bytes(cd2) + fixed;
     if (!check_free_space(base, p->total))
         return 0;
-    if (!make_dirs(hd))
+    if (!make_folders(dir, hd))
         return fail("cannot create the install folder");
     return copy_disc(cd1, 1, game, p) && copy_disc(cd2, 2, game, p);
 }
@@ -530,8 +537,8 @@ static int copy_two_sources(CdSource *cd1, CdSource *cd2, const char *base, cons
 // Both discs from one drive: the disc that is in first, then the other.
 // The other disc's size is known only once it is in: until then it counts
 // as large as the first for the bar, and free space is checked again.
-static int copy_one_drive(const char *root, const char *base, const char *hd, const char *game, uint64_t fixed,
-                          Progress *p, uint64_t *need)
+static int copy_one_drive(const char *root, const char *base, const char *dir, const char *hd, const char *game,
+                          uint64_t fixed, Progress *p, uint64_t *need)
 {
     int first = disc_in(root, 1) ? 1 : disc_in(root, 2) ? 2 : 0;
     if (!first) {
@@ -547,7 +554,7 @@ static int copy_one_drive(const char *root, const char *base, const char *hd, co
     *need = size + fixed;
     p->total = size * 2 + fixed;
     int ok = check_free_space(base, *need);
-    if (ok && !make_dirs(hd))
+    if (ok && !make_folders(dir, hd))
         ok = fail("cannot create the install folder");
     if (ok)
         ok = copy_disc(src, first, game, p);
@@ -604,8 +611,8 @@ static int install_steps(const InstallOptions *o, const char *dir, const char *k
     fmt(game, sizeof game, "%s\\game", dir);
     fmt(hd, sizeof hd, "%s\\hd\\TARNOK", game);
     fmt(exe, sizeof exe, "%s\\tarnok.exe", dir);
-    int ok = single ? copy_one_drive(drive, base, hd, game, fixed, &p, &need)
-                    : copy_two_sources(cd1, cd2, base, hd, game, fixed, &p, &need);
+    int ok = single ? copy_one_drive(drive, base, dir, hd, game, fixed, &p, &need)
+                    : copy_two_sources(cd1, cd2, base, dir, hd, game, fixed, &p, &need);
     cd_close(cd1);
     cd_close(cd2);
     if (!ok || stopped()) {

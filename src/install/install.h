@@ -17,6 +17,11 @@ struct InstallOptions {
 };
 
 int do_install(const InstallOptions *opts, ProgressFn callback, void *ctx);
+// Creates the install folder (and the folders above it) when it is missing,
+// with an access list of its own: full control for the installing user,
+// SYSTEM and Administrators, inherited below, nothing from above. A folder
+// that exists is left as it is. 1 when the folder is there.
+int make_install_folder(const char *dir);
 int prebuilt_available(void);
 int kit_available(char *out, size_t size);
 
@@ -53,13 +58,17 @@ int is_real_dir(const char *path);
 // install makes it first) or is the uninstall entry's location; its build
 // folder is ours when it holds nothing but what the conversion writes; a
 // path names the folder when it is the folder or its tarnok.exe, without
-// regard to case or trailing separators.
+// regard to case or trailing separators, or when both folders exist and
+// are the same folder however spelt.
 int is_install_folder(const char *dir);
 int build_folder_is_ours(const char *dir);
 int names_folder(const char *path, const char *dir);
 // The folder made full (GetFullPathNameA) without trailing separators; 0 when
 // it is empty or cannot be made full within size.
 int full_folder(const char *given, char *out, size_t size);
+// full_folder with the long name of each step that exists, so that a short
+// (8.3) name, a trailing dot, '/' or another case all give one spelling.
+int full_long_folder(const char *given, char *out, size_t size);
 // 1 for "C:", "C:\" and "\\server\share", with or without separators after them.
 int is_drive_root(const char *path);
 

@@ -21,6 +21,8 @@ static void normalise(const char *path, char *out, size_t size)
         out[--n] = 0;
 }
 
+static const char game_name[] = "\\tarnok.exe";
+
 int names_folder(const char *path, const char *dir)
 {
     char a[780], b[780];
@@ -30,8 +32,14 @@ int names_folder(const char *path, const char *dir)
         return 0;
     if (_stricmp(a, b) == 0)
         return 1;
-    size_t n = strlen(b);
-    return _strnicmp(a, b, n) == 0 && _stricmp(a + n, "\\tarnok.exe") == 0;
+    size_t n = strlen(b), m = strlen(a), g = sizeof game_name - 1;
+    if (_strnicmp(a, b, n) == 0 && _stricmp(a + n, game_name) == 0)
+        return 1;
+    // Spelt another way (a short name, a trailing dot, a link): while both
+    // folders exist, the system tells whether they are one.
+    if (m > g && _stricmp(a + m - g, game_name) == 0)
+        a[m - g] = 0;
+    return is_dir(a) && is_dir(b) && same_file(a, b);
 }
 
 int is_drive_root(const char *path)
@@ -61,6 +69,17 @@ int full_folder(const char *given, char *out, size_t size)
     while (n > 3 && is_sep(full[n - 1]))
         full[--n] = 0;
     fmt(out, size, "%s", full);
+    return 1;
+}
+
+int full_long_folder(const char *given, char *out, size_t size)
+{
+    if (!full_folder(given, out, size))
+        return 0;
+    char long_name[1024];
+    DWORD n = GetLongPathNameA(out, long_name, sizeof long_name);
+    if (n > 0 && n < sizeof long_name && n < size)
+        fmt(out, size, "%s", long_name);
     return 1;
 }
 

@@ -43,8 +43,9 @@ int do_uninstall(const char *given)
 {
     char dir[520], path[520];
     // An empty folder would make every path below relative to the current
-    // drive's root, which is no install folder.
-    if (!full_folder(given, dir, sizeof dir) || !is_install_folder(dir))
+    // drive's root, which is no install folder. The long form lets the
+    // entry and the shortcuts match however the folder was spelt.
+    if (!full_long_folder(given, dir, sizeof dir) || !is_install_folder(dir))
         return 0;
     remove_our_shortcuts(dir);
     remove_our_entry(dir);
@@ -55,7 +56,7 @@ int do_uninstall(const char *given)
         delete_tree(path);
     for (int i = 0; i < 5; i++) {
         if (fmt_path(path, sizeof path, "%s\\%s", dir, files[i]))
-            DeleteFileA(path);
+            delete_file_itself(path);
     }
     if (build_folder_is_ours(dir) && fmt_path(path, sizeof path, "%s\\build", dir))
         delete_tree(path);

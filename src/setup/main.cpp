@@ -1,5 +1,6 @@
 // Entry of the setup program: the command line decides between the two
 // uninstall stages, an unattended install and the setup window.
+#define _CRT_RAND_S // rand_s, for the name of the uninstaller's folder
 #include <windows.h>
 
 #include <commctrl.h>
@@ -66,41 +67,132 @@ static void module_folder(char *out, size_t size)
 }
 
 static const char copy_name[] = "tarnok_uninstall.exe";
+// The second stage runs from a folder of its own in the temporary folder,
+// named this and 16 hexadecimal digits. Another user's or program's file or
+// link of the copy's name is then never written through, run or deleted.
+static const char copy_folder_prefix[] = "tarnok-uninstall-";
+enum { COPY_FOLDER_DIGITS = 16 };
 
-// The temporary folder (260 bytes, ending in a backslash) and the path of
-// the uninstaller's copy in it (520 bytes); 0 when there is no such folder.
-static int temp_copy_path(char *tmp, char *copy)
+// The temporary folder, in 260 bytes, ending in a backslash; 0 when there is none.
+static int temp_folder(char *tmp)
 {
     DWORD n = GetTempPathA(260, tmp);
-    if (n == 0 || n >= 260)
-        return 0;
-    fmt(copy, 520, "%s%s", tmp, copy_name);
-    return 1;
+    return n > 0 && n < 260;
 }
 
-// A copy that an earlier uninstall left behind (its removal after the second
-// stage failed, or the machine went down first) goes at the next start of
-// setup or of the uninstaller, unless it is running or is no plain file.
+static int is_copy_folder_name(const char *name)
+{
+    size_t n = sizeof copy_folder_prefix - 1;
+    if (_strnicmp(name, copy_folder_prefix, n) != 0 || strlen(name + n) != COPY_FOLDER_DIGITS)
+        return 0;
+    return strspn(name + n, "0123456789abcdef") == COPY_FOLDER_DIGITS;
+}
+
+// Removes a copy folder of an earlier uninstall only when it holds nothing
+// but the copy, and the copy is a plain file that nothing runs or holds.
+static void remove_copy_folder(const char *folder)
+{
+    char pattern[520], copy[520];
+    if (!fmt_path(pattern, sizeof pattern, "%s\\*", folder) ||
+        !fmt_path(copy, sizeof copy, "%s\\%s", folder, copy_name))
+        return;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(pattern, &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    int only_copy = 1, copies = 0;
+    do {
+        if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, ".."))
+            continue;
+        if (_stricmp(fd.cFileName, copy_name) != 0 || (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            only_copy = 0;
+        copies++;
+    } while (only_copy && FindNextFileA(h, &fd));
+    FindClose(h);
+    if (only_copy && copies == 1 && delete_unused_file(copy))
+        RemoveDirectoryA(folder);
+}
+
+// What an earlier uninstall left behind (its removal after the second stage
+// failed, or the machine went down first) goes at the next start of setup
+// or of the uninstaller: a copy of the old kind directly in the temporary
+// folder, and copy folders that hold nothing but their copy. Nothing that
+// runs, is held open, is a link or is no plain file is touched.
 static void remove_left_over_copy(void)
 {
-    char tmp[260], copy[520];
-    if (temp_copy_path(tmp, copy))
-        delete_unused_file(copy);
+    char tmp[260], path[520];
+    if (!temp_folder(tmp))
+        return;
+    if (fmt_path(path, sizeof path, "%s%s", tmp, copy_name))
+        delete_unused_file(path);
+    if (!fmt_path(path, sizeof path, "%s%s*", tmp, copy_folder_prefix))
+        return;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA(path, &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        DWORD a = fd.dwFileAttributes;
+        if ((a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT) && is_copy_folder_name(fd.cFileName) &&
+            fmt_path(path, sizeof path, "%s%s", tmp, fd.cFileName))
+            remove_copy_folder(path);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
 }
 
-// The first stage: asks, then hands the removal to a copy of itself in the
-// temporary folder, because a running program file cannot be deleted.
+// Makes a copy folder of a fresh name in tmp, into folder (520 bytes).
+// CreateDirectoryA fails for a name that exists, folder or link, so the
+// folder is always our own new one; a taken name makes another name.
+static int make_copy_folder(const char *tmp, char *folder)
+{
+    for (int tries = 0; tries < 16; tries++) {
+        unsigned int a = 0, b = 0;
+        if (rand_s(&a) != 0 || rand_s(&b) != 0) {
+            LARGE_INTEGER t;
+            QueryPerformanceCounter(&t);
+            a = (unsigned int)t.QuadPart ^ GetCurrentProcessId();
+            b = GetTickCount() + (unsigned int)tries;
+        }
+        if (!fmt_path(folder, 520, "%s%s%08x%08x", tmp, copy_folder_prefix, a, b))
+            return 0;
+        if (CreateDirectoryA(folder, NULL))
+            return 1;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return 0;
+    }
+    return 0;
+}
+
+// The first stage cannot go on: says why, with the system's reason.
+static void refuse_uninstall(const char *what, unsigned long error)
+{
+    char reason[600], text[800];
+    fmt(text, sizeof text, "Tarnok was not removed: %s.\n\n%s", what, error_text(error, reason, sizeof reason));
+    MessageBoxA(NULL, text, "Tarnok uninstall", MB_ICONERROR | MB_OK);
+}
+
+// The first stage: asks, then hands the removal to a copy of itself in a
+// new folder of its own in the temporary folder, because a running program
+// file cannot be deleted.
 static void uninstall_first(void)
 {
-    char dir[520], self[520], tmp[260], copy[520], cmd[1300];
+    char dir[520], self[520], tmp[260], folder[520], copy[520], cmd[1300];
     module_folder(dir, sizeof dir);
     if (MessageBoxA(NULL, "Remove Tarnok: Vorblen (Pellurin) and its saved games?", "Tarnok uninstall",
                     MB_ICONQUESTION | MB_YESNO) != IDYES)
         return;
-    if (!temp_copy_path(tmp, copy))
+    if (!temp_folder(tmp) || !make_copy_folder(tmp, folder)) {
+        refuse_uninstall("no folder for the uninstaller could be made in the temporary folder", GetLastError());
         return;
+    }
     module_path(self, sizeof self);
-    CopyFileA(self, copy, FALSE);
+    if (!fmt_path(copy, sizeof copy, "%s\\%s", folder, copy_name) || !CopyFileA(self, copy, TRUE)) {
+        DWORD error = GetLastError();
+        delete_file_itself(copy);
+        RemoveDirectoryA(folder);
+        refuse_uninstall("the uninstaller could not be copied to the temporary folder", error);
+        return;
+    }
     fmt(cmd, sizeof cmd, "\"%s\" /uninstall2 \"%s\"", copy, dir);
 
     // The copy waits for this process to end before it removes anything, so
@@ -117,10 +209,15 @@ static void uninstall_first(void)
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
-    if (CreateProcessA(NULL, cmd, NULL, NULL, me ? TRUE : FALSE, 0, NULL, tmp, &si, &pi)) {
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
+    if (!CreateProcessA(NULL, cmd, NULL, NULL, me ? TRUE : FALSE, 0, NULL, tmp, &si, &pi)) {
+        DWORD error = GetLastError();
+        delete_file_itself(copy);
+        RemoveDirectoryA(folder);
+        refuse_uninstall("the uninstaller could not be started from the temporary folder", error);
+        return;
     }
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
 }
 
 // The inherited handle of the first stage, named as "handle:process id";
@@ -157,12 +254,15 @@ static void wait_first_stage(void)
 
 // The copy cannot delete itself: the system refuses to delete a program file
 // while a process runs from it. So the second stage's last act starts a
-// hidden command interpreter of the system that tries to delete the copy
-// once a second until the second stage has ended and the delete succeeds,
-// for at most half a minute. It works in the temporary folder and names
-// nothing but the copy's fixed name there, so no path reaches its command
-// line; a folder of that name stops it. It writes nothing and ends by itself.
-static void start_copy_remover(const char *tmp)
+// hidden command interpreter of the system that tries to delete the copy,
+// then its folder if that is empty, once a second until the second stage
+// has ended and both are gone (the folder may stay busy a moment after the
+// process ends), for at most half a minute. It works in
+// the temporary folder and names nothing but the copy folder's own name
+// (letters, digits and dashes) and the copy's fixed name in it, so no other
+// path reaches its command line; a folder in the copy's place stops it.
+// It writes nothing and ends by itself.
+static void start_copy_remover(const char *tmp, const char *folder_name)
 {
     char sys[260], app[300], cmd[1300];
     UINT n = GetSystemDirectoryA(sys, sizeof sys);
@@ -170,9 +270,11 @@ static void start_copy_remover(const char *tmp)
         return;
     fmt(app, sizeof app, "%s\\cmd.exe", sys);
     fmt(cmd, sizeof cmd,
-        "cmd.exe /d /q /s /c \"for /l %%i in (1,1,30) do ((if exist \"%s\\*\" exit) & del /f /q \"%s\" 2>nul & "
-        "(if not exist \"%s\" exit) & \"%s\\ping.exe\" -n 2 127.0.0.1 >nul)\"",
-        copy_name, copy_name, copy_name, sys);
+        "cmd.exe /d /q /s /c \"for /l %%i in (1,1,30) do ((if not exist \"%s\" exit) & (if exist \"%s\\%s\\*\" exit) & "
+        "del /f /q \"%s\\%s\" 2>nul & (if not exist \"%s\\%s\" rd \"%s\" 2>nul) & (if not exist \"%s\" exit) & "
+        "\"%s\\ping.exe\" -n 2 127.0.0.1 >nul)\"",
+        folder_name, folder_name, copy_name, folder_name, copy_name, folder_name, copy_name, folder_name, folder_name,
+        sys);
     STARTUPINFOA si;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
@@ -183,9 +285,27 @@ static void start_copy_remover(const char *tmp)
     }
 }
 
+// 1 when self is the copy in a copy folder of tmp: folder (520 bytes) is
+// then that folder's path and *folder_name its name inside it.
+static int own_copy_folder(const char *self, const char *tmp, char *folder, const char **folder_name)
+{
+    const char *slash = strrchr(self, '\\');
+    if (!slash || _stricmp(slash + 1, copy_name) != 0)
+        return 0;
+    fmt(folder, 520, "%.*s", (int)(slash - self), self);
+    char *name = strrchr(folder, '\\');
+    if (!name || !is_copy_folder_name(name + 1))
+        return 0;
+    char parent[520];
+    fmt(parent, sizeof parent, "%.*s", (int)(name - folder + 1), folder);
+    *folder_name = name + 1;
+    return same_file(parent, tmp);
+}
+
 static void uninstall_second(const char *dir)
 {
-    char self[520], tmp[260], copy[520];
+    char self[520], tmp[260], folder[520];
+    const char *folder_name = NULL;
     wait_first_stage();
     int found = do_uninstall(dir);
     if (!quiet) {
@@ -194,15 +314,17 @@ static void uninstall_second(const char *dir)
         MessageBoxA(NULL, found ? "Tarnok: Vorblen has been removed." : text, "Tarnok uninstall",
                     MB_ICONINFORMATION | MB_OK);
     }
-    // Only the program's own copy is ever removed: a second stage started
-    // from anywhere else leaves its program file alone.
+    // Only the program's own copy and its folder are ever removed: a second
+    // stage started from anywhere else leaves its program file alone.
     module_path(self, sizeof self);
-    if (!temp_copy_path(tmp, copy) || !same_file(self, copy))
+    if (!temp_folder(tmp) || !own_copy_folder(self, tmp, folder, &folder_name))
         return;
     // Deletion at restart needs administrator rights on Windows; it stays
-    // as the fallback for when the remover cannot start.
+    // as the fallback for when the remover cannot start. The folder goes
+    // after the copy, if it is empty by then.
     MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-    start_copy_remover(tmp);
+    MoveFileExA(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+    start_copy_remover(tmp, folder_name);
 }
 
 // 1: an uninstall stage ran and the process is to end; 0: go on to install.
@@ -317,11 +439,31 @@ static int is_named(const char *path)
     return 0;
 }
 
+// 1 when the file that cd_open would read for path lies in the folder or
+// below it. At start nothing is opened anywhere else: a sheet beside the
+// program that names a file on another drive or above its folder is passed
+// over (the player may still choose it).
+static int reads_inside(const char *path, const char *folder)
+{
+    char data[780], full[780], base[780];
+    cd_image_file(path, data, sizeof data);
+    DWORD n = GetFullPathNameA(data, sizeof full, full, NULL);
+    DWORD m = GetFullPathNameA(folder, sizeof base, base, NULL);
+    if (n == 0 || n >= sizeof full || m == 0 || m >= sizeof base)
+        return 0;
+    while (m > 0 && base[m - 1] == '\\')
+        base[--m] = 0;
+    return _strnicmp(full, base, m) == 0 && full[m] == '\\';
+}
+
+static char program_dir[520];
+
 static void detect_entry(const char *path, const char *name)
 {
     if (is_opt(name, "TARNO103.EXE") && !opts.patch[0])
         set_path(opts.patch, path);
-    if (has_ext(name, image_exts, sizeof image_exts / sizeof *image_exts) && !is_named(path))
+    if (has_ext(name, image_exts, sizeof image_exts / sizeof *image_exts) && !is_named(path) &&
+        reads_inside(path, program_dir))
         detect_image(path);
 }
 
@@ -348,6 +490,7 @@ static void each_beside_program(void (*visit)(const char *path, const char *name
 // volume starts.
 static void detect_files(void)
 {
+    module_folder(program_dir, sizeof program_dir);
     each_beside_program(note_named);
     each_beside_program(detect_entry);
 }
@@ -435,10 +578,39 @@ static int run_window(HINSTANCE instance, int show)
     return stopped ? 1 : 0;
 }
 
+// Windows 10 1607 and later read DependentLoadFlags from this record and
+// search only the system folder for the DLLs that the program imports and
+// those that they import in turn, before any code of the program runs. GNU
+// ld leaves the load-config directory empty; the post-link step pe-loadcfg
+// points it at this record, which for that keeps a section of its own.
+extern "C" __attribute__((section(".lcfg"), used)) const IMAGE_LOAD_CONFIG_DIRECTORY64 _load_config_used = {
+    sizeof(IMAGE_LOAD_CONFIG_DIRECTORY64), // Size
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    LOAD_LIBRARY_SEARCH_SYSTEM32, // DependentLoadFlags, which older headers call Reserved1
+    0, 0, 0, 0,
+};
+
+// Every DLL loaded from here on comes from the system folder only, never
+// from the program's folder (a Downloads folder, or the temporary folder)
+// or the current one. The shell, COM, the common dialogs and the common
+// controls are loaded on first use, so they and what they import come
+// after this too. A system without the call (Windows 7 without its update)
+// at least loses the current folder from the search.
+static void load_dlls_from_system_only(void)
+{
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    SetDefaultDllDirectoriesFn set_dirs =
+        kernel ? (SetDefaultDllDirectoriesFn)(void (*)(void))GetProcAddress(kernel, "SetDefaultDllDirectories") : NULL;
+    if (!set_dirs || !set_dirs(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        SetDllDirectoryA("");
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev, LPSTR cmdline, int show)
 {
     (void)prev;
     (void)cmdline;
+    load_dlls_from_system_only();
     // Probing an empty drive, or reading a disc taken out, must fail with an
     // error code that the program handles, not stop it with the system's
     // own "There is no disk in the drive" box that a player cannot place.

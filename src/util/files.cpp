@@ -325,21 +325,97 @@ int final_path(void *handle, char *out, unsigned long size)
     return n > 0 && n < size;
 }
 
-// Wine lists a Unix link to a file as a plain file, and its DeleteFileA
-// removes the link's target instead of the link. A file whose real path is
-// not the one it is listed under is such a link and is left alone. Without
-// the folder's own real path nothing can be told, and the file is deleted.
-static int is_hidden_file_link(const char *folder_real, const char *child, const char *name)
+// The one test for every file that is written or removed by name: 1 when
+// the open handle leads to the entry `name` of the folder whose real path is
+// folder_real. Wine opens a Unix link to a file as its target even when
+// asked for the link, and lists it as a plain file: its handle's real path
+// is then another than the one it is listed under. Without the folder's real
+// path nothing can be told, and the answer is 0.
+static int handle_is_entry(HANDLE h, const char *folder_real, const char *name)
 {
     char real[1100], expected[1100];
-    if (!folder_real[0])
+    HANDLE dup = NULL;
+    if (!folder_real[0] ||
+        !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS))
         return 0;
-    HANDLE h = CreateFileA(child, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (!final_path(h, real, sizeof real))
+    if (!final_path(dup, real, sizeof real))
         return 0;
-    fmt(expected, sizeof expected, "%s\\%s", folder_real, name);
-    return _stricmp(real, expected) != 0;
+    size_t n = strlen(folder_real);
+    fmt(expected, sizeof expected, n && folder_real[n - 1] == '\\' ? "%s%s" : "%s\\%s", folder_real, name);
+    return _stricmp(real, expected) == 0;
+}
+
+// The real path of the folder that holds path's last step, in out; returns
+// that step's name inside path, or null when there is none or the folder
+// cannot be opened.
+static const char *real_parent(const char *path, char *out, unsigned long size)
+{
+    char folder[520];
+    const char *slash = strrchr(path, '\\');
+    if (!slash || !slash[1])
+        return NULL;
+    // The folder keeps its separator when it is a root ("C:\\", "\\").
+    size_t keep = (size_t)(slash - path);
+    if (keep == 0 || (keep == 2 && path[1] == ':'))
+        keep++;
+    fmt(folder, sizeof folder, "%.*s", (int)keep, path);
+    HANDLE d = CreateFileA(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    return final_path(d, out, size) ? slash + 1 : NULL;
+}
+
+int opened_itself(void *f, const char *path)
+{
+    char folder_real[1024];
+    const char *name = real_parent(path, folder_real, sizeof folder_real);
+    return name && handle_is_entry((HANDLE)f, folder_real, name);
+}
+
+// Opens the entry without following a link, checks that the handle is the
+// entry itself, and deletes through the handle: what is deleted is what
+// was checked. folder_real may be null (then it is found here).
+static int delete_entry(const char *path, const char *folder_real, const char *name, unsigned long share, int plain_only,
+                        int clear_read_only)
+{
+    char found[1024];
+    if (!folder_real) {
+        name = real_parent(path, found, sizeof found);
+        if (!name)
+            return 0;
+        folder_real = found;
+    }
+    DWORD access = DELETE | FILE_READ_ATTRIBUTES | (clear_read_only ? FILE_WRITE_ATTRIBUTES : 0);
+    HANDLE f = CreateFileA(path, access, share, NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (f == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    int ok = GetFileInformationByHandle(f, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+             !(plain_only && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) &&
+             handle_is_entry(f, folder_real, name);
+    if (ok && clear_read_only && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        FILE_BASIC_INFO basic;
+        memset(&basic, 0, sizeof basic); // times of 0 stay as they are
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(f, FileBasicInfo, &basic, sizeof basic);
+    }
+    if (ok) {
+        // The system refuses this while a running program was started from the file.
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        ok = SetFileInformationByHandle(f, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+    }
+    CloseHandle(f);
+    return ok;
+}
+
+int delete_file_itself(const char *path)
+{
+    return delete_entry(path, NULL, NULL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, 0);
+}
+
+int delete_unused_file(const char *path)
+{
+    // No sharing: the open fails while any other handle to the file is open.
+    return delete_entry(path, NULL, NULL, 0, 1, 0);
 }
 
 int delete_tree(const char *path)
@@ -380,9 +456,9 @@ int delete_tree(const char *path)
                 DeleteFileA(child);
             } else if (a & FILE_ATTRIBUTE_DIRECTORY) {
                 delete_tree(child);
-            } else if (!is_hidden_file_link(folder_real, child, fd.cFileName)) {
-                SetFileAttributesA(child, FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(child);
+            } else {
+                delete_entry(child, folder_real, fd.cFileName, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             0, 1);
             }
         } while (FindNextFileA(h, &fd));
         FindClose(h);

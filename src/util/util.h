@@ -100,7 +100,15 @@ int final_path(void *handle, char *out, unsigned long size);
 // Deletes path only when it is a plain file that no process holds open or
 // runs: never a folder, a link or what a link leads to. 1 when deleted.
 int delete_unused_file(const char *path);
-// 1 when both paths name the same existing file.
+// Deletes the file path names, never what a link there leads to: a link
+// that can be opened as itself (Windows) goes as a link, one that opens as
+// its target (a Unix link under Wine) stays. Never a folder. 1 when deleted.
+int delete_file_itself(const char *path);
+// 1 when the open file handle f is the entry path itself, reached without
+// following a link: the one test behind every removal and write by name.
+int opened_itself(void *f, const char *path);
+// 1 when both paths name the same existing file or folder, however each is
+// spelt (short names, case, separators, links).
 int same_file(const char *a, const char *b);
 // 1 when two open handles lead to the same file (volume and file index).
 int same_open_file(void *a, void *b);

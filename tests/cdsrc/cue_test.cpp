@@ -177,6 +177,36 @@ TEST(CueSheet, RelativeNamesFromTheSheetsFolder)
     }
 }
 
+// A sheet names its data file beside itself or by a drive-letter path. A
+// UNC path would reach a host of the sheet's choosing, a device path any
+// device, a second ':' a stream, a device name the device: each is refused
+// as a sheet that names nothing is.
+TEST(CueSheet, NetworkDeviceAndStreamNamesAreRefused)
+{
+    const Sheet cases[] = {
+        {"UNC", "FILE \"\\\\host\\share\\d.bin\" BINARY\n", nullptr, 0},
+        {"UNC with a stream", "FILE \"\\\\host\\share\\d.bin:x\" BINARY\n", nullptr, 0},
+        {"UNC with slashes", "FILE \"//host/share/d.bin\" BINARY\n", nullptr, 0},
+        {"UNC mixed", "FILE \"\\/host\\share\\d.bin\" BINARY\n", nullptr, 0},
+        {"device", "FILE \"\\\\.\\C:\\d.bin\" BINARY\n", nullptr, 0},
+        {"long device", "FILE \"\\\\?\\C:\\d.bin\" BINARY\n", nullptr, 0},
+        {"long UNC", "FILE \"\\\\?\\UNC\\host\\share\\d.bin\" BINARY\n", nullptr, 0},
+        {"stream", "FILE \"d.bin:x\" BINARY\n", nullptr, 0},
+        {"stream of the data", "FILE \"d.bin::$DATA\" BINARY\n", nullptr, 0},
+        {"drive and stream", "FILE \"D:\\d.bin:x\" BINARY\n", nullptr, 0},
+        {"colon not after a letter", "FILE \"1:\\d.bin\" BINARY\n", nullptr, 0},
+        {"device name", "FILE \"NUL\" BINARY\n", nullptr, 0},
+        {"device name with extension", "FILE \"sub\\COM1.bin\" BINARY\n", nullptr, 0},
+        {"ends in a separator", "FILE \"sub\\\" BINARY\n", nullptr, 0},
+        {"drive letter", "FILE \"D:\\d.bin\" BINARY\n", "D:\\d.bin", 0},
+        {"beside it", "FILE \"d.bin\" BINARY\n", "C:\\img\\d.bin", 0},
+        {"one leading separator", "FILE \"\\sub\\d.bin\" BINARY\n", "C:\\img\\\\sub\\d.bin", 0},
+        {"a device name inside", "FILE \"con\\d.bin\" BINARY\n", "C:\\img\\con\\d.bin", 0},
+    };
+    for (const Sheet &c : cases)
+        expect_sheet(c);
+}
+
 TEST(CueSheet, SheetInItsOwnBufferAndTooLongNames)
 {
     char work[520] = "C:\\img\\a.cue";

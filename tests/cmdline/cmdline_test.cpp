@@ -442,7 +442,11 @@ TEST(Cmdline, TwoStageUninstall)
     EXPECT_EQ("Tarnok: Vorblen has been removed.", text);
     DWORD second = 0;
     GetWindowThreadProcessId(done, &second);
-    std::string copy = tmp + "\\tarnok_uninstall.exe";
+    // It runs from a copy in a folder of its own in the temporary folder.
+    std::vector<std::string> in_tmp = list_dir(tmp);
+    ASSERT_EQ(1u, in_tmp.size());
+    EXPECT_EQ(0u, in_tmp[0].find("tarnok-uninstall-")) << in_tmp[0];
+    std::string copy = tmp + "\\" + in_tmp[0] + "\\tarnok_uninstall.exe";
     EXPECT_TRUE(file_exists(copy)) << "the second stage runs from its copy";
     EXPECT_FALSE(dir_exists(target)) << "the install folder is still there";
     screenshot("uninstall-done");

@@ -2,6 +2,11 @@
 // test program carries the stand-in game as its GAMEEXE resource.
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "installcheck.h"
@@ -444,4 +449,126 @@ TEST(InstallAsUninstaller, Child)
     if (!dir)
         GTEST_SKIP() << "started by IsNotCopiedOntoItself only";
     EXPECT_EQ(1, install(options(media_path("disc1"), media_path("disc2"), update(), dir), nullptr));
+}
+
+namespace {
+
+// A folder's own access list as text: the SIDs of its entries that allow
+// full control, inherited by folders and files below, and whether it is
+// protected from the folders above. Entries it inherited are marked.
+struct Access {
+    bool is_protected = false;
+    std::vector<std::string> full_control; // SIDs, sorted
+    int other_entries = 0;
+    bool inherited = false; // every entry came from the folder above
+};
+
+Access read_access(const std::string &path)
+{
+    Access a;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL, &dacl, NULL, &sd) !=
+        ERROR_SUCCESS)
+        return a;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(sd, &control, &revision);
+    a.is_protected = (control & SE_DACL_PROTECTED) != 0;
+    a.inherited = dacl && dacl->AceCount > 0;
+    for (DWORD i = 0; dacl && i < dacl->AceCount; i++) {
+        ACCESS_ALLOWED_ACE *ace = nullptr;
+        if (!GetAce(dacl, i, (void **)&ace))
+            continue;
+        BYTE flags = ace->Header.AceFlags;
+        if (!(flags & INHERITED_ACE))
+            a.inherited = false;
+        char *sid = nullptr;
+        const BYTE both = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+        if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && (ace->Mask & FILE_ALL_ACCESS) == FILE_ALL_ACCESS &&
+            (flags & (both | INHERIT_ONLY_ACE)) == both && ConvertSidToStringSidA(&ace->SidStart, &sid)) {
+            a.full_control.push_back(sid);
+            LocalFree(sid);
+        } else {
+            a.other_entries++;
+        }
+    }
+    std::sort(a.full_control.begin(), a.full_control.end());
+    LocalFree(sd);
+    return a;
+}
+
+std::string security_text(const std::string &path)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    char *text = nullptr;
+    std::string s;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL, NULL, NULL, &sd) ==
+            ERROR_SUCCESS &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+                                                             NULL)) {
+        s = text;
+        LocalFree(text);
+    }
+    LocalFree(sd);
+    return s;
+}
+
+std::string current_user_sid()
+{
+    HANDLE token;
+    DWORD buf[64], got = 0;
+    char *sid = nullptr;
+    std::string s;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        if (GetTokenInformation(token, TokenUser, buf, sizeof buf, &got) &&
+            ConvertSidToStringSidA(((TOKEN_USER *)buf)->User.Sid, &sid)) {
+            s = sid;
+            LocalFree(sid);
+        }
+        CloseHandle(token);
+    }
+    return s;
+}
+
+} // namespace
+
+// Wine keeps no access list of a file's own: it maps the list it is given
+// to the Unix mode and makes a list from the mode when asked. What it shows
+// is then the mode's view: the owner's and SYSTEM's full control, and no
+// entry for anyone else (a folder made without a list of its own has one
+// for Everyone). Whether a list is protected, the Administrators' entry and
+// the entries that folders below inherit are Windows' to show.
+bool under_wine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+
+// A folder the install makes can be changed by the installing user, SYSTEM
+// and the administrators only, and what the install writes into it takes
+// that from it; a folder that was there before keeps its own list.
+TEST(InstallFolder, ANewFolderIsTheInstallingUsersOnly)
+{
+    std::string base = scratch(), made = base + "\\Games\\Tarnok PC", before = base + "\\Before";
+    make_dirs(before.c_str());
+    std::string before_text = security_text(before);
+    ASSERT_NE("", before_text);
+    ASSERT_EQ(1, install(options(media_path("disc1"), media_path("disc2"), media_path("TARNO103.EXE"), made), nullptr));
+    ASSERT_EQ(1, install(options(media_path("disc1"), media_path("disc2"), media_path("TARNO103.EXE"), before), nullptr));
+    EXPECT_EQ(before_text, security_text(before));
+
+    std::string user = current_user_sid(), system = "S-1-5-18", admins = "S-1-5-32-544";
+    std::vector<std::string> expected = {user, system, admins};
+    std::sort(expected.begin(), expected.end());
+    Access a = read_access(made);
+    std::string text = security_text(made);
+    EXPECT_EQ(0, a.other_entries) << text;
+    EXPECT_EQ(1, std::count(a.full_control.begin(), a.full_control.end(), user)) << text;
+    EXPECT_EQ(1, std::count(a.full_control.begin(), a.full_control.end(), system)) << text;
+    for (const std::string &sid : a.full_control)
+        EXPECT_EQ(1, std::count(expected.begin(), expected.end(), sid)) << sid << " in " << text;
+    if (under_wine())
+        return;
+    EXPECT_TRUE(a.is_protected) << text;
+    EXPECT_EQ(expected, a.full_control) << text;
+    Access game = read_access(made + "\\game");
+    EXPECT_TRUE(game.inherited) << security_text(made + "\\game");
+    EXPECT_EQ(expected, game.full_control) << security_text(made + "\\game");
 }

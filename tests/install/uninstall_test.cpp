@@ -1,6 +1,7 @@
 // The removal of an installation: exactly what the install made, nothing else.
 #include <windows.h>
 
+#include <algorithm>
 #include <cctype>
 
 #include <gtest/gtest.h>
@@ -103,6 +104,38 @@ TEST(Uninstall, TheEntryAndShortcutsOfAnotherInstallStay)
     EXPECT_FALSE(file_exists(desktop_link()));
 }
 
+// The folder given to the uninstall is compared by what it is: its short
+// (8.3) name, a trailing dot, '/' for '\\' and another case all name the
+// install folder, so the entry and the shortcuts go with the files.
+TEST(Uninstall, AnySpellingOfTheFolderIsTheFolder)
+{
+    enum Spelling { SHORT_NAME, TRAILING_DOT, SLASHES, UPPER };
+    for (Spelling how : {SHORT_NAME, TRAILING_DOT, SLASHES, UPPER}) {
+        SCOPED_TRACE(how);
+        std::string dir = scratch(std::to_string(how)) + "\\Tarnok PC";
+        install_sample(dir);
+        std::string given = dir;
+        if (how == SHORT_NAME) {
+            char short_name[MAX_PATH];
+            DWORD n = GetShortPathNameA(dir.c_str(), short_name, sizeof short_name);
+            ASSERT_TRUE(n > 0 && n < sizeof short_name);
+            given = short_name;
+            ASSERT_EQ(std::string::npos, given.find("Tarnok PC")) << "no short name here: " << given;
+        } else if (how == TRAILING_DOT) {
+            given += ".";
+        } else if (how == SLASHES) {
+            std::replace(given.begin(), given.end(), '\\', '/');
+        } else {
+            std::transform(given.begin(), given.end(), given.begin(), [](char c) { return (char)toupper((unsigned char)c); });
+        }
+        EXPECT_EQ(1, do_uninstall(given.c_str())) << given;
+        EXPECT_FALSE(dir_exists(dir)) << given;
+        EXPECT_FALSE(entry_exists()) << given;
+        EXPECT_FALSE(file_exists(start_menu_link())) << given;
+        EXPECT_FALSE(file_exists(desktop_link())) << given;
+    }
+}
+
 // The entry alone makes an install folder, for a player who deleted the game
 // data by hand; a build folder with anything of the player's in it stays.
 TEST(Uninstall, ByTheEntryAloneAndKeepingAPlayersBuildFolder)
@@ -134,6 +167,35 @@ TEST(Uninstall, NeverFollowsALinkOutOfTheGameFolder)
     EXPECT_EQ(1, do_uninstall(dir.c_str()));
     EXPECT_EQ("keep me", slurp(base + "\\elsewhere\\precious.sav"));
     EXPECT_FALSE(file_exists(dir + "\\game\\hd\\TARNOK\\f.dat"));
+}
+
+// Each file the uninstall removes by name may be a link that someone put in
+// the install folder: what it leads to is never deleted. (Under Wine a Unix
+// link opens as its target, so it stays; on Windows the link itself goes.)
+TEST(Uninstall, NeverDeletesThroughALinkToAFile)
+{
+    const char *const names[] = {"tarnok.exe", "uninstall.exe", "tarnok_pc.ini", "tarnok.log", "setup.log"};
+    // Wine cannot remove the links that an earlier run left: the Unix rm does.
+    auto remove_links = [&](const std::string &dir) {
+        for (const char *name : names)
+            run_process("/bin/rm -f \"" + unix_path(dir + "\\" + name) + "\"");
+    };
+    const testing::TestInfo *ti = testing::UnitTest::GetInstance()->current_test_info();
+    remove_links(build_path("scratch\\") + ti->test_suite_name() + "." + ti->name() + "\\Tarnok");
+    std::string base = scratch(), dir = base + "\\Tarnok";
+    install_sample(dir);
+    for (const char *name : names) {
+        std::string target = base + "\\elsewhere\\" + name;
+        spit(target, std::string("precious ") + name);
+        DeleteFileA((dir + "\\" + name).c_str());
+        if (!unix_link(target, dir + "\\" + name))
+            GTEST_SKIP() << "cannot make a symbolic link here";
+    }
+    EXPECT_EQ(1, do_uninstall(dir.c_str()));
+    for (const char *name : names)
+        EXPECT_EQ(std::string("precious ") + name, slurp(base + "\\elsewhere\\" + name)) << name;
+    EXPECT_FALSE(dir_exists(dir + "\\game"));
+    remove_links(dir);
 }
 
 // The game folder itself a link (the player moved the data and linked it

@@ -103,3 +103,52 @@ TEST(Log, PostsToTheWindowUnlessSilent)
     EXPECT_EQ("before the window", lines[0]);
     EXPECT_EQ("quiet", lines[3]) << "silent lines still reach the file";
 }
+
+// A link at the log's place, to a file elsewhere or to nothing, and a
+// second name (hard link) of another file: that file keeps its bytes, and
+// the run logs to no file. A plain old log is emptied as always.
+TEST(Log, NeverWritesThroughALink)
+{
+    enum Kind { SYMLINK, DANGLING, HARDLINK, PLAIN };
+    const Kind kinds[] = {SYMLINK, DANGLING, HARDLINK, PLAIN};
+    char old_tmp[MAX_PATH] = "", old_temp[MAX_PATH] = "";
+    GetEnvironmentVariableA("TMP", old_tmp, sizeof old_tmp);
+    GetEnvironmentVariableA("TEMP", old_temp, sizeof old_temp);
+    int n = 0;
+    for (Kind k : kinds) {
+        SCOPED_TRACE(n);
+        std::string tmp = scratch("tmp" + std::to_string(n)), other = scratch("other" + std::to_string(n++));
+        std::string log = tmp + "\\tarnok_setup.log", target = other + "\\precious.txt";
+        spit(target, "keep");
+        switch (k) {
+        case SYMLINK: ASSERT_TRUE(unix_link(target, log)); break;
+        case DANGLING:
+            ASSERT_TRUE(unix_link(target, log));
+            // Wine does not wait for a Unix program: the link dangles once
+            // Windows no longer sees its target.
+            run_process("/bin/rm -f \"" + unix_path(target) + "\"");
+            for (int i = 0; i < 250 && file_exists(target); i++)
+                Sleep(20);
+            ASSERT_FALSE(file_exists(target));
+            break;
+        case HARDLINK: ASSERT_TRUE(CreateHardLinkA(log.c_str(), target.c_str(), NULL)); break;
+        case PLAIN: spit(log, "an old run\r\n"); break;
+        }
+        SetEnvironmentVariableA("TMP", tmp.c_str());
+        SetEnvironmentVariableA("TEMP", tmp.c_str());
+        log_close();
+        log_open();
+        setup_log("a line");
+        log_close();
+        SetEnvironmentVariableA("TMP", old_tmp);
+        SetEnvironmentVariableA("TEMP", old_temp);
+        if (k == PLAIN) {
+            EXPECT_EQ("a line\r\n", slurp(log));
+        } else if (k == DANGLING) {
+            EXPECT_FALSE(file_exists(target)) << "nothing is made where the link leads";
+        } else {
+            EXPECT_EQ("keep", slurp(target));
+        }
+    }
+    log_reset();
+}
