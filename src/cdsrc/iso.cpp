@@ -284,17 +284,17 @@ static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, Progress *
 // Copies a file into path: its extents, one record each, joined in order.
 static int copy_records(CdSource *src, const IsoEntry *e, int records, const char *path, Progress *p)
 {
-    HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (out == INVALID_HANDLE_VALUE) {
+    DestFile dest;
+    if (!dest_open(&dest, path)) {
         char shown[1024];
         setup_log("cannot write %s", name_escape(path, shown, sizeof shown));
         return 0;
     }
+    HANDLE out = dest.handle;
     int ok = 1;
     for (int k = 0; ok && k < records; k++)
         ok = write_extent(src, &e[k], out, p);
-    CloseHandle(out);
-    return ok;
+    return dest_finish(&dest, ok);
 }
 
 // Names from the image become path components: one that is empty, "." or

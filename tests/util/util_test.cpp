@@ -166,7 +166,8 @@ TEST(WriteReadFile, FailuresAndTheirMessages)
     EXPECT_EQ(0, write_file(d.c_str(), "x", 1)) << "the path is a folder";
     std::vector<std::string> lines = log_lines();
     ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ("cannot write " + d + " (error 5)", lines[0]);
+    char reason[600];
+    EXPECT_EQ("cannot write " + d + ": " + error_text(ERROR_ACCESS_DENIED, reason, sizeof reason), lines[0]);
 }
 
 static std::vector<uint64_t> calls;
