@@ -6,6 +6,7 @@
 #include <shobjidl.h>
 
 #include "install/install.h"
+#include "setup/setup.h"
 
 static const char link_name[] = "Tarnok - Vorblen";
 static const char uninstall_key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarnokVBL_Pellurin";
@@ -50,6 +51,7 @@ static void save_link(IShellLinkA *sl, const char *link)
     WCHAR wide[540];
     int saved = MultiByteToWideChar(CP_ACP, 0, temp, -1, wide, 540) && SUCCEEDED(pf->Save(wide, TRUE));
     pf->Release();
+    setup_trace("step: shortcut saved");
     if (!saved || !MoveFileExA(temp, link, MOVEFILE_REPLACE_EXISTING))
         DeleteFileA(temp);
 }

@@ -9,6 +9,8 @@
 #include <objbase.h>
 
 #include <functional>
+#include <map>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -25,13 +27,11 @@ struct Traced {
     DWORD code = 0;                 // the exit code when it ended by itself
 };
 
-// Runs setup.exe with args under this process as its debugger, with its own
-// temporary folder. stop(line) is asked at each line while the program
-// waits; true kills it there.
-Traced run_traced(const std::string &exe, const std::string &args, const std::string &tmp,
-                  const std::function<bool(const std::string &)> &stop)
+// Starts setup.exe with args and its own, empty, temporary folder;
+// flags and inherit as CreateProcessA takes them. False when it cannot start.
+bool start(const std::string &exe, const std::string &args, const std::string &tmp, DWORD flags, BOOL inherit,
+           PROCESS_INFORMATION *pi)
 {
-    Traced t;
     delete_tree(tmp.c_str());
     make_dirs(tmp.c_str());
     char old_tmp[MAX_PATH] = "", old_temp[MAX_PATH] = "";
@@ -44,20 +44,34 @@ Traced run_traced(const std::string &exe, const std::string &args, const std::st
     line.push_back(0);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    BOOL started =
-        CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &si, &pi);
+    BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, inherit, flags, nullptr, nullptr, &si, pi);
     SetEnvironmentVariableA("TMP", old_tmp);
     SetEnvironmentVariableA("TEMP", old_temp);
-    if (!started) {
+    if (!started)
         ADD_FAILURE() << "cannot start " << cmd;
+    return started != 0;
+}
+
+// Runs setup.exe with args under this process as its debugger, with its own
+// temporary folder. stop(line) is asked at each line while the program
+// waits; true kills it there.
+// A second stage is handed the process to wait for in parent ("handle:id").
+Traced run_traced(const std::string &exe, const std::string &args, const std::string &tmp,
+                  const std::function<bool(const std::string &)> &stop, const std::string &parent = "")
+{
+    Traced t;
+    PROCESS_INFORMATION pi = {};
+    if (!parent.empty())
+        SetEnvironmentVariableA("TARNOK_UNINSTALL_PARENT", parent.c_str());
+    bool started = start(exe, args, tmp, DEBUG_ONLY_THIS_PROCESS, !parent.empty(), &pi);
+    SetEnvironmentVariableA("TARNOK_UNINSTALL_PARENT", NULL);
+    if (!started)
         return t;
-    }
     CloseHandle(pi.hThread);
     for (;;) {
         DEBUG_EVENT ev = {};
         if (!WaitForDebugEvent(&ev, 120000)) {
-            ADD_FAILURE() << "no debug event from " << cmd;
+            ADD_FAILURE() << "no debug event from " << args;
             TerminateProcess(pi.hProcess, 98);
             break;
         }
@@ -117,6 +131,56 @@ std::string install_args(const std::string &dir, const std::string &update = "TA
 
 std::string uninstall_args(const std::string &dir) { return "/uninstall2 \"" + dir + "\" /quiet"; }
 
+// The uninstall's second stage as the first stage starts it, with the
+// handle of a process to wait for: one that has ended, so that it starts
+// at once instead of pausing as it does when started by hand.
+struct SecondStage {
+    HANDLE ended = nullptr; // inheritable
+    DWORD pid = 0;
+
+    explicit SecondStage(const std::string &exe)
+    {
+        PROCESS_INFORMATION pi = {};
+        // Started by hand, on a folder that holds nothing: it pauses once.
+        if (!start(exe, uninstall_args(scratch("nothing") + "\\none"), scratch("tmp-nothing"), 0, FALSE, &pi))
+            return;
+        CloseHandle(pi.hThread);
+        WaitForSingleObject(pi.hProcess, 60000);
+        DuplicateHandle(GetCurrentProcess(), pi.hProcess, GetCurrentProcess(), &ended,
+                        SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, TRUE, 0);
+        pid = pi.dwProcessId;
+        CloseHandle(pi.hProcess);
+    }
+    ~SecondStage()
+    {
+        if (ended)
+            CloseHandle(ended);
+    }
+
+    // How the first stage names itself to the second.
+    std::string parent() const
+    {
+        return std::to_string((unsigned long long)(UINT_PTR)ended) + ":" + std::to_string(pid);
+    }
+
+    int run(const std::string &exe, const std::string &dir, const std::string &tmp)
+    {
+        SetEnvironmentVariableA("TARNOK_UNINSTALL_PARENT", parent().c_str());
+        PROCESS_INFORMATION pi = {};
+        bool started = start(exe, uninstall_args(dir), tmp, 0, TRUE, &pi);
+        SetEnvironmentVariableA("TARNOK_UNINSTALL_PARENT", NULL);
+        if (!started)
+            return -1;
+        CloseHandle(pi.hThread);
+        DWORD code = 1;
+        if (WaitForSingleObject(pi.hProcess, 120000) != WAIT_OBJECT_0)
+            TerminateProcess(pi.hProcess, 97);
+        GetExitCodeProcess(pi.hProcess, &code);
+        CloseHandle(pi.hProcess);
+        return (int)code;
+    }
+};
+
 // What an install leaves outside its folder, as far as it concerns dir: the
 // uninstall entry naming it, and shortcut files (whole, or cut short under
 // their own or their temporary name) that lead to it or cannot be read.
@@ -161,39 +225,62 @@ std::string players_desktop_file()
     return d.substr(0, d.find_last_of('\\')) + "\\my list.txt";
 }
 
+// A moment: the nth time (from 1) that a line comes.
+struct Moment {
+    std::string line;
+    int nth;
+};
+
+std::string shown(const Moment &m) { return m.line + (m.nth > 1 ? " (time " + std::to_string(m.nth) + ")" : ""); }
+
+// A line with the install folder's path in it as "{dir}", so that moments
+// of one install can be found in another.
+std::string with_dir_named(std::string line, const std::string &dir)
+{
+    size_t at = dir.empty() ? std::string::npos : line.find(dir);
+    if (at != std::string::npos)
+        line.replace(at, dir.size(), "{dir}");
+    return line;
+}
+
+// Every line of a run as a moment.
+std::vector<Moment> moments_of(const std::vector<std::string> &lines, const std::string &dir)
+{
+    std::vector<Moment> out;
+    std::map<std::string, int> seen;
+    for (const std::string &l : lines) {
+        std::string line = with_dir_named(l, dir);
+        out.push_back({line, ++seen[line]});
+    }
+    return out;
+}
+
 // The moments of an install to stop at: every line but the progress, and
 // the progress at each tenth of the way.
-std::vector<std::string> install_moments(const std::vector<std::string> &lines)
+std::vector<Moment> install_moments(const std::vector<Moment> &all)
 {
-    std::vector<std::string> out;
+    std::vector<Moment> out;
     int next_tenth = 0;
-    for (const std::string &l : lines) {
-        if (l.compare(0, 9, "progress ") != 0) {
-            out.push_back(l);
+    for (const Moment &m : all) {
+        if (m.line.compare(0, 9, "progress ") != 0) {
+            out.push_back(m);
             continue;
         }
-        int per_mille = atoi(l.c_str() + 9);
+        int per_mille = atoi(m.line.c_str() + 9);
         if (per_mille >= next_tenth * 100 && next_tenth < 10) {
-            out.push_back(l);
+            out.push_back(m);
             next_tenth = per_mille / 100 + 1;
         }
     }
     return out;
 }
 
-// A line with the install folder's path in it as "{dir}", so that moments
-// of one install can be found in another.
-std::string with_dir_named(std::string line, const std::string &dir)
+std::function<bool(const std::string &)> at(const Moment &moment, const std::string &dir)
 {
-    size_t at = line.find(dir);
-    if (at != std::string::npos)
-        line.replace(at, dir.size(), "{dir}");
-    return line;
-}
-
-std::function<bool(const std::string &)> at(const std::string &moment, const std::string &dir = "")
-{
-    return [moment, dir](const std::string &l) { return with_dir_named(l, dir) == moment; };
+    auto count = std::make_shared<int>(0);
+    return [moment, dir, count](const std::string &l) {
+        return with_dir_named(l, dir) == moment.line && ++*count == moment.nth;
+    };
 }
 
 } // namespace
@@ -211,28 +298,27 @@ TEST(Faults, InstallKilledAtAnyMoment)
     ASSERT_EQ(0u, ref.code);
     ASSERT_FALSE(ref.lines.empty());
     ASSERT_EQ("Done.", ref.lines.back()) << "the debugger sees the log lines";
-    std::vector<std::string> moments = install_moments(ref.lines);
-    for (std::string &m : moments)
-        m = with_dir_named(m, clean);
+    std::vector<Moment> moments = install_moments(moments_of(ref.lines, clean));
     ASSERT_GE(moments.size(), 12u);
     std::string reference = scratch("reference");
     copy_tree(clean, reference);
-    ASSERT_EQ(0, run_plain(exe, uninstall_args(clean), scratch("tmp-clean-un")));
+    SecondStage second(exe);
+    ASSERT_EQ(0, second.run(exe, clean, scratch("tmp-clean-un")));
 
     int n = 0;
-    for (const std::string &moment : moments) {
-        SCOPED_TRACE("killed at \"" + moment + "\"");
+    for (const Moment &moment : moments) {
+        SCOPED_TRACE("killed at \"" + shown(moment) + "\"");
         std::string tag = std::to_string(n++);
         std::string dir = players_folder("rerun" + tag);
         ASSERT_TRUE(run_traced(exe, install_args(dir), scratch("tmp"), at(moment, dir)).killed);
         EXPECT_EQ(0, run_plain(exe, install_args(dir), scratch("tmp")));
         EXPECT_EQ("", compare_trees(reference, dir)) << "the rerun differs from a clean install";
         EXPECT_EQ(2u + 1u, traces_outside(dir).size()) << "the entry and both shortcuts";
-        EXPECT_EQ(0, run_plain(exe, uninstall_args(dir), scratch("tmp")));
+        EXPECT_EQ(0, second.run(exe, dir, scratch("tmp")));
 
         dir = players_folder("uninstall" + tag);
         ASSERT_TRUE(run_traced(exe, install_args(dir), scratch("tmp"), at(moment, dir)).killed);
-        EXPECT_EQ(0, run_plain(exe, uninstall_args(dir), scratch("tmp")));
+        EXPECT_EQ(0, second.run(exe, dir, scratch("tmp")));
         EXPECT_EQ(players_only, list_tree(dir));
         EXPECT_EQ(std::vector<std::string>{}, traces_outside(dir));
         EXPECT_EQ("mine", slurp(players_desktop_file()));
@@ -247,15 +333,16 @@ TEST(Faults, UninstallKilledAtAnyMoment)
     spit(players_desktop_file(), "mine");
     std::string dir = players_folder("probe");
     ASSERT_EQ(0, run_plain(exe, install_args(dir), scratch("tmp")));
-    Traced all = run_traced(exe, uninstall_args(dir), scratch("tmp"), never);
+    SecondStage second(exe);
+    Traced all = run_traced(exe, uninstall_args(dir), scratch("tmp"), never, second.parent());
     ASSERT_EQ(0u, all.code);
-    std::vector<std::string> moments = all.lines;
+    std::vector<Moment> moments = moments_of(all.lines, dir);
     ASSERT_GE(moments.size(), 6u);
-    for (const std::string &moment : moments) {
-        SCOPED_TRACE("killed at \"" + moment + "\"");
+    for (const Moment &moment : moments) {
+        SCOPED_TRACE("killed at \"" + shown(moment) + "\"");
         ASSERT_EQ(0, run_plain(exe, install_args(dir), scratch("tmp")));
-        ASSERT_TRUE(run_traced(exe, uninstall_args(dir), scratch("tmp"), at(moment)).killed);
-        EXPECT_EQ(0, run_plain(exe, uninstall_args(dir), scratch("tmp")));
+        ASSERT_TRUE(run_traced(exe, uninstall_args(dir), scratch("tmp"), at(moment, dir), second.parent()).killed);
+        EXPECT_EQ(0, second.run(exe, dir, scratch("tmp")));
         EXPECT_EQ(players_only, list_tree(dir));
         EXPECT_EQ(std::vector<std::string>{}, traces_outside(dir));
         EXPECT_EQ("mine", slurp(players_desktop_file()));
@@ -362,7 +449,7 @@ TEST(Faults, DriveFullAtEachLateStep)
             EXPECT_EQ(0u, t.code);
             EXPECT_EQ("Done.", log.back());
             EXPECT_EQ(slurp(exe), slurp(dir + "\\uninstall.exe"));
-            EXPECT_EQ(0, run_plain(exe, uninstall_args(dir), scratch("tmp")));
+            EXPECT_EQ(0, SecondStage(exe).run(exe, dir, scratch("tmp")));
             continue;
         }
         expected.replace(expected.find("%s"), 2, dir);
