@@ -57,6 +57,25 @@ static int fail(const char *reason)
     return 0;
 }
 
+// "ERROR: <doing> <path>: <the system's reason>", and 0.
+static int fail_file(const char *doing, const char *path, unsigned long error)
+{
+    char shown[1024], reason[600];
+    setup_log("ERROR: %s %s: %s", doing, name_escape(path, shown, sizeof shown),
+              error_text(error, reason, sizeof reason));
+    return 0;
+}
+
+// An archive that could not be unpacked; a member that could not be written
+// says why, so that a full drive shows as such.
+static int fail_unpacking(const char *reason)
+{
+    if (!write_failure()[0])
+        return fail(reason);
+    setup_log("ERROR: %s: %s", reason, write_failure());
+    return 0;
+}
+
 static HRSRC find_game_resource(void)
 {
     return FindResourceA(NULL, "GAMEEXE", MAKEINTRESOURCEA(10));
@@ -209,10 +228,11 @@ static int arrange_game_files(const char *game, const char *hd, Progress *p)
     fmt(src, sizeof src, "%s\\cd1\\TARNOK\\INSTALL\\INSTALL.CR", game);
     uint64_t size = 0;
     unsigned char *cr = read_file(src, &size);
+    write_failure_clear();
     int members = cr ? lha_extract(cr, size, dst, NULL) : 0;
     free(cr);
     if (members <= 0)
-        return fail("INSTALL.CR on CD 1 could not be unpacked");
+        return fail_unpacking("INSTALL.CR on CD 1 could not be unpacked");
 
     int ok = 1;
     for (int i = 0; i < 9; i++) {
@@ -238,15 +258,6 @@ static int arrange_game_files(const char *game, const char *hd, Progress *p)
         return fail("setting up the game files failed");
     progress_add(p, files_share);
     return 1;
-}
-
-// "ERROR: cannot <doing> <path>: <the system's reason>", and 0.
-static int fail_file(const char *doing, const char *path, unsigned long error)
-{
-    char shown[1024], reason[600];
-    setup_log("ERROR: %s %s: %s", doing, name_escape(path, shown, sizeof shown),
-              error_text(error, reason, sizeof reason));
-    return 0;
 }
 
 // Gives the executable being written the icon from the disc copy; a disc
@@ -466,6 +477,7 @@ static int install_steps(const InstallOptions *o, const char *dir, const char *k
 
     uint64_t update_size = 0;
     unsigned char *update = read_file(o->patch, &update_size);
+    DWORD error = GetLastError();
     if (!update || !check_update_archive(update, update_size)) {
         cd_close(cd1);
         cd_close(cd2);
@@ -473,7 +485,7 @@ static int install_steps(const InstallOptions *o, const char *dir, const char *k
             free(update);
             return 0;
         }
-        return fail("cannot read the 1.03 update file");
+        return fail_file("cannot read the 1.03 update file", o->patch, error);
     }
 
     Progress p = {0, 0, callback, ctx};
@@ -496,13 +508,8 @@ static int install_steps(const InstallOptions *o, const char *dir, const char *k
     write_failure_clear();
     int members = lha_extract(update, update_size, hd, &p);
     free(update);
-    if (members <= 0) {
-        // A member that could not be written says why: a full drive shows as such.
-        if (!write_failure()[0])
-            return fail("the 1.03 update file could not be unpacked");
-        setup_log("ERROR: the 1.03 update file could not be unpacked: %s", write_failure());
-        return 0;
-    }
+    if (members <= 0)
+        return fail_unpacking("the 1.03 update file could not be unpacked");
     if (!check_update(hd) || !arrange_game_files(game, hd, &p))
         return 0;
 

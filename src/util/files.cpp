@@ -149,7 +149,8 @@ void dest_abandon(DestFile *d)
 {
     DWORD error = GetLastError();
     dest_close(d);
-    DeleteFileA(dest_name(d));
+    if (d->temp[0])
+        DeleteFileA(d->temp);
     SetLastError(error);
 }
 

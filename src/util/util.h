@@ -83,8 +83,9 @@ void dest_close(DestFile *d);
 // GetLastError(), when the old file cannot be replaced; the temporary file
 // is then removed.
 int dest_commit(DestFile *d);
-// Closes and removes what was written, keeping GetLastError(): the
-// temporary file, or a new file that stays incomplete.
+// Closes, keeping GetLastError(), and removes the temporary file: the old
+// file stays as it was. A new file keeps what was written of it, so that a
+// failed copy shows how far it came.
 void dest_abandon(DestFile *d);
 // Ends a file: a complete one (ok) is committed, an incomplete one
 // abandoned. 1 when it is in place; a failed commit is logged ("cannot
