@@ -313,19 +313,19 @@ static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, const char
 // Copies a file into path: its extents, one record each, joined in order.
 static int copy_records(CdSource *src, const IsoEntry *e, int records, const char *path, Progress *p)
 {
-    HANDLE out = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (out == INVALID_HANDLE_VALUE) {
+    DestFile dest;
+    if (!dest_open(&dest, path)) {
         char shown[1024], reason[600];
         DWORD error = GetLastError();
         setup_log("cannot write %s: %s", name_escape(path, shown, sizeof shown),
                   error_text(error, reason, sizeof reason));
         return 0;
     }
+    HANDLE out = dest.handle;
     int ok = 1;
     for (int k = 0; ok && k < records; k++)
         ok = write_extent(src, &e[k], out, path, p);
-    CloseHandle(out);
-    return ok;
+    return dest_finish(&dest, ok);
 }
 
 // Names from the image become path components: one that is empty, "." or

@@ -2,6 +2,8 @@
 // iconimg.cpp, this file only writes them as resources.
 #include <windows.h>
 
+#include <string.h>
+
 #include "install/iconimg.h"
 #include "install/install.h"
 #include "setup/setup.h"
@@ -28,6 +30,35 @@ static int update_images(HANDLE update)
     return ok;
 }
 
+// Wine's resource update fails on a full drive without an error code: the
+// drive then has less room than the executable needs.
+static DWORD missing_reason(const char *exe)
+{
+    char folder[520];
+    fmt(folder, sizeof folder, "%s", exe);
+    char *slash = strrchr(folder, '\\');
+    if (slash)
+        slash[1] = 0;
+    WIN32_FILE_ATTRIBUTE_DATA fa;
+    ULARGE_INTEGER avail, total, free_all;
+    if (slash && GetFileAttributesExA(exe, GetFileExInfoStandard, &fa) &&
+        GetDiskFreeSpaceExA(folder, &avail, &total, &free_all) &&
+        avail.QuadPart < (((uint64_t)fa.nFileSizeHigh << 32) | fa.nFileSizeLow))
+        return ERROR_DISK_FULL;
+    return ERROR_WRITE_FAULT;
+}
+
+// "ERROR: <what> <exe>: <the system's reason>"
+static int fail_icon(const char *what, const char *exe)
+{
+    DWORD error = GetLastError();
+    if (error == ERROR_SUCCESS)
+        error = missing_reason(exe);
+    char shown[1024], reason[600];
+    setup_log("ERROR: %s %s: %s", what, name_escape(exe, shown, sizeof shown), error_text(error, reason, sizeof reason));
+    return 0;
+}
+
 int inject_icon(const char *exe, const unsigned char *data, uint64_t size)
 {
     if (!iconimg_decode(data, size, &picture)) {
@@ -36,18 +67,15 @@ int inject_icon(const char *exe, const unsigned char *data, uint64_t size)
     }
     iconimg_crop(&picture, &canvas);
     HANDLE update = BeginUpdateResourceA(exe, FALSE); // keep the other resources
-    if (!update) {
-        setup_log("ERROR: %s", "cannot update the game executable's icon");
-        return 0;
-    }
+    if (!update)
+        return fail_icon("cannot update the game executable's icon in", exe);
     if (!update_images(update)) {
+        DWORD error = GetLastError();
         EndUpdateResourceA(update, TRUE); // discard: the executable stays as it was
-        setup_log("ERROR: %s", "cannot write the game executable's icon");
-        return 0;
+        SetLastError(error);
+        return fail_icon("cannot write the game executable's icon into", exe);
     }
-    if (!EndUpdateResourceA(update, FALSE)) {
-        setup_log("ERROR: %s", "cannot write the game executable's icon");
-        return 0;
-    }
+    if (!EndUpdateResourceA(update, FALSE))
+        return fail_icon("cannot write the game executable's icon into", exe);
     return 1;
 }

@@ -57,6 +57,25 @@ static int fail(const char *reason)
     return 0;
 }
 
+// "ERROR: <doing> <path>: <the system's reason>", and 0.
+static int fail_file(const char *doing, const char *path, unsigned long error)
+{
+    char shown[1024], reason[600];
+    setup_log("ERROR: %s %s: %s", doing, name_escape(path, shown, sizeof shown),
+              error_text(error, reason, sizeof reason));
+    return 0;
+}
+
+// An archive that could not be unpacked; a member that could not be written
+// says why, so that a full drive shows as such.
+static int fail_unpacking(const char *reason)
+{
+    if (!write_failure()[0])
+        return fail(reason);
+    setup_log("ERROR: %s: %s", reason, write_failure());
+    return 0;
+}
+
 static HRSRC find_game_resource(void)
 {
     return FindResourceA(NULL, "GAMEEXE", MAKEINTRESOURCEA(10));
@@ -280,6 +299,23 @@ static int one_drive(const InstallOptions *o, char *root, size_t size)
     return 1;
 }
 
+static const char not_official[] = "this is not the official 1.03US update (TARNOKP2.EXE does not match)";
+
+// The update's main executable, decoded in memory, must be the official
+// release's before anything is written: a wrong update then fails in
+// seconds and touches nothing.
+static int check_update_archive(const unsigned char *update, uint64_t size)
+{
+    unsigned char *exe = NULL;
+    uint32_t n = 0;
+    int found = lha_read_member(update, size, "TARNOKP2.EXE", &exe, &n);
+    int ok = found == 1 && n == update_exe_size && crc32_buf(exe, n) == update_exe_crc;
+    free(exe);
+    if (found < 0)
+        return fail("the 1.03 update file could not be unpacked");
+    return ok ? 1 : fail(not_official);
+}
+
 // The unpacked update must be exactly the official release's executable.
 static int check_update(const char *hd)
 {
@@ -289,9 +325,7 @@ static int check_update(const char *hd)
     unsigned char *data = read_file(path, &size);
     int ok = data && size == update_exe_size && crc32_buf(data, size) == update_exe_crc;
     free(data);
-    if (!ok)
-        return fail("this is not the official 1.03US update (TARNOKP2.EXE does not match)");
-    return 1;
+    return ok ? 1 : fail(not_official);
 }
 
 // Arranges the game's data files the way the native game expects them. A
@@ -310,10 +344,11 @@ static int arrange_game_files(const char *game, const char *hd, Progress *p)
     fmt(src, sizeof src, "%s\\cd1\\TARNOK\\INSTALL\\INSTALL.CR", game);
     uint64_t size = 0;
     unsigned char *cr = read_file(src, &size);
+    write_failure_clear();
     int members = cr ? lha_extract(cr, size, dst, NULL) : 0;
     free(cr);
     if (members <= 0)
-        return fail("INSTALL.CR on CD 1 could not be unpacked");
+        return fail_unpacking("INSTALL.CR on CD 1 could not be unpacked");
 
     int ok = 1;
     for (int i = 0; i < 9; i++) {
@@ -341,41 +376,83 @@ static int arrange_game_files(const char *game, const char *hd, Progress *p)
     return 1;
 }
 
-// Writes the game executable that this setup carries.
-static int write_prebuilt_game(const char *exe)
-{
-    HRSRC res = find_game_resource();
-    if (!res)
-        return fail("this setup does not contain the prebuilt game - choose \"Convert on this PC\"");
-    HGLOBAL loaded = LoadResource(NULL, res);
-    const void *bytes = loaded ? LockResource(loaded) : NULL;
-    if (!bytes)
-        return fail("this setup does not contain the prebuilt game - choose \"Convert on this PC\"");
-    return write_file(exe, bytes, SizeofResource(NULL, res));
-}
-
-static void give_icon(const char *game, const char *exe)
+// Gives the executable being written the icon from the disc copy; a disc
+// without an icon file passes.
+static int give_icon(const char *game, const char *exe)
 {
     char path[520];
     fmt(path, sizeof path, "%s\\cd1\\TARNOK\\TARNOK.ICO", game);
     uint64_t size = 0;
     unsigned char *icon = read_file(path, &size);
     if (!icon)
-        return;
-    inject_icon(exe, icon, size);
+        return 1;
+    int ok = inject_icon(exe, icon, size);
     free(icon);
+    return ok;
 }
 
-// Copies the running program as {dir}\uninstall.exe, unless it is that file.
-static void copy_uninstaller(const char *dir)
+// Writes the game executable that this setup carries, with the icon. Over
+// a working install it takes the old one's place only once it is whole.
+static int place_prebuilt_game(const char *game, const char *exe)
+{
+    HRSRC res = find_game_resource();
+    HGLOBAL loaded = res ? LoadResource(NULL, res) : NULL;
+    const void *bytes = loaded ? LockResource(loaded) : NULL;
+    if (!bytes)
+        return fail("this setup does not contain the prebuilt game - choose \"Convert on this PC\"");
+    DestFile d;
+    if (!dest_open(&d, exe))
+        return fail_file("cannot write the game executable", exe, GetLastError());
+    if (!dest_write(&d, bytes, SizeofResource(NULL, res))) {
+        dest_abandon(&d);
+        return fail_file("cannot write the game executable", exe, GetLastError());
+    }
+    dest_close(&d);
+    setup_trace("step: icon");
+    if (!give_icon(game, dest_name(&d))) {
+        dest_abandon(&d);
+        return 0;
+    }
+    if (!dest_commit(&d))
+        return fail_file("cannot write the game executable", exe, GetLastError());
+    return 1;
+}
+
+// Copies the running program as {dir}\uninstall.exe, unless it is that
+// file: whole, or the install fails.
+static int copy_uninstaller(const char *dir)
 {
     char self[520], dst[520];
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
     if (n == 0 || n >= sizeof self)
-        return;
+        return fail("cannot find the setup program's own file");
     fmt(dst, sizeof dst, "%s\\uninstall.exe", dir);
-    if (_stricmp(self, dst) != 0)
-        CopyFileA(self, dst, FALSE);
+    if (_stricmp(self, dst) == 0)
+        return 1;
+    uint64_t size = 0;
+    unsigned char *data = read_file(self, &size);
+    if (!data)
+        return fail_file("cannot read the setup program", self, GetLastError());
+    DestFile d;
+    int ok = dest_open(&d, dst);
+    if (ok && !dest_write(&d, data, size)) {
+        dest_abandon(&d);
+        ok = 0;
+    }
+    if (ok && !dest_commit(&d))
+        ok = 0;
+    DWORD error = GetLastError();
+    free(data);
+    return ok ? 1 : fail_file("cannot write the uninstaller", dst, error);
+}
+
+static int register_uninstall(const char *dir, uint64_t budget)
+{
+    if (write_uninstall_entry(dir, budget))
+        return 1;
+    char reason[600];
+    setup_log("ERROR: cannot write the uninstall entry: %s", error_text(GetLastError(), reason, sizeof reason));
+    return 0;
 }
 
 static void make_shortcuts(const InstallOptions *o, const char *dir, const char *exe)
@@ -485,8 +562,15 @@ static void undo_new_folder(const char *dir, const char *base)
     char path[520];
     fmt(path, sizeof path, "%s\\game", dir);
     delete_tree(path);
-    fmt(path, sizeof path, "%s\\tarnok.exe", dir);
-    DeleteFileA(path);
+    static const char *const made[4] = {"tarnok.exe", "tarnok.exe" DEST_TEMP_SUFFIX, "uninstall.exe",
+                                        "uninstall.exe" DEST_TEMP_SUFFIX};
+    for (int i = 0; i < 4; i++) {
+        fmt(path, sizeof path, "%s\\%s", dir, made[i]);
+        DeleteFileA(path);
+    }
+    char location[780];
+    if (read_install_location(location, sizeof location) && names_folder(location, dir))
+        remove_uninstall_entry();
     fmt(path, sizeof path, "%s", dir);
     for (;;) {
         if (!strcmp(path, base) || !RemoveDirectoryA(path))
@@ -599,10 +683,15 @@ static int install_steps(const InstallOptions *o, const char *dir, const char *k
 
     uint64_t update_size = 0;
     unsigned char *update = read_file(o->patch, &update_size);
-    if (!update) {
+    DWORD error = GetLastError();
+    if (!update || !check_update_archive(update, update_size)) {
         cd_close(cd1);
         cd_close(cd2);
-        return fail("cannot read the 1.03 update file");
+        if (update) {
+            free(update);
+            return 0;
+        }
+        return fail_file("cannot read the 1.03 update file", o->patch, error);
     }
 
     Progress p = {0, 0, callback, ctx};
@@ -621,27 +710,33 @@ static int install_steps(const InstallOptions *o, const char *dir, const char *k
     }
 
     setup_log("Unpacking the 1.03 update ...");
+    write_failure_clear();
     int members = lha_extract(update, update_size, hd, &p);
     free(update);
     if (members <= 0)
-        return fail("the 1.03 update file could not be unpacked");
+        return fail_unpacking("the 1.03 update file could not be unpacked");
     if (!check_update(hd) || !arrange_game_files(game, hd, &p) || stopped())
         return 0;
 
+    setup_trace("step: game executable");
     if (convert) {
         char update_exe[520];
         fmt(update_exe, sizeof update_exe, "%s\\TARNOKP2.EXE", hd);
-        if (!build_game(kit, dir, update_exe, &p))
+        // The linker writes the executable anew, so the icon goes in place.
+        if (!build_game(kit, dir, update_exe, &p) || !give_icon(game, exe))
             return 0;
-    } else if (!write_prebuilt_game(exe)) {
+    } else if (!place_prebuilt_game(game, exe)) {
         return 0;
     }
     if (stopped())
         return 0;
-
-    give_icon(game, exe);
-    copy_uninstaller(dir);
-    write_uninstall_entry(dir, need);
+    setup_trace("step: uninstaller");
+    if (!copy_uninstaller(dir))
+        return 0;
+    setup_trace("step: uninstall entry");
+    if (!register_uninstall(dir, need))
+        return 0;
+    setup_trace("step: shortcuts");
     make_shortcuts(o, dir, exe);
     progress_add(&p, final_share);
     setup_log("Done.");
@@ -671,7 +766,7 @@ int do_install(const InstallOptions *o, ProgressFn callback, void *ctx)
     if (install_steps(o, dir, kit, base, callback, ctx))
         return 1;
     char build[540];
-    fmt(build, sizeof build, "%s\build", dir);
+    fmt(build, sizeof build, "%s\\build", dir);
     // A stopped install leaves nothing in a folder it made, not even the
     // build folder that a failed conversion keeps for its log.
     if (strcmp(base, dir) != 0 && stop_requested())

@@ -44,7 +44,8 @@ int inject_icon(const char *exe, const unsigned char *data, uint64_t size);
 // Shortcuts and the uninstall entry, all per user.
 void shortcut_paths(char *start, char *desk);
 void make_link(const char *link, const char *target, const char *workdir);
-void write_uninstall_entry(const char *dir, uint64_t budget);
+// 1, or 0 with the system's error code in GetLastError().
+int write_uninstall_entry(const char *dir, uint64_t budget);
 void remove_uninstall_entry(void);
 // The entry's "InstallLocation" (1), or "" when there is none (0).
 int read_install_location(char *out, size_t size);

@@ -6,6 +6,7 @@
 #include <shobjidl.h>
 
 #include "install/install.h"
+#include "setup/setup.h"
 
 static const char link_name[] = "Tarnok - Vorblen";
 static const char uninstall_key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarnokVBL_Pellurin";
@@ -38,15 +39,21 @@ static int is_full_path(const char *p)
     return p[0] == '\\' && p[1] == '\\';
 }
 
+// Saves beside the link and renames into place: a kill or a full drive
+// while the shell writes leaves the old shortcut or none, never a broken one.
 static void save_link(IShellLinkA *sl, const char *link)
 {
     IPersistFile *pf = NULL;
-    if (FAILED(sl->QueryInterface(IID_IPersistFile, (void **)&pf)))
+    char temp[540];
+    if (!fmt_path(temp, sizeof temp, "%s%s", link, DEST_TEMP_SUFFIX) ||
+        FAILED(sl->QueryInterface(IID_IPersistFile, (void **)&pf)))
         return;
-    WCHAR wide[520];
-    if (MultiByteToWideChar(CP_ACP, 0, link, -1, wide, 520))
-        pf->Save(wide, TRUE); // replaces an existing file of that name
+    WCHAR wide[540];
+    int saved = MultiByteToWideChar(CP_ACP, 0, temp, -1, wide, 540) && SUCCEEDED(pf->Save(wide, TRUE));
     pf->Release();
+    setup_trace("step: shortcut saved");
+    if (!saved || !MoveFileExA(temp, link, MOVEFILE_REPLACE_EXISTING))
+        DeleteFileA(temp);
 }
 
 // COM must be initialised on the calling thread.
@@ -65,34 +72,44 @@ void make_link(const char *link, const char *target, const char *workdir)
     sl->Release();
 }
 
-static void set_text(HKEY key, const char *name, const char *text)
+// Each value stops the entry at its first failure, with the code kept.
+static LONG set_text(HKEY key, const char *name, const char *text, LONG before)
 {
-    RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, (DWORD)strlen(text) + 1); // with its NUL
+    if (before != ERROR_SUCCESS)
+        return before;
+    return RegSetValueExA(key, name, 0, REG_SZ, (const BYTE *)text, (DWORD)strlen(text) + 1); // with its NUL
 }
 
-static void set_dword(HKEY key, const char *name, DWORD value)
+static LONG set_dword(HKEY key, const char *name, DWORD value, LONG before)
 {
+    if (before != ERROR_SUCCESS)
+        return before;
     BYTE le[4] = {(BYTE)value, (BYTE)(value >> 8), (BYTE)(value >> 16), (BYTE)(value >> 24)};
-    RegSetValueExA(key, name, 0, REG_DWORD, le, sizeof le);
+    return RegSetValueExA(key, name, 0, REG_DWORD, le, sizeof le);
 }
 
-void write_uninstall_entry(const char *dir, uint64_t budget)
+int write_uninstall_entry(const char *dir, uint64_t budget)
 {
     HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, uninstall_key, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL) != ERROR_SUCCESS)
-        return;
+    LONG r = RegCreateKeyExA(HKEY_CURRENT_USER, uninstall_key, 0, NULL, 0, KEY_WRITE, NULL, &key, NULL);
+    if (r != ERROR_SUCCESS) {
+        SetLastError((DWORD)r);
+        return 0;
+    }
     char text[780];
-    set_text(key, "DisplayName", "Tarnok - Vorblen (Pellurin)");
+    r = set_text(key, "DisplayName", "Tarnok - Vorblen (Pellurin)", r);
     fmt(text, sizeof text, "\"%s\\uninstall.exe\" /uninstall", dir);
-    set_text(key, "UninstallString", text);
+    r = set_text(key, "UninstallString", text, r);
     fmt(text, sizeof text, "%s\\tarnok.exe,0", dir);
-    set_text(key, "DisplayIcon", text);
-    set_text(key, "InstallLocation", dir);
-    set_text(key, "Publisher", "Pellurin port (fan project)");
-    set_dword(key, "EstimatedSize", (DWORD)(budget >> 10));
-    set_dword(key, "NoModify", 1);
-    set_dword(key, "NoRepair", 1);
+    r = set_text(key, "DisplayIcon", text, r);
+    r = set_text(key, "InstallLocation", dir, r);
+    r = set_text(key, "Publisher", "Pellurin port (fan project)", r);
+    r = set_dword(key, "EstimatedSize", (DWORD)(budget >> 10), r);
+    r = set_dword(key, "NoModify", 1, r);
+    r = set_dword(key, "NoRepair", 1, r);
     RegCloseKey(key);
+    SetLastError((DWORD)r);
+    return r == ERROR_SUCCESS;
 }
 
 int read_install_location(char *out, size_t size)

@@ -1,65 +1,124 @@
-// Removal of an installation: shortcuts, uninstall entry, game data, the
-// named files beside the game, a left-over build folder, then the folder.
-// Only what an install made goes: a folder that holds no installation loses
+// Removal of an installation: shortcuts, game data, the named files beside
+// the game, a left-over build folder, then what marks the folder as an
+// install folder ({dir}\game\hd\TARNOK, then the uninstall entry), so that
+// an uninstall stopped at any moment can be run again to the end. Only
+// what an install made goes: a folder that holds no installation loses
 // nothing, and the entry and shortcuts of an install elsewhere stay.
 #include <windows.h>
 #include <objbase.h>
 
 #include "install/install.h"
+#include "setup/setup.h"
 
 // What the install (and the game itself) leaves in the install folder.
 static const char *const files[5] = {
     "tarnok.exe", "uninstall.exe", "tarnok_pc.ini", "tarnok.log", "setup.log",
 };
 
-// Deletes a shortcut file when it leads to this install's game or folder.
-static void remove_our_shortcut(const char *link, const char *dir)
+// Deletes a shortcut file when it leads to this install's game or folder,
+// or, when the entry names this folder, when it cannot be read at all: a
+// shortcut whose saving was cut short.
+static void remove_our_shortcut(const char *link, const char *dir, int entry_ours)
 {
     char target[780];
     // An empty path means the folder could not be found: nothing to delete.
-    if (link[0] && link_target(link, target, sizeof target) && names_folder(target, dir))
+    if (!link[0] || !path_exists(link))
+        return;
+    if (link_target(link, target, sizeof target) ? names_folder(target, dir) : entry_ours)
         DeleteFileA(link);
 }
 
-static void remove_our_shortcuts(const char *dir)
+// The shortcut and the temporary file it is saved under before it is put in place.
+static void remove_our_shortcut_files(const char *link, const char *dir, int entry_ours)
+{
+    char temp[540];
+    remove_our_shortcut(link, dir, entry_ours);
+    if (link[0] && fmt_path(temp, sizeof temp, "%s%s", link, DEST_TEMP_SUFFIX))
+        remove_our_shortcut(temp, dir, entry_ours);
+}
+
+static void remove_our_shortcuts(const char *dir, int entry_ours)
 {
     char start[520], desk[520];
     shortcut_paths(start, desk);
     HRESULT com = CoInitialize(NULL);
-    remove_our_shortcut(start, dir);
-    remove_our_shortcut(desk, dir);
+    remove_our_shortcut_files(start, dir, entry_ours);
+    remove_our_shortcut_files(desk, dir, entry_ours);
     if (SUCCEEDED(com))
         CoUninitialize();
 }
 
-static void remove_our_entry(const char *dir)
+static int entry_names(const char *dir)
 {
     char location[780];
-    if (read_install_location(location, sizeof location) && names_folder(location, dir))
-        remove_uninstall_entry();
+    return read_install_location(location, sizeof location) && names_folder(location, dir);
+}
+
+// Everything under {dir}\game but {dir}\game\hd\TARNOK. A game folder that
+// is a link loses only the link, at the end.
+static void remove_game_data(const char *dir)
+{
+    char game[520], hd[520];
+    if (!fmt_path(game, sizeof game, "%s\\game", dir) || !fmt_path(hd, sizeof hd, "%s\\game\\hd", dir))
+        return;
+    if (!is_real_dir(game))
+        return;
+    delete_tree_except(game, "hd");
+    setup_trace("step: game data");
+    if (is_real_dir(hd))
+        delete_tree_except(hd, "TARNOK");
+}
+
+// {dir}\game\hd\TARNOK, then the folders above it that are empty now.
+static void remove_install_mark(const char *dir)
+{
+    char path[520];
+    if (!fmt_path(path, sizeof path, "%s\\game", dir))
+        return;
+    if (!is_real_dir(path)) {
+        delete_tree(path);
+        return;
+    }
+    if (fmt_path(path, sizeof path, "%s\\game\\hd\\TARNOK", dir))
+        delete_tree(path);
+    if (fmt_path(path, sizeof path, "%s\\game\\hd", dir))
+        delete_tree(path);
+    if (fmt_path(path, sizeof path, "%s\\game", dir))
+        delete_tree(path);
 }
 
 int do_uninstall(const char *given)
 {
-    char dir[520], path[520];
+    char dir[520], path[540];
     // An empty folder would make every path below relative to the current
     // drive's root, which is no install folder. The long form lets the
     // entry and the shortcuts match however the folder was spelt.
     if (!full_long_folder(given, dir, sizeof dir) || !is_install_folder(dir))
         return 0;
-    remove_our_shortcuts(dir);
-    remove_our_entry(dir);
+    int entry_ours = entry_names(dir);
+    remove_our_shortcuts(dir, entry_ours);
+    setup_trace("step: shortcuts");
 
     // A cut path could name the install folder itself, with whatever else
     // the player keeps there: each path is used whole or not at all.
-    if (fmt_path(path, sizeof path, "%s\\game", dir))
-        delete_tree(path);
+    remove_game_data(dir);
+    setup_trace("step: hd");
     for (int i = 0; i < 5; i++) {
         if (fmt_path(path, sizeof path, "%s\\%s", dir, files[i]))
             delete_file_itself(path);
+        // A replacement that a stopped install left under its temporary name.
+        if (i < 2 && fmt_path(path, sizeof path, "%s\\%s%s", dir, files[i], DEST_TEMP_SUFFIX))
+            delete_file_itself(path);
     }
+    setup_trace("step: files");
     if (build_folder_is_ours(dir) && fmt_path(path, sizeof path, "%s\\build", dir))
         delete_tree(path);
+    setup_trace("step: build");
+    remove_install_mark(dir);
+    setup_trace("step: mark");
     RemoveDirectoryA(dir);
+    setup_trace("step: folder");
+    if (entry_ours)
+        remove_uninstall_entry();
     return 1;
 }

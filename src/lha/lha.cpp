@@ -63,3 +63,10 @@ int lha_extract(const unsigned char *data, uint64_t size, const char *dest, Prog
     LhaSink sink = {&target, write_member, log_member, count_member, 0};
     return lha_walk(data, size, &sink);
 }
+
+int lha_read_member(const unsigned char *data, uint64_t size, const char *name, unsigned char **out,
+                    uint32_t *out_size)
+{
+    LhaSink sink = {NULL, NULL, log_member, NULL, 0};
+    return lha_member(data, size, name, out, out_size, &sink);
+}

@@ -292,7 +292,9 @@ static int check_member(const LhaMember *m, const LhaSink *sink)
     return 1;
 }
 
-static int extract_member(const unsigned char *data, const LhaMember *m, const LhaSink *sink)
+// Decodes a checked member into a heap buffer and checks its CRC-16; null
+// after logging (or, without memory or for a malformed -lh5- stream, silently).
+static unsigned char *decode_member(const unsigned char *data, const LhaMember *m, const LhaSink *sink)
 {
     char name[1024];
     name_escape(m->name, name, sizeof name);
@@ -300,11 +302,11 @@ static int extract_member(const unsigned char *data, const LhaMember *m, const L
         char line[1024];
         fmt(line, sizeof line, "LHA: %s is too large", name);
         log_line(sink, line);
-        return 0;
+        return NULL;
     }
     unsigned char *out = (unsigned char *)malloc(m->original ? m->original : 1);
     if (!out)
-        return 0;
+        return NULL;
     const unsigned char *src = data + m->data;
     int ok;
     if (strcmp(m->method, "-lh0-") == 0) {
@@ -319,10 +321,76 @@ static int extract_member(const unsigned char *data, const LhaMember *m, const L
         log_line(sink, line);
         ok = 0;
     }
-    if (ok)
-        ok = sink->write(sink->ctx, m->name, out, m->original);
+    if (!ok) {
+        free(out);
+        return NULL;
+    }
+    return out;
+}
+
+static int extract_member(const unsigned char *data, const LhaMember *m, const LhaSink *sink)
+{
+    unsigned char *out = decode_member(data, m, sink);
+    if (!out)
+        return 0;
+    int ok = sink->write(sink->ctx, m->name, out, m->original);
     free(out);
     return ok;
+}
+
+// Reads the member header at *pos and moves *pos past its data. 1, or 0
+// after logging.
+static int next_member(const unsigned char *data, uint64_t size, uint64_t *pos, LhaMember *m, const LhaSink *sink)
+{
+    if (!read_header(data, size, *pos, m, sink))
+        return 0;
+    if (m->packed > size - m->data) {
+        log_line(sink, "LHA: truncated archive");
+        return 0;
+    }
+    convert_name(m->name);
+    *pos = m->data + m->packed;
+    return 1;
+}
+
+// Names compared as the file system does for ASCII: without regard to case.
+static int same_name(const char *a, const char *b)
+{
+    for (;; a++, b++) {
+        unsigned char x = (unsigned char)*a, y = (unsigned char)*b;
+        if (x >= 'a' && x <= 'z')
+            x = (unsigned char)(x - 32);
+        if (y >= 'a' && y <= 'z')
+            y = (unsigned char)(y - 32);
+        if (x != y)
+            return 0;
+        if (!x)
+            return 1;
+    }
+}
+
+int lha_member(const unsigned char *data, uint64_t size, const char *name, unsigned char **out, uint32_t *out_size,
+               const LhaSink *sink)
+{
+    *out = NULL;
+    *out_size = 0;
+    uint64_t pos;
+    if (!lha_find_first(data, size, &pos)) {
+        log_line(sink, "LHA: no archive found");
+        return -1;
+    }
+    while (size - pos >= H_MIN && data[pos] != 0) {
+        LhaMember m;
+        if (!next_member(data, size, &pos, &m, sink))
+            return -1;
+        if (!same_name(m.name, name))
+            continue;
+        if (!check_member(&m, sink) || !(*out = decode_member(data, &m, sink)))
+            return -1;
+        *out_size = m.original;
+        return 1;
+    }
+    return 0;
 }
 
 int lha_walk(const unsigned char *data, uint64_t size, const LhaSink *sink)
@@ -335,19 +403,13 @@ int lha_walk(const unsigned char *data, uint64_t size, const LhaSink *sink)
     int count = 0;
     while (size - pos >= H_MIN && data[pos] != 0) {
         LhaMember m;
-        if (!read_header(data, size, pos, &m, sink))
+        if (!next_member(data, size, &pos, &m, sink))
             return -1;
-        if (m.packed > size - m.data) {
-            log_line(sink, "LHA: truncated archive");
-            return -1;
-        }
-        convert_name(m.name);
         if (!check_member(&m, sink) || !extract_member(data, &m, sink))
             return -1;
         count++;
         if (sink->member_done)
             sink->member_done(sink->ctx, m.original);
-        pos = m.data + m.packed;
     }
     return count;
 }

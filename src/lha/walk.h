@@ -22,6 +22,15 @@ struct LhaSink {
 // written, or -1 after the first failure.
 int lha_walk(const unsigned char *data, uint64_t size, const LhaSink *sink);
 
+// Decodes the first member named name (ASCII letter case aside, folders
+// separated by '\') into a heap buffer *out that the caller frees, its
+// CRC-16 checked, with its size in *out_size; other members are passed over
+// undecoded, and nothing is written (the sink's write may be null). Returns
+// 1; 0 when there is no such member; -1 when the archive or the member
+// cannot be read (logged through the sink).
+int lha_member(const unsigned char *data, uint64_t size, const char *name, unsigned char **out, uint32_t *out_size,
+               const LhaSink *sink);
+
 // Finds the first member header, past a self-extracting stub if there is
 // one. Returns 1 and its offset in *at, or 0 when no position qualifies.
 int lha_find_first(const unsigned char *data, uint64_t size, uint64_t *at);

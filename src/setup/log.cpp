@@ -75,6 +75,18 @@ void log_close(void)
     logf = NULL;
 }
 
+void setup_trace(const char *format, ...)
+{
+    if (!IsDebuggerPresent())
+        return;
+    char line[1024];
+    va_list ap;
+    va_start(ap, format);
+    vfmt(line, sizeof line, format, ap);
+    va_end(ap);
+    OutputDebugStringA(line);
+}
+
 void setup_log(const char *format, ...)
 {
     char line[1024];
@@ -82,6 +94,8 @@ void setup_log(const char *format, ...)
     va_start(ap, format);
     vfmt(line, sizeof line, format, ap);
     va_end(ap);
+    if (IsDebuggerPresent())
+        OutputDebugStringA(line);
 
     if (logf) {
         fprintf(logf, "%s\n", line);
@@ -106,6 +120,11 @@ void on_progress(uint64_t done, uint64_t total, void *ctx)
         // into a negative position.
         uint64_t v = done * 1000 / total;
         value = v > 1000 ? 1000 : (int)v;
+    }
+    static int traced = -1;
+    if (value != traced) {
+        traced = value;
+        setup_trace("progress %d", value);
     }
     if (value == last)
         return;

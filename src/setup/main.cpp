@@ -548,7 +548,8 @@ static int run_unattended(const char *refused)
         log_close();
         return 1;
     }
-    int ok = do_install(&opts, NULL, NULL);
+    // No window to move, but a debugger may follow the progress.
+    int ok = do_install(&opts, on_progress, NULL);
     log_close();
     return ok ? 0 : 1;
 }

@@ -20,7 +20,12 @@ extern int silent;   // set by /silent: nothing is posted to a window
 
 // One call, one line: appended to the log file and posted to the window.
 void setup_log(const char *format, ...) PRINTF_LIKE(1, 2);
-// Progress callback of the window's install: posts per-mille positions.
+// A line for a debugger that is attached, and for nobody else: each log line
+// and progress step goes there too, with the named steps of the late
+// install and of the uninstall, so that a harness can stop the program at
+// a moment of its choosing. Costs nothing without a debugger.
+void setup_trace(const char *format, ...) PRINTF_LIKE(1, 2);
+// Progress callback of an install: posts per-mille positions to the window.
 void on_progress(uint64_t done, uint64_t total, void *ctx);
 
 // Asks the player from the install thread and waits for the answer: the

@@ -65,34 +65,124 @@ static void make_parent_dirs(const char *path)
     }
 }
 
-// Creates or replaces a file for writing, with normal attributes. The
-// folders above it are made only when it cannot be created at once, so
-// that a tree copy, which makes each folder before its files, asks for
-// none per file.
-static HANDLE create_for_write(const char *path)
+// Creates a new file for writing, with normal attributes; fails with
+// ERROR_FILE_EXISTS when there is one. The folders above it are made only
+// when it cannot be created at once, so that a tree copy, which makes each
+// folder before its files, asks for none per file.
+static HANDLE create_new(const char *path)
 {
-    HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (f != INVALID_HANDLE_VALUE)
+    HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (f != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PATH_NOT_FOUND)
         return f;
     make_parent_dirs(path);
-    return CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    return CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+int dest_open(DestFile *d, const char *path)
+{
+    d->handle = INVALID_HANDLE_VALUE;
+    d->temp[0] = 0;
+    if (!fmt_path(d->path, sizeof d->path, "%s", path)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    HANDLE f = create_new(path);
+    DWORD error = f == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+        // A folder of that name can never be replaced: fail before writing.
+        if (is_dir(path)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return 0;
+        }
+        // A left-over temporary file of a killed run is ours to replace.
+        if (!fmt_path(d->temp, sizeof d->temp, "%s%s", path, DEST_TEMP_SUFFIX)) {
+            SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return 0;
+        }
+        f = CreateFileA(d->temp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    }
+    d->handle = f;
+    return f != INVALID_HANDLE_VALUE;
+}
+
+int dest_write(DestFile *d, const void *data, uint64_t size)
+{
+    // A single call moves at most 4 GiB - 1.
+    if (size > 0xFFFFFFFFu) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return 0;
+    }
+    DWORD written = 0;
+    if (!WriteFile(d->handle, data, (DWORD)size, &written, NULL))
+        return 0;
+    if (written != size) {
+        SetLastError(ERROR_DISK_FULL);
+        return 0;
+    }
+    return 1;
+}
+
+const char *dest_name(const DestFile *d)
+{
+    return d->temp[0] ? d->temp : d->path;
+}
+
+void dest_close(DestFile *d)
+{
+    if (d->handle != INVALID_HANDLE_VALUE)
+        CloseHandle(d->handle);
+    d->handle = INVALID_HANDLE_VALUE;
+}
+
+int dest_commit(DestFile *d)
+{
+    dest_close(d);
+    if (!d->temp[0] || MoveFileExA(d->temp, d->path, MOVEFILE_REPLACE_EXISTING))
+        return 1;
+    DWORD error = GetLastError();
+    DeleteFileA(d->temp);
+    SetLastError(error);
+    return 0;
+}
+
+void dest_abandon(DestFile *d)
+{
+    DWORD error = GetLastError();
+    dest_close(d);
+    if (d->temp[0])
+        DeleteFileA(d->temp);
+    SetLastError(error);
+}
+
+static char last_write_failure[1024];
+
+const char *write_failure(void) { return last_write_failure; }
+
+void write_failure_clear(void) { last_write_failure[0] = 0; }
+
+// Logs "cannot write PATH: REASON" and keeps it for write_failure().
+static void log_write_failure(const char *path, DWORD error)
+{
+    char shown[1024], reason[600];
+    fmt(last_write_failure, sizeof last_write_failure, "cannot write %s: %s",
+        name_escape(path, shown, sizeof shown), error_text(error, reason, sizeof reason));
+    setup_log("%s", last_write_failure);
 }
 
 int write_file(const char *path, const void *data, uint64_t size)
 {
-    HANDLE f = create_for_write(path);
-    if (f == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        char shown[1024];
-        setup_log("cannot write %s (error %lu)", name_escape(path, shown, sizeof shown), error);
+    DestFile out;
+    if (!dest_open(&out, path)) {
+        log_write_failure(path, GetLastError());
         return 0;
     }
-    DWORD written = 0;
-    BOOL ok = WriteFile(f, data, (DWORD)size, &written, NULL);
-    CloseHandle(f);
-    if (!ok || written != size) {
-        char shown[1024];
-        setup_log("write failed: %s", name_escape(path, shown, sizeof shown));
+    if (!dest_write(&out, data, size)) {
+        dest_abandon(&out);
+        log_write_failure(path, GetLastError());
+        return 0;
+    }
+    if (!dest_commit(&out)) {
+        log_write_failure(path, GetLastError());
         return 0;
     }
     return 1;
@@ -254,6 +344,19 @@ static int read_block(HANDLE *in, const char *src, uint64_t at, DWORD *got)
     return 0;
 }
 
+int dest_finish(DestFile *dest, int ok)
+{
+    if (!ok) {
+        dest_abandon(dest);
+        return 0;
+    }
+    if (!dest_commit(dest)) {
+        log_write_failure(dest->path, GetLastError());
+        return 0;
+    }
+    return 1;
+}
+
 int copy_file(const char *src, const char *dst, Progress *p)
 {
     HANDLE in = open_source(src);
@@ -266,13 +369,14 @@ int copy_file(const char *src, const char *dst, Progress *p)
             log_failure("read", src, error);
         return 0;
     }
-    HANDLE out = create_for_write(dst);
-    if (out == INVALID_HANDLE_VALUE) {
+    DestFile dest;
+    if (!dest_open(&dest, dst)) {
         DWORD error = GetLastError();
         CloseHandle(in);
-        log_failure("write", dst, error);
+        log_write_failure(dst, error);
         return 0;
     }
+    HANDLE out = dest.handle;
     int ok = 1;
     uint64_t at = 0;
     for (;;) {
@@ -286,7 +390,7 @@ int copy_file(const char *src, const char *dst, Progress *p)
         BOOL wrote = WriteFile(out, copy_buf, got, &put, NULL);
         if (!wrote || put != got) {
             // A short write without an error is a full disk.
-            log_failure("write", dst, wrote ? ERROR_DISK_FULL : GetLastError());
+            log_write_failure(dst, wrote ? ERROR_DISK_FULL : GetLastError());
             ok = 0;
             break;
         }
@@ -296,8 +400,7 @@ int copy_file(const char *src, const char *dst, Progress *p)
     }
     if (in != INVALID_HANDLE_VALUE)
         CloseHandle(in);
-    CloseHandle(out);
-    return ok;
+    return dest_finish(&dest, ok);
 }
 
 const char *error_text(unsigned long error, char *out, size_t size)
@@ -418,50 +521,76 @@ int delete_unused_file(const char *path)
     return delete_entry(path, NULL, NULL, 0, 1, 0);
 }
 
-int delete_tree(const char *path)
+// Removes everything in a folder that is no link, but the entry named keep
+// (any case; null keeps nothing). folder_real is the folder's real path.
+static void delete_children(const char *path, const char *keep)
 {
-    // The folder it is given may itself be a link (a junction, or a Unix
-    // link under Wine, where RemoveDirectoryA leaves it in place): only the
-    // link goes, never what it leads to.
-    DWORD own = GetFileAttributesA(path);
-    if (own == INVALID_FILE_ATTRIBUTES || !(own & FILE_ATTRIBUTE_DIRECTORY))
-        return 0;
-    if (own & FILE_ATTRIBUTE_REPARSE_POINT)
-        return RemoveDirectoryA(path) != 0;
-
     char pattern[520];
     char folder_real[1024] = "";
     // A cut pattern or child would list or delete what another path names.
     if (!fmt_path(pattern, sizeof pattern, "%s\\*", path))
-        return 0;
+        return;
     HANDLE dir = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (!final_path(dir, folder_real, sizeof folder_real))
         folder_real[0] = 0;
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA(pattern, &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, ".."))
-                continue;
-            char child[520];
-            if (!fmt_path(child, sizeof child, "%s\\%s", path, fd.cFileName))
-                continue;
-            DWORD a = fd.dwFileAttributes;
-            // A link is removed itself and never entered or changed, so
-            // nothing outside the tree is deleted through it.
-            if ((a & FILE_ATTRIBUTE_REPARSE_POINT) && (a & FILE_ATTRIBUTE_DIRECTORY)) {
-                RemoveDirectoryA(child);
-            } else if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
-                DeleteFileA(child);
-            } else if (a & FILE_ATTRIBUTE_DIRECTORY) {
-                delete_tree(child);
-            } else {
-                delete_entry(child, folder_real, fd.cFileName, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             0, 1);
-            }
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, ".."))
+            continue;
+        if (keep && _stricmp(fd.cFileName, keep) == 0)
+            continue;
+        char child[520];
+        if (!fmt_path(child, sizeof child, "%s\\%s", path, fd.cFileName))
+            continue;
+        DWORD a = fd.dwFileAttributes;
+        // A link is removed itself and never entered or changed, so
+        // nothing outside the tree is deleted through it.
+        if ((a & FILE_ATTRIBUTE_REPARSE_POINT) && (a & FILE_ATTRIBUTE_DIRECTORY)) {
+            RemoveDirectoryA(child);
+        } else if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
+            DeleteFileA(child);
+        } else if (a & FILE_ATTRIBUTE_DIRECTORY) {
+            delete_tree(child);
+        } else {
+            delete_entry(child, folder_real, fd.cFileName, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
+                         1);
+        }
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+}
+
+// The folder it is given may itself be a link (a junction, or a Unix link
+// under Wine, where RemoveDirectoryA leaves it in place): 1 for a real folder.
+static int real_folder(const char *path, DWORD *own)
+{
+    *own = GetFileAttributesA(path);
+    return *own != INVALID_FILE_ATTRIBUTES && (*own & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(*own & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+int delete_tree(const char *path)
+{
+    DWORD own;
+    if (!real_folder(path, &own)) {
+        // Only the link goes, never what it leads to.
+        if (own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            (own & FILE_ATTRIBUTE_DIRECTORY))
+            return RemoveDirectoryA(path) != 0;
+        return 0;
     }
+    delete_children(path, NULL);
     return RemoveDirectoryA(path) != 0;
+}
+
+int delete_tree_except(const char *path, const char *keep)
+{
+    DWORD own;
+    if (!real_folder(path, &own))
+        return 0;
+    delete_children(path, keep);
+    return 1;
 }

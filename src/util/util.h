@@ -79,6 +79,44 @@ void stop_request(void);
 int stop_requested(void);
 // 1 for a path on a drive that the system calls a CD drive.
 int on_cd_drive(const char *path);
+// A file being written. A new file is written in place; one that would
+// replace an existing file is written beside it under a temporary name (the
+// path and DEST_TEMP_SUFFIX) and renamed over it only once it is complete,
+// so that a failure, a full disk or a kill leaves the old file as it was.
+// A new install thus costs no call more per file than a plain create.
+#define DEST_TEMP_SUFFIX ".tarnok-new"
+struct DestFile {
+    void *handle;   // open for writing until closed; INVALID_HANDLE_VALUE after
+    char path[520]; // the file's own name
+    char temp[532]; // the temporary name, or "" when written in place
+};
+// Creates the file, and the folders above it when they are missing. 1, or
+// 0 with the system's error code in GetLastError().
+int dest_open(DestFile *d, const char *path);
+// The name the data is being written under.
+const char *dest_name(const DestFile *d);
+// Writes all of data; 0 with the error code in GetLastError() when the
+// system fails it, or ERROR_DISK_FULL when it writes less without a reason.
+int dest_write(DestFile *d, const void *data, uint64_t size);
+// Closes the handle, so that another call may open the file before commit.
+void dest_close(DestFile *d);
+// Closes and puts the file in place. 0, with the error code kept in
+// GetLastError(), when the old file cannot be replaced; the temporary file
+// is then removed.
+int dest_commit(DestFile *d);
+// Closes, keeping GetLastError(), and removes the temporary file: the old
+// file stays as it was. A new file keeps what was written of it, so that a
+// failed copy shows how far it came.
+void dest_abandon(DestFile *d);
+// Ends a file: a complete one (ok) is committed, an incomplete one
+// abandoned. 1 when it is in place; a failed commit is logged ("cannot
+// write %s: reason").
+int dest_finish(DestFile *d, int ok);
+// The last failed write of write_file or of a commit, as "cannot write
+// C:\x: There is not enough space on the disk. (error 112)"; "" when there
+// was none since write_failure_clear().
+const char *write_failure(void);
+void write_failure_clear(void);
 uint32_t crc32_buf(const void *data, uint64_t len);
 
 // Tables of a reflected CRC for taking eight bytes a step; slice 0 is the
@@ -90,6 +128,10 @@ void crc_build_slices(CrcSlices tab, uint32_t poly);
 // of any width up to 32 bits and any start value share it.
 uint32_t crc_update(const CrcSlices tab, uint32_t crc, const unsigned char *data, uint64_t len);
 int delete_tree(const char *path);
+// Removes everything in a folder but its entry named keep (in any case), as
+// delete_tree does; the folder stays. 0, touching nothing, when the path is
+// no folder or is a link.
+int delete_tree_except(const char *path, const char *keep);
 // The system's own words for an error code, then its number, as the end of
 // a log line: "There is not enough space on the disk. (error 112)". Returns out.
 const char *error_text(unsigned long error, char *out, size_t size);

@@ -7,6 +7,7 @@
 #include "../cdsrc/cdimage.h"
 #include "guisupport.h"
 #include "install/install.h"
+#include "lha/walk.h"
 #include "testsupport.h"
 #include "util/util.h"
 
@@ -369,8 +370,13 @@ TEST(Cmdline, HostileMediaAreRefused)
     std::string dir = scratch("setup");
     std::string exe = stage_setup(dir, "setup_game");
     spit(dir + "\\hostile.iso", hostile_disc1());
+    // The official members follow, so that the update passes its check in
+    // memory, which reads no other member, and is unpacked until AUX.
+    std::string official = slurp(media_path("TARNO103.EXE"));
+    uint64_t first = 0;
+    ASSERT_TRUE(lha_find_first((const unsigned char *)official.data(), official.size(), &first));
     spit(dir + "\\update\\TARNO103.EXE", stored_member("README.TXT", "fine") + stored_member("AUX", "to a port") +
-                                            stored_member("COM1.DAT", "to a port"));
+                                            stored_member("COM1.DAT", "to a port") + official.substr(first));
     struct Case {
         std::string cd1, patch, line;
     } cases[] = {

@@ -371,11 +371,19 @@ TEST(InjectIcon, ExecutableMissingInUseOrReadOnly)
     Picture pic = picture_with_box(3, 3, 10, 10);
     std::string ico = icon_file({encode_image(pic)});
     std::string dir = scratch();
-    const std::vector<std::string> cannot{"ERROR: cannot update the game executable's icon"};
+    // One line that names the executable and says why, in the system's words.
+    auto expect_cannot = [](const std::string &exe) {
+        std::vector<std::string> lines = log_lines();
+        ASSERT_EQ(1u, lines.size());
+        std::string head = "ERROR: cannot update the game executable's icon in " + exe + ": ";
+        EXPECT_EQ(head, lines[0].substr(0, head.size()));
+        EXPECT_EQ(")", lines[0].substr(lines[0].size() - 1));
+        EXPECT_NE(std::string::npos, lines[0].find(" (error ", head.size())) << lines[0];
+    };
 
     log_reset();
     EXPECT_EQ(0, inject_icon((dir + "\\missing.exe").c_str(), (const unsigned char *)ico.data(), ico.size()));
-    EXPECT_EQ(cannot, log_lines());
+    expect_cannot(dir + "\\missing.exe");
     EXPECT_FALSE(file_exists(dir + "\\missing.exe"));
 
     std::string exe = target_copy(dir);
@@ -384,7 +392,7 @@ TEST(InjectIcon, ExecutableMissingInUseOrReadOnly)
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     log_reset();
     EXPECT_EQ(0, inject_icon(exe.c_str(), (const unsigned char *)ico.data(), ico.size())) << "in use";
-    EXPECT_EQ(cannot, log_lines());
+    expect_cannot(exe);
     CloseHandle(held);
     EXPECT_EQ(before, slurp(exe));
 
@@ -400,7 +408,7 @@ TEST(InjectIcon, ExecutableMissingInUseOrReadOnly)
     }
     log_reset();
     EXPECT_EQ(0, inject_icon(exe.c_str(), (const unsigned char *)ico.data(), ico.size())) << "read-only";
-    EXPECT_EQ(cannot, log_lines());
+    expect_cannot(exe);
     SetFileAttributesA(exe.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(before, slurp(exe));
 }

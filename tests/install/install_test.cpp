@@ -205,7 +205,16 @@ TEST_P(Failures, StopWithTheirMessage)
     Lines expected = started(dir);
     if (f.copies)
         expected = expected + copying("folder " + media_path("disc1"), "folder " + media_path("disc2"));
-    EXPECT_EQ(expected + f.lines, lines);
+    // %s stands for the update's path, %r for the system's reason a missing file has.
+    Lines want = f.lines;
+    char reason[600];
+    for (std::string &l : want) {
+        if (l.find("%s") != std::string::npos)
+            l.replace(l.find("%s"), 2, where(f.patch));
+        if (l.find("%r") != std::string::npos)
+            l.replace(l.find("%r"), 2, error_text(ERROR_FILE_NOT_FOUND, reason, sizeof reason));
+    }
+    EXPECT_EQ(expected + want, lines);
     // Into a folder that it made, a failed install leaves nothing behind.
     EXPECT_FALSE(dir_exists(dir)) << "nothing is left";
     EXPECT_EQ((std::vector<std::string>{"other\\", "other\\README.TXT"}), list_tree(base));
@@ -221,35 +230,22 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"Disc2AndAnotherFolder", "disc2", "other", "TARNO103.EXE", false, {"ERROR: CD 1 is not Tarnok disc 1"}},
         Failure{"NoCd1", "", "disc2", "TARNO103.EXE", false, {"ERROR: CD 1: not a readable disc, image or folder"}},
         Failure{"NoCd2", "disc1", "", "TARNO103.EXE", false, {"ERROR: CD 2: not a readable disc, image or folder"}},
-        Failure{"NoUpdate", "disc1", "disc2", "", false, {"ERROR: cannot read the 1.03 update file"}},
-        Failure{"UpdateNotAnArchive", "disc1", "disc2", "disc1\\TARNOK\\DISK1\\DISK1", true,
+        Failure{"NoUpdate", "disc1", "disc2", "", false, {"ERROR: cannot read the 1.03 update file %s: %r"}},
+        // The update is checked in memory before anything is written.
+        Failure{"UpdateNotAnArchive", "disc1", "disc2", "disc1\\TARNOK\\DISK1\\DISK1", false,
                 {"LHA: no archive found", "ERROR: the 1.03 update file could not be unpacked"}},
-        Failure{"UpdateOfAnotherSize", "disc1", "disc2", "update-badsize\\TARNO103.EXE", true, {not_official}},
-        Failure{"UpdateWithAnotherCrc", "disc1", "disc2", "update-badcrc\\TARNO103.EXE", true, {not_official}}),
+        Failure{"UpdateOfAnotherSize", "disc1", "disc2", "update-badsize\\TARNO103.EXE", false, {not_official}},
+        Failure{"UpdateWithAnotherCrc", "disc1", "disc2", "update-badcrc\\TARNO103.EXE", false, {not_official}}),
     [](const testing::TestParamInfo<Failure> &i) { return std::string(i.param.name); });
-
-// A copy of disc 1 to change for one test.
-static std::string copy_of_disc1(const std::string &base)
-{
-    std::string copy = base + "\\disc1";
-    for (const std::string &e : list_tree(media_path("disc1"))) {
-        if (e.back() == '\\')
-            make_dirs((copy + "\\" + e).c_str());
-        else
-            copy_file(media_path("disc1\\" + e).c_str(), (copy + "\\" + e).c_str(), nullptr);
-    }
-    return copy;
-}
 
 // A folder that existed before keeps what was copied into it, and the
 // player's own files in it.
 TEST(InstallFailure, IntoAnExistingFolderKeepsTheCopies)
 {
-    std::string dir = scratch() + "\\Tarnok";
+    std::string base = scratch(), dir = base + "\\Tarnok", cd1 = disc1_without_install(base);
     spit(dir + "\\notes.txt", "mine");
-    EXPECT_EQ(0, install(options(media_path("disc1"), media_path("disc2"), media_path("update-badcrc\\TARNO103.EXE"), dir),
-                         nullptr));
-    EXPECT_EQ("", compare_copy(media_path("disc1"), dir + "\\game\\cd1")) << "the copies stay";
+    EXPECT_EQ(0, install(options(cd1, media_path("disc2"), update(), dir), nullptr));
+    EXPECT_EQ("", compare_copy(cd1, dir + "\\game\\cd1")) << "the copies stay";
     EXPECT_EQ("", compare_copy(media_path("disc2"), dir + "\\game\\cd2"));
     EXPECT_EQ("mine", slurp(dir + "\\notes.txt"));
 }
@@ -332,8 +328,7 @@ TEST(InstallFailure, AnArrangedFileThatCannotBeWrittenFails)
 
 TEST(InstallDisc1, WithoutInstallFolderFailsAtInstallCr)
 {
-    std::string base = scratch(), dir = base + "\\Tarnok", cd1 = copy_of_disc1(base);
-    delete_tree((cd1 + "\\TARNOK\\INSTALL").c_str());
+    std::string base = scratch(), dir = base + "\\Tarnok", cd1 = disc1_without_install(base);
     Lines lines;
     EXPECT_EQ(0, install(options(cd1, media_path("disc2"), update(), dir), &lines));
     Lines expected = started(dir) + copying("folder " + cd1, "folder " + media_path("disc2")) +
@@ -373,6 +368,41 @@ TEST(InstallAgain, KeepsTheEditedConfigurationInAFolderWithBlanksAndAccents)
     unsigned long type;
     ASSERT_TRUE(entry_value("UninstallString", &v, &type));
     EXPECT_EQ("\"" + dir + "\\uninstall.exe\" /uninstall" + '\0', v);
+}
+
+// A reinstall that fails leaves the working install as it was, byte for
+// byte, with its entry and shortcuts: from an image cut short, whose copy
+// fails after it has rewritten files that are there, and with an update of
+// another release, which is refused before anything is written.
+TEST(InstallAgain, AFailedReinstallKeepsTheWorkingInstall)
+{
+    std::string base = scratch(), dir = base + "\\Tarnok", before = base + "\\before";
+    ASSERT_EQ(1, install(options(media_path("disc1.iso"), media_path("disc2"), update(), dir), nullptr));
+    copy_tree(dir, before);
+    std::string iso = slurp(media_path("disc1.iso"));
+    spit(base + "\\cut.iso", iso.substr(0, iso.size() / 2));
+    struct Case {
+        std::string cd1, patch;
+        Lines last; // the last lines logged
+    } cases[] = {
+        {base + "\\cut.iso", update(), {"ERROR: copying CD 1 failed"}},
+        {media_path("disc1.iso"), media_path("update-badcrc\\TARNO103.EXE"), {not_official}},
+        {media_path("disc1.iso"), media_path("update-badsize\\TARNO103.EXE"), {not_official}},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.cd1 + " " + k.patch);
+        Lines lines;
+        EXPECT_EQ(0, install(options(k.cd1, media_path("disc2"), k.patch, dir), &lines));
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(k.last.back(), lines.back());
+        EXPECT_EQ("", compare_trees(before, dir)) << "the working install changed";
+        std::string v;
+        unsigned long type;
+        ASSERT_TRUE(entry_value("InstallLocation", &v, &type));
+        EXPECT_EQ(dir + '\0', v);
+        EXPECT_TRUE(file_exists(start_menu_link()));
+        EXPECT_TRUE(file_exists(desktop_link()));
+    }
 }
 
 // Each box makes its own shortcut: one on and one off, both ways round.

@@ -111,3 +111,17 @@ uint64_t tree_bytes(const std::string &root)
             n += slurp(root + "\\" + e).size();
     return n;
 }
+
+std::string copy_of_disc1(const std::string &base)
+{
+    std::string copy = base + "\\disc1";
+    copy_tree(media_path("disc1"), copy);
+    return copy;
+}
+
+std::string disc1_without_install(const std::string &base)
+{
+    std::string copy = copy_of_disc1(base);
+    delete_tree((copy + "\\TARNOK\\INSTALL").c_str());
+    return copy;
+}

@@ -34,3 +34,9 @@ std::string desktop_link();
 
 // Size of all files below a folder.
 uint64_t tree_bytes(const std::string &root);
+
+// A copy of disc 1 in base\disc1, to change for one test.
+std::string copy_of_disc1(const std::string &base);
+// The same without its INSTALL folder: an install from it stops after both
+// discs are copied and the update unpacked.
+std::string disc1_without_install(const std::string &base);

@@ -38,15 +38,38 @@ TEST(Uninstall, KeepsTheUsersOwnFilesAndTheirFolder)
     EXPECT_EQ((std::vector<std::string>{"my notes.txt", "saves\\", "saves\\slot1.sav"}), list_tree(dir));
 }
 
+// A shortcut whose saving was cut short (a 0-byte file, or one left under
+// its temporary name) cannot be read: it goes when the entry names the
+// folder, and stays when the entry names another install.
+TEST(Uninstall, RemovesAShortcutCutShortWhenTheEntryNamesTheFolder)
+{
+    std::string base = scratch(), dir = base + "\\Tarnok";
+    std::string start = start_menu_link(), desk = desktop_link(), temp = desk + DEST_TEMP_SUFFIX;
+    for (bool ours : {true, false}) {
+        SCOPED_TRACE(ours ? "the entry names the folder" : "the entry names another folder");
+        install_sample(dir);
+        if (!ours)
+            install_sample(base + "\\Other");
+        spit(start, "");
+        spit(temp, "");
+        EXPECT_EQ(1, do_uninstall(dir.c_str()));
+        EXPECT_EQ(!ours, file_exists(start));
+        EXPECT_EQ(!ours, file_exists(temp));
+        EXPECT_EQ(!ours, file_exists(desk)) << "the other install's shortcut stays";
+        EXPECT_FALSE(dir_exists(dir));
+    }
+    DeleteFileA(temp.c_str());
+}
+
 // A failed install into a folder that was there before counts as an install
 // folder: step 6 made its game data folder.
 TEST(Uninstall, CleansUpAFailedInstallAndALeftOverBuild)
 {
-    std::string dir = scratch() + "\\Tarnok";
+    std::string base = scratch(), dir = base + "\\Tarnok";
     make_dirs(dir.c_str());
     std::vector<std::string> lines;
-    // Stopped after the copies by an update of another release.
-    ASSERT_EQ(0, install(options(media_path("disc1"), media_path("disc2"), media_path("update-badcrc\\TARNO103.EXE"), dir),
+    // Stopped after the copies by a disc 1 without its INSTALL folder.
+    ASSERT_EQ(0, install(options(disc1_without_install(base), media_path("disc2"), media_path("TARNO103.EXE"), dir),
                          &lines));
     ASSERT_TRUE(dir_exists(dir + "\\game\\cd1"));
     spit(dir + "\\build\\build.log", "failed conversion\r\n");

@@ -409,3 +409,43 @@ TEST(LhaWalk, SizeBoundAdmitsJlhaZeros)
     MemorySink m;
     EXPECT_EQ(1, walk_image(image, &m));
 }
+
+// One member decoded in memory by its name: found in any letter case, past
+// members that the walk would refuse and without decoding them; missing; or
+// unreadable, with the reason.
+TEST(LhaMember, ByNameInMemory)
+{
+    std::string l0 = fixture("L0.LZH");
+    std::string bad_crc = level0("-lh0-", "MAIN.EXE", "abc", 3, 0x1234);
+    struct Case {
+        const char *what;
+        std::string image, name;
+        int result;
+        std::string data; // when found
+        std::string line; // the one log line, or empty
+    } cases[] = {
+        {"in a jlha archive", l0, "data\\file.dat", 1, original("DATA\\FILE.DAT"), ""},
+        {"after a refused member", stored("AUX", "port") + stored("MAIN.EXE", "main"), "MAIN.EXE", 1, "main", ""},
+        {"missing", l0, "MAIN.EXE", 0, "", ""},
+        {"empty member", stored("E", ""), "e", 1, "", ""},
+        {"CRC error", stored("A", "a") + bad_crc, "MAIN.EXE", -1, "", "LHA: CRC error in MAIN.EXE"},
+        {"cut short", stored("MAIN.EXE", "main").substr(0, 34), "MAIN.EXE", -1, "", "LHA: truncated archive"},
+        {"no archive", "just text", "MAIN.EXE", -1, "", "LHA: no archive found"},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        MemorySink m;
+        LhaSink sink = m.sink();
+        sink.write = nullptr;
+        unsigned char *out = nullptr;
+        uint32_t size = 77;
+        EXPECT_EQ(k.result, lha_member((const unsigned char *)k.image.data(), k.image.size(), k.name.c_str(), &out,
+                                       &size, &sink));
+        EXPECT_EQ(k.result == 1, out != nullptr);
+        if (out) {
+            EXPECT_TRUE(std::string((const char *)out, size) == k.data);
+        }
+        free(out);
+        EXPECT_EQ(k.line.empty() ? std::vector<std::string>() : std::vector<std::string>{k.line}, m.lines);
+    }
+}

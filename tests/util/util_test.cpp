@@ -166,7 +166,42 @@ TEST(WriteReadFile, FailuresAndTheirMessages)
     EXPECT_EQ(0, write_file(d.c_str(), "x", 1)) << "the path is a folder";
     std::vector<std::string> lines = log_lines();
     ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ("cannot write " + d + " (error 5)", lines[0]);
+    char reason[600];
+    EXPECT_EQ("cannot write " + d + ": " + error_text(ERROR_ACCESS_DENIED, reason, sizeof reason), lines[0]);
+}
+
+// A file that replaces another is written beside it and renamed over it:
+// when the new one cannot take the old one's place (here another program
+// holds the old one open), the old one stays as it was and the temporary
+// file goes. A temporary file that a stopped run left is taken over.
+TEST(WriteReadFile, ReplacingKeepsTheOldFileUntilTheNewIsWhole)
+{
+    std::string d = scratch(), path = d + "\\f.dat", src = d + "\\src.dat";
+    spit(path, "old");
+    spit(src, "copied");
+    ASSERT_EQ(1, write_file(path.c_str(), "new", 3));
+    EXPECT_EQ("new", slurp(path));
+    EXPECT_EQ((std::vector<std::string>{"f.dat", "src.dat"}), list_dir(d));
+
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    log_reset();
+    EXPECT_EQ(0, write_file(path.c_str(), "newer", 5));
+    EXPECT_EQ(0, copy_file(src.c_str(), path.c_str(), nullptr));
+    CloseHandle(held);
+    EXPECT_EQ("new", slurp(path));
+    EXPECT_EQ((std::vector<std::string>{"f.dat", "src.dat"}), list_dir(d)) << "no temporary file is left";
+    std::vector<std::string> lines = log_lines();
+    ASSERT_EQ(2u, lines.size());
+    for (const std::string &l : lines) {
+        EXPECT_EQ(0u, l.find("cannot write " + path + ": ")) << l;
+        EXPECT_NE(std::string::npos, l.find(" (error ")) << l;
+    }
+
+    spit(path + DEST_TEMP_SUFFIX, "left by a stopped run");
+    ASSERT_EQ(1, copy_file(src.c_str(), path.c_str(), nullptr));
+    EXPECT_EQ("copied", slurp(path));
+    EXPECT_EQ((std::vector<std::string>{"f.dat", "src.dat"}), list_dir(d));
 }
 
 static std::vector<uint64_t> calls;
