@@ -201,7 +201,8 @@ TEST(Dlls, PlantedDllsAreNeverLoaded)
 // network path would make Windows reach that host with the player's
 // credentials before any window shows; a device path, a stream, or a file
 // outside the program's folder are no business of a start either. None of
-// them is opened: CD 1 stays empty. A sheet naming a file below its own
+// them is opened: CD 1 is not filled from the sheet, so the drive that
+// holds disc 2 is given for both discs. A sheet naming a file below its own
 // folder fills CD 1 as before.
 TEST(Media, DetectionOpensNothingOutsideTheProgramsFolder)
 {
@@ -238,7 +239,7 @@ TEST(Media, DetectionOpensNothingOutsideTheProgramsFolder)
         Child c = start_setup(exe, "", scratch("tmp"));
         HWND top = setup_window(c);
         ASSERT_NE(nullptr, top);
-        EXPECT_EQ(k.opened ? dir + "\\disc.cue" : "", field(top, C_CD1));
+        EXPECT_EQ(k.opened ? dir + "\\disc.cue" : field(top, C_CD2), field(top, C_CD1));
         PostMessageA(top, WM_CLOSE, 0, 0);
         EXPECT_EQ(0, wait_exit(c));
         end_child(c);

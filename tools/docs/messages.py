@@ -100,6 +100,10 @@ SHOWN_BY = {
     "ask_player": 0,  # a box that the install thread asks the window to show
 }
 
+# Calls whose text no player sees: setup_trace names a step for a
+# debugger that is attached to the program (the tests that stop it there).
+NOT_SHOWN_BY = {"setup_trace"}
+
 # Functions that change the text they show: refuse_in_box shows the refused
 # reason with a capital letter (toupper) and a full stop.
 CAPITALISED = {"refuse_in_box": "toupper"}
@@ -518,8 +522,11 @@ class Program:
         """Literals that read as sentences and that no call reached."""
         out = []
         for src in self.sources:
+            traced = {src.line_of(pos) for name in NOT_SHOWN_BY for pos, _ in src.calls(name)}
             for i, (value, line) in enumerate(src.literals):
                 if (src.path, i) in self.used or value in NOT_MESSAGES or i in src.not_messages:
+                    continue
+                if line in traced:
                     continue
                 if not is_words(value) or looks_like_command(value):
                     continue
@@ -615,7 +622,8 @@ def table_texts(md):
             continue
         cell = re.split(r"(?<!\\)\|", line)[1]
         for span in re.findall(r"`([^`]+)`", cell):
-            texts.append(span.replace("\\|", "|"))
+            # A box's text may run over lines, which a table cell shows as <br>.
+            texts.append(span.replace("\\|", "|").replace("<br>", "\n"))
     return texts
 
 
@@ -630,7 +638,7 @@ def key(text):
 
 def shown_form(text):
     """A program text as a row shows it: placeholders in angle brackets."""
-    return re.sub(HOLE + r"(<[^<>]+>)", r"\1", text)
+    return re.sub(HOLE + r"(<[^<>]+>)", r"\1", text).replace("\n", "<br>")
 
 
 def main(argv):

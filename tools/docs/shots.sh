@@ -28,8 +28,9 @@ build=${1:-$top/build}
 shots="$build/test-output/gui"
 out="$top/docs/images"
 
-# picture name (without .png) = screenshot name (without .png). Pictures of
-# states whose tests do not exist yet are made once their screenshots do.
+# picture name (without .png) = screenshot name (without .png). The disc
+# question and the read-error box come from the drive tests
+# (ctest --test-dir build -R drive).
 pictures="
 gui-detected=detected
 gui-filled-in=filled-in
@@ -37,8 +38,8 @@ gui-installing=installing
 gui-stop-question=stop-question
 gui-installed=installed
 gui-failed=failed
-gui-disc-question=disc-question
-gui-read-error=read-error
+gui-disc-question=drive-insert-disc2
+gui-read-error=drive-read-error
 "
 
 # The colour of pixel x,y of a PNG, as #RRGGBB.
