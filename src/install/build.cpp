@@ -1,6 +1,7 @@
 // The conversion build: runs the kit's recompiler over the game's executable,
 // compiles the generated and the runtime sources in parallel, and links them
-// with SDL2 into {dir}\tarnok.exe. The kit lies next to the program as builder\.
+// with SDL2 into the game executable. The kit lies next to the program as
+// builder\.
 #include <windows.h>
 
 #include <stdlib.h>
@@ -426,7 +427,7 @@ static int write_response_file(const char *rsp, const char *obj)
 }
 
 // The three stages; the caller removes the build folder after a success.
-static int run_build(const char *kit, const char *dir, const char *exe, Progress *progress)
+static int run_build(const char *kit, const char *dir, const char *exe, const char *out, Progress *progress)
 {
     char gen[520], obj[520], log[520], bin[520], rsp[520], rt[520];
     fmt(gen, sizeof gen, "%s\\build\\gen", dir);
@@ -464,9 +465,9 @@ static int run_build(const char *kit, const char *dir, const char *exe, Progress
         setup_log("ERROR: %s", "cannot write the linker's response file build\\objs.rsp");
         return 0;
     }
-    fmt(cmd, sizeof cmd, "\"%s\\gcc.exe\" -mwindows -o \"%s\\tarnok.exe\" @\"%s\" -static -lmingw32 "
+    fmt(cmd, sizeof cmd, "\"%s\\gcc.exe\" -mwindows -o \"%s\" @\"%s\" -static -lmingw32 "
         "\"%s\\mingw64\\lib\\libSDL2.a\" -lm -lkernel32 -luser32 -lgdi32 -lwinmm -limm32 -lole32 -loleaut32 "
-        "-lversion -luuid -ladvapi32 -lsetupapi -lshell32 -ldinput8", bin, dir, rsp, kit);
+        "-lversion -luuid -ladvapi32 -lsetupapi -lshell32 -ldinput8", bin, out, rsp, kit);
     if (run_wait(cmd, bin, log) != 0) {
         setup_log("ERROR: %s", "linking the converted game failed (see build\\build.log)");
         return 0;
@@ -475,10 +476,10 @@ static int run_build(const char *kit, const char *dir, const char *exe, Progress
     return 1;
 }
 
-int build_game(const char *kit, const char *dir, const char *exe, Progress *progress)
+int build_game(const char *kit, const char *dir, const char *exe, const char *out, Progress *progress)
 {
     build_job = create_build_job();
-    int ok = run_build(kit, dir, exe, progress);
+    int ok = run_build(kit, dir, exe, out, progress);
     close_build_job();
     if (ok) {
         // Once the job is closed its processes end, but not at once; and on

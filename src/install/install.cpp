@@ -418,6 +418,26 @@ static int place_prebuilt_game(const char *game, const char *exe)
     return 1;
 }
 
+// Builds the game executable on this PC and gives it the icon. Over a
+// working install the linker writes beside the old executable, which the
+// new one replaces only once it is whole, icon and all.
+static int convert_game(const char *kit, const char *dir, const char *hd, const char *game, const char *exe,
+                        Progress *p)
+{
+    char update_exe[520], linked[540];
+    fmt(update_exe, sizeof update_exe, "%s\\TARNOKP2.EXE", hd);
+    int replacing = path_exists(exe);
+    fmt(linked, sizeof linked, "%s%s", exe, replacing ? DEST_TEMP_SUFFIX : "");
+    if (build_game(kit, dir, update_exe, linked, p) && give_icon(game, linked)) {
+        if (!replacing || MoveFileExA(linked, exe, MOVEFILE_REPLACE_EXISTING))
+            return 1;
+        fail_file("cannot write the game executable", exe, GetLastError());
+    }
+    if (replacing)
+        DeleteFileA(linked);
+    return 0;
+}
+
 // Copies the running program as {dir}\uninstall.exe, unless it is that
 // file: whole, or the install fails.
 static int copy_uninstaller(const char *dir)
@@ -720,10 +740,7 @@ static int install_steps(const InstallOptions *o, const char *dir, const char *k
 
     setup_trace("step: game executable");
     if (convert) {
-        char update_exe[520];
-        fmt(update_exe, sizeof update_exe, "%s\\TARNOKP2.EXE", hd);
-        // The linker writes the executable anew, so the icon goes in place.
-        if (!build_game(kit, dir, update_exe, &p) || !give_icon(game, exe))
+        if (!convert_game(kit, dir, hd, game, exe, &p))
             return 0;
     } else if (!place_prebuilt_game(game, exe)) {
         return 0;

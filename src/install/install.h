@@ -25,8 +25,9 @@ int make_install_folder(const char *dir);
 int prebuilt_available(void);
 int kit_available(char *out, size_t size);
 
-// Conversion build with the kit next to the program.
-int build_game(const char *kit, const char *dir, const char *exe, Progress *progress);
+// Conversion build with the kit next to the program, in {dir}\build: the
+// update's executable exe becomes the game executable out.
+int build_game(const char *kit, const char *dir, const char *exe, const char *out, Progress *progress);
 int run_wait(const char *cmd, const char *path_prefix, const char *log_path);
 int build_jobs(int logical_processors);
 // Logical processors the build counts with (0: ask the system); lets tests pick jobs.

@@ -168,7 +168,7 @@ Outcome build(const Kit &k)
     Progress p = {0, 0, nullptr, nullptr};
     Outcome r;
     r.path_before = path_now();
-    r.result = build_game(k.kit.c_str(), k.dir.c_str(), k.exe.c_str(), &p);
+    r.result = build_game(k.kit.c_str(), k.dir.c_str(), k.exe.c_str(), (k.dir + "\\tarnok.exe").c_str(), &p);
     r.done = p.done;
     return r;
 }

@@ -405,6 +405,24 @@ TEST(InstallAgain, AFailedReinstallKeepsTheWorkingInstall)
     }
 }
 
+// The same for a conversion: the linker writes beside the working game,
+// which stays as it was when the new one cannot be finished (here: disc 1
+// carries an icon that is not the game's).
+TEST(InstallAgain, AFailedConversionKeepsTheWorkingGame)
+{
+    std::string base = scratch(), dir = base + "\\Tarnok", disc1 = base + "\\disc1";
+    ASSERT_EQ(1, install(options(media_path("disc1.iso"), media_path("disc2"), update(), dir, 1), nullptr));
+    std::string game = slurp(dir + "\\tarnok.exe");
+    copy_tree(media_path("disc1"), disc1);
+    spit(disc1 + "\\TARNOK\\TARNOK.ICO", "not an icon");
+    Lines lines;
+    EXPECT_EQ(0, install(options(disc1, media_path("disc2"), update(), dir, 1), &lines));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("ERROR: game icon not understood", lines.back());
+    EXPECT_TRUE(game == slurp(dir + "\\tarnok.exe")) << "the working game changed";
+    EXPECT_FALSE(file_exists(dir + "\\tarnok.exe.tarnok-new"));
+}
+
 // Each box makes its own shortcut: one on and one off, both ways round.
 TEST(InstallShortcuts, EachFlagMakesItsOwn)
 {

@@ -173,7 +173,7 @@ static void keep_response_file(const char *rsp)
         CopyFileA(rsp, path, FALSE);
 }
 
-/* gcc -mwindows -o <dir>\tarnok.exe @<rsp> -static -lmingw32
+/* gcc -mwindows -o <game executable> @<rsp> -static -lmingw32
    <kit>\mingw64\lib\libSDL2.a <libraries> */
 static int link_arguments_ok(int argc, char **argv, const char *kit)
 {
