@@ -371,18 +371,10 @@ static int is_link(const WIN32_FIND_DATAA *fd)
     return (fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// folder\name in out; the root of a drive, "X:\", ends in its separator
-// already. 1 when it fits.
-static int join(char *out, size_t size, const char *folder, const char *name)
-{
-    size_t n = strlen(folder);
-    return fmt_path(out, size, "%s%s%s", folder, n > 0 && folder[n - 1] == '\\' ? "" : "\\", name);
-}
-
 static uint64_t total_folder(const char *folder, int depth)
 {
     char pattern[PATH_MAX_LEN];
-    join(pattern, sizeof pattern, folder, "*");
+    join_path(pattern, sizeof pattern, folder, "*");
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA(pattern, &fd);
     if (h == INVALID_HANDLE_VALUE)
@@ -395,7 +387,7 @@ static uint64_t total_folder(const char *folder, int depth)
             if (depth < CD_MAX_DEPTH) {
                 char child[PATH_MAX_LEN];
                 // A folder too long to name is refused when it is copied.
-                if (join(child, sizeof child, folder, fd.cFileName) &&
+                if (join_path(child, sizeof child, folder, fd.cFileName) &&
                     enter_first(child, depth + 1, is_link(&fd)))
                     sum += total_folder(child, depth + 1);
             }
@@ -435,7 +427,7 @@ static int copy_child(const char *src, const char *dst, const WIN32_FIND_DATAA *
         return 0;
     }
     // A cut path would copy another file, or to another name.
-    if (!join(from, sizeof from, src, fd->cFileName) ||
+    if (!join_path(from, sizeof from, src, fd->cFileName) ||
         !fmt_path(to, sizeof to, "%s\\%s", dst, fd->cFileName)) {
         setup_log("path too long: %s\\%s", name_escape(dst, shown_dir, sizeof shown_dir),
                   name_escape(fd->cFileName, shown, sizeof shown));
@@ -459,18 +451,18 @@ static int is_root(const char *path)
     return path[0] && path[1] == ':' && (path[2] == '\\' || path[2] == '/') && path[3] == 0;
 }
 
-// Lists a folder for its copy. The root of an empty drive lists nothing,
-// not even "." and "..": that folder is empty. Every other folder lists at
-// least those two, so "not found" there is a folder that cannot be read
-// (Wine says so for a folder it cannot open). Any other failure, after
-// the retries of a drive, is a failed copy, not an empty folder: on a disc
-// it is an unreadable directory sector, and the game would lack its files.
 static void log_unlisted(const char *src, unsigned long error)
 {
     char shown[1024], reason[600];
     setup_log("cannot list %s: %s", name_escape(src, shown, sizeof shown), error_text(error, reason, sizeof reason));
 }
 
+// Lists a folder for its copy. The root of an empty drive lists nothing,
+// not even "." and "..": that folder is empty. Every other folder lists at
+// least those two, so "not found" there is a folder that cannot be read
+// (Wine says so for a folder it cannot open). Any other failure, after
+// the retries of a drive, is a failed copy, not an empty folder: on a disc
+// it is an unreadable directory sector, and the game would lack its files.
 static HANDLE list_first(const char *src, const char *pattern, WIN32_FIND_DATAA *fd, int *empty)
 {
     *empty = 0;
@@ -505,7 +497,7 @@ static int listed_whole(const char *src)
 static int copy_folder(const char *src, const char *dst, Progress *p, int depth)
 {
     char pattern[PATH_MAX_LEN];
-    if (!join(pattern, sizeof pattern, src, "*")) {
+    if (!join_path(pattern, sizeof pattern, src, "*")) {
         setup_log("path too long: %s", src);
         return 0;
     }

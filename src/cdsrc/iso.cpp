@@ -297,9 +297,7 @@ static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, const char
         if (ahead)
             ahead_release();
         if (!wrote || put != w) {
-            char shown[1024], reason[600];
-            setup_log("cannot write %s: %s", name_escape(path, shown, sizeof shown),
-                      error_text(error, reason, sizeof reason));
+            log_write_failure(path, error);
             return 0;
         }
         remaining -= w;
@@ -315,10 +313,7 @@ static int copy_records(CdSource *src, const IsoEntry *e, int records, const cha
 {
     DestFile dest;
     if (!dest_open(&dest, path)) {
-        char shown[1024], reason[600];
-        DWORD error = GetLastError();
-        setup_log("cannot write %s: %s", name_escape(path, shown, sizeof shown),
-                  error_text(error, reason, sizeof reason));
+        log_write_failure(path, GetLastError());
         return 0;
     }
     HANDLE out = dest.handle;

@@ -588,8 +588,7 @@ static void undo_new_folder(const char *dir, const char *base)
         fmt(path, sizeof path, "%s\\%s", dir, made[i]);
         DeleteFileA(path);
     }
-    char location[780];
-    if (read_install_location(location, sizeof location) && names_folder(location, dir))
+    if (entry_names_folder(dir))
         remove_uninstall_entry();
     fmt(path, sizeof path, "%s", dir);
     for (;;) {
@@ -782,14 +781,14 @@ int do_install(const InstallOptions *o, ProgressFn callback, void *ctx)
     nearest_existing_folder(dir, base, sizeof base);
     if (install_steps(o, dir, kit, base, callback, ctx))
         return 1;
-    char build[540];
-    fmt(build, sizeof build, "%s\\build", dir);
-    // A stopped install leaves nothing in a folder it made, not even the
-    // build folder that a failed conversion keeps for its log.
-    if (strcmp(base, dir) != 0 && stop_requested())
-        delete_tree_patiently(build, 10000);
-    if (strcmp(base, dir) != 0)
+    if (strcmp(base, dir) != 0) {
+        // A stopped install leaves nothing in a folder it made, not even
+        // the build folder that a failed conversion keeps for its log.
+        char build[540];
+        if (stop_requested() && fmt_path(build, sizeof build, "%s\\build", dir))
+            delete_tree_patiently(build, 10000);
         undo_new_folder(dir, base);
+    }
     char log[540];
     fmt(log, sizeof log, "%s\\build\\build.log", dir);
     if (convert && path_exists(log))

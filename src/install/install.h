@@ -65,6 +65,8 @@ int is_real_dir(const char *path);
 int is_install_folder(const char *dir);
 int build_folder_is_ours(const char *dir);
 int names_folder(const char *path, const char *dir);
+// 1 when the uninstall entry's location names the folder dir.
+int entry_names_folder(const char *dir);
 // The folder made full (GetFullPathNameA) without trailing separators; 0 when
 // it is empty or cannot be made full within size.
 int full_folder(const char *given, char *out, size_t size);

@@ -91,7 +91,7 @@ int is_real_dir(const char *path)
 
 int is_install_folder(const char *dir)
 {
-    char path[780], location[780];
+    char path[780];
     fmt(path, sizeof path, "%s\\game", dir);
     // Through a link the data would be someone else's folder.
     if (is_real_dir(path)) {
@@ -100,6 +100,12 @@ int is_install_folder(const char *dir)
             return 1;
     }
     // The player may have deleted the game data by hand.
+    return entry_names_folder(dir);
+}
+
+int entry_names_folder(const char *dir)
+{
+    char location[780];
     return read_install_location(location, sizeof location) && names_folder(location, dir);
 }
 

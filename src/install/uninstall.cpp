@@ -48,12 +48,6 @@ static void remove_our_shortcuts(const char *dir, int entry_ours)
         CoUninitialize();
 }
 
-static int entry_names(const char *dir)
-{
-    char location[780];
-    return read_install_location(location, sizeof location) && names_folder(location, dir);
-}
-
 // Everything under {dir}\game but {dir}\game\hd\TARNOK. A game folder that
 // is a link loses only the link, at the end.
 static void remove_game_data(const char *dir)
@@ -95,7 +89,7 @@ int do_uninstall(const char *given)
     // entry and the shortcuts match however the folder was spelt.
     if (!full_long_folder(given, dir, sizeof dir) || !is_install_folder(dir))
         return 0;
-    int entry_ours = entry_names(dir);
+    int entry_ours = entry_names_folder(dir);
     remove_our_shortcuts(dir, entry_ours);
     setup_trace("step: shortcuts");
 

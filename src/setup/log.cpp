@@ -94,8 +94,7 @@ void setup_log(const char *format, ...)
     va_start(ap, format);
     vfmt(line, sizeof line, format, ap);
     va_end(ap);
-    if (IsDebuggerPresent())
-        OutputDebugStringA(line);
+    setup_trace("%s", line);
 
     if (logf) {
         fprintf(logf, "%s\n", line);

@@ -160,8 +160,7 @@ const char *write_failure(void) { return last_write_failure; }
 
 void write_failure_clear(void) { last_write_failure[0] = 0; }
 
-// Logs "cannot write PATH: REASON" and keeps it for write_failure().
-static void log_write_failure(const char *path, DWORD error)
+void log_write_failure(const char *path, unsigned long error)
 {
     char shown[1024], reason[600];
     fmt(last_write_failure, sizeof last_write_failure, "cannot write %s: %s",
@@ -441,10 +440,8 @@ static int handle_is_entry(HANDLE h, const char *folder_real, const char *name)
     if (!folder_real[0] ||
         !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS))
         return 0;
-    if (!final_path(dup, real, sizeof real))
+    if (!final_path(dup, real, sizeof real) || !join_path(expected, sizeof expected, folder_real, name))
         return 0;
-    size_t n = strlen(folder_real);
-    fmt(expected, sizeof expected, n && folder_real[n - 1] == '\\' ? "%s%s" : "%s\\%s", folder_real, name);
     return _stricmp(real, expected) == 0;
 }
 

@@ -1,5 +1,6 @@
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "util/util.h"
 
@@ -81,6 +82,12 @@ int fmt_path(char *out, size_t size, const char *format, ...)
     if (!fits)
         out[0] = 0;
     return fits;
+}
+
+int join_path(char *out, size_t size, const char *folder, const char *name)
+{
+    size_t n = strlen(folder);
+    return fmt_path(out, size, "%s%s%s", folder, n > 0 && folder[n - 1] == '\\' ? "" : "\\", name);
 }
 
 int utf8_valid(const char *text)

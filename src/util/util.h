@@ -20,6 +20,9 @@ int vfmt(char *out, size_t size, const char *format, va_list ap) PRINTF_LIKE(3, 
 // The same for a path, which is never used cut: 1 when the whole result fits,
 // else 0 with out empty.
 int fmt_path(char *out, size_t size, const char *format, ...) PRINTF_LIKE(3, 4);
+// folder\name, as fmt_path makes it; a folder that ends in its separator
+// already (a drive's root, "X:\") gets no second one.
+int join_path(char *out, size_t size, const char *folder, const char *name);
 // 1 when text is well-formed UTF-8 (no overlong forms, no surrogates).
 int utf8_valid(const char *text);
 
@@ -108,6 +111,8 @@ int dest_commit(DestFile *d);
 // file stays as it was. A new file keeps what was written of it, so that a
 // failed copy shows how far it came.
 void dest_abandon(DestFile *d);
+// Logs "cannot write PATH: REASON" and keeps it for write_failure().
+void log_write_failure(const char *path, unsigned long error);
 // Ends a file: a complete one (ok) is committed, an incomplete one
 // abandoned. 1 when it is in place; a failed commit is logged ("cannot
 // write %s: reason").
