@@ -82,7 +82,7 @@ int main(int argc, char **argv)
     LARGE_INTEGER a;
     double cpu = cpu_seconds();
     QueryPerformanceCounter(&a);
-    int ok = do_install(&o, NULL, NULL);
+    int ok = do_install(&o, NULL, NULL, NULL);
     double t = seconds_since(a);
     cpu = cpu_seconds() - cpu;
     log_close();

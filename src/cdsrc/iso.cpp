@@ -6,7 +6,6 @@
 #include <string.h>
 
 #include "cdsrc/cdinternal.h"
-#include "setup/setup.h"
 
 enum { PVD_SECTOR = 16 };
 

@@ -7,8 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "install/install.h"
-#include "setup/setup.h"
+#include "install/running.h"
 
 enum {
     MAX_SOURCES = 512,
@@ -270,36 +269,31 @@ int run_wait(const char *cmd, const char *path_prefix, const char *log_path)
 // compiling a cut path would build from another file, or leave one out.
 static int collect_sources(const char *folder)
 {
-    char pattern[520];
-    fmt(pattern, sizeof pattern, "%s\\*.c", folder);
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(pattern, &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return 1;
     int ok = 1;
-    do {
-        if (source_count >= MAX_SOURCES || (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    FolderListing l;
+    for (int more = listing_first(&l, folder, "*.c"); more && ok; more = listing_next(&l)) {
+        if (source_count >= MAX_SOURCES || (l.attributes & FILE_ATTRIBUTE_DIRECTORY))
             continue;
-        if (!fmt_path(sources[source_count], sizeof sources[0], "%s\\%s", folder, fd.cFileName)) {
-            setup_log("path too long: %s\\%s", folder, fd.cFileName);
+        if (!fmt_path(sources[source_count], sizeof sources[0], "%s\\%s", folder, l.name)) {
+            setup_log("path too long: %s\\%s", folder, l.name);
             ok = 0;
-            break;
+            continue;
         }
         source_count++;
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
+    }
+    listing_close(&l);
     return ok;
 }
 
-static void form_compile_command(char *out, size_t size, const char *kit, const char *dir, const char *source)
+static void form_compile_command(char *out, size_t size, const char *kit, const char *build, const char *source)
 {
     int runtime = strstr(source, "\\src\\rt\\") != NULL;
     const char *slash = strrchr(source, '\\');
     const char *name = slash ? slash + 1 : source;
     fmt(out, size,
         "\"%s\\mingw64\\bin\\gcc.exe\" %s -std=gnu11 -O2 -fwrapv -fno-strict-aliasing -w -I\"%s\\src\\rt\" "
-        "-I\"%s\\build\\gen\" -I\"%s\\mingw64\\include\\SDL2\" -c \"%s\" -o \"%s\\build\\obj\\%s%s.o\"",
-        kit, runtime ? "-DSDL_MAIN_HANDLED" : "-g0", kit, dir, kit, source, dir, runtime ? "rt_" : "", name);
+        "-I\"%s\\gen\" -I\"%s\\mingw64\\include\\SDL2\" -c \"%s\" -o \"%s\\obj\\%s%s.o\"",
+        kit, runtime ? "-DSDL_MAIN_HANDLED" : "-g0", kit, build, kit, source, build, runtime ? "rt_" : "", name);
 }
 
 // Starts a hidden, below-normal compiler for the slot's command.
@@ -316,19 +310,27 @@ static int start_compile(BuildSlot *slot)
     return 1;
 }
 
-static void fill_slots(CompileRun *run, const char *kit, const char *dir)
+static void fill_slots(CompileRun *run, const char *kit, const char *build)
 {
     for (int i = 0; i < run->jobs && run->next < source_count && !stop_requested(); i++) {
         BuildSlot *slot = &run->slots[i];
         if (slot->process)
             continue;
-        form_compile_command(slot->command, sizeof slot->command, kit, dir, sources[run->next++]);
+        form_compile_command(slot->command, sizeof slot->command, kit, build, sources[run->next++]);
         if (!start_compile(slot)) {
             run->failed = 1;
             return;
         }
         run->running++;
     }
+}
+
+// A compile that failed, by its command line; the compiles that the
+// player's stop ended did not fail.
+static void log_compile_failure(const BuildSlot *slot)
+{
+    if (!stop_requested())
+        setup_log("compile failed: %s", slot->command);
 }
 
 static void poll_slots(CompileRun *run, Progress *progress)
@@ -343,7 +345,7 @@ static void poll_slots(CompileRun *run, Progress *progress)
         slot->process = NULL;
         progress_add(progress, run->share);
         if (code != 0) {
-            setup_log("compile failed: %s", slot->command);
+            log_compile_failure(slot);
             run->failed = 1;
         }
     }
@@ -362,12 +364,12 @@ static void wind_down(CompileRun *run)
         CloseHandle(slot->process);
         slot->process = NULL;
         if (code != 0)
-            setup_log("compile failed: %s", slot->command);
+            log_compile_failure(slot);
     }
 }
 
 // The compile stage, with the compiler's folder in front of PATH throughout.
-static int compile_all(const char *kit, const char *dir, const char *bin, Progress *progress)
+static int compile_all(const char *kit, const char *build, const char *bin, Progress *progress)
 {
     CompileRun run;
     memset(&run, 0, sizeof run);
@@ -379,7 +381,7 @@ static int compile_all(const char *kit, const char *dir, const char *bin, Progre
     } else if (source_count > 0) {
         run.share = COMPILE_SHARE / (uint64_t)source_count;
         while (run.running > 0 || run.next < source_count) {
-            fill_slots(&run, kit, dir);
+            fill_slots(&run, kit, build);
             poll_slots(&run, progress);
             if (stop_requested())
                 run.failed = 1;
@@ -391,7 +393,7 @@ static int compile_all(const char *kit, const char *dir, const char *bin, Progre
     free(run.slots);
     path_restore(compile_saved_path, had_path);
     if (run.failed) {
-        setup_log("ERROR: %s", "compiling the converted game failed");
+        fail("compiling the converted game failed");
         return 0;
     }
     return 1;
@@ -403,24 +405,19 @@ static int write_response_file(const char *rsp, const char *obj)
     HANDLE f = CreateFileA(rsp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (f == INVALID_HANDLE_VALUE)
         return 0;
-    char pattern[520];
-    fmt(pattern, sizeof pattern, "%s\\*.o", obj);
     int ok = 1;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(pattern, &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            char line[800];
-            int n = fmt(line, sizeof line, "\"%s\\%s\"\r\n", obj, fd.cFileName);
-            for (char *s = line; *s; s++)
-                if (*s == '\\')
-                    *s = '/';
-            DWORD written = 0;
-            if (!WriteFile(f, line, (DWORD)n, &written, NULL) || written != (DWORD)n)
-                ok = 0;
-        } while (ok && FindNextFileA(h, &fd));
-        FindClose(h);
+    FolderListing l;
+    for (int more = listing_first(&l, obj, "*.o"); more && ok; more = listing_next(&l)) {
+        char line[800];
+        int n = fmt(line, sizeof line, "\"%s\\%s\"\r\n", obj, l.name);
+        for (char *s = line; *s; s++)
+            if (*s == '\\')
+                *s = '/';
+        DWORD written = 0;
+        if (!WriteFile(f, line, (DWORD)n, &written, NULL) || written != (DWORD)n)
+            ok = 0;
     }
+    listing_close(&l);
     if (!CloseHandle(f))
         ok = 0;
     return ok;
@@ -429,12 +426,13 @@ static int write_response_file(const char *rsp, const char *obj)
 // The three stages; the caller removes the build folder after a success.
 static int run_build(const char *kit, const char *dir, const char *exe, const char *out, Progress *progress)
 {
-    char gen[520], obj[520], log[520], bin[520], rsp[520], rt[520];
-    fmt(gen, sizeof gen, "%s\\build\\gen", dir);
-    fmt(obj, sizeof obj, "%s\\build\\obj", dir);
-    fmt(log, sizeof log, "%s\\build\\build.log", dir);
+    char build[520], gen[520], obj[520], log[520], bin[520], rsp[520], rt[520];
+    layout_path(build, sizeof build, dir, LAYOUT_BUILD);
+    fmt(gen, sizeof gen, "%s\\gen", build);
+    fmt(obj, sizeof obj, "%s\\obj", build);
+    fmt(log, sizeof log, "%s\\build.log", build);
     fmt(bin, sizeof bin, "%s\\mingw64\\bin", kit);
-    fmt(rsp, sizeof rsp, "%s\\build\\objs.rsp", dir);
+    fmt(rsp, sizeof rsp, "%s\\objs.rsp", build);
     fmt(rt, sizeof rt, "%s\\src\\rt", kit);
     make_dirs(gen);
     make_dirs(obj);
@@ -444,7 +442,7 @@ static int run_build(const char *kit, const char *dir, const char *exe, const ch
     fmt(cmd, sizeof cmd, "\"%s\\python\\python.exe\" -I \"%s\\tools\\recomp.py\" \"%s\" \"%s\\re\\functions.tsv\" "
         "\"%s\\tools\\native.txt\" \"%s\"", kit, kit, exe, kit, kit, gen);
     if (run_wait(cmd, NULL, log) != 0) {
-        setup_log("ERROR: %s", "the recompiler failed (see build\\build.log)");
+        fail("the recompiler failed (see build\\build.log)");
         return 0;
     }
     progress_add(progress, RECOMP_SHARE);
@@ -453,23 +451,23 @@ static int run_build(const char *kit, const char *dir, const char *exe, const ch
 
     source_count = 0;
     if (!collect_sources(gen) || !collect_sources(rt)) {
-        setup_log("ERROR: %s", "a source file's path is too long");
+        fail("a source file's path is too long");
         return 0;
     }
-    if (!compile_all(kit, dir, bin, progress))
+    if (!compile_all(kit, build, bin, progress))
         return 0;
 
     // Linking against a list that was not written whole would give a game
     // with parts missing, or link whatever an old list named.
     if (!write_response_file(rsp, obj)) {
-        setup_log("ERROR: %s", "cannot write the linker's response file build\\objs.rsp");
+        fail("cannot write the linker's response file build\\objs.rsp");
         return 0;
     }
     fmt(cmd, sizeof cmd, "\"%s\\gcc.exe\" -mwindows -o \"%s\" @\"%s\" -static -lmingw32 "
         "\"%s\\mingw64\\lib\\libSDL2.a\" -lm -lkernel32 -luser32 -lgdi32 -lwinmm -limm32 -lole32 -loleaut32 "
         "-lversion -luuid -ladvapi32 -lsetupapi -lshell32 -ldinput8", bin, out, rsp, kit);
     if (run_wait(cmd, bin, log) != 0) {
-        setup_log("ERROR: %s", "linking the converted game failed (see build\\build.log)");
+        fail("linking the converted game failed (see build\\build.log)");
         return 0;
     }
     progress_add(progress, LINK_SHARE);
@@ -485,8 +483,8 @@ int build_game(const char *kit, const char *dir, const char *exe, const char *ou
         // Once the job is closed its processes end, but not at once; and on
         // Windows a virus scanner holds new files for a moment too.
         char build[520];
-        fmt(build, sizeof build, "%s\\build", dir);
-        delete_tree_patiently(build, REMOVE_PATIENCE_MS);
+        if (layout_path(build, sizeof build, dir, LAYOUT_BUILD))
+            delete_tree_patiently(build, REMOVE_PATIENCE_MS);
     }
     return ok;
 }

@@ -6,7 +6,6 @@
 
 #include "install/iconimg.h"
 #include "install/install.h"
-#include "setup/setup.h"
 
 // The largest image is a quarter megabyte: one static buffer, reused for each
 // size, since UpdateResourceA keeps its own copy of the data.

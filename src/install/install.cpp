@@ -6,13 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "cdsrc/cdsrc.h"
-#include "install/install.h"
+#include "install/running.h"
 #include "lha/lha.h"
-#include "setup/setup.h"
-
-static const char disc1_marker[] = "TARNOK\\DISK1\\DISK1";
-static const char disc2_marker[] = "TARNOK\\DISK2\\DISK2";
 
 // The update's main executable as the official 1.03US release ships it.
 static const uint64_t update_exe_size = 916367;
@@ -50,21 +45,6 @@ static const char default_cfg[] =
     "[CDROM]\r\n"
     "Lecteur     = D\r\n";
 static_assert(sizeof default_cfg - 1 == 272, "the default TARNOK.CFG is 272 bytes");
-
-static int fail(const char *reason)
-{
-    setup_log("ERROR: %s", reason);
-    return 0;
-}
-
-// "ERROR: <doing> <path>: <the system's reason>", and 0.
-static int fail_file(const char *doing, const char *path, unsigned long error)
-{
-    char shown[1024], reason[600];
-    setup_log("ERROR: %s %s: %s", doing, name_escape(path, shown, sizeof shown),
-              error_text(error, reason, sizeof reason));
-    return 0;
-}
 
 // An archive that could not be unpacked; a member that could not be written
 // says why, so that a full drive shows as such.
@@ -104,199 +84,37 @@ int kit_available(char *out, size_t size)
     return path_exists(probe);
 }
 
+// The chosen mode must be possible before anything is opened or written.
+static int check_mode(Install *in)
+{
+    if (in->opts->build == 0 && !prebuilt_available())
+        return fail("this setup does not contain the prebuilt game");
+    if (in->convert && !kit_available(in->kit, sizeof in->kit))
+        return fail("the build kit (builder folder) is missing next to setup");
+    return 1;
+}
+
 // Copies every file (not the sub-folders) of one folder into another: 1
 // when each was copied. A folder that cannot be listed copies nothing, and
 // that is no failure.
 static int copy_folder_files(const char *src, const char *dst)
 {
-    char pattern[780];
-    fmt(pattern, sizeof pattern, "%s\\*", src);
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(pattern, &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return 1;
     int ok = 1;
-    do {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    FolderListing l;
+    for (int more = listing_first(&l, src, "*"); more; more = listing_next(&l)) {
+        if (l.attributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         char from[780], to[780];
-        if (fmt_path(from, sizeof from, "%s\\%s", src, fd.cFileName) &&
-            fmt_path(to, sizeof to, "%s\\%s", dst, fd.cFileName)) {
+        if (fmt_path(from, sizeof from, "%s\\%s", src, l.name) && fmt_path(to, sizeof to, "%s\\%s", dst, l.name)) {
             if (!copy_file(from, to, NULL))
                 ok = 0;
         } else {
-            setup_log("path too long: %s\\%s", dst, fd.cFileName);
+            setup_log("path too long: %s\\%s", dst, l.name);
             ok = 0;
         }
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
+    }
+    listing_close(&l);
     return ok;
-}
-
-static const char *disc_marker(int disc)
-{
-    return disc == 1 ? disc1_marker : disc2_marker;
-}
-
-// Opens both discs and makes sure the first is disc 1 and the second disc 2,
-// exchanging them when they were given the other way round.
-static int open_discs(const InstallOptions *o, CdSource **cd1, CdSource **cd2)
-{
-    CdSource *a = cd_open(o->cd1);
-    CdSource *b = cd_open(o->cd2);
-    if (!a) {
-        cd_close(b);
-        return fail("CD 1: not a readable disc, image or folder");
-    }
-    if (!b) {
-        cd_close(a);
-        return fail("CD 2: not a readable disc, image or folder");
-    }
-    if (cd_exists(a, disc2_marker) && cd_exists(b, disc1_marker)) {
-        CdSource *t = a;
-        a = b;
-        b = t;
-    }
-    const char *reason = NULL;
-    if (!cd_exists(a, disc1_marker))
-        reason = "CD 1 is not Tarnok disc 1";
-    else if (!cd_exists(b, disc2_marker))
-        reason = "CD 2 is not Tarnok disc 2";
-    if (reason) {
-        cd_close(a);
-        cd_close(b);
-        return fail(reason);
-    }
-    *cd1 = a;
-    *cd2 = b;
-    return 1;
-}
-
-// A disc in a drive, known by its marker file: under Wine an empty drive
-// fails with error 2 or 3, never "not ready", and the label may be stale.
-static int disc_in(const char *root, int disc)
-{
-    char probe[260];
-    return fmt_path(probe, sizeof probe, "%s%s", root, disc_marker(disc)) && path_exists(probe);
-}
-
-// 1 when the drive's root lists anything at all.
-static int drive_holds_disc(const char *root)
-{
-    char pattern[260];
-    fmt(pattern, sizeof pattern, "%s*", root);
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(pattern, &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return 0;
-    int any = 0;
-    do
-        any = strcmp(fd.cFileName, ".") != 0 && strcmp(fd.cFileName, "..") != 0;
-    while (!any && FindNextFileA(h, &fd));
-    FindClose(h);
-    return any;
-}
-
-// Asks for a disc until it is in the drive: 1, or 0 when the player
-// cancels (and always unattended, where nobody can change it).
-static int ask_for_disc(const char *root, int disc)
-{
-    char text[300];
-    char drive[3] = {root[0], ':', 0};
-    fmt(text, sizeof text, "Insert Tarnok disc %d into drive %s and press OK.", disc, drive);
-    for (;;) {
-        if (ask_player(text, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK)
-            return 0;
-        if (disc_in(root, disc))
-            return 1;
-        if (drive_holds_disc(root))
-            fmt(text, sizeof text, "The disc in drive %s is not Tarnok disc %d. Insert disc %d and press OK.", drive,
-                disc, disc);
-        else
-            fmt(text, sizeof text, "There is no disc in drive %s. Insert disc %d and press OK.", drive, disc);
-    }
-}
-
-static int not_inserted(int disc)
-{
-    char reason[64];
-    fmt(reason, sizeof reason, "disc %d was not inserted", disc);
-    return fail(reason);
-}
-
-// The disc being copied from a drive.
-struct DriveDisc {
-    char root[4];
-    int disc;
-};
-
-// The system's words for an error, without their final full stop, then the
-// number: for a sentence that goes on after it.
-static const char *reason_words(unsigned long error, char *out, size_t size)
-{
-    error_text(error, out, size);
-    char *tail = strstr(out, " (error ");
-    if (tail && tail > out && tail[-1] == '.')
-        memmove(tail - 1, tail, strlen(tail) + 1);
-    return out;
-}
-
-// A read of the drive failed after its retries. A disc taken out (or
-// exchanged) is asked for again; a disc that is in is probably dirty or
-// scratched, and the player may clean it and retry.
-static int on_read_trouble(const char *path, unsigned long error, void *ctx)
-{
-    const DriveDisc *d = (const DriveDisc *)ctx;
-    if (!disc_in(d->root, d->disc)) {
-        if (ask_for_disc(d->root, d->disc))
-            return 1;
-        setup_log("ERROR: disc %d was not inserted", d->disc);
-        return 0;
-    }
-    char text[1400], reason[600], shown[1024];
-    fmt(text, sizeof text,
-        "Cannot read %s: %s. The disc may be dirty or scratched: clean it, put it back and press Retry.",
-        name_escape(path, shown, sizeof shown), reason_words(error, reason, sizeof reason));
-    return ask_player(text, MB_ICONWARNING | MB_RETRYCANCEL) == IDRETRY;
-}
-
-// Copies one disc into {game}\cd1 or {game}\cd2. A disc in a CD drive is
-// read in small steps, retried, and asked for again when it is taken out.
-static int copy_disc(CdSource *src, int disc, const char *game, Progress *p)
-{
-    char dst[520], shown[1024], reason[64];
-    // A cue sheet on the media names the image that the description shows.
-    setup_log("Copying %s ...", name_escape(cd_describe(src), shown, sizeof shown));
-    fmt(dst, sizeof dst, "%s\\cd%d", game, disc);
-    DriveDisc drive = {{src->path[0], ':', '\\', 0}, disc};
-    if (src->kind == 0 && on_cd_drive(src->path))
-        copy_from_drive(on_read_trouble, &drive);
-    int ok = cd_copy_all(src, dst, p);
-    copy_from_drive(NULL, NULL);
-    if (ok)
-        return 1;
-    if (stop_requested())
-        return fail("the installation was stopped");
-    fmt(reason, sizeof reason, "copying CD %d failed", disc);
-    return fail(reason);
-}
-
-// The drive both fields name, as "D:\", when they name the same one. A
-// drive that holds both discs' files at once is read as two sources.
-static int one_drive(const InstallOptions *o, char *root, size_t size)
-{
-    char a[520], b[520];
-    fmt(a, sizeof a, "%s", o->cd1);
-    fmt(b, sizeof b, "%s", o->cd2);
-    cd_normalise(a, sizeof a);
-    cd_normalise(b, sizeof b);
-    root[0] = 0;
-    if (strlen(a) != 3 || a[1] != ':' || a[2] != '\\' || _stricmp(a, b) != 0)
-        return 0;
-    if (disc_in(a, 1) && disc_in(a, 2))
-        return 0;
-    fmt(root, size, "%c:\\", a[0]);
-    return 1;
 }
 
 static const char not_official[] = "this is not the official 1.03US update (TARNOKP2.EXE does not match)";
@@ -316,6 +134,15 @@ static int check_update_archive(const unsigned char *update, uint64_t size)
     return ok ? 1 : fail(not_official);
 }
 
+// The update is read whole and checked before the discs are copied.
+static int read_update(Install *in)
+{
+    in->update = read_file(in->opts->patch, &in->update_size);
+    if (!in->update)
+        return fail_file("cannot read the 1.03 update file", in->opts->patch, GetLastError());
+    return check_update_archive(in->update, in->update_size);
+}
+
 // The unpacked update must be exactly the official release's executable.
 static int check_update(const char *hd)
 {
@@ -328,12 +155,25 @@ static int check_update(const char *hd)
     return ok ? 1 : fail(not_official);
 }
 
+static int unpack_update(Install *in)
+{
+    setup_log("Unpacking the 1.03 update ...");
+    write_failure_clear();
+    int members = lha_extract(in->update, in->update_size, in->hd, &in->progress);
+    free(in->update);
+    in->update = NULL;
+    if (members <= 0)
+        return fail_unpacking("the 1.03 update file could not be unpacked");
+    return check_update(in->hd);
+}
+
 // Arranges the game's data files the way the native game expects them. A
 // file of the disc copy that cannot be copied, or a default configuration
 // that cannot be written, fails the install; what the disc lacks does not.
-static int arrange_game_files(const char *game, const char *hd, Progress *p)
+static int arrange_game_files(Install *in)
 {
     char src[780], dst[780];
+    const char *game = in->game, *hd = in->hd;
     setup_log("Setting up the game files ...");
     fmt(dst, sizeof dst, "%s\\GRAPH", hd);
     make_dirs(dst);
@@ -372,7 +212,7 @@ static int arrange_game_files(const char *game, const char *hd, Progress *p)
         ok = 0;
     if (!ok)
         return fail("setting up the game files failed");
-    progress_add(p, files_share);
+    progress_add(&in->progress, files_share);
     return 1;
 }
 
@@ -421,32 +261,38 @@ static int place_prebuilt_game(const char *game, const char *exe)
 // Builds the game executable on this PC and gives it the icon. Over a
 // working install the linker writes beside the old executable, which the
 // new one replaces only once it is whole, icon and all.
-static int convert_game(const char *kit, const char *dir, const char *hd, const char *game, const char *exe,
-                        Progress *p)
+static int convert_game(Install *in)
 {
     char update_exe[520], linked[540];
-    fmt(update_exe, sizeof update_exe, "%s\\TARNOKP2.EXE", hd);
-    int replacing = path_exists(exe);
-    fmt(linked, sizeof linked, "%s%s", exe, replacing ? DEST_TEMP_SUFFIX : "");
-    if (build_game(kit, dir, update_exe, linked, p) && give_icon(game, linked)) {
-        if (!replacing || MoveFileExA(linked, exe, MOVEFILE_REPLACE_EXISTING))
+    fmt(update_exe, sizeof update_exe, "%s\\TARNOKP2.EXE", in->hd);
+    int replacing = path_exists(in->exe);
+    fmt(linked, sizeof linked, "%s%s", in->exe, replacing ? DEST_TEMP_SUFFIX : "");
+    if (build_game(in->kit, in->dir, update_exe, linked, &in->progress) && give_icon(in->game, linked)) {
+        if (!replacing || MoveFileExA(linked, in->exe, MOVEFILE_REPLACE_EXISTING))
             return 1;
-        fail_file("cannot write the game executable", exe, GetLastError());
+        fail_file("cannot write the game executable", in->exe, GetLastError());
     }
     if (replacing)
         DeleteFileA(linked);
     return 0;
 }
 
+static int place_game(Install *in)
+{
+    setup_trace("step: game executable");
+    return in->convert ? convert_game(in) : place_prebuilt_game(in->game, in->exe);
+}
+
 // Copies the running program as {dir}\uninstall.exe, unless it is that
 // file: whole, or the install fails.
-static int copy_uninstaller(const char *dir)
+static int copy_uninstaller(Install *in)
 {
     char self[520], dst[520];
+    setup_trace("step: uninstaller");
     DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
     if (n == 0 || n >= sizeof self)
         return fail("cannot find the setup program's own file");
-    fmt(dst, sizeof dst, "%s\\uninstall.exe", dir);
+    layout_path(dst, sizeof dst, in->dir, LAYOUT_UNINSTALLER);
     if (_stricmp(self, dst) == 0)
         return 1;
     uint64_t size = 0;
@@ -466,332 +312,94 @@ static int copy_uninstaller(const char *dir)
     return ok ? 1 : fail_file("cannot write the uninstaller", dst, error);
 }
 
-static int register_uninstall(const char *dir, uint64_t budget)
+static int register_uninstall(Install *in)
 {
-    if (write_uninstall_entry(dir, budget))
+    setup_trace("step: uninstall entry");
+    if (write_uninstall_entry(in->dir, in->need))
         return 1;
     char reason[600];
     setup_log("ERROR: cannot write the uninstall entry: %s", error_text(GetLastError(), reason, sizeof reason));
     return 0;
 }
 
-static void make_shortcuts(const InstallOptions *o, const char *dir, const char *exe)
+static int make_shortcuts(Install *in)
 {
+    const InstallOptions *o = in->opts;
+    setup_trace("step: shortcuts");
     // Starting COM and the shell's folder lookups costs tens of milliseconds
     // under Wine; an install without shortcuts has no use for either.
     if (!o->startmenu && !o->desktop)
-        return;
+        return 1;
     char start[520], desk[520];
     shortcut_paths(start, desk);
     HRESULT com = CoInitialize(NULL);
     if (o->startmenu)
-        make_link(start, exe, dir);
+        make_link(start, in->exe, in->dir);
     if (o->desktop)
-        make_link(desk, exe, dir);
+        make_link(desk, in->exe, in->dir);
     // Only a successful initialisation is balanced; another apartment's
     // COM on this thread is not ours to end.
     if (SUCCEEDED(com))
         CoUninitialize();
-}
-
-// The longest path of fixed names that the install forms in a path buffer;
-// a folder that leaves no room for it is refused, never cut into the name
-// of another folder.
-static int dir_fits(const char *dir)
-{
-    char probe[520];
-    return fmt_path(probe, sizeof probe, "%s\\game\\hd\\TARNOK\\TARNOKP2.EXE", dir);
-}
-
-// The install folder as the install uses it: full, so that the registry and
-// the shortcuts never hold a path relative to whatever folder is current.
-// Returns why it cannot be used, or null.
-static const char *resolve_install_folder(const char *given, char *dir, size_t size)
-{
-    char full[520];
-    fmt(dir, size, "%s", given);
-    if (!given[0])
-        return "no install folder was given";
-    if (!full_folder(given, full, sizeof full))
-        return "the install folder's path is not valid";
-    fmt(dir, size, "%s", full);
-    if (is_drive_root(given) || is_drive_root(dir))
-        return "the install folder cannot be the root of a drive";
-    return NULL;
-}
-
-// A game folder, or in convert mode a build folder, that is the player's
-// own is neither merged into nor, later, removed by the uninstall.
-static int check_existing_folders(const char *dir, int convert)
-{
-    char path[520], reason[780];
-    fmt(path, sizeof path, "%s\\game", dir);
-    // Through a link the install would write into some other folder.
-    if (path_exists(path) && !(is_real_dir(path) && is_install_folder(dir))) {
-        fmt(reason, sizeof reason, "%s already exists and is not from a Tarnok install; choose another folder", path);
-        return fail(reason);
-    }
-    fmt(path, sizeof path, "%s\\build", dir);
-    if (convert && path_exists(path) && !build_folder_is_ours(dir)) {
-        fmt(reason, sizeof reason, "%s already exists and is not a Tarnok build folder; choose another folder", path);
-        return fail(reason);
-    }
     return 1;
 }
 
-// The nearest folder of the path that exists, the path itself included;
-// "" when not even its drive does.
-static void nearest_existing_folder(const char *dir, char *out, size_t size)
+static int finish(Install *in)
 {
-    fmt(out, size, "%s", dir);
-    while (out[0] && !is_dir(out)) {
-        char *s = strrchr(out, '\\');
-        if (!s || s[1] == 0)
-            out[0] = 0;
-        else if (s == out + 2 && out[1] == ':')
-            s[1] = 0; // "C:\", not "C:", which names the current folder
-        else
-            *s = 0;
-    }
-}
-
-// Compares the budget with the space free on the install folder's drive,
-// before gigabytes are copied. A drive that cannot tell passes.
-static int check_free_space(const char *base, uint64_t budget)
-{
-    char root[524];
-    ULARGE_INTEGER avail, total, free_all;
-    size_t n = strlen(base);
-    fmt(root, sizeof root, "%s%s", base, n > 0 && base[n - 1] == '\\' ? "" : "\\");
-    if (!base[0] || !GetDiskFreeSpaceExA(root, &avail, &total, &free_all))
-        return 1;
-    if (avail.QuadPart >= budget)
-        return 1;
-    char reason[200];
-    const uint64_t mb = 1048576;
-    fmt(reason, sizeof reason, "not enough free space on the install folder's drive: %llu MB needed, %llu MB free",
-        (unsigned long long)((budget + mb - 1) / mb), (unsigned long long)(avail.QuadPart / mb));
-    return fail(reason);
-}
-
-// After a failed install into a folder that this install created: the disc
-// copies go, and so does every folder it made that is empty now. A failed
-// conversion's build folder stays, so that its log can be read.
-static void undo_new_folder(const char *dir, const char *base)
-{
-    char path[520];
-    fmt(path, sizeof path, "%s\\game", dir);
-    delete_tree(path);
-    static const char *const made[4] = {"tarnok.exe", "tarnok.exe" DEST_TEMP_SUFFIX, "uninstall.exe",
-                                        "uninstall.exe" DEST_TEMP_SUFFIX};
-    for (int i = 0; i < 4; i++) {
-        fmt(path, sizeof path, "%s\\%s", dir, made[i]);
-        DeleteFileA(path);
-    }
-    if (entry_names_folder(dir))
-        remove_uninstall_entry();
-    fmt(path, sizeof path, "%s", dir);
-    for (;;) {
-        if (!strcmp(path, base) || !RemoveDirectoryA(path))
-            break;
-        char *s = strrchr(path, '\\');
-        if (!s || s == path + 2)
-            break;
-        *s = 0;
-    }
-}
-
-// The bar keeps its place when the budget changes: what is left to do is
-// spread over what is left of the bar, so that it never moves backwards and
-// reaches its end with the last step.
-static void progress_rebudget(Progress *p, uint64_t left)
-{
-    if (p->total == 0 || p->done >= p->total) {
-        p->total = p->done + left;
-        return;
-    }
-    double whole = (double)left * (double)p->total / (double)(p->total - p->done);
-    uint64_t total = (uint64_t)whole;
-    if ((double)total < whole)
-        total++;
-    p->total = total;
-    p->done = total - left;
-}
-
-// The install folder, made the installing user's own when it is new, and the
-// game's folders inside it.
-static int make_folders(const char *dir, const char *hd)
-{
-    return make_install_folder(dir) && make_dirs(hd);
-}
-
-// Both discs at once, from two drives, images or folders, opened before.
-static int copy_two_sources(CdSource *cd1, CdSource *cd2, const char *base, const char *dir, const char *hd,
-                            const char *game, uint64_t fixed, Progress *p, uint64_t *need)
-{
-    p->total = *need = cd_total_bytes(cd1) + cd_total_bytes(cd2) + fixed;
-    if (!check_free_space(base, p->total))
-        return 0;
-    if (!make_folders(dir, hd))
-        return fail("cannot create the install folder");
-    return copy_disc(cd1, 1, game, p) && copy_disc(cd2, 2, game, p);
-}
-
-// Both discs from one drive: the disc that is in first, then the other.
-// The other disc's size is known only once it is in: until then it counts
-// as large as the first for the bar, and free space is checked again.
-static int copy_one_drive(const char *root, const char *base, const char *dir, const char *hd, const char *game,
-                          uint64_t fixed, Progress *p, uint64_t *need)
-{
-    int first = disc_in(root, 1) ? 1 : disc_in(root, 2) ? 2 : 0;
-    if (!first) {
-        if (!ask_for_disc(root, 1))
-            return not_inserted(1);
-        first = 1;
-    }
-    CdSource *src = cd_open(root);
-    if (!src)
-        return fail(first == 1 ? "CD 1: not a readable disc, image or folder"
-                               : "CD 2: not a readable disc, image or folder");
-    uint64_t size = cd_total_bytes(src);
-    *need = size + fixed;
-    p->total = size * 2 + fixed;
-    int ok = check_free_space(base, *need);
-    if (ok && !make_folders(dir, hd))
-        ok = fail("cannot create the install folder");
-    if (ok)
-        ok = copy_disc(src, first, game, p);
-    int other = 3 - first;
-    if (ok && !ask_for_disc(root, other))
-        ok = stop_requested() ? fail("the installation was stopped") : not_inserted(other);
-    if (ok) {
-        uint64_t more = cd_total_bytes(src);
-        *need += more;
-        ok = check_free_space(base, more + fixed);
-        if (ok) {
-            progress_rebudget(p, more + fixed);
-            ok = copy_disc(src, other, game, p);
-        }
-    }
-    cd_close(src);
-    return ok;
-}
-
-static int stopped(void)
-{
-    return stop_requested() && !fail("the installation was stopped");
-}
-
-// The sequence from the discs to the shortcuts, in a folder already checked.
-static int install_steps(const InstallOptions *o, const char *dir, const char *kit, const char *base,
-                         ProgressFn callback, void *ctx)
-{
-    int convert = o->build == 1;
-    CdSource *cd1 = NULL, *cd2 = NULL;
-    char drive[4];
-    int single = one_drive(o, drive, sizeof drive);
-    if (single && (silent || !hwnd)) {
-        char reason[300];
-        fmt(reason, sizeof reason,
-            "CD 1 and CD 2 are both drive %c:; an unattended install needs both discs at once (copy one disc to a "
-            "folder, or use an image of it)", drive[0]);
-        return fail(reason);
-    }
-    if (!single && !open_discs(o, &cd1, &cd2))
-        return 0;
-
-    uint64_t update_size = 0;
-    unsigned char *update = read_file(o->patch, &update_size);
-    DWORD error = GetLastError();
-    if (!update || !check_update_archive(update, update_size)) {
-        cd_close(cd1);
-        cd_close(cd2);
-        if (update) {
-            free(update);
-            return 0;
-        }
-        return fail_file("cannot read the 1.03 update file", o->patch, error);
-    }
-
-    Progress p = {0, 0, callback, ctx};
-    uint64_t need = 0, fixed = convert ? convert_budget : prebuilt_budget;
-    char game[520], hd[520], exe[520];
-    fmt(game, sizeof game, "%s\\game", dir);
-    fmt(hd, sizeof hd, "%s\\hd\\TARNOK", game);
-    fmt(exe, sizeof exe, "%s\\tarnok.exe", dir);
-    int ok = single ? copy_one_drive(drive, base, dir, hd, game, fixed, &p, &need)
-                    : copy_two_sources(cd1, cd2, base, dir, hd, game, fixed, &p, &need);
-    cd_close(cd1);
-    cd_close(cd2);
-    if (!ok || stopped()) {
-        free(update);
-        return 0;
-    }
-
-    setup_log("Unpacking the 1.03 update ...");
-    write_failure_clear();
-    int members = lha_extract(update, update_size, hd, &p);
-    free(update);
-    if (members <= 0)
-        return fail_unpacking("the 1.03 update file could not be unpacked");
-    if (!check_update(hd) || !arrange_game_files(game, hd, &p) || stopped())
-        return 0;
-
-    setup_trace("step: game executable");
-    if (convert) {
-        if (!convert_game(kit, dir, hd, game, exe, &p))
-            return 0;
-    } else if (!place_prebuilt_game(game, exe)) {
-        return 0;
-    }
-    if (stopped())
-        return 0;
-    setup_trace("step: uninstaller");
-    if (!copy_uninstaller(dir))
-        return 0;
-    setup_trace("step: uninstall entry");
-    if (!register_uninstall(dir, need))
-        return 0;
-    setup_trace("step: shortcuts");
-    make_shortcuts(o, dir, exe);
-    progress_add(&p, final_share);
+    progress_add(&in->progress, final_share);
     setup_log("Done.");
     return 1;
 }
 
-int do_install(const InstallOptions *o, ProgressFn callback, void *ctx)
+// The sequence from the discs to the shortcuts, in a folder already checked.
+// Each step logs why it fails; the player's stop ends it between steps, and
+// within a step at its next read or child process.
+static int install_steps(Install *in)
 {
-    int convert = o->build == 1;
-    char dir[520], kit[520] = "", base[520];
-    const char *bad = resolve_install_folder(o->dir, dir, sizeof dir);
-    setup_log("Install to %s (%s)", dir, convert ? "convert on this PC" : "prebuilt");
-
-    if (o->build == 0 && !prebuilt_available())
-        return fail("this setup does not contain the prebuilt game");
-    if (convert && !kit_available(kit, sizeof kit))
-        return fail("the build kit (builder folder) is missing next to setup");
-    if (bad)
-        return fail(bad);
-    if (!dir_fits(dir))
-        return fail("the install folder path is too long");
-    if (!check_existing_folders(dir, convert))
-        return 0;
-
-    // Known before anything is written: whether this install makes the folder.
-    nearest_existing_folder(dir, base, sizeof base);
-    if (install_steps(o, dir, kit, base, callback, ctx))
-        return 1;
-    if (strcmp(base, dir) != 0) {
-        // A stopped install leaves nothing in a folder it made, not even
-        // the build folder that a failed conversion keeps for its log.
-        char build[540];
-        if (stop_requested() && fmt_path(build, sizeof build, "%s\\build", dir))
-            delete_tree_patiently(build, 10000);
-        undo_new_folder(dir, base);
+    static int (*const steps[])(Install *) = {
+        open_discs, read_update, copy_discs, unpack_update, arrange_game_files,
+        place_game, copy_uninstaller, register_uninstall, make_shortcuts, finish,
+    };
+    for (size_t i = 0; i < sizeof steps / sizeof steps[0]; i++) {
+        if (stop_requested() || !steps[i](in))
+            return 0;
     }
+    return 1;
+}
+
+// After a failed install: what it holds goes, and so does what it made of
+// a folder that was not there before.
+static void clean_up(Install *in)
+{
     char log[540];
-    fmt(log, sizeof log, "%s\\build\\build.log", dir);
-    if (convert && path_exists(log))
+    free(in->update);
+    in->update = NULL;
+    close_discs(in);
+    undo_install(in);
+    if (in->convert && fmt_path(log, sizeof log, "%s\\%s\\build.log", in->dir, install_layout[LAYOUT_BUILD].name) &&
+        path_exists(log))
         setup_log("The build log is kept in %s", log);
+}
+
+int do_install(const InstallOptions *o, ProgressFn callback, void *ctx, const InstallHost *host)
+{
+    Install in;
+    memset(&in, 0, sizeof in);
+    in.opts = o;
+    in.host = host;
+    in.convert = o->build == 1;
+    in.fixed = in.convert ? convert_budget : prebuilt_budget;
+    in.progress.callback = callback;
+    in.progress.ctx = ctx;
+    const char *bad = resolve_install_folder(o->dir, in.dir, sizeof in.dir);
+    setup_log("Install to %s (%s)", in.dir, in.convert ? "convert on this PC" : "prebuilt");
+
+    if (!check_mode(&in) || (bad && !fail(bad)) || !check_install_folder(&in))
+        return 0;
+    if (install_steps(&in))
+        return 1;
+    clean_up(&in);
+    if (stop_requested())
+        setup_log("ERROR: %s", "the installation was stopped");
     return 0;
 }

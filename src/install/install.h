@@ -16,12 +16,50 @@ struct InstallOptions {
     int startmenu;   // non-zero: make a Start menu shortcut
 };
 
-int do_install(const InstallOptions *opts, ProgressFn callback, void *ctx);
+// What the install may ask of whoever runs it. ask shows a question with
+// the MB_ type's buttons and icon and waits for the button pressed (IDOK,
+// IDRETRY, ...); it is null when nobody can answer (an unattended install),
+// and so is a null host.
+struct InstallHost {
+    int (*ask)(void *ctx, const char *text, unsigned int type);
+    void *ctx;
+};
+
+int do_install(const InstallOptions *opts, ProgressFn callback, void *ctx, const InstallHost *host);
 // Creates the install folder (and the folders above it) when it is missing,
 // with an access list of its own: full control for the installing user,
 // SYSTEM and Administrators, inherited below, nothing from above. A folder
 // that exists is left as it is. 1 when the folder is there.
 int make_install_folder(const char *dir);
+
+// The install folder's own names: what the install makes in it, what the
+// game writes beside them, and what the uninstall removes by name.
+enum {
+    LAYOUT_GAME,        // the disc copies and the game's data
+    LAYOUT_GAME_HD,     // the game's hard disk folder
+    LAYOUT_HD,          // the game's data in it; made first and removed last, it marks an install folder
+    LAYOUT_EXE,         // the game executable
+    LAYOUT_UNINSTALLER, // the copy of the setup program
+    LAYOUT_SETTINGS,    // the game's settings, written by the game
+    LAYOUT_GAME_LOG,    // the game's log, written by the game
+    LAYOUT_SETUP_LOG,   // a setup log of that name, if present
+    LAYOUT_BUILD,       // the conversion's work folder
+    LAYOUT_COUNT,
+};
+enum {
+    LAYOUT_FOLDER = 1,   // a folder
+    LAYOUT_NAMED = 2,    // a file that the uninstall removes by its name
+    LAYOUT_REPLACED = 4, // written beside under DEST_TEMP_SUFFIX when it replaces one
+};
+struct LayoutItem {
+    const char *name; // below the install folder
+    unsigned flags;
+};
+extern const LayoutItem install_layout[LAYOUT_COUNT];
+// {dir}\name of the item, and its temporary name: 1, or 0 with out empty
+// when the path does not fit.
+int layout_path(char *out, size_t size, const char *dir, int item);
+int layout_temp_path(char *out, size_t size, const char *dir, int item);
 int prebuilt_available(void);
 int kit_available(char *out, size_t size);
 

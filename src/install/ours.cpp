@@ -21,18 +21,17 @@ static void normalise(const char *path, char *out, size_t size)
         out[--n] = 0;
 }
 
-static const char game_name[] = "\\tarnok.exe";
-
 int names_folder(const char *path, const char *dir)
 {
-    char a[780], b[780];
+    char a[780], b[780], game_name[64];
     normalise(path, a, sizeof a);
     normalise(dir, b, sizeof b);
     if (!a[0] || !b[0])
         return 0;
     if (_stricmp(a, b) == 0)
         return 1;
-    size_t n = strlen(b), m = strlen(a), g = sizeof game_name - 1;
+    fmt(game_name, sizeof game_name, "\\%s", install_layout[LAYOUT_EXE].name);
+    size_t n = strlen(b), m = strlen(a), g = strlen(game_name);
     if (_strnicmp(a, b, n) == 0 && _stricmp(a + n, game_name) == 0)
         return 1;
     // Spelt another way (a short name, a trailing dot, a link): while both
@@ -92,13 +91,10 @@ int is_real_dir(const char *path)
 int is_install_folder(const char *dir)
 {
     char path[780];
-    fmt(path, sizeof path, "%s\\game", dir);
     // Through a link the data would be someone else's folder.
-    if (is_real_dir(path)) {
-        fmt(path, sizeof path, "%s\\game\\hd\\TARNOK", dir);
-        if (is_dir(path))
-            return 1;
-    }
+    if (layout_path(path, sizeof path, dir, LAYOUT_GAME) && is_real_dir(path) &&
+        layout_path(path, sizeof path, dir, LAYOUT_HD) && is_dir(path))
+        return 1;
     // The player may have deleted the game data by hand.
     return entry_names_folder(dir);
 }
@@ -123,19 +119,13 @@ static int is_build_entry(const char *name)
 int build_folder_is_ours(const char *dir)
 {
     char path[780];
-    fmt(path, sizeof path, "%s\\build", dir);
-    if (!is_real_dir(path))
+    if (!layout_path(path, sizeof path, dir, LAYOUT_BUILD) || !is_real_dir(path))
         return 0;
-    fmt(path, sizeof path, "%s\\build\\*", dir);
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(path, &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return 0;
-    int ours = 1;
-    do {
-        if (strcmp(fd.cFileName, ".") && strcmp(fd.cFileName, "..") && !is_build_entry(fd.cFileName))
-            ours = 0;
-    } while (ours && FindNextFileA(h, &fd));
-    FindClose(h);
+    FolderListing l;
+    int more = listing_first(&l, path, "*");
+    int ours = l.opened;
+    for (; more && ours; more = listing_next(&l))
+        ours = is_build_entry(l.name);
+    listing_close(&l);
     return ours;
 }

@@ -6,7 +6,6 @@
 #include <shobjidl.h>
 
 #include "install/install.h"
-#include "setup/setup.h"
 
 static const char link_name[] = "Tarnok - Vorblen";
 static const char uninstall_key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarnokVBL_Pellurin";
@@ -98,9 +97,9 @@ int write_uninstall_entry(const char *dir, uint64_t budget)
     }
     char text[780];
     r = set_text(key, "DisplayName", "Tarnok - Vorblen (Pellurin)", r);
-    fmt(text, sizeof text, "\"%s\\uninstall.exe\" /uninstall", dir);
+    fmt(text, sizeof text, "\"%s\\%s\" /uninstall", dir, install_layout[LAYOUT_UNINSTALLER].name);
     r = set_text(key, "UninstallString", text, r);
-    fmt(text, sizeof text, "%s\\tarnok.exe,0", dir);
+    fmt(text, sizeof text, "%s\\%s,0", dir, install_layout[LAYOUT_EXE].name);
     r = set_text(key, "DisplayIcon", text, r);
     r = set_text(key, "InstallLocation", dir, r);
     r = set_text(key, "Publisher", "Pellurin port (fan project)", r);

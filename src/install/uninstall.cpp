@@ -7,13 +7,9 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "install/install.h"
-#include "setup/setup.h"
+#include <string.h>
 
-// What the install (and the game itself) leaves in the install folder.
-static const char *const files[5] = {
-    "tarnok.exe", "uninstall.exe", "tarnok_pc.ini", "tarnok.log", "setup.log",
-};
+#include "install/install.h"
 
 // Deletes a shortcut file when it leads to this install's game or folder,
 // or, when the entry names this folder, when it cannot be read at all: a
@@ -48,37 +44,60 @@ static void remove_our_shortcuts(const char *dir, int entry_ours)
         CoUninitialize();
 }
 
+// The name of a layout item's last step: "TARNOK" of game\hd\TARNOK.
+static const char *last_step(int item)
+{
+    const char *name = install_layout[item].name;
+    const char *slash = strrchr(name, '\\');
+    return slash ? slash + 1 : name;
+}
+
 // Everything under {dir}\game but {dir}\game\hd\TARNOK. A game folder that
 // is a link loses only the link, at the end.
 static void remove_game_data(const char *dir)
 {
     char game[520], hd[520];
-    if (!fmt_path(game, sizeof game, "%s\\game", dir) || !fmt_path(hd, sizeof hd, "%s\\game\\hd", dir))
+    if (!layout_path(game, sizeof game, dir, LAYOUT_GAME) || !layout_path(hd, sizeof hd, dir, LAYOUT_GAME_HD))
         return;
     if (!is_real_dir(game))
         return;
-    delete_tree_except(game, "hd");
+    delete_tree_except(game, last_step(LAYOUT_GAME_HD));
     setup_trace("step: game data");
     if (is_real_dir(hd))
-        delete_tree_except(hd, "TARNOK");
+        delete_tree_except(hd, last_step(LAYOUT_HD));
 }
 
 // {dir}\game\hd\TARNOK, then the folders above it that are empty now.
 static void remove_install_mark(const char *dir)
 {
     char path[520];
-    if (!fmt_path(path, sizeof path, "%s\\game", dir))
+    if (!layout_path(path, sizeof path, dir, LAYOUT_GAME))
         return;
     if (!is_real_dir(path)) {
         delete_tree(path);
         return;
     }
-    if (fmt_path(path, sizeof path, "%s\\game\\hd\\TARNOK", dir))
-        delete_tree(path);
-    if (fmt_path(path, sizeof path, "%s\\game\\hd", dir))
-        delete_tree(path);
-    if (fmt_path(path, sizeof path, "%s\\game", dir))
-        delete_tree(path);
+    static const int mark[3] = {LAYOUT_HD, LAYOUT_GAME_HD, LAYOUT_GAME};
+    for (int i = 0; i < 3; i++) {
+        if (layout_path(path, sizeof path, dir, mark[i]))
+            delete_tree(path);
+    }
+}
+
+// The files of the install and of the game by their names, with the
+// replacements that a stopped install left under their temporary names.
+static void remove_named_files(const char *dir)
+{
+    char path[540];
+    for (int item = 0; item < LAYOUT_COUNT; item++) {
+        unsigned flags = install_layout[item].flags;
+        if (!(flags & LAYOUT_NAMED))
+            continue;
+        if (layout_path(path, sizeof path, dir, item))
+            delete_file_itself(path);
+        if ((flags & LAYOUT_REPLACED) && layout_temp_path(path, sizeof path, dir, item))
+            delete_file_itself(path);
+    }
 }
 
 int do_uninstall(const char *given)
@@ -97,15 +116,9 @@ int do_uninstall(const char *given)
     // the player keeps there: each path is used whole or not at all.
     remove_game_data(dir);
     setup_trace("step: hd");
-    for (int i = 0; i < 5; i++) {
-        if (fmt_path(path, sizeof path, "%s\\%s", dir, files[i]))
-            delete_file_itself(path);
-        // A replacement that a stopped install left under its temporary name.
-        if (i < 2 && fmt_path(path, sizeof path, "%s\\%s%s", dir, files[i], DEST_TEMP_SUFFIX))
-            delete_file_itself(path);
-    }
+    remove_named_files(dir);
     setup_trace("step: files");
-    if (build_folder_is_ours(dir) && fmt_path(path, sizeof path, "%s\\build", dir))
+    if (build_folder_is_ours(dir) && layout_path(path, sizeof path, dir, LAYOUT_BUILD))
         delete_tree(path);
     setup_trace("step: build");
     remove_install_mark(dir);

@@ -6,7 +6,6 @@
 
 #include "lha/lha.h"
 #include "lha/walk.h"
-#include "setup/setup.h"
 
 struct ExtractTarget {
     const char *dest;

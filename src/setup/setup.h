@@ -1,9 +1,11 @@
-// The setup front end: start-up and command line, the setup window, and the
-// log and progress reporting that every other unit writes through.
+// The setup front end: start-up and the command line, the uninstall's two
+// stages, detection of the discs and the update, and the setup window with
+// the reports it shows.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
-#include "util/util.h"
+#include "install/install.h"
 
 struct HWND__;
 
@@ -15,29 +17,24 @@ enum {
     WM_SETUP_ASK = 0x8000 + 4,      // lParam: the asking thread's question, answered in it
 };
 
-extern HWND__ *hwnd; // the setup window; null until it exists
-extern int silent;   // set by /silent: nothing is posted to a window
-
-// One call, one line: appended to the log file and posted to the window.
-void setup_log(const char *format, ...) PRINTF_LIKE(1, 2);
-// A line for a debugger that is attached, and for nobody else: each log line
-// and progress step goes there too, with the named steps of the late
-// install and of the uninstall, so that a harness can stop the program at
-// a moment of its choosing. Costs nothing without a debugger.
-void setup_trace(const char *format, ...) PRINTF_LIKE(1, 2);
-// Progress callback of an install: posts per-mille positions to the window.
+// From here on log lines and progress go to the window w as posted
+// messages; null: to no window.
+void report_to(HWND__ *w);
+// Progress callback of an install: posts per-mille positions to the window,
+// and names them to a debugger that is attached.
 void on_progress(uint64_t done, uint64_t total, void *ctx);
 
-// Asks the player from the install thread and waits for the answer: the
-// window's thread shows a message box owned by the window, titled "Tarnok
-// setup", with text and the MB_ type's buttons and icon, and hands back the
-// button pressed (IDOK, IDRETRY, ...). Unattended, without a window, or once
-// the player has asked to stop, no box: IDCANCEL at once.
-int ask_player(const char *text, unsigned int type);
+// Fills the options from the CD drives and the files beside the program:
+// the discs, the images of them and the update.
+void detect_discs_and_update(InstallOptions *o);
 
-// "tarnok_setup.log" in the temporary folder, emptied on open.
-void log_open(void);
-void log_close(void);
+// The uninstall stages; both end the process after them. The first asks
+// and hands the removal to a copy of the program in the temporary folder,
+// the second (that copy) removes the install in dir. quiet: no closing box.
+void uninstall_first(void);
+void uninstall_second(const char *dir, int quiet);
+// Removes what an earlier uninstall left in the temporary folder.
+void remove_left_over_copy(void);
 
 // Wide text from the system in the ANSI code page. A heap copy (freed with
 // free) that is exact, *exact = 1, unless a character has no equal in the

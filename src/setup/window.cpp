@@ -15,6 +15,7 @@
 
 InstallOptions opts;
 
+static HWND hwnd; // the setup window; null until it exists
 static HFONT font;
 static HWND e_cd1, e_cd2, e_patch, e_dir;
 static HWND b_browse[6];
@@ -247,10 +248,13 @@ static void browse_folder(HWND field, const char *title)
     CoTaskMemFree(item);
 }
 
+static int ask_in_window(void *ctx, const char *text, unsigned int type);
+
 static DWORD WINAPI worker(LPVOID param)
 {
     (void)param;
-    int ok = do_install(&opts, on_progress, NULL);
+    static const InstallHost host = {ask_in_window, NULL};
+    int ok = do_install(&opts, on_progress, NULL, &host);
     PostMessageA(hwnd, WM_SETUP_DONE, (WPARAM)(INT_PTR)ok, 0);
     return 0;
 }
@@ -347,7 +351,7 @@ static void start_install(void)
 static void play(void)
 {
     char exe[780];
-    fmt(exe, sizeof exe, "%s\\tarnok.exe", opts.dir);
+    layout_path(exe, sizeof exe, opts.dir, LAYOUT_EXE);
     ShellExecuteA(NULL, "open", exe, NULL, opts.dir, SW_SHOWNORMAL);
     DestroyWindow(hwnd);
 }
@@ -384,9 +388,12 @@ struct Question {
     HANDLE answered;
 };
 
-int ask_player(const char *text, unsigned int type)
+// The install's questions: a message box owned by the window, shown by the
+// window's thread, while the install thread waits for the answer.
+static int ask_in_window(void *ctx, const char *text, unsigned int type)
 {
-    if (!hwnd || silent || stop_requested())
+    (void)ctx;
+    if (!hwnd)
         return IDCANCEL;
     Question q = {text, type, IDCANCEL, CreateEventA(NULL, TRUE, FALSE, NULL)};
     if (!q.answered)
@@ -613,6 +620,7 @@ int window_create(HINSTANCE instance, int show)
         DestroyWindow(w);
         return 0;
     }
+    report_to(hwnd);
     ShowWindow(hwnd, show);
     focus_to(first_to_fill());
     follow_focus();
@@ -631,5 +639,6 @@ int window_loop(void)
         if (IsWindow(hwnd))
             follow_focus();
     }
+    report_to(NULL);
     return stopping;
 }

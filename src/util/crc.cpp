@@ -48,10 +48,3 @@ uint32_t crc32_buf(const void *data, uint64_t len)
         return 0;
     return ~crc_update(crc_tab, 0xFFFFFFFFu, (const unsigned char *)data, len);
 }
-
-void progress_add(Progress *p, uint64_t n)
-{
-    p->done += n;
-    if (p->callback)
-        p->callback(p->done, p->total, p->ctx);
-}

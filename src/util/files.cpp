@@ -1,15 +1,11 @@
-// Path tests, folder creation, whole-file reading and writing, block copies
-// and tree removal, over the ANSI file functions.
+// Path tests, folder creation, the listing of a folder, whole-file reading
+// and writing, and the files being written that every copy ends in.
 #include <windows.h>
 
 #include <stdlib.h>
 #include <string.h>
 
-#include "setup/setup.h"
 #include "util/util.h"
-
-// Shared by every copy: one install at a time is a rule of the program.
-static unsigned char copy_buf[1 << 20];
 
 int path_exists(const char *path)
 {
@@ -53,7 +49,7 @@ int make_dirs(const char *path)
 }
 
 // Creates the folders above a file about to be written.
-static void make_parent_dirs(const char *path)
+void make_parent_dirs(const char *path)
 {
     char dir[520];
     if (!fmt_path(dir, sizeof dir, "%s", path))
@@ -187,6 +183,19 @@ int write_file(const char *path, const void *data, uint64_t size)
     return 1;
 }
 
+int dest_finish(DestFile *dest, int ok)
+{
+    if (!ok) {
+        dest_abandon(dest);
+        return 0;
+    }
+    if (!dest_commit(dest)) {
+        log_write_failure(dest->path, GetLastError());
+        return 0;
+    }
+    return 1;
+}
+
 unsigned char *read_file(const char *path, uint64_t *size_out)
 {
     HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -209,199 +218,6 @@ unsigned char *read_file(const char *path, uint64_t *size_out)
     return buf;
 }
 
-// Reading from a CD drive. A 1x drive serves 150 KiB a second, so a 64 KiB
-// read keeps a stop waiting less than half a second; a disc's bad sector
-// often reads on a second try once the drive has spun down and up again.
-enum {
-    DRIVE_READ = 64 * 1024,
-    DRIVE_RETRIES = 2,
-    DRIVE_RETRY_PAUSE_MS = 500,
-};
-
-static ReadTroubleFn drive_trouble;
-static void *drive_ctx;
-static volatile LONG stopping;
-
-void copy_from_drive(ReadTroubleFn fn, void *ctx)
-{
-    drive_trouble = fn;
-    drive_ctx = ctx;
-}
-
-int copy_reads_drive(void)
-{
-    return drive_trouble != NULL;
-}
-
-int copy_try_again(const char *path, unsigned long error, int *tries)
-{
-    if (!drive_trouble || stop_requested())
-        return 0;
-    if (*tries < DRIVE_RETRIES) {
-        (*tries)++;
-        Sleep(DRIVE_RETRY_PAUSE_MS);
-        return 1;
-    }
-    *tries = 0;
-    return drive_trouble(path, error, drive_ctx);
-}
-
-void stop_request(void)
-{
-    InterlockedExchange(&stopping, 1);
-}
-
-int stop_requested(void)
-{
-    return InterlockedCompareExchange(&stopping, 0, 0) != 0;
-}
-
-int on_cd_drive(const char *path)
-{
-    char root[4] = {path[0], ':', '\\', 0};
-    if (!path[0] || path[1] != ':')
-        return 0;
-    return GetDriveTypeA(root) == DRIVE_CDROM;
-}
-
-static void log_failure(const char *what, const char *path, unsigned long error)
-{
-    char shown[1024], reason[600];
-    setup_log("cannot %s %s: %s", what, name_escape(path, shown, sizeof shown),
-              error_text(error, reason, sizeof reason));
-}
-
-static HANDLE open_for_read(const char *src)
-{
-    return CreateFileA(src, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-}
-
-// Opens the source at offset at, the file opened again after a failure of
-// a drive: after a disc was taken out and put back, the old handle reads
-// nothing. 0 with the error in *error.
-static int reopen_at(HANDLE *in, const char *src, uint64_t at, DWORD *error)
-{
-    if (*in != INVALID_HANDLE_VALUE)
-        CloseHandle(*in);
-    *in = open_for_read(src);
-    LARGE_INTEGER to;
-    to.QuadPart = (LONGLONG)at;
-    if (*in != INVALID_HANDLE_VALUE && SetFilePointerEx(*in, to, NULL, FILE_BEGIN))
-        return 1;
-    *error = GetLastError();
-    return 0;
-}
-
-// One read of a drive's file at offset at, tried again from there as long
-// as copy_try_again says. 0 with the error logged.
-static int read_drive(HANDLE *in, const char *src, uint64_t at, DWORD *got)
-{
-    DWORD error = 0;
-    int tries = 0;
-    for (;;) {
-        if (*in != INVALID_HANDLE_VALUE && ReadFile(*in, copy_buf, DRIVE_READ, got, NULL))
-            return 1;
-        if (*in != INVALID_HANDLE_VALUE)
-            error = GetLastError();
-        if (!copy_try_again(src, error, &tries))
-            break;
-        reopen_at(in, src, at, &error);
-    }
-    if (!stop_requested())
-        log_failure("read", src, error);
-    return 0;
-}
-
-// Opens a source file; a drive's file is tried again as a read is.
-static HANDLE open_source(const char *src)
-{
-    HANDLE in = open_for_read(src);
-    DWORD error = GetLastError();
-    int tries = 0;
-    while (in == INVALID_HANDLE_VALUE && copy_try_again(src, error, &tries)) {
-        in = open_for_read(src);
-        error = GetLastError();
-    }
-    if (in == INVALID_HANDLE_VALUE)
-        SetLastError(error);
-    return in;
-}
-
-// Reads the next block of the source: the whole buffer from a disk, a
-// small piece from a drive. A read that fails part-way is a failed copy,
-// not the end of the file (Wine's own file copies take it for the end).
-static int read_block(HANDLE *in, const char *src, uint64_t at, DWORD *got)
-{
-    *got = 0;
-    if (stop_requested())
-        return 0;
-    if (copy_reads_drive())
-        return read_drive(in, src, at, got);
-    if (ReadFile(*in, copy_buf, sizeof copy_buf, got, NULL))
-        return 1;
-    log_failure("read", src, GetLastError());
-    return 0;
-}
-
-int dest_finish(DestFile *dest, int ok)
-{
-    if (!ok) {
-        dest_abandon(dest);
-        return 0;
-    }
-    if (!dest_commit(dest)) {
-        log_write_failure(dest->path, GetLastError());
-        return 0;
-    }
-    return 1;
-}
-
-int copy_file(const char *src, const char *dst, Progress *p)
-{
-    HANDLE in = open_source(src);
-    if (in == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        // The destination's folders are made even so: callers count on a
-        // folder they copy into being there after a source that is missing.
-        make_parent_dirs(dst);
-        if (!stop_requested())
-            log_failure("read", src, error);
-        return 0;
-    }
-    DestFile dest;
-    if (!dest_open(&dest, dst)) {
-        DWORD error = GetLastError();
-        CloseHandle(in);
-        log_write_failure(dst, error);
-        return 0;
-    }
-    HANDLE out = dest.handle;
-    int ok = 1;
-    uint64_t at = 0;
-    for (;;) {
-        DWORD got = 0, put = 0;
-        if (!read_block(&in, src, at, &got)) {
-            ok = 0;
-            break;
-        }
-        if (got == 0)
-            break;
-        BOOL wrote = WriteFile(out, copy_buf, got, &put, NULL);
-        if (!wrote || put != got) {
-            // A short write without an error is a full disk.
-            log_write_failure(dst, wrote ? ERROR_DISK_FULL : GetLastError());
-            ok = 0;
-            break;
-        }
-        at += got;
-        if (p)
-            progress_add(p, got);
-    }
-    if (in != INVALID_HANDLE_VALUE)
-        CloseHandle(in);
-    return dest_finish(&dest, ok);
-}
-
 const char *error_text(unsigned long error, char *out, size_t size)
 {
     char words[512];
@@ -417,177 +233,76 @@ const char *error_text(unsigned long error, char *out, size_t size)
     return out;
 }
 
-int final_path(void *handle, char *out, unsigned long size)
+
+// Takes the entry that the last FindFirstFileA or FindNextFileA gave.
+static void listing_take(FolderListing *l, const WIN32_FIND_DATAA *fd)
 {
-    HANDLE h = (HANDLE)handle;
-    if (h == INVALID_HANDLE_VALUE)
-        return 0;
-    DWORD n = GetFinalPathNameByHandleA(h, out, size, FILE_NAME_NORMALIZED);
-    CloseHandle(h);
-    return n > 0 && n < size;
+    memcpy(l->name, fd->cFileName, sizeof l->name);
+    l->name[sizeof l->name - 1] = 0;
+    l->attributes = fd->dwFileAttributes;
+    l->size = (uint64_t)fd->nFileSizeHigh << 32 | fd->nFileSizeLow;
 }
 
-// The one test for every file that is written or removed by name: 1 when
-// the open handle leads to the entry `name` of the folder whose real path is
-// folder_real. Wine opens a Unix link to a file as its target even when
-// asked for the link, and lists it as a plain file: its handle's real path
-// is then another than the one it is listed under. Without the folder's real
-// path nothing can be told, and the answer is 0.
-static int handle_is_entry(HANDLE h, const char *folder_real, const char *name)
+static int is_dot_entry(const char *name)
 {
-    char real[1100], expected[1100];
-    HANDLE dup = NULL;
-    if (!folder_real[0] ||
-        !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS))
-        return 0;
-    if (!final_path(dup, real, sizeof real) || !join_path(expected, sizeof expected, folder_real, name))
-        return 0;
-    return _stricmp(real, expected) == 0;
+    return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
 
-// The real path of the folder that holds path's last step, in out; returns
-// that step's name inside path, or null when there is none or the folder
-// cannot be opened.
-static const char *real_parent(const char *path, char *out, unsigned long size)
+int listing_first(FolderListing *l, const char *folder, const char *pattern)
 {
-    char folder[520];
-    const char *slash = strrchr(path, '\\');
-    if (!slash || !slash[1])
-        return NULL;
-    // The folder keeps its separator when it is a root ("C:\\", "\\").
-    size_t keep = (size_t)(slash - path);
-    if (keep == 0 || (keep == 2 && path[1] == ':'))
-        keep++;
-    fmt(folder, sizeof folder, "%.*s", (int)keep, path);
-    HANDLE d = CreateFileA(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    return final_path(d, out, size) ? slash + 1 : NULL;
-}
-
-int opened_itself(void *f, const char *path)
-{
-    char folder_real[1024];
-    const char *name = real_parent(path, folder_real, sizeof folder_real);
-    return name && handle_is_entry((HANDLE)f, folder_real, name);
-}
-
-// Opens the entry without following a link, checks that the handle is the
-// entry itself, and deletes through the handle: what is deleted is what
-// was checked. folder_real may be null (then it is found here).
-static int delete_entry(const char *path, const char *folder_real, const char *name, unsigned long share, int plain_only,
-                        int clear_read_only)
-{
-    char found[1024];
-    if (!folder_real) {
-        name = real_parent(path, found, sizeof found);
-        if (!name)
-            return 0;
-        folder_real = found;
-    }
-    DWORD access = DELETE | FILE_READ_ATTRIBUTES | (clear_read_only ? FILE_WRITE_ATTRIBUTES : 0);
-    HANDLE f = CreateFileA(path, access, share, NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
-    if (f == INVALID_HANDLE_VALUE)
-        return 0;
-    BY_HANDLE_FILE_INFORMATION info;
-    int ok = GetFileInformationByHandle(f, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-             !(plain_only && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) &&
-             handle_is_entry(f, folder_real, name);
-    if (ok && clear_read_only && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
-        FILE_BASIC_INFO basic;
-        memset(&basic, 0, sizeof basic); // times of 0 stay as they are
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        SetFileInformationByHandle(f, FileBasicInfo, &basic, sizeof basic);
-    }
-    if (ok) {
-        // The system refuses this while a running program was started from the file.
-        FILE_DISPOSITION_INFO disposition = {TRUE};
-        ok = SetFileInformationByHandle(f, FileDispositionInfo, &disposition, sizeof disposition) != 0;
-    }
-    CloseHandle(f);
-    return ok;
-}
-
-int delete_file_itself(const char *path)
-{
-    return delete_entry(path, NULL, NULL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, 0);
-}
-
-int delete_unused_file(const char *path)
-{
-    // No sharing: the open fails while any other handle to the file is open.
-    return delete_entry(path, NULL, NULL, 0, 1, 0);
-}
-
-// Removes everything in a folder that is no link, but the entry named keep
-// (any case; null keeps nothing). folder_real is the folder's real path.
-static void delete_children(const char *path, const char *keep)
-{
-    char pattern[520];
-    char folder_real[1024] = "";
-    // A cut pattern or child would list or delete what another path names.
-    if (!fmt_path(pattern, sizeof pattern, "%s\\*", path))
-        return;
-    HANDLE dir = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (!final_path(dir, folder_real, sizeof folder_real))
-        folder_real[0] = 0;
+    char mask[780];
     WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA(pattern, &fd);
+    l->handle = NULL;
+    l->opened = 0;
+    // A cut mask would list another folder.
+    if (!join_path(mask, sizeof mask, folder, pattern))
+        return 0;
+    HANDLE h = FindFirstFileA(mask, &fd);
     if (h == INVALID_HANDLE_VALUE)
-        return;
-    do {
-        if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, ".."))
-            continue;
-        if (keep && _stricmp(fd.cFileName, keep) == 0)
-            continue;
-        char child[520];
-        if (!fmt_path(child, sizeof child, "%s\\%s", path, fd.cFileName))
-            continue;
-        DWORD a = fd.dwFileAttributes;
-        // A link is removed itself and never entered or changed, so
-        // nothing outside the tree is deleted through it.
-        if ((a & FILE_ATTRIBUTE_REPARSE_POINT) && (a & FILE_ATTRIBUTE_DIRECTORY)) {
-            RemoveDirectoryA(child);
-        } else if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
-            DeleteFileA(child);
-        } else if (a & FILE_ATTRIBUTE_DIRECTORY) {
-            delete_tree(child);
-        } else {
-            delete_entry(child, folder_real, fd.cFileName, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
-                         1);
-        }
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-}
-
-// The folder it is given may itself be a link (a junction, or a Unix link
-// under Wine, where RemoveDirectoryA leaves it in place): 1 for a real folder.
-static int real_folder(const char *path, DWORD *own)
-{
-    *own = GetFileAttributesA(path);
-    return *own != INVALID_FILE_ATTRIBUTES && (*own & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(*own & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-int delete_tree(const char *path)
-{
-    DWORD own;
-    if (!real_folder(path, &own)) {
-        // Only the link goes, never what it leads to.
-        if (own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT) &&
-            (own & FILE_ATTRIBUTE_DIRECTORY))
-            return RemoveDirectoryA(path) != 0;
         return 0;
+    l->handle = h;
+    l->opened = 1;
+    if (!is_dot_entry(fd.cFileName)) {
+        listing_take(l, &fd);
+        return 1;
     }
-    delete_children(path, NULL);
-    return RemoveDirectoryA(path) != 0;
+    return listing_next(l);
 }
 
-int delete_tree_except(const char *path, const char *keep)
+int listing_next(FolderListing *l)
 {
-    DWORD own;
-    if (!real_folder(path, &own))
-        return 0;
-    delete_children(path, keep);
-    return 1;
+    WIN32_FIND_DATAA fd;
+    while (l->handle && FindNextFileA((HANDLE)l->handle, &fd)) {
+        if (!is_dot_entry(fd.cFileName)) {
+            listing_take(l, &fd);
+            return 1;
+        }
+    }
+    listing_close(l);
+    return 0;
+}
+
+void listing_close(FolderListing *l)
+{
+    if (l->handle)
+        FindClose((HANDLE)l->handle);
+    l->handle = NULL;
+}
+
+int program_path(char *out, size_t size)
+{
+    DWORD n = GetModuleFileNameA(NULL, out, (DWORD)size);
+    if (n > 0 && n < size)
+        return 1;
+    out[0] = 0;
+    return 0;
+}
+
+int program_folder(char *out, size_t size)
+{
+    int ok = program_path(out, size);
+    char *slash = strrchr(out, '\\');
+    if (slash)
+        *slash = 0;
+    return ok;
 }

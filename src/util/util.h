@@ -1,6 +1,7 @@
-// File utilities: path tests, folder creation, whole-file I/O, block copies,
-// CRC-32, tree removal, the install's progress counter and the bounded
-// formatter every other unit builds its paths and messages with.
+// File utilities: path tests, folder listings and creation, whole-file I/O,
+// block copies, CRC-32, file identity, removals, the install's progress
+// counter, the log, and the bounded formatter every other unit builds its
+// paths and messages with.
 #pragma once
 #include <stdarg.h>
 #include <stddef.h>
@@ -11,6 +12,22 @@
 #else
 #define PRINTF_LIKE(f, a)
 #endif
+
+// The log: one call, one line, appended to "tarnok_setup.log" in the
+// temporary folder while it is open, and handed to the listener.
+void setup_log(const char *format, ...) PRINTF_LIKE(1, 2);
+// A line for a debugger that is attached, and for nobody else: each log line
+// goes there too, with the named steps of the late install and of the
+// uninstall, so that a harness can stop the program at a moment of its
+// choosing. Costs nothing without a debugger.
+void setup_trace(const char *format, ...) PRINTF_LIKE(1, 2);
+// The one who shows the lines as they come (the setup window); null for
+// nobody. It is called on the thread that logs.
+typedef void (*LogListener)(void *ctx, const char *line);
+void log_listen(LogListener fn, void *ctx);
+// "tarnok_setup.log" in the temporary folder, emptied on open.
+void log_open(void);
+void log_close(void);
 
 // Formats into out[size] like snprintf, but always terminates and cuts what
 // does not fit, never inside a UTF-8 sequence. Returns the length written
@@ -44,12 +61,28 @@ const char *name_escape(const char *text, char *out, size_t size);
 
 typedef void (*ProgressFn)(uint64_t done, uint64_t total, void *ctx);
 
-// The install's byte counter. done may pass total; the callback may be null.
+// What a copy from a CD drive does once a read has failed, and failed again
+// after two retries: 1 to read the file again from where it failed (the
+// disc was cleaned or put back), 0 to give up.
+typedef int (*ReadTroubleFn)(const char *path, unsigned long error, void *ctx);
+
+// How copies read from a CD drive: in small reads, so that a stop comes
+// between them within a second even at 1x speed, retried, and then handed
+// to trouble.
+struct DriveReading {
+    ReadTroubleFn trouble;
+    void *ctx;
+};
+
+// The install's byte counter, handed to every copy. done may pass total;
+// the callback may be null. drive is the reading policy of the source being
+// copied: null for a disk, read in large blocks that fail at the first error.
 struct Progress {
     uint64_t done;
     uint64_t total;
     ProgressFn callback;
     void *ctx;
+    const DriveReading *drive;
 };
 
 void progress_add(Progress *p, uint64_t n);
@@ -57,26 +90,43 @@ void progress_add(Progress *p, uint64_t n);
 int path_exists(const char *path);
 int is_dir(const char *path);
 int make_dirs(const char *path);
+// The running program's full path, and its folder: 1, or 0 with out empty
+// when it does not fit.
+int program_path(char *out, size_t size);
+int program_folder(char *out, size_t size);
+// Creates the folders above a file about to be written.
+void make_parent_dirs(const char *path);
 int write_file(const char *path, const void *data, uint64_t size);
 unsigned char *read_file(const char *path, uint64_t *size_out);
 int copy_file(const char *src, const char *dst, Progress *p);
 
-// What a copy from a CD drive does once a read has failed, and failed again
-// after two retries: 1 to read the file again from where it failed (the
-// disc was cleaned or put back), 0 to give up.
-typedef int (*ReadTroubleFn)(const char *path, unsigned long error, void *ctx);
-// From here on copies read from a CD drive (fn not null): in small reads, so
-// that a stop comes between them within a second even at 1x speed, retried,
-// and then handed to fn. Null: reads from a disk, large and fast, that fail
-// at the first error.
-void copy_from_drive(ReadTroubleFn fn, void *ctx);
-// 1 while copies read from a CD drive.
-int copy_reads_drive(void);
+// One folder's listing, entry by entry, "." and ".." passed over:
+//   FolderListing l;
+//   for (int more = listing_first(&l, folder, "*"); more; more = listing_next(&l))
+//       ... l.name, l.attributes, l.size ...
+//   listing_close(&l);
+// For the walks that only visit entries; a walk that must tell a listing
+// cut short by an error from its end keeps its own loop.
+struct FolderListing {
+    void *handle;
+    int opened;          // 1 when the folder could be listed, empty or not
+    char name[260];
+    uint32_t attributes; // FILE_ATTRIBUTE_ bits
+    uint64_t size;
+};
+// The first entry of the folder's entries that match pattern ("*", "*.c"):
+// 1, or 0 when there is none or the folder cannot be listed.
+int listing_first(FolderListing *l, const char *folder, const char *pattern);
+// The next entry: 1, or 0 at the end.
+int listing_next(FolderListing *l);
+// Ends the listing; harmless after its end, or when it never began.
+void listing_close(FolderListing *l);
+
 // After a failed read or listing of path: 1 to try it again, after a pause
-// for each of the first two retries and then as often as the trouble
-// function says; 0 to give up (copies do not read from a drive, the player
+// for each of the first two retries and then as often as the drive's
+// trouble function says; 0 to give up (p reads no drive, the player
 // stopped, or the trouble function gave up). *tries starts at 0.
-int copy_try_again(const char *path, unsigned long error, int *tries);
+int copy_try_again(const Progress *p, const char *path, unsigned long error, int *tries);
 // The player's stop: once asked for, every copy fails at its next read.
 void stop_request(void);
 int stop_requested(void);
@@ -151,6 +201,13 @@ int delete_unused_file(const char *path);
 // that can be opened as itself (Windows) goes as a link, one that opens as
 // its target (a Unix link under Wine) stays. Never a folder. 1 when deleted.
 int delete_file_itself(const char *path);
+// The real path of the folder that holds path's last step, in out; returns
+// that step's name inside path, or null when there is none or the folder
+// cannot be opened.
+const char *real_parent(const char *path, char *out, unsigned long size);
+// 1 when the open handle h leads to the entry name of the folder whose real
+// path is folder_real.
+int handle_is_entry(void *h, const char *folder_real, const char *name);
 // 1 when the open file handle f is the entry path itself, reached without
 // following a link: the one test behind every removal and write by name.
 int opened_itself(void *f, const char *path);

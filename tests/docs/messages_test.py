@@ -182,11 +182,11 @@ class Extraction(unittest.TestCase):
                 q->answer = MessageBoxA(hwnd, q->text, title_box, q->type);
             }
 
-            int want_disc(int n, char letter)
+            int want_disc(const Install *in, int n, char letter)
             {
                 char text[200];
                 fmt(text, sizeof text, "Insert disc %d into drive %c: and press OK.", n, letter);
-                return ask_player(text, MB_OKCANCEL);
+                return ask_player(in, text, MB_OKCANCEL);
             }
             ''', ["Insert disc <number> into drive <letter>: and press OK."])
         self.assertEqual(0, code, out)

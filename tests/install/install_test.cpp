@@ -620,3 +620,70 @@ TEST(InstallFolder, ANewFolderIsTheInstallingUsersOnly)
     EXPECT_TRUE(game.inherited) << security_text(made + "\\game");
     EXPECT_EQ(expected, game.full_control) << security_text(made + "\\game");
 }
+
+// The player's stop, asked for at one moment of the install: the install
+// ends, everything it made goes with the folder it made, and the stop is
+// the last thing it says. Each moment runs in a process of its own, since
+// the stop, once asked for, lasts as long as the process.
+struct StopMoment {
+    const char *name;
+    const char *line; // the log line at which the player stops; null: see late
+    int convert;
+    int late;         // after the game files are arranged, before the executable
+};
+
+static const StopMoment stop_moments[] = {
+    {"DiscCopy", "Copying ", 0, 0},
+    {"Unpacking", "Unpacking the 1.03 update", 0, 0},
+    {"Arranging", "Setting up the game files", 0, 0},
+    {"Conversion", "Converting the game code", 1, 0},
+    {"LateSteps", nullptr, 0, 1},
+};
+
+static void stop_at_line(void *ctx, const char *line)
+{
+    const char *prefix = (const char *)ctx;
+    if (strncmp(line, prefix, strlen(prefix)) == 0)
+        stop_request();
+}
+
+// The arranging step ends by adding its fixed share of 10 MiB; no copy or
+// member adds as much at once.
+static void stop_after_arranging(uint64_t done, uint64_t total, void *ctx)
+{
+    (void)total;
+    uint64_t *last = (uint64_t *)ctx;
+    if (done - *last == 10485760)
+        stop_request();
+    *last = done;
+}
+
+static void PrintTo(const StopMoment &m, std::ostream *os) { *os << m.name; }
+
+class StopAt : public testing::TestWithParam<StopMoment> {};
+
+TEST_P(StopAt, CleansUpAndSaysSoLast)
+{
+    const StopMoment &m = GetParam();
+    std::string base = scratch(), dir = base + "\\made\\Tarnok";
+    InstallOptions o = options(media_path("disc1.iso"), media_path("disc2"), update(), dir, m.convert);
+    uint64_t last = 0;
+    log_reset();
+    if (m.line)
+        log_listen(stop_at_line, (void *)m.line);
+    int ok = do_install(&o, m.late ? stop_after_arranging : nullptr, &last, nullptr);
+    log_listen(nullptr, nullptr);
+    Lines lines = log_lines();
+    EXPECT_EQ(0, ok);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("ERROR: the installation was stopped", lines.back());
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), lines.back())) << "the stop is reported once";
+    EXPECT_EQ(0, std::count_if(lines.begin(), lines.end() - 1,
+                               [](const std::string &l) { return l.compare(0, 6, "ERROR:") == 0; }))
+        << "no other failure is reported";
+    EXPECT_FALSE(dir_exists(base + "\\made")) << "the folders the install made are gone";
+    EXPECT_TRUE(dir_exists(base));
+}
+
+INSTANTIATE_TEST_SUITE_P(Install, StopAt, testing::ValuesIn(stop_moments),
+                         [](const testing::TestParamInfo<StopMoment> &p) { return std::string(p.param.name); });

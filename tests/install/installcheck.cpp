@@ -33,7 +33,7 @@ void record_progress(uint64_t done, uint64_t total, void *ctx)
 int install(const InstallOptions &o, std::vector<std::string> *lines, ProgressLog *progress)
 {
     log_reset();
-    int r = do_install(&o, progress ? record_progress : nullptr, progress);
+    int r = do_install(&o, progress ? record_progress : nullptr, progress, nullptr);
     if (lines)
         *lines = log_lines();
     return r;

@@ -13,7 +13,7 @@ Where a text comes from. The texts reach the player through these calls:
   log_line(sink, text)         a line of the LHA reader, logged by setup_log
   MessageBoxA(owner, text, ...) a box
   SetWindowTextA(st, text)     the status line, and st = put("STATIC", text, ...)
-  ask_player(text, ...)        a box that the install asks the window to show
+  ask_player(in, text, ...)    a box that the install asks the window to show
 A text argument is followed to where its words are: a string literal, a
 static const char array, both sides of a ?: choice, a local that is
 assigned or formatted with fmt(name, size, format, ...), the return values
@@ -97,7 +97,7 @@ PASS_THROUGH = {"log_member", "on_log", "on_ask"}
 SHOWN_BY = {
     "log_line": 1,  # a line of the LHA reader, logged by log_member
     "MessageBoxA": 1,  # a box
-    "ask_player": 0,  # a box that the install thread asks the window to show
+    "ask_player": 1,  # a box that the install thread asks the window to show
 }
 
 # Calls whose text no player sees: setup_trace names a step for a
@@ -280,6 +280,9 @@ def calls(code, name):
         i = past_closing(code, m.end())
         if re.match(r"\s*(?:const\s*)?\{", code[i:]):
             continue  # the function's definition
+        line = code[code.rfind("\n", 0, m.start()) + 1 : m.start()]
+        if re.fullmatch(r"[A-Za-z_][\w\s*&:]*", line) and re.match(r"\s*;", code[i:]):
+            continue  # a declaration at file scope, in a header or before its use
         yield m.start(), split_args(code[m.end() : i - 1])
 
 

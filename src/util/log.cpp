@@ -1,5 +1,6 @@
 // The log: one line per setup_log call, appended to the log file in the
-// temporary folder and posted to the setup window while it exists.
+// temporary folder and handed to the one listener that has asked for lines
+// (the setup window, which shows them).
 #include <windows.h>
 
 #include <fcntl.h>
@@ -9,11 +10,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "setup/setup.h"
+#include "util/util.h"
 
-HWND hwnd;
-int silent;
 static FILE *logf;
+static LogListener listener;
+static void *listener_ctx;
 
 // Opens the log file for writing from its start without following a link:
 // a new file, or the old log itself, emptied. A link or another name for
@@ -75,6 +76,12 @@ void log_close(void)
     logf = NULL;
 }
 
+void log_listen(LogListener fn, void *ctx)
+{
+    listener = fn;
+    listener_ctx = ctx;
+}
+
 void setup_trace(const char *format, ...)
 {
     if (!IsDebuggerPresent())
@@ -100,35 +107,6 @@ void setup_log(const char *format, ...)
         fprintf(logf, "%s\n", line);
         fflush(logf);
     }
-    if (!hwnd || silent)
-        return;
-    // The window owns the copy once it is posted; if it cannot be posted,
-    // nobody else will free it.
-    char *copy = _strdup(line);
-    if (copy && !PostMessageA(hwnd, WM_SETUP_LOG, 0, (LPARAM)copy))
-        free(copy);
-}
-
-void on_progress(uint64_t done, uint64_t total, void *ctx)
-{
-    (void)ctx;
-    static int last = -1;
-    int value = 0;
-    if (total != 0) {
-        // Clamp before narrowing, so a count far past the budget cannot wrap
-        // into a negative position.
-        uint64_t v = done * 1000 / total;
-        value = v > 1000 ? 1000 : (int)v;
-    }
-    static int traced = -1;
-    if (value != traced) {
-        traced = value;
-        setup_trace("progress %d", value);
-    }
-    if (value == last)
-        return;
-    if (!hwnd || silent)
-        return;
-    last = value;
-    PostMessageA(hwnd, WM_SETUP_PROGRESS, (WPARAM)(INT_PTR)value, 0);
+    if (listener)
+        listener(listener_ctx, line);
 }

@@ -1,0 +1,20 @@
+// The install's failure lines. A stop that the player asked for makes the
+// steps fail as they go, each for its own reason; none of those is the
+// reason the install ended, so only the stop itself is reported.
+#include "install/running.h"
+
+int fail(const char *reason)
+{
+    if (!stop_requested())
+        setup_log("ERROR: %s", reason);
+    return 0;
+}
+
+int fail_file(const char *doing, const char *path, unsigned long error)
+{
+    char shown[1024], reason[600];
+    if (!stop_requested())
+        setup_log("ERROR: %s %s: %s", doing, name_escape(path, shown, sizeof shown),
+                  error_text(error, reason, sizeof reason));
+    return 0;
+}
