@@ -25,12 +25,15 @@ enum {
 struct AheadExtent {
     uint64_t lba;
     uint64_t sectors;
+    uint64_t bytes; // of the file, not yet read: the last run ends inside its sector
 };
 
 struct AheadSlot {
     uint64_t lba;
     uint32_t k;
+    uint32_t len; // bytes of the file in this run
     int ok;
+    uint32_t crc; // CRC-32 of those bytes, taken here so that the copy need not
     unsigned char *data;
 };
 
@@ -82,8 +85,10 @@ static DWORD WINAPI reader(void *unused)
         AheadSlot *s = &ah.slots[(ah.head + ah.ready) % AHEAD_SLOTS];
         s->lba = e->lba;
         s->k = run_length(e->sectors);
+        s->len = (uint64_t)s->k * ISO_SECTOR < e->bytes ? s->k * ISO_SECTOR : (uint32_t)e->bytes;
         e->lba += s->k;
         e->sectors -= s->k;
+        e->bytes -= s->len;
         if (e->sectors == 0) {
             ah.queue_first = (ah.queue_first + 1) % AHEAD_QUEUE;
             ah.queue_count--;
@@ -91,8 +96,10 @@ static DWORD WINAPI reader(void *unused)
         ah.reading = 1;
         ReleaseSRWLockExclusive(&ah.lock);
         int ok = read_slot(s->lba, s->k, s->data);
+        uint32_t crc = ok ? crc32_buf(s->data, s->len) : 0;
         AcquireSRWLockExclusive(&ah.lock);
         s->ok = ok;
+        s->crc = crc;
         ah.reading = 0;
         ah.ready++;
         WakeAllConditionVariable(&ah.changed);
@@ -151,6 +158,7 @@ int ahead_post(uint32_t lba, uint64_t size)
         AheadExtent *e = &ah.queue[(ah.queue_first + ah.queue_count) % AHEAD_QUEUE];
         e->lba = lba;
         e->sectors = iso_sectors(size);
+        e->bytes = size;
         ah.queue_count++;
         WakeAllConditionVariable(&ah.changed);
     }
@@ -158,7 +166,7 @@ int ahead_post(uint32_t lba, uint64_t size)
     return room;
 }
 
-const unsigned char *ahead_take(uint32_t lba, uint32_t k)
+const unsigned char *ahead_take(uint32_t lba, uint32_t k, uint32_t *crc)
 {
     if (!ah.on)
         return NULL;
@@ -168,6 +176,7 @@ const unsigned char *ahead_take(uint32_t lba, uint32_t k)
     const AheadSlot *s = &ah.slots[ah.head];
     int match = ah.ready > 0 && s->lba == lba && s->k == k;
     int ok = match && s->ok, astray = ah.ready > 0 && !match;
+    *crc = s->crc;
     ReleaseSRWLockExclusive(&ah.lock);
     if (ok)
         return s->data;

@@ -50,12 +50,12 @@ int dir_copy(const char *src, const char *dst, Progress *p, int depth);
 
 // Reading ahead for a copy from an image, in a second thread. The copy
 // posts the extents it will read, in order, takes each run of
-// min(sectors left, RUN_SECTORS) sectors as it comes to it, and releases
-// it once written. A take that gives null leaves the run to the copy's own
-// read. Without the thread (it could not start, or the posts went astray)
+// min(sectors left, RUN_SECTORS) sectors as it comes to it, with the CRC-32
+// of the run's bytes of the file, and releases it once written. A take that
+// gives null leaves the run to the copy's own read. Without the thread (it could not start, or the posts went astray)
 // posts and takes do nothing.
 void ahead_start(CdSource *src);
 void ahead_stop(void);
 int ahead_post(uint32_t lba, uint64_t size);
-const unsigned char *ahead_take(uint32_t lba, uint32_t k);
+const unsigned char *ahead_take(uint32_t lba, uint32_t k, uint32_t *crc);
 void ahead_release(void);

@@ -271,9 +271,11 @@ static const unsigned char *fetch_steps(CdSource *src, uint32_t sector, uint32_t
     return data;
 }
 
-// Writes one extent to out, each fetch with one write, and adds it to the
-// progress in steps of at most 32 sectors.
-static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, const char *path, Progress *p)
+// Writes one extent to out, each fetch with one write, carries on the
+// file's CRC-32 in *crc, and adds it to the progress in steps of at most 32
+// sectors. A run read ahead comes with its CRC, taken on the reading
+// thread: the copy's thread only joins it on.
+static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, const char *path, Progress *p, uint32_t *crc)
 {
     uint32_t remaining = e->size, sector = e->lba;
     while (remaining > 0) {
@@ -281,7 +283,8 @@ static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, const char
             return 0;
         uint64_t want = iso_sectors(remaining);
         uint32_t fetched = want < (uint64_t)RUN_SECTORS ? (uint32_t)want : (uint32_t)RUN_SECTORS;
-        const unsigned char *data = ahead_take(sector, fetched);
+        uint32_t run_crc = 0;
+        const unsigned char *data = ahead_take(sector, fetched, &run_crc);
         int ahead = data != NULL;
         if (!ahead)
             data = fetch_steps(src, sector, remaining, &fetched);
@@ -291,6 +294,7 @@ static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, const char
             return 0;
         }
         DWORD w = fetched * ISO_SECTOR < remaining ? fetched * ISO_SECTOR : remaining, put = 0;
+        *crc = ahead ? crc32_combine(*crc, run_crc, w) : crc32_more(*crc, data, w);
         BOOL wrote = WriteFile(out, data, w, &put, NULL);
         DWORD error = wrote ? ERROR_DISK_FULL : GetLastError();
         if (ahead)
@@ -316,10 +320,18 @@ static int copy_records(CdSource *src, const IsoEntry *e, int records, const cha
         return 0;
     }
     HANDLE out = dest.handle;
+    uint64_t whole = 0;
+    for (int k = 0; k < records; k++)
+        whole += e[k].size;
+    copy_begun(p, path, whole);
     int ok = 1;
+    uint32_t crc = 0;
     for (int k = 0; ok && k < records; k++)
-        ok = write_extent(src, &e[k], out, path, p);
-    return dest_finish(&dest, ok);
+        ok = write_extent(src, &e[k], out, path, p, &crc);
+    if (!dest_finish(&dest, ok))
+        return 0;
+    copy_done(p, path, whole, crc);
+    return 1;
 }
 
 // Names from the image become path components: one that is empty, "." or

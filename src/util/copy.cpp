@@ -28,6 +28,18 @@ void progress_add(Progress *p, uint64_t n)
         p->callback(p->done, p->total, p->ctx);
 }
 
+void copy_begun(const Progress *p, const char *dst, uint64_t size)
+{
+    if (p && p->watch && p->watch->begun)
+        p->watch->begun(p->watch->ctx, dst, size);
+}
+
+void copy_done(const Progress *p, const char *dst, uint64_t size, uint32_t crc)
+{
+    if (p && p->watch && p->watch->copied)
+        p->watch->copied(p->watch->ctx, dst, size, crc);
+}
+
 // The reading policy a copy was given: a drive's, or none for a disk.
 static const DriveReading *drive_of(const Progress *p)
 {
@@ -164,8 +176,11 @@ int copy_file(const char *src, const char *dst, Progress *p)
         log_write_failure(dst, error);
         return 0;
     }
+    LARGE_INTEGER size;
+    copy_begun(p, dst, GetFileSizeEx(in, &size) ? (uint64_t)size.QuadPart : 0);
     int ok = 1;
     uint64_t at = 0;
+    uint32_t crc = 0;
     for (;;) {
         DWORD got = 0;
         if (!read_block(&in, src, at, &got, p)) {
@@ -179,11 +194,15 @@ int copy_file(const char *src, const char *dst, Progress *p)
             ok = 0;
             break;
         }
+        crc = crc32_more(crc, copy_buf, got);
         at += got;
         if (p)
             progress_add(p, got);
     }
     if (in != INVALID_HANDLE_VALUE)
         CloseHandle(in);
-    return dest_finish(&dest, ok);
+    if (!dest_finish(&dest, ok))
+        return 0;
+    copy_done(p, dst, at, crc);
+    return 1;
 }

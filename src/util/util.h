@@ -74,18 +74,32 @@ struct DriveReading {
     void *ctx;
 };
 
+// Told of each file that a copy writes: as it begins, with its size, and
+// once it is whole, with its size and its CRC-32, computed as it was copied.
+// Either function may be null.
+struct CopyWatch {
+    void (*begun)(void *ctx, const char *dst, uint64_t size);
+    void (*copied)(void *ctx, const char *dst, uint64_t size, uint32_t crc);
+    void *ctx;
+};
+
 // The install's byte counter, handed to every copy. done may pass total;
 // the callback may be null. drive is the reading policy of the source being
 // copied: null for a disk, read in large blocks that fail at the first error.
+// watch, when set, is told of each file copied.
 struct Progress {
     uint64_t done;
     uint64_t total;
     ProgressFn callback;
     void *ctx;
     const DriveReading *drive;
+    const CopyWatch *watch;
 };
 
 void progress_add(Progress *p, uint64_t n);
+// Tell p's watch, if it has one, that a file's copy begins or is whole.
+void copy_begun(const Progress *p, const char *dst, uint64_t size);
+void copy_done(const Progress *p, const char *dst, uint64_t size, uint32_t crc);
 
 int path_exists(const char *path);
 int is_dir(const char *path);
@@ -182,6 +196,21 @@ void crc_build_slices(CrcSlices tab, uint32_t poly);
 // Runs crc over len bytes of data: no initial or final complement, so CRCs
 // of any width up to 32 bits and any start value share it.
 uint32_t crc_update(const CrcSlices tab, uint32_t crc, const unsigned char *data, uint64_t len);
+// The constants for folding 64 bytes a step with carry-less multiplication,
+// for a reflected CRC of 32 bits, and whether this processor can.
+struct CrcFold {
+    uint64_t by4[2], by1[2];
+    int usable;
+};
+void crc_build_fold(CrcFold *f, uint32_t poly);
+// crc_update, folding where it can: the same result, many times faster.
+uint32_t crc_update_fold(const CrcSlices tab, const CrcFold *f, uint32_t crc, const unsigned char *data, uint64_t len);
+// CRC-32 carried on over more data: crc32_more(crc32_buf(a), b) is the
+// CRC-32 of a followed by b; the CRC-32 of nothing is 0.
+uint32_t crc32_more(uint32_t crc, const void *data, uint64_t len);
+// The CRC-32 of a followed by b, from the CRC-32 of each and b's length,
+// without reading either again.
+uint32_t crc32_combine(uint32_t crc_a, uint32_t crc_b, uint64_t len_b);
 int delete_tree(const char *path);
 // Removes everything in a folder but its entry named keep (in any case), as
 // delete_tree does; the folder stays. 0, touching nothing, when the path is

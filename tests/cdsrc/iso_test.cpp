@@ -6,6 +6,7 @@
 
 #include <stdlib.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,41 @@ const Layout layouts[] = {
 void PrintTo(const Layout &l, std::ostream *os) { *os << l.file; }
 
 class DiscLayout : public ::testing::TestWithParam<Layout> {};
+
+// What a copy's watch was told: each file's size and CRC-32 by its path.
+struct Watched {
+    std::map<std::string, std::pair<uint64_t, uint32_t>> files;
+    int begun = 0;
+};
+
+void watch_copied(void *ctx, const char *dst, uint64_t size, uint32_t crc)
+{
+    ((Watched *)ctx)->files[dst] = std::make_pair(size, crc);
+}
+
+void watch_begun(void *ctx, const char *, uint64_t) { ((Watched *)ctx)->begun++; }
+
+// "" when the watch was told of every file below dst, once, with its size
+// and the CRC-32 of what was written.
+std::string check_watched(const std::string &dst, const Watched &w)
+{
+    size_t files = 0;
+    for (const std::string &e : list_tree(dst)) {
+        if (e.back() == '\\')
+            continue;
+        files++;
+        auto it = w.files.find(dst + "\\" + e);
+        if (it == w.files.end())
+            return "not told of " + e;
+        std::string data = slurp(dst + "\\" + e);
+        if (it->second.first != data.size() || it->second.second != crc32_buf(data.data(), data.size()))
+            return "wrong size or CRC-32 for " + e;
+    }
+    if (files != w.files.size() || w.begun != (int)files)
+        return "told of " + std::to_string(w.files.size()) + " files, " + std::to_string(w.begun) + " begun, " +
+               std::to_string(files) + " copied";
+    return "";
+}
 
 std::string bin_of(const Layout &l)
 {
@@ -57,15 +93,41 @@ TEST_P(DiscLayout, OpensTotalsAndCopiesLikeTheFolder)
     cd_close(folder);
 
     std::string dst = scratch("image");
-    Progress p = {0, 0, nullptr, nullptr};
+    Watched w;
+    CopyWatch watch = {watch_begun, watch_copied, &w};
+    Progress p = {0, 0, nullptr, nullptr, nullptr, &watch};
     EXPECT_EQ(1, cd_copy_all(src, dst.c_str(), &p));
     EXPECT_EQ(cd_total_bytes(src), p.done);
     EXPECT_EQ("", compare_trees(media_folder_copy(disc), dst));
+    EXPECT_EQ("", check_watched(dst, w)) << "each file's CRC-32, taken as it was copied";
     cd_close(src);
 }
 
 INSTANTIATE_TEST_SUITE_P(Media, DiscLayout, ::testing::ValuesIn(layouts),
                          [](const ::testing::TestParamInfo<Layout> &pi) { return file_test_name(pi.param.file); });
+
+// The copies of every other kind of source tell each file's CRC-32 too: a
+// folder (a drive reads the same way), sub-channel and pregap dumps, and a
+// disc split into one file per track.
+TEST(CopyWatch, EveryKindOfSourceTellsEachFilesCrc)
+{
+    const char *sources[] = {"disc1", "disc1-sub24.mds", "disc2-pregap.cue", "mini1-sub16.ccd", "mini1-redump.cue",
+                             "mini1-2336.cue"};
+    int n = 0;
+    for (const char *name : sources) {
+        SCOPED_TRACE(name);
+        CdSource *src = cd_open(media_path(name).c_str());
+        ASSERT_TRUE(src != nullptr);
+        std::string dst = scratch(std::to_string(n++));
+        Watched w;
+        CopyWatch watch = {watch_begun, watch_copied, &w};
+        Progress p = {0, 0, nullptr, nullptr, nullptr, &watch};
+        EXPECT_EQ(1, cd_copy_all(src, dst.c_str(), &p));
+        EXPECT_EQ("", check_watched(dst, w));
+        EXPECT_FALSE(w.files.empty());
+        cd_close(src);
+    }
+}
 
 // Each layout is found by its own test only: the earlier ones fail on it.
 TEST(IsoProbe, EarlierLayoutsFail)
@@ -208,7 +270,8 @@ TEST_F(Disc1, ReadsWholeFilesAndRefusesFolders)
     EXPECT_TRUE(cd_read(src, "TARNOK\\MISSING", &size) == nullptr);
 }
 
-// The reading thread hands over only the run the copy asks for next, whole.
+// The reading thread hands over only the run the copy asks for next, whole,
+// with the CRC-32 of the file's bytes in it.
 // A run asked for out of order turns reading ahead off for the rest of the
 // copy, and one that was never posted is left to the copy: neither waits.
 TEST_F(Disc1, ReadAheadHandsOverOnlyTheRunAskedFor)
@@ -219,16 +282,18 @@ TEST_F(Disc1, ReadAheadHandsOverOnlyTheRunAskedFor)
     uint32_t block_k = (uint32_t)iso_sectors(block.size), icon_k = (uint32_t)iso_sectors(icon.size);
     std::string want = slurp(media_path("disc1\\TARNOK\\DISK1\\DATA\\BLOCK100.DAT"));
 
+    uint32_t crc = 0;
     ahead_start(src);
-    EXPECT_TRUE(ahead_take(block.lba, block_k) == nullptr) << "nothing posted";
+    EXPECT_TRUE(ahead_take(block.lba, block_k, &crc) == nullptr) << "nothing posted";
     ASSERT_EQ(1, ahead_post(block.lba, block.size));
     ASSERT_EQ(1, ahead_post(icon.lba, icon.size));
-    const unsigned char *got = ahead_take(block.lba, block_k);
+    const unsigned char *got = ahead_take(block.lba, block_k, &crc);
     ASSERT_TRUE(got != nullptr);
     EXPECT_TRUE(want == std::string((const char *)got, want.size()));
+    EXPECT_EQ(crc32_buf(want.data(), want.size()), crc) << "the CRC-32 of the file's bytes in the run";
     ahead_release();
-    EXPECT_TRUE(ahead_take(icon.lba + 1, icon_k - 1) == nullptr) << "out of order";
-    EXPECT_TRUE(ahead_take(icon.lba, icon_k) == nullptr) << "off for the rest of the copy";
+    EXPECT_TRUE(ahead_take(icon.lba + 1, icon_k - 1, &crc) == nullptr) << "out of order";
+    EXPECT_TRUE(ahead_take(icon.lba, icon_k, &crc) == nullptr) << "off for the rest of the copy";
     ahead_stop();
 
     // A raw image's sectors come packed, as the copy's own reads give them.
@@ -236,9 +301,10 @@ TEST_F(Disc1, ReadAheadHandsOverOnlyTheRunAskedFor)
     ASSERT_TRUE(raw != nullptr);
     ahead_start(raw);
     ASSERT_EQ(1, ahead_post(block.lba, block.size));
-    got = ahead_take(block.lba, block_k);
+    got = ahead_take(block.lba, block_k, &crc);
     ASSERT_TRUE(got != nullptr);
     EXPECT_TRUE(want == std::string((const char *)got, want.size()));
+    EXPECT_EQ(crc32_buf(want.data(), want.size()), crc);
     ahead_release();
     ahead_stop();
     cd_close(raw);
@@ -566,10 +632,13 @@ TEST_F(Hostile, FileInSeveralExtentsIsJoinedInRecordOrder)
     ASSERT_TRUE(open(img) != nullptr);
     std::string whole = a + b + c;
     EXPECT_EQ(whole.size() + 1, cd_total_bytes(src));
-    Progress p = {0, 0, nullptr, nullptr};
+    Watched w;
+    CopyWatch watch = {watch_begun, watch_copied, &w};
+    Progress p = {0, 0, nullptr, nullptr, nullptr, &watch};
     EXPECT_EQ(1, cd_copy_all(src, dst.c_str(), &p));
     EXPECT_EQ(whole.size() + 1, p.done);
     EXPECT_TRUE(whole == slurp(dst + "\\SPLIT.DAT"));
+    EXPECT_EQ("", check_watched(dst, w)) << "the extents' CRC-32s joined in record order";
     EXPECT_EQ((std::vector<std::string>{"SPLIT.DAT", "Z.TXT"}), list_dir(dst));
     uint64_t size = 0;
     unsigned char *got = cd_read(src, "split.dat", &size);

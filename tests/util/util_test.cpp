@@ -26,8 +26,9 @@ static uint32_t crc32_bitwise(const unsigned char *p, size_t n)
     return ~c;
 }
 
-// Eight bytes a step must give the bitwise values: every length to 64 from
-// every start within a word (so every tail and alignment), and large buffers.
+// Eight or 64 bytes a step must give the bitwise values: every length to 300
+// from every start within a word (so every tail and alignment of both the
+// tables and the folding), and large buffers.
 TEST(Crc32, SameAsBitwiseAtEveryLengthAndOffset)
 {
     std::vector<unsigned char> buf(3 << 20);
@@ -37,13 +38,45 @@ TEST(Crc32, SameAsBitwiseAtEveryLengthAndOffset)
         b = (unsigned char)(x >> 23);
     }
     for (size_t off = 0; off < 8; off++) {
-        for (size_t n = 0; n <= 64; n++)
+        for (size_t n = 0; n <= 300; n++)
             ASSERT_EQ(crc32_bitwise(&buf[off], n), crc32_buf(&buf[off], n)) << "offset " << off << ", length " << n;
     }
     for (size_t n : {4095u, 65536u, 1000003u, 3u << 20})
         EXPECT_EQ(crc32_bitwise(buf.data() + buf.size() - n, n), crc32_buf(buf.data() + buf.size() - n, n)) << n;
     std::vector<unsigned char> ones(100000, 0xFF);
     EXPECT_EQ(crc32_bitwise(ones.data(), ones.size()), crc32_buf(ones.data(), ones.size()));
+}
+
+// A CRC carried on block by block, or two joined from their parts, is the
+// CRC of the whole, wherever the cut falls.
+TEST(Crc32, CarriedOnAndJoined)
+{
+    std::vector<unsigned char> buf(5000);
+    for (size_t i = 0; i < buf.size(); i++)
+        buf[i] = (unsigned char)(i * 131 + (i >> 7));
+    for (size_t len : {0u, 1u, 63u, 64u, 65u, 2048u, 4999u}) {
+        uint32_t whole = crc32_buf(buf.data(), len);
+        for (size_t cut = 0; cut <= len; cut += len > 100 ? 37 : 1) {
+            uint32_t a = crc32_buf(buf.data(), cut), b = crc32_buf(buf.data() + cut, len - cut);
+            ASSERT_EQ(whole, crc32_more(a, buf.data() + cut, len - cut)) << len << " cut at " << cut;
+            ASSERT_EQ(whole, crc32_combine(a, b, len - cut)) << len << " cut at " << cut;
+        }
+    }
+}
+
+// Folding serves any reflected CRC of 32 bits: the CD-ROM EDC polynomial
+// gives what its tables give.
+TEST(Crc32, FoldingAnyPolynomial)
+{
+    static CrcSlices tab;
+    static CrcFold fold;
+    crc_build_slices(tab, 0xD8018001u);
+    crc_build_fold(&fold, 0xD8018001u);
+    std::vector<unsigned char> buf(2352);
+    for (size_t i = 0; i < buf.size(); i++)
+        buf[i] = (unsigned char)(i * 7 + 3);
+    for (size_t n = 0; n <= buf.size(); n += n < 300 ? 1 : 97)
+        ASSERT_EQ(crc_update(tab, 0, buf.data(), n), crc_update_fold(tab, &fold, 0, buf.data(), n)) << n;
 }
 
 TEST(Format, AlwaysTerminatesAndCuts)
