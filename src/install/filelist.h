@@ -180,7 +180,7 @@ struct ListTally {
 
 // Checks every fixed entry of dir's list, in the list's order, and tells
 // report (may be null) of each one not whole. 1 with the counts in *tally,
-// or 0 with the reason in reason[reason_size] when there is no list to go
-// by (list_read's reason, or "no file list" when there is none at all) or
-// the folder cannot be opened.
+// or 0 with a line for the log in reason[reason_size] (reason_size > 0)
+// when there is no list to go by (list_read's reason, or "there is no file
+// list in DIR") or the folder cannot be opened.
 int list_verify(const char *dir, ListReportFn report, void *ctx, ListTally *tally, char *reason, size_t reason_size);

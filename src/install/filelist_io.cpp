@@ -131,8 +131,9 @@ static int start_list(const ListWriter *w)
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
-    // A temporary file of a killed run is ours; a link there stays and
-    // makes the create below fail, for CREATE_NEW never follows one.
+    // A temporary file of a killed run is ours. A link that cannot be
+    // removed as itself (a Unix link under Wine) stays and fails the
+    // create below, for CREATE_NEW never follows one.
     delete_file_itself(temp);
     HANDLE h = CreateFileA(temp, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE)
