@@ -1,0 +1,380 @@
+// The install's file list on disk: appended line by line as the install
+// writes files, read back whole, and the check of each listed file that
+// /verify, a repair and a resumed install go by. The list and the files
+// lie where anything running as the player can change them, so neither is
+// ever opened through a link.
+#include <windows.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "install/filelist.h"
+#include "util/util.h"
+
+enum { CHECK_BLOCK = 1 << 20 };
+
+// Shared by every check: one install, repair or verify at a time.
+static unsigned char check_buf[CHECK_BLOCK];
+
+int list_file_path(char *out, size_t size, const char *dir)
+{
+    return join_path(out, size, dir, LIST_NAME);
+}
+
+// 1 when the open handle is neither a folder nor a link opened as itself.
+// Asked for the attributes alone: under Wine the whole record of
+// GetFileInformationByHandle costs several times the open itself.
+static int plain_attributes(HANDLE h)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    return GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) &&
+           !(tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
+// 1 when the open handle is a plain file reached as path itself: not a
+// folder, not a link opened as itself (Windows), not what a link leads to
+// (a Unix link under Wine opens as its target).
+static int plain_file_itself(HANDLE h, const char *path)
+{
+    return plain_attributes(h) && opened_itself(h, path);
+}
+
+// Opens path without following a link at its last step, and checks it.
+// INVALID_HANDLE_VALUE with the error kept when it cannot be opened, and
+// with ERROR_CANT_ACCESS_FILE when it is no plain file of its own.
+static HANDLE open_plain(const char *path, DWORD access, DWORD share)
+{
+    HANDLE h = CreateFileA(path, access, share, NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (h == INVALID_HANDLE_VALUE || plain_file_itself(h, path))
+        return h;
+    CloseHandle(h);
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return INVALID_HANDLE_VALUE;
+}
+
+// Reads the open list whole, at most LIST_FILE_MAX bytes, into a heap
+// buffer (free() it). Null with the error kept when it cannot.
+static unsigned char *read_open_list(HANDLE h, size_t *size_out)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(h, &size))
+        return NULL;
+    if (size.QuadPart > LIST_FILE_MAX) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return NULL;
+    }
+    unsigned char *data = (unsigned char *)malloc((size_t)size.QuadPart + 1);
+    DWORD got = 0;
+    if (!data) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    // Another run may still be appending: what was there at the size is read.
+    if (!ReadFile(h, data, (DWORD)size.QuadPart, &got, NULL)) {
+        DWORD error = GetLastError();
+        free(data);
+        SetLastError(error);
+        return NULL;
+    }
+    *size_out = got;
+    return data;
+}
+
+// Writes all of a line with one call, so that no other line is ever glued
+// to part of it; a short write without an error is a full disk.
+static int write_line(HANDLE h, const char *line, size_t n)
+{
+    DWORD put = 0;
+    if (!WriteFile(h, line, (DWORD)n, &put, NULL))
+        return 0;
+    if (put != n) {
+        SetLastError(ERROR_DISK_FULL);
+        return 0;
+    }
+    return 1;
+}
+
+// The list at w->path, if it is one that reads, opened to write after its
+// last whole line. 1, or 0 when there is nothing there to go on with.
+static int continue_list(ListWriter *w)
+{
+    HANDLE h = open_plain(w->path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    size_t size = 0;
+    unsigned char *data = read_open_list(h, &size);
+    FileList list;
+    char reason[200];
+    memset(&list, 0, sizeof list);
+    int ok = data && list_parse(data, size, &list, reason, sizeof reason) && list.whole > 0;
+    LARGE_INTEGER at;
+    at.QuadPart = ok ? (LONGLONG)list.whole : 0;
+    w->complete = ok && list.complete;
+    list_free(&list);
+    free(data);
+    // The line a kill cut short goes, or the next would be glued to it.
+    if (ok && SetFilePointerEx(h, at, NULL, FILE_BEGIN) && SetEndOfFile(h)) {
+        w->handle = h;
+        return 1;
+    }
+    CloseHandle(h);
+    return 0;
+}
+
+// A new list with its first line only, written beside the old place and
+// renamed into it: the rename replaces whatever entry is there, a link
+// itself included, and never writes through it. 1, or 0 with the error.
+static int start_list(const ListWriter *w)
+{
+    char temp[540];
+    if (!fmt_path(temp, sizeof temp, "%s%s", w->path, DEST_TEMP_SUFFIX)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    // A temporary file of a killed run is ours. A link that cannot be
+    // removed as itself (a Unix link under Wine) stays and fails the
+    // create below, for CREATE_NEW never follows one.
+    delete_file_itself(temp);
+    HANDLE h = CreateFileA(temp, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    int ok = write_line(h, LIST_HEADER "\r\n", sizeof LIST_HEADER + 1);
+    DWORD error = GetLastError();
+    CloseHandle(h);
+    if (ok && MoveFileExA(temp, w->path, MOVEFILE_REPLACE_EXISTING))
+        return 1;
+    error = ok ? GetLastError() : error;
+    DeleteFileA(temp);
+    SetLastError(error);
+    return 0;
+}
+
+int list_open(ListWriter *w, const char *dir)
+{
+    w->handle = INVALID_HANDLE_VALUE;
+    w->complete = 0;
+    if (!list_file_path(w->path, sizeof w->path, dir)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    if (continue_list(w))
+        return 1;
+    if (!start_list(w))
+        return 0;
+    // Whatever took the new list's place between the rename and this open
+    // (a link made just then) is not written to.
+    if (continue_list(w))
+        return 1;
+    SetLastError(ERROR_CANT_ACCESS_FILE);
+    return 0;
+}
+
+int list_add(ListWriter *w, const ListEntry *e)
+{
+    char line[LIST_LINE_MAX + 1];
+    int n = list_format_entry(line, sizeof line, e);
+    if (n == 0) {
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    }
+    if (!write_line((HANDLE)w->handle, line, (size_t)n))
+        return 0;
+    w->complete = 0;
+    return 1;
+}
+
+int list_complete(ListWriter *w)
+{
+    HANDLE h = (HANDLE)w->handle;
+    if (!w->complete && !write_line(h, LIST_COMPLETE "\r\n", sizeof LIST_COMPLETE + 1))
+        return 0;
+    w->complete = 1;
+    return FlushFileBuffers(h) != 0;
+}
+
+void list_close(ListWriter *w)
+{
+    if (w->handle != INVALID_HANDLE_VALUE)
+        CloseHandle((HANDLE)w->handle);
+    w->handle = INVALID_HANDLE_VALUE;
+}
+
+int list_read(const char *dir, FileList *out, char *reason, size_t reason_size)
+{
+    char path[520], shown[1024], why[600];
+    memset(out, 0, sizeof *out);
+    fmt(reason, reason_size, "%s", "");
+    if (!list_file_path(path, sizeof path, dir)) {
+        fmt(reason, reason_size, "the file list's path is too long");
+        return 0;
+    }
+    name_escape(path, shown, sizeof shown);
+    // A writer may hold the list open: its whole lines are read.
+    HANDLE h = open_plain(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    DWORD error = GetLastError();
+    if (h == INVALID_HANDLE_VALUE && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
+        return 0;
+    if (h == INVALID_HANDLE_VALUE && error == ERROR_CANT_ACCESS_FILE) {
+        fmt(reason, reason_size, "the file list %s is a link or no plain file: it is not read", shown);
+        return 0;
+    }
+    size_t size = 0;
+    unsigned char *data = h == INVALID_HANDLE_VALUE ? NULL : read_open_list(h, &size);
+    error = GetLastError();
+    if (h != INVALID_HANDLE_VALUE)
+        CloseHandle(h);
+    if (!data) {
+        fmt(reason, reason_size, "cannot read the file list %s: %s", shown, error_text(error, why, sizeof why));
+        return 0;
+    }
+    int ok = list_parse(data, size, out, why, sizeof why);
+    free(data);
+    if (!ok)
+        fmt(reason, reason_size, "the file list %s is damaged (%s): it counts as missing", shown, why);
+    return ok;
+}
+
+int list_folder_open(ListFolder *f, const char *dir)
+{
+    f->real[0] = 0;
+    if (!fmt_path(f->dir, sizeof f->dir, "%s", dir))
+        return 0;
+    HANDLE h = CreateFileA(dir, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    return final_path(h, f->real, sizeof f->real);
+}
+
+// 1 when the open handle leads to {dir}\rel itself: a link on any step
+// below the folder, or a Unix link under Wine at the last, leads elsewhere.
+static int handle_at(HANDLE h, const ListFolder *f, const char *rel)
+{
+    char real[1100], expected[1100];
+    DWORD n = GetFinalPathNameByHandleA(h, real, sizeof real, FILE_NAME_NORMALIZED);
+    return n > 0 && n < sizeof real && join_path(expected, sizeof expected, f->real, rel) &&
+           _stricmp(real, expected) == 0;
+}
+
+// Opens {dir}\rel for a check: its state when it is not there to read.
+static int open_checked(const ListFolder *f, const char *rel, HANDLE *out, uint64_t *size, unsigned long *error)
+{
+    char path[780];
+    *out = INVALID_HANDLE_VALUE;
+    if (!join_path(path, sizeof path, f->dir, rel)) {
+        *error = ERROR_FILENAME_EXCED_RANGE;
+        return LIST_UNREADABLE;
+    }
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        // A folder in the file's place does not open as a file on Windows.
+        if (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND || is_dir(path))
+            return LIST_MISSING;
+        return LIST_UNREADABLE;
+    }
+    LARGE_INTEGER length;
+    if (!plain_attributes(h) || !handle_at(h, f, rel)) {
+        CloseHandle(h);
+        return LIST_MISSING;
+    }
+    if (!GetFileSizeEx(h, &length)) {
+        *error = GetLastError();
+        CloseHandle(h);
+        return LIST_UNREADABLE;
+    }
+    *size = (uint64_t)length.QuadPart;
+    *out = h;
+    return LIST_WHOLE;
+}
+
+// Reads the open file to its end in large blocks: its CRC-32 and length.
+// 0 with the error when a read fails.
+static int read_crc(HANDLE h, uint32_t *crc, uint64_t *length, unsigned long *error)
+{
+    *crc = 0;
+    *length = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(h, check_buf, sizeof check_buf, &got, NULL)) {
+            *error = GetLastError();
+            return 0;
+        }
+        if (got == 0)
+            return 1;
+        *crc = list_crc32(*crc, check_buf, got);
+        *length += got;
+    }
+}
+
+int list_check_file(const ListFolder *f, const ListEntry *e, uint64_t *found, unsigned long *error)
+{
+    HANDLE h;
+    uint64_t size = 0;
+    *found = 0;
+    *error = 0;
+    int state = open_checked(f, e->path, &h, &size, error);
+    if (state != LIST_WHOLE)
+        return state;
+    *found = size;
+    // Another size says enough without a read.
+    if (size != e->size) {
+        CloseHandle(h);
+        return LIST_CHANGED;
+    }
+    uint32_t crc = 0;
+    int read = read_crc(h, &crc, found, error);
+    CloseHandle(h);
+    if (!read)
+        return LIST_UNREADABLE;
+    return *found == e->size && crc == e->crc ? LIST_WHOLE : LIST_CHANGED;
+}
+
+const char *list_state_word(int state)
+{
+    switch (state) {
+    case LIST_WHOLE: return "whole";
+    case LIST_MISSING: return "missing";
+    case LIST_CHANGED: return "changed";
+    default: return "unreadable";
+    }
+}
+
+// Counts one checked entry and tells of it when it is not whole.
+static void tally_state(ListTally *t, int state, const ListEntry *e, uint64_t found, unsigned long error,
+                        ListReportFn report, void *ctx)
+{
+    int *count[4] = {&t->whole, &t->missing, &t->changed, &t->unreadable};
+    (*count[state])++;
+    if (state != LIST_WHOLE && report)
+        report(state, e, found, error, ctx);
+}
+
+int list_verify(const char *dir, ListReportFn report, void *ctx, ListTally *tally, char *reason, size_t reason_size)
+{
+    FileList list;
+    ListFolder folder;
+    char shown[1024];
+    memset(tally, 0, sizeof *tally);
+    if (!list_read(dir, &list, reason, reason_size)) {
+        if (!reason[0])
+            fmt(reason, reason_size, "there is no file list in %s", name_escape(dir, shown, sizeof shown));
+        return 0;
+    }
+    if (!list_folder_open(&folder, dir)) {
+        fmt(reason, reason_size, "cannot open the install folder %s", name_escape(dir, shown, sizeof shown));
+        list_free(&list);
+        return 0;
+    }
+    for (int i = 0; i < list.count; i++) {
+        const ListEntry *e = &list.entries[i];
+        uint64_t found = 0;
+        unsigned long error = 0;
+        if (e->kind == LIST_CHANGING)
+            tally->changing++;
+        else
+            tally_state(tally, list_check_file(&folder, e, &found, &error), e, found, error, report, ctx);
+    }
+    tally->complete = list.complete;
+    list_free(&list);
+    return 1;
+}
