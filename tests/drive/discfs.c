@@ -7,7 +7,11 @@
  *   eio /REL/PATH N [K]  reads of that file fail with EIO past byte N; K > 0:
  *                        only the first K such reads fail, then it reads again
  *   unlist /REL/PATH     opening and listing that folder fail with EIO
+ *   shortlist /REL/PATH N  listing that folder fails with EIO after N entries,
+ *                        as a directory sector that cannot be read part-way
  *   rate BYTES           bytes a second the drive serves (0 or none: no limit)
+ *   readlog FILE         each read of a file appends its path and the bytes
+ *                        served to FILE, so that a test counts what was read
  *
  * Usage: discfs CONTROL MOUNTPOINT [fuse options]
  */
@@ -31,7 +35,10 @@ struct control {
     long long eio_after;
     long eio_count;
     char unlist[PATH_MAX];
+    char shortlist[PATH_MAX];
+    long shortlist_after;
     long long rate;
+    char readlog[PATH_MAX];
 };
 
 static char control_path[PATH_MAX];
@@ -70,8 +77,13 @@ static void read_control(struct control *c)
             pthread_mutex_unlock(&lock);
         } else if (!strncmp(line, "unlist ", 7)) {
             snprintf(c->unlist, sizeof c->unlist, "%s", line + 7);
+        } else if (!strncmp(line, "shortlist ", 10)) {
+            if (sscanf(line + 10, "%4095s %ld", c->shortlist, &c->shortlist_after) != 2)
+                c->shortlist[0] = 0;
         } else if (!strncmp(line, "rate ", 5)) {
             c->rate = atoll(line + 5);
+        } else if (!strncmp(line, "readlog ", 8)) {
+            snprintf(c->readlog, sizeof c->readlog, "%s", line + 8);
         }
     }
     fclose(f);
@@ -110,10 +122,37 @@ static int d_getattr(const char *path, struct stat *st, struct fuse_file_info *f
     return 0;
 }
 
+/* A listing that fails part-way: the entries are handed out with their
+ * offsets, the first N of them, so that the kernel comes back for the rest,
+ * and then the listing fails. */
+static int readdir_short(const char *real, void *buf, fuse_fill_dir_t fill, off_t off, long after)
+{
+    if (off >= after + 2)
+        return -EIO;
+    DIR *d = opendir(real);
+    if (!d)
+        return -errno;
+    struct dirent *e;
+    long i = 0;
+    if (off < 1 && fill(buf, ".", NULL, 1, 0))
+        goto full;
+    if (off < 2 && fill(buf, "..", NULL, 2, 0))
+        goto full;
+    while ((e = readdir(d)) != NULL && i < after) {
+        if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, ".."))
+            continue;
+        i++;
+        if (i + 2 > off && fill(buf, e->d_name, NULL, i + 2, 0))
+            break;
+    }
+full:
+    closedir(d);
+    return 0;
+}
+
 static int d_readdir(const char *path, void *buf, fuse_fill_dir_t fill, off_t off, struct fuse_file_info *fi,
                      enum fuse_readdir_flags flags)
 {
-    (void)off;
     (void)fi;
     (void)flags;
     struct control c;
@@ -121,6 +160,11 @@ static int d_readdir(const char *path, void *buf, fuse_fill_dir_t fill, off_t of
     read_control(&c);
     if (c.unlist[0] && same_path(path, c.unlist))
         return -EIO;
+    if (c.shortlist[0] && same_path(path, c.shortlist)) {
+        if (!real_path(&c, path, real, sizeof real))
+            return -ENOENT;
+        return readdir_short(real, buf, fill, off, c.shortlist_after);
+    }
     fill(buf, ".", NULL, 0, 0);
     fill(buf, "..", NULL, 0, 0);
     if (!c.disc[0] && !strcmp(path, "/"))
@@ -209,6 +253,13 @@ static int d_read(const char *path, char *buf, size_t size, off_t off, struct fu
     if (got < 0)
         return -error;
     serve_slowly(c.rate, (size_t)got);
+    if (c.readlog[0]) {
+        FILE *log = fopen(c.readlog, "a");
+        if (log) {
+            fprintf(log, "%s %zd\n", path, got);
+            fclose(log);
+        }
+    }
     return (int)got;
 }
 
