@@ -62,7 +62,8 @@ def editions_seeds(folder, media):
     other = [l.replace(b"Sample", b"Budget CD", 1) for l in disc1[:6]]
     save(folder, b"".join(small) + b"\0\x00" + b"".join(disc1))
     save(folder, b"".join(small + other) + b"\0\x01" + b"".join(disc2))
-    save(folder, b"".join(small).replace(b"\n", b"\r\n") + b"\0\x02" + b"".join(disc1[:5]) + b"X\t1\t1\t00000000\tNEW\n")
+    crlf = b"".join(small).replace(b"\n", b"\r\n")
+    save(folder, crlf + b"\0\x02" + b"".join(disc1[:5]) + b"X\t1\t1\t00000000\tNEW\n")
     save(folder, b"# only a comment\nbad line\nSample\t3\t1\tZZ\t..\\X\n")
 
 

@@ -112,5 +112,12 @@ struct SectorRunCheck {
 // (out->bad is k), else 0 with out->bad and out->result. A sector that len
 // does not hold whole fails as SECTOR_CUT_SHORT; an unknown sector_size
 // fails the first sector so. out is the caller's.
+//
+// For an image reader that stores data_offset bytes before each sector's
+// 2,048 data bytes: the track's mode is 1 for data_offset 16 and 2 for 24;
+// the run is read from the first sector's own start (track start + lba *
+// sector_size), (k - 1) * sector_size + 2,352 bytes of it (2,336 for that
+// layout), and its data bytes are then unpacked from run + data_offset; the
+// address of logical sector lba is lba + the base of sector_find_base.
 int sector_check_run(const unsigned char *run, size_t len, uint32_t k, uint32_t sector_size, uint32_t address, int mode,
                      SectorRunCheck *out);

@@ -140,7 +140,8 @@ TEST(Sector, WholeImagesPass)
         for (uint32_t lba = 0; lba < count; lba += RUN_SECTORS) {
             uint32_t k = count - lba < (uint32_t)RUN_SECTORS ? count - lba : (uint32_t)RUN_SECTORS;
             SectorRunCheck run;
-            ASSERT_EQ(1, sector_check_run(bytes(image) + (size_t)lba * RAW, (size_t)k * RAW, k, RAW, lba + base, 1, &run))
+            const unsigned char *at = bytes(image) + (size_t)lba * RAW;
+            ASSERT_EQ(1, sector_check_run(at, (size_t)k * RAW, k, RAW, lba + base, 1, &run))
                 << c.file << " sector " << lba + run.bad << ": " << run.result;
             EXPECT_EQ(k, run.bad);
             unchecked += run.unchecked;
