@@ -36,11 +36,11 @@
 #include <stdint.h>
 
 enum {
-    EDITION_NAME_MAX = 64,   // 63 bytes and the NUL
-    EDITION_PATH_MAX = 256,  // 255 bytes and the NUL
-    EDITION_MAX = 64,        // editions in one table
-    EDITION_FILES_MAX = 100000, // lines of files in one table
-    EDITION_SHOWN = 10,      // problems a verdict names; the rest are counted
+    EDITION_NAME_MAX = 64,      // 63 bytes and the NUL
+    EDITION_PATH_MAX = 256,     // 255 bytes and the NUL
+    EDITION_MAX = 64,           // editions in one table
+    EDITION_FILES_MAX = 100000, // lines of files in one table (28 MB parsed)
+    EDITION_SHOWN = 10,         // problems a verdict names; the rest are counted
 };
 
 // One file of an edition.
