@@ -22,6 +22,8 @@ want Xvfb xvfb
 want xdpyinfo x11-utils
 want xdotool xdotool
 want genisoimage genisoimage
+want /usr/lib/python3/dist-packages/crcmod/__init__.py python3-crcmod
+want /usr/include/zlib.h zlib1g-dev
 want xorriso xorriso
 want bchunk bchunk
 want toc2cue cdrdao

@@ -90,6 +90,22 @@ int join_path(char *out, size_t size, const char *folder, const char *name)
     return fmt_path(out, size, "%s%s%s", folder, n > 0 && folder[n - 1] == '\\' ? "" : "\\", name);
 }
 
+const char *fmt_count(uint64_t n, char *out, size_t size)
+{
+    char digits[24], grouped[32];
+    int len = fmt(digits, sizeof digits, "%llu", (unsigned long long)n);
+    int k = 0;
+    for (int i = 0; i < len; i++) {
+        // A comma before each group of three digits from the right.
+        if (i > 0 && (len - i) % 3 == 0)
+            grouped[k++] = ',';
+        grouped[k++] = digits[i];
+    }
+    grouped[k] = 0;
+    fmt(out, size, "%s", grouped);
+    return out;
+}
+
 int utf8_valid(const char *text)
 {
     const unsigned char *s = (const unsigned char *)text;

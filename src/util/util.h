@@ -40,6 +40,10 @@ int fmt_path(char *out, size_t size, const char *format, ...) PRINTF_LIKE(3, 4);
 // folder\name, as fmt_path makes it; a folder that ends in its separator
 // already (a drive's root, "X:\") gets no second one.
 int join_path(char *out, size_t size, const char *folder, const char *name);
+// A count with a comma between groups of three digits, as messages show
+// numbers: "0", "999", "1,234", "12,345,678". Cut like fmt when out[size]
+// is too small. Returns out.
+const char *fmt_count(uint64_t n, char *out, size_t size);
 // 1 when text is well-formed UTF-8 (no overlong forms, no surrogates).
 int utf8_valid(const char *text);
 

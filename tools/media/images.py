@@ -11,6 +11,10 @@ them: sync pattern, header with the sector's address and mode, and for
 Mode 2 the subheader. The EDC/ECC area is left zero; readers of images
 (ours, bchunk) take only the 2,048 user bytes.
 
+disc1-edc.bin/.cue is the same Mode 1 conversion with each sector's EDC
+filled in, computed by crcmod (python3-crcmod), so that the sector checks
+have an image whose EDCs no code of ours wrote. Its ECC stays zero.
+
 The dumps that other tools write come from the same conversion, of a small
 disc OUT/mini1 (disc 1's marker, a text and a file of 100,000 bytes) and of
 the two sample discs:
@@ -106,6 +110,43 @@ def convert(iso, raw, mode):
                     out += [SYNC, header(lba, 1), data, pad_m1]
                 else:
                     out += [SYNC, header(lba, 2), SUBHEADER_FORM1, data, pad_m2]
+                lba += 1
+            dst.write(b"".join(out))
+
+
+def load_crcmod():
+    """crcmod, from Debian's python3-crcmod. A python3 of another
+    installation (pyenv, a virtual environment) does not look into the
+    system's dist-packages, where the package puts it."""
+    try:
+        import crcmod
+    except ImportError:
+        sys.path.append("/usr/lib/python3/dist-packages")
+        import crcmod
+    return crcmod
+
+
+def edc_function():
+    """The CD-ROM EDC: CRC-32 of x^32+x^31+x^16+x^15+x^4+x^3+x+1, bits
+    reflected, initial value 0, nothing XORed at the end."""
+    return load_crcmod().mkCrcFun(0x18001801B, initCrc=0, rev=True, xorOut=0)
+
+
+def convert_with_edc(iso, raw):
+    """Writes the ISO's sectors as raw Mode 1 sectors with their EDC (over
+    sync, header and data, stored little-endian); the ECC stays zero."""
+    edc = edc_function()
+    tail = bytes(RAW - 16 - SECTOR - 4)
+    with open(iso, "rb") as src, open(raw, "wb") as dst:
+        lba = 0
+        while True:
+            chunk = src.read(SECTOR * 512)
+            if not chunk:
+                break
+            out = []
+            for i in range(0, len(chunk), SECTOR):
+                covered = SYNC + header(lba, 1) + chunk[i:i + SECTOR].ljust(SECTOR, b"\x00")
+                out += [covered, edc(covered).to_bytes(4, "little"), tail]
                 lba += 1
             dst.write(b"".join(out))
 
@@ -233,6 +274,8 @@ def main():
             base = "%s-m%d" % (disc, mode)
             convert(iso, os.path.join(out, base + ".bin"), mode)
             write_cue(os.path.join(out, base + ".cue"), base + ".bin", mode)
+    convert_with_edc(os.path.join(out, "disc1.iso"), os.path.join(out, "disc1-edc.bin"))
+    write_cue(os.path.join(out, "disc1-edc.cue"), "disc1-edc.bin", 1)
     make_dumps(out)
 
 
