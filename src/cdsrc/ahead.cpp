@@ -16,6 +16,7 @@
 #include <string.h>
 
 #include "cdsrc/cdinternal.h"
+#include "cdsrc/sector.h"
 
 enum {
     AHEAD_SLOTS = 4,  // runs read ahead and not yet written, at most
@@ -43,8 +44,7 @@ struct AheadSlot {
 static struct {
     int on;
     HANDLE thread, image;
-    uint32_t sector_size, data_offset;
-    uint64_t track_start;
+    ImageRead layout; // read with the reader's own handle
     SRWLOCK lock;
     CONDITION_VARIABLE changed;
     AheadExtent queue[AHEAD_QUEUE];
@@ -60,16 +60,13 @@ static uint32_t run_length(uint64_t sectors)
 }
 
 // Reads k sectors from lba into slot, its data bytes packed at the start.
+// A sector that fails its check fails the run: the copy then reads it
+// itself, and meets the damage where it names the file.
 static int read_slot(uint64_t lba, uint32_t k, unsigned char *data)
 {
-    LARGE_INTEGER to;
-    to.QuadPart = (LONGLONG)(ah.track_start + lba * ah.sector_size + ah.data_offset);
-    DWORD n = (k - 1) * ah.sector_size + ISO_SECTOR, got = 0;
-    if (!SetFilePointerEx(ah.image, to, NULL, FILE_BEGIN) || !ReadFile(ah.image, data, n, &got, NULL) || got != n)
-        return 0;
-    if (ah.sector_size != ISO_SECTOR)
-        iso_unpack_run(data, k, ah.sector_size, data);
-    return 1;
+    unsigned long error;
+    uint64_t bad;
+    return image_read_run(&ah.layout, lba, k, data, &error, &bad) > 0;
 }
 
 static DWORD WINAPI reader(void *unused)
@@ -111,6 +108,10 @@ static DWORD WINAPI reader(void *unused)
 void ahead_start(CdSource *src)
 {
     memset(&ah, 0, sizeof ah);
+    // The tables of both checks are built on their first use, which must
+    // not race with the reading thread's.
+    cd_edc(NULL, 0);
+    crc32_buf(NULL, 0);
     InitializeSRWLock(&ah.lock);
     InitializeConditionVariable(&ah.changed);
     // The reader's own handle, so that its position never moves under the
@@ -118,9 +119,8 @@ void ahead_start(CdSource *src)
     ah.image = CreateFileA(src->path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     if (ah.image == INVALID_HANDLE_VALUE)
         return;
-    ah.sector_size = src->sector_size;
-    ah.data_offset = src->data_offset;
-    ah.track_start = src->track_start;
+    ah.layout = image_read_of(src);
+    ah.layout.image = ah.image;
     int ok = same_open_file(ah.image, src->image);
     for (int i = 0; ok && i < AHEAD_SLOTS; i++)
         ok = (ah.slots[i].data = (unsigned char *)malloc((size_t)RUN_SECTORS * ISO_RAW_MAX)) != NULL;

@@ -32,6 +32,28 @@ enum {
     RUN_SECTORS = COPY_SECTORS * FETCH_STEPS, // sectors fetched with one read, in any layout
 };
 
+// How to read an image's sectors with a handle: the layout, and the check
+// of raw sectors (their mode, or IMAGE_CHECK_BARE for the 2,336-byte
+// layout; 0 for none) with the address logical sector 0 holds.
+enum { IMAGE_CHECK_BARE = 3 };
+struct ImageRead {
+    void *image;
+    uint64_t track_start;
+    uint32_t sector_size, data_offset;
+    int check;
+    uint32_t base;
+};
+ImageRead image_read_of(const CdSource *src);
+// Reads k sectors from logical sector lba into buf (room for k stored
+// sectors), their data bytes packed at its start, raw sectors checked on
+// the way. 1; 0 when the read fails, with the system's reason in *error;
+// -1 when a sector fails its check, with its logical number in *bad.
+int image_read_run(const ImageRead *r, uint64_t lba, uint32_t k, unsigned char *buf, unsigned long *error,
+                   uint64_t *bad);
+// Sets the source's check from sector 16 as the probe read it (head holds
+// len bytes from the track's start).
+void image_find_check(CdSource *src, const unsigned char *head, size_t len);
+
 int read_sectors(CdSource *src, uint32_t lba, uint32_t count, unsigned char *buf);
 int probe(CdSource *src, uint32_t sector_size, uint32_t data_offset);
 IsoEntry *iso_dir(CdSource *src, uint32_t lba, uint32_t size, int *count);

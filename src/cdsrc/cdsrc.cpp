@@ -53,13 +53,14 @@ static int find_layout(CdSource *src, uint64_t start)
     if (head && start <= (uint64_t)INT64_MAX && SetFilePointerEx((HANDLE)src->image, to, NULL, FILE_BEGIN) &&
         ReadFile((HANDLE)src->image, head, ISO_PROBE_BYTES, &got, NULL))
         found = iso_find_layout(head, got, &src->root_lba, &src->root_size);
+    if (found >= 0) {
+        src->sector_size = iso_layouts[found].sector_size;
+        src->data_offset = iso_layouts[found].data_offset;
+        src->track_start = start;
+        image_find_check(src, head, got);
+    }
     free(head);
-    if (found < 0)
-        return 0;
-    src->sector_size = iso_layouts[found].sector_size;
-    src->data_offset = iso_layouts[found].data_offset;
-    src->track_start = start;
-    return 1;
+    return found >= 0;
 }
 
 // A cue sheet's INDEX 01 says where the volume starts. A sheet that points
@@ -178,6 +179,13 @@ unsigned char *cd_read(CdSource *src, const char *rel, uint64_t *size)
         return read_file(full, size);
     }
     return read_image_file(src, rel, size);
+}
+
+int cd_damage(const CdSource *src, uint64_t *lba, const char **in)
+{
+    *lba = src->damaged_lba;
+    *in = src->damaged_in;
+    return src->damaged;
 }
 
 uint64_t cd_total_bytes(CdSource *src)

@@ -27,21 +27,6 @@ static IdSet seen;
 // the file for an image cut short.
 static DWORD read_error;
 
-static int read_at(HANDLE h, uint64_t pos, void *buf, DWORD n)
-{
-    LARGE_INTEGER to;
-    to.QuadPart = (LONGLONG)pos;
-    DWORD got = 0;
-    if (SetFilePointerEx(h, to, NULL, FILE_BEGIN) && ReadFile(h, buf, n, &got, NULL)) {
-        if (got == n)
-            return 1;
-        read_error = ERROR_HANDLE_EOF;
-        return 0;
-    }
-    read_error = GetLastError();
-    return 0;
-}
-
 // A file of the image that cannot be read, and why.
 static void log_read_error(const char *name)
 {
@@ -50,31 +35,33 @@ static void log_read_error(const char *name)
               error_text(read_error, reason, sizeof reason));
 }
 
-static uint64_t sector_pos(const CdSource *src, uint64_t lba)
-{
-    return src->track_start + lba * src->sector_size + src->data_offset;
-}
-
 // Fetches a run of k consecutive sectors with one read into run_buf and
 // returns their data bytes, packed end to end at its start; NULL on
-// failure. For raw layouts the read ends with the last sector's data bytes,
-// exactly where reading sector by sector would.
+// failure. A raw sector that fails its check is kept as the source's damage
+// (its file or folder is named by the copy that met it).
 static const unsigned char *fetch_run(CdSource *src, uint64_t lba, uint32_t k)
 {
     if (src->sector_size < ISO_SECTOR || src->sector_size > ISO_RAW_MAX || k == 0 || k > RUN_SECTORS)
         return NULL;
-    if (!read_at((HANDLE)src->image, sector_pos(src, lba), run_buf, (k - 1) * src->sector_size + ISO_SECTOR))
-        return NULL;
-    if (src->sector_size != ISO_SECTOR)
-        iso_unpack_run(run_buf, k, src->sector_size, run_buf);
-    return run_buf;
+    ImageRead r = image_read_of(src);
+    uint64_t bad = 0;
+    int got = image_read_run(&r, lba, k, run_buf, &read_error, &bad);
+    if (got < 0 && !src->damaged) {
+        src->damaged = 1;
+        src->damaged_lba = bad;
+        src->damaged_in[0] = 0;
+    }
+    return got > 0 ? run_buf : NULL;
 }
 
 // Plain sectors go straight into buf; raw ones through run_buf.
 static int read_run(CdSource *src, uint64_t lba, uint32_t k, unsigned char *buf)
 {
-    if (src->sector_size == ISO_SECTOR)
-        return read_at((HANDLE)src->image, sector_pos(src, lba), buf, k * ISO_SECTOR);
+    if (src->sector_size == ISO_SECTOR) {
+        ImageRead r = image_read_of(src);
+        uint64_t bad;
+        return image_read_run(&r, lba, k, buf, &read_error, &bad) > 0;
+    }
     const unsigned char *data = fetch_run(src, lba, k);
     if (!data)
         return 0;
@@ -289,7 +276,9 @@ static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, const char
         if (!ahead)
             data = fetch_steps(src, sector, remaining, &fetched);
         if (!data) {
-            if (!stop_requested())
+            if (src->damaged && !src->damaged_in[0])
+                fmt(src->damaged_in, sizeof src->damaged_in, "%s", path);
+            else if (!stop_requested())
                 log_read_error(e->name);
             return 0;
         }
@@ -498,7 +487,9 @@ static int copy_dir(CdSource *src, uint32_t lba, uint32_t size, const char *dst,
     IsoEntry *list = list_dir(src, lba, size, &count, &ok);
     make_dirs(dst);
     // A directory that cannot be read is a failed copy, not an empty folder.
-    if (!ok)
+    if (!ok && src->damaged && !src->damaged_in[0])
+        fmt(src->damaged_in, sizeof src->damaged_in, "%s", dst);
+    else if (!ok)
         log_read_error(dst);
     unsigned char *taken = ok ? names_taken(list, count) : NULL;
     // The files up to the next directory record are posted to be read

@@ -5,11 +5,6 @@
 
 #include "util/util.h"
 
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
-#include <immintrin.h>
-#define EDC_FOLD 1
-#endif
-
 static const unsigned char sync_pattern[SECTOR_HEADER] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                                          0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
 
@@ -25,113 +20,28 @@ static const EdcArea mode1_area = {0, SECTOR_M1_EDC, SECTOR_RAW};
 static const EdcArea form1_area = {16, SECTOR_F1_EDC, SECTOR_RAW};
 static const EdcArea form2_area = {16, SECTOR_F2_EDC, SECTOR_RAW};
 
-enum {
-    EDC_POLY_REFLECTED = 0xD8018001u,
-    EDC_FOLD_MIN = 64, // shorter runs go through the table
-};
-// x^32+x^31+x^16+x^15+x^4+x^3+x+1, with its x^32 term
-static const uint64_t edc_poly = 0x18001801Bull;
+// x^32+x^31+x^16+x^15+x^4+x^3+x+1, reflected
+enum { EDC_POLY_REFLECTED = 0xD8018001u };
 
+// A raw image's EDCs cover nearly every byte it holds, and the table does
+// about 2 GB/s, a sixth of a copy's time; folding with carry-less
+// multiplication, where the processor has it, is several times faster.
 static CrcSlices edc_tab;
+static CrcFold edc_fold;
 
 int sector_passes(int result)
 {
     return result == SECTOR_OK || result == SECTOR_UNCHECKED;
 }
 
-#ifdef EDC_FOLD
-// A raw image's EDCs cover nearly every byte it holds, and the table does
-// about 2 GB/s: a sixth of a copy's time. A processor that multiplies
-// polynomials without carries (PCLMULQDQ, on every x86 since about 2010)
-// folds 16 bytes at a time instead, six times faster. The bytes, read
-// little-endian as 128 bits, are the message polynomial with its first bit
-// as the highest term; folding a block D bits ahead multiplies it by x^D
-// modulo the polynomial, in two halves: the high half (the low 64 bits) by
-// x^(D+64), the low half by x^D. A carry-less product of two such reflected
-// values comes out multiplied by x once more, so the constants are one
-// power lower. What is left, 16 bytes and a tail, goes through the table.
-static int edc_fold_ok;
-static __m128i edc_fold_k[5]; // [i]: folding 128 * i bits ahead
-
-// x^n modulo the polynomial, bit d holding the term x^d.
-static uint32_t x_power_mod(uint32_t n)
-{
-    uint64_t r = 1;
-    while (n--) {
-        r <<= 1;
-        if (r >> 32)
-            r ^= edc_poly;
-    }
-    return (uint32_t)r;
-}
-
-// A polynomial of degree below 64 as a reflected operand: term x^d in bit 63 - d.
-static uint64_t reflect64(uint64_t v)
-{
-    uint64_t r = 0;
-    for (int i = 0; i < 64; i++)
-        r |= ((v >> i) & 1) << (63 - i);
-    return r;
-}
-
-// The constants first, then the processor's answer.
-static void prepare_fold(void)
-{
-    for (uint32_t i = 1; i <= 4; i++) {
-        uint32_t d = 128 * i;
-        edc_fold_k[i] = _mm_set_epi64x((long long)reflect64(x_power_mod(d - 1)),
-                                       (long long)reflect64(x_power_mod(d + 64 - 1)));
-    }
-    __builtin_cpu_init();
-    edc_fold_ok = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
-}
-
-__attribute__((target("pclmul,sse2"))) static inline __m128i fold(__m128i x, __m128i k)
-{
-    return _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11));
-}
-
-__attribute__((target("pclmul,sse2"))) static inline __m128i load16(const unsigned char *p)
-{
-    return _mm_loadu_si128((const __m128i *)p);
-}
-
-// Four blocks in flight, 64 bytes apart, so that the multiplications
-// overlap; then joined into one and carried on 16 bytes at a time.
-__attribute__((target("pclmul,sse2"))) static uint32_t edc_by_folding(const unsigned char *p, size_t len)
-{
-    __m128i x0 = load16(p), x1 = load16(p + 16), x2 = load16(p + 32), x3 = load16(p + 48);
-    size_t i = 64;
-    for (; len - i >= 64; i += 64) {
-        x0 = _mm_xor_si128(fold(x0, edc_fold_k[4]), load16(p + i));
-        x1 = _mm_xor_si128(fold(x1, edc_fold_k[4]), load16(p + i + 16));
-        x2 = _mm_xor_si128(fold(x2, edc_fold_k[4]), load16(p + i + 32));
-        x3 = _mm_xor_si128(fold(x3, edc_fold_k[4]), load16(p + i + 48));
-    }
-    __m128i x = _mm_xor_si128(_mm_xor_si128(fold(x0, edc_fold_k[3]), fold(x1, edc_fold_k[2])),
-                              _mm_xor_si128(fold(x2, edc_fold_k[1]), x3));
-    for (; len - i >= 16; i += 16)
-        x = _mm_xor_si128(fold(x, edc_fold_k[1]), load16(p + i));
-    unsigned char left[16];
-    _mm_storeu_si128((__m128i *)left, x);
-    return crc_update(edc_tab, crc_update(edc_tab, 0, left, sizeof left), p + i, len - i);
-}
-#endif
-
 uint32_t cd_edc(const unsigned char *data, size_t len)
 {
     // Entry 0 of the built table is 0, entry 1 never is.
     if (edc_tab[0][1] == 0) {
+        crc_build_fold(&edc_fold, EDC_POLY_REFLECTED);
         crc_build_slices(edc_tab, EDC_POLY_REFLECTED);
-#ifdef EDC_FOLD
-        prepare_fold();
-#endif
     }
-#ifdef EDC_FOLD
-    if (edc_fold_ok && len >= EDC_FOLD_MIN)
-        return edc_by_folding(data, len);
-#endif
-    return crc_update(edc_tab, 0, data, len);
+    return crc_update_fold(edc_tab, &edc_fold, 0, data, len);
 }
 
 int bcd_value(unsigned char b)

@@ -16,9 +16,7 @@ static const char *disc_marker(int disc)
     return disc == 1 ? disc1_marker : disc2_marker;
 }
 
-// Asks the player through whoever runs the install; nobody can answer an
-// unattended install, nor one that the player has asked to stop.
-static int ask_player(const Install *in, const char *text, unsigned int type)
+int ask_player(const Install *in, const char *text, unsigned int type)
 {
     if (!in->host || !in->host->ask || stop_requested())
         return IDCANCEL;
@@ -105,23 +103,31 @@ static int on_read_trouble(const char *path, unsigned long error, void *ctx)
     return ask_player(d->in, text, MB_ICONWARNING | MB_RETRYCANCEL) == IDRETRY;
 }
 
-// Copies one disc into {game}\cd1 or {game}\cd2.
+// Copies one disc into {game}\cd1 or {game}\cd2, and judges what it copied.
 static int copy_disc(Install *in, CdSource *src, int disc)
 {
-    char dst[520], shown[1024], reason[64];
+    char shown[1024], reason[64];
     // A cue sheet on the media names the image that the description shows.
     setup_log("Copying %s ...", name_escape(cd_describe(src), shown, sizeof shown));
-    fmt(dst, sizeof dst, "%s\\cd%d", in->game, disc);
+    disc_files_begin(in, disc);
     DriveDisc drive = {in, {src->path[0], ':', '\\', 0}, disc};
     DriveReading reading = {on_read_trouble, &drive};
-    if (src->kind == 0 && on_cd_drive(src->path))
-        in->progress.drive = &reading;
-    int ok = cd_copy_all(src, dst, &in->progress);
+    const DriveReading *from_drive = src->kind == 0 && on_cd_drive(src->path) ? &reading : NULL;
+    CopyWatch watch = disc_watch;
+    watch.ctx = in;
+    in->progress.drive = from_drive;
+    in->progress.watch = &watch;
+    int ok = cd_copy_all(src, in->copy_root, &in->progress);
     in->progress.drive = NULL;
     if (ok)
-        return 1;
-    fmt(reason, sizeof reason, "copying CD %d failed", disc);
-    return fail(reason);
+        ok = judge_disc(in, src, disc, from_drive);
+    else if (!report_damage(in, src, disc)) {
+        fmt(reason, sizeof reason, "copying CD %d failed", disc);
+        fail(reason);
+    }
+    in->progress.watch = NULL;
+    disc_files_free(&in->copied);
+    return ok;
 }
 
 // The drive both fields name, as "D:\", when they name the same one. A

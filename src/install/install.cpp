@@ -391,15 +391,19 @@ int do_install(const InstallOptions *o, ProgressFn callback, void *ctx, const In
     in.fixed = in.convert ? convert_budget : prebuilt_budget;
     in.progress.callback = callback;
     in.progress.ctx = ctx;
+    in.edition[0] = in.edition[1] = -1;
     const char *bad = resolve_install_folder(o->dir, in.dir, sizeof in.dir);
     setup_log("Install to %s (%s)", in.dir, in.convert ? "convert on this PC" : "prebuilt");
 
     if (!check_mode(&in) || (bad && !fail(bad)) || !check_install_folder(&in))
         return 0;
-    if (install_steps(&in))
-        return 1;
-    clean_up(&in);
-    if (stop_requested())
+    if (!edition_table_load(NULL, &in.editions))
+        return fail("out of memory");
+    int ok = install_steps(&in);
+    if (!ok)
+        clean_up(&in);
+    edition_table_free(&in.editions);
+    if (!ok && stop_requested())
         setup_log("ERROR: %s", "the installation was stopped");
-    return 0;
+    return ok;
 }

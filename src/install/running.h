@@ -5,7 +5,15 @@
 #include <stdint.h>
 
 #include "cdsrc/cdsrc.h"
+#include "install/editions.h"
 #include "install/install.h"
+
+// The files copied from the disc being copied, as its copy told them: each
+// path below the disc's root (heap copies), size and CRC-32.
+struct DiscFiles {
+    EditionSeen *files;
+    int count, room;
+};
 
 // Filled once, at the start of do_install, and then only by the steps that
 // own each part of it.
@@ -26,6 +34,10 @@ struct Install {
     CdSource *cd1, *cd2;  // both opened before anything is written, closed once copied
     unsigned char *update; // the 1.03 update file, read whole
     uint64_t update_size;
+    EditionTable editions; // the known editions of the discs, as this setup carries them
+    int edition[2];        // each disc's edition in it, once known; -1 before and for none
+    DiscFiles copied;      // the disc being copied
+    char copy_root[520];   // where it is copied to: {game}\cd1 or {game}\cd2
 };
 
 // The failure lines of the install: "ERROR: reason", and 0. While the
@@ -35,11 +47,29 @@ int fail(const char *reason);
 // "ERROR: <doing> <path>: <the system's reason>", and 0.
 int fail_file(const char *doing, const char *path, unsigned long error);
 
+// Asks the player through whoever runs the install (IDOK, IDRETRY, ...);
+// nobody can answer an unattended install, nor one that the player has
+// asked to stop: IDCANCEL.
+int ask_player(const Install *in, const char *text, unsigned int type);
+
 // The discs (discs.cpp): both opened and told apart before anything is
 // written, or one drive for both; then copied into {game}\cd1 and \cd2.
 int open_discs(Install *in);
 int copy_discs(Install *in);
 void close_discs(Install *in);
+// The verdict on a disc once copied (verdict.cpp): which known edition it
+// is, or that files of its edition are missing, cut short or different
+// (and then, for a drive, the player may have them read again), or that it
+// is of no edition known. src is the source it was copied from; reading
+// is its drive's reading policy, or null when it is no drive.
+int judge_disc(Install *in, CdSource *src, int disc, const DriveReading *reading);
+// After a copy of src failed: 1, having said so, when it failed on a raw
+// sector of the image that fails its check.
+int report_damage(const Install *in, CdSource *src, int disc);
+// What the copy of one disc tells the install of each file.
+void disc_files_begin(Install *in, int disc);
+void disc_files_free(DiscFiles *d);
+extern const CopyWatch disc_watch;
 
 // The install folder (folder.cpp): checked before anything is written,
 // made when it is missing, and after a failed install emptied of what

@@ -81,6 +81,7 @@ void crc_build_fold(CrcFold *f, uint32_t poly)
     f->by1[0] = fold_constant(normal, 128 + 32);
     f->by1[1] = fold_constant(normal, 128 - 32);
 #if CRC_CAN_FOLD
+    __builtin_cpu_init();
     f->usable = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
 #else
     f->usable = 0;

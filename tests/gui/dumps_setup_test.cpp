@@ -114,9 +114,11 @@ TEST(Dumps, UnattendedInstall)
     Child c = start_setup(exe, args, scratch("tmp"));
     EXPECT_EQ(0, wait_exit(c, 120000));
     std::vector<std::string> log = child_log(c);
-    ASSERT_GE(log.size(), 3u);
+    ASSERT_GE(log.size(), 5u);
     EXPECT_EQ("Copying image " + media_path("disc1-sub24.mdf") + " ...", log[1]);
-    EXPECT_EQ("Copying image " + media_path("disc2-pregap.bin") + " ...", log[2]);
+    EXPECT_EQ("CD 1: edition Sample, 162 files as known", log[2]);
+    EXPECT_EQ("Copying image " + media_path("disc2-pregap.bin") + " ...", log[3]);
+    EXPECT_EQ("CD 2: edition Sample, 11 files as known", log[4]);
     EXPECT_EQ("Done.", log.back());
     EXPECT_EQ(slurp(media_path("disc1\\TARNOK\\DISK1\\DISK1")), slurp(target + "\\game\\cd1\\TARNOK\\DISK1\\DISK1"));
     EXPECT_EQ(slurp(media_path("disc2\\TARNOK\\DISK2\\DISK2")), slurp(target + "\\game\\cd2\\TARNOK\\DISK2\\DISK2"));

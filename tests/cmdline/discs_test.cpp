@@ -1,0 +1,157 @@
+// Good discs and damaged ones, as setup.exe tells them apart when a player
+// runs it: the sample table of editions that it carries knows every file of
+// both sample discs, and the raw sectors of an image carry their EDCs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "cdsrc/cdinternal.h"
+#include "guisupport.h"
+#include "testsupport.h"
+#include "util/util.h"
+
+namespace {
+
+typedef std::vector<std::string> Lines;
+
+const char music[] = "TARNOK\\DISK1\\MUSIC\\MUSIK1.WAV";
+
+bool has(const Lines &lines, const std::string &line)
+{
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// An unattended install of cd1 and the sample disc 2 into a new folder:
+// its exit code, with its log in *lines.
+int install(const std::string &cd1, Lines *lines)
+{
+    std::string base = scratch("run"), exe = stage_setup(base, "setup_game");
+    std::string args = "/silent /cd1 \"" + cd1 + "\" /cd2 \"" + media_path("disc2") + "\" /patch \"" +
+                       media_path("TARNO103.EXE") + "\" /dir \"" + base + "\\Tarnok PC\"";
+    Child c = start_setup(exe, args, base + "\\tmp");
+    int code = wait_exit(c, 120000);
+    *lines = child_log(c);
+    return code;
+}
+
+// A byte of a file changed, in a copy of its stored image at offset at.
+void change_byte(const std::string &path, uint64_t at)
+{
+    std::string data = slurp(path);
+    ASSERT_LT(at, data.size());
+    data[at] = (char)(data[at] ^ 0x5A);
+    spit(path, data);
+}
+
+// Where a file's extent starts in an image.
+uint32_t file_lba(const std::string &image, const char *rel)
+{
+    CdSource *src = cd_open(image.c_str());
+    EXPECT_TRUE(src != nullptr);
+    IsoEntry e = {};
+    EXPECT_EQ(1, iso_find(src, rel, &e));
+    cd_close(src);
+    return e.lba;
+}
+
+// The sample discs as they are: every file as the table knows it.
+TEST(Editions, TheSampleDiscsAreKnown)
+{
+    Lines lines;
+    EXPECT_EQ(0, install(media_path("disc1.iso"), &lines));
+    EXPECT_TRUE(has(lines, "CD 1: edition Sample, 162 files as known"));
+    EXPECT_TRUE(has(lines, "CD 2: edition Sample, 11 files as known"));
+    EXPECT_EQ("Done.", lines.back());
+}
+
+// A disc that the table knows, with files missing, cut short or of other
+// contents: the install stops, naming each file and what is wrong with it.
+TEST(Editions, ADamagedDiscNamesItsFiles)
+{
+    struct Case {
+        const char *what;
+        std::string cd1;
+        Lines named;
+    };
+    std::string base = scratch(), iso = base + "\\disc1.iso", folder = base + "\\disc1";
+    ASSERT_TRUE(CopyFileA(media_path("disc1.iso").c_str(), iso.c_str(), FALSE));
+    // The byte lies in the file's second sector of the plain image.
+    change_byte(iso, ((uint64_t)file_lba(iso, music) + 1) * 2048 + 7);
+    copy_tree(media_path("disc1"), folder);
+    ASSERT_TRUE(DeleteFileA((folder + "\\TARNOK\\DISK1\\DATA\\BLOCK100.DAT").c_str()));
+    spit(folder + "\\TARNOK\\DISK1\\DISK1", "cut");
+    Case cases[] = {
+        {"an image with one byte changed", iso, {std::string(music) + ": other contents"}},
+        {"a folder with one file gone and one cut short", folder,
+         {"TARNOK\\DISK1\\DATA\\BLOCK100.DAT: missing", "TARNOK\\DISK1\\DISK1: size 3 instead of 15"}},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        Lines lines;
+        EXPECT_EQ(1, install(k.cd1, &lines));
+        EXPECT_TRUE(has(lines, "CD 1: " + std::to_string(k.named.size()) +
+                                   " files of edition Sample are missing, cut short or different:"));
+        for (const std::string &n : k.named)
+            EXPECT_TRUE(has(lines, n)) << n;
+        EXPECT_EQ("ERROR: CD 1 is damaged, or was not read as it should be", lines.back());
+    }
+}
+
+// A pressing that nobody has listed (here most files of disc 1 differ) is
+// never refused: the log says so and the install goes on.
+TEST(Editions, AnUnknownEditionInstalls)
+{
+    std::string folder = scratch() + "\\disc1";
+    copy_tree(media_path("disc1"), folder);
+    int changed = 0;
+    for (const std::string &e : list_tree(folder)) {
+        if (e.back() == '\\' || e == "TARNOK\\DISK1\\DISK1" || e.find("INSTALL") != std::string::npos)
+            continue;
+        spit(folder + "\\" + e, slurp(folder + "\\" + e) + "another pressing");
+        changed++;
+    }
+    ASSERT_GT(changed, 100);
+    Lines lines;
+    EXPECT_EQ(0, install(folder, &lines));
+    EXPECT_TRUE(has(lines, "CD 1: not a known edition; its files are installed as they are"));
+    EXPECT_EQ("Done.", lines.back());
+}
+
+// A CUE/BIN image whose sectors carry their EDCs (from an independent
+// tool): a changed data byte, or a sector written as zeros by a ripper that
+// could not read it, is named with its file and sector; the image as it is
+// installs.
+TEST(Sectors, DamageNamesTheFileAndTheSector)
+{
+    struct Case {
+        const char *what;
+        int zero; // 1: the whole sector zeroed; 0: one data byte changed
+    } cases[] = {{"a data byte changed", 0}, {"a sector zeroed", 1}};
+    int n = 0;
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        std::string base = scratch(std::to_string(n++));
+        ASSERT_TRUE(CopyFileA(media_path("disc1-edc.bin").c_str(), (base + "\\disc1-edc.bin").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA(media_path("disc1-edc.cue").c_str(), (base + "\\disc1-edc.cue").c_str(), FALSE));
+        std::string bin = base + "\\disc1-edc.bin";
+        uint32_t lba = file_lba(base + "\\disc1-edc.cue", music) + 2;
+        std::string data = slurp(bin);
+        ASSERT_LT((uint64_t)(lba + 1) * 2352, data.size());
+        if (k.zero)
+            std::fill(data.begin() + (size_t)lba * 2352, data.begin() + (size_t)(lba + 1) * 2352, '\0');
+        else
+            data[(size_t)lba * 2352 + 16 + 1000] ^= 0x01;
+        spit(bin, data);
+        Lines lines;
+        EXPECT_EQ(1, install(base + "\\disc1-edc.cue", &lines));
+        char count[32];
+        EXPECT_EQ(std::string("ERROR: disc 1 image is damaged: sector ") + fmt_count(lba, count, sizeof count) + " of " +
+                      music + " fails its error check",
+                  lines.back());
+    }
+    Lines lines;
+    EXPECT_EQ(0, install(media_path("disc1-edc.cue"), &lines));
+    EXPECT_TRUE(has(lines, "CD 1: edition Sample, 162 files as known"));
+}
+
+} // namespace
