@@ -303,6 +303,61 @@ TEST(Drive, UnlistableFolderFails)
     end_child(c);
 }
 
+// A folder whose listing the drive cannot read part-way: Wine takes the
+// failure for the listing's end, so the copy alone cannot see it. The
+// table of editions can: the files the listing lost are named, and an
+// unattended install stops.
+TEST(Drive, ShortListingNamesTheMissingFiles)
+{
+    drive_does(disc_line(1) + "shortlist /MANY 30\n");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Child c;
+    EXPECT_EQ(1, run_silent(c, "R:", "E:", target));
+    std::vector<std::string> log = child_log(c);
+    EXPECT_TRUE(has_line(log, "CD 1: 70 files of edition Sample are missing, cut short or different:")) << lines_text(log);
+    int missing = (int)std::count_if(log.begin(), log.end(), [](const std::string &l) {
+        return l.compare(0, 5, "MANY\\") == 0 && l.size() > 9 && l.compare(l.size() - 9, 9, ": missing") == 0;
+    });
+    EXPECT_EQ(10, missing) << lines_text(log);
+    EXPECT_TRUE(has_line(log, "and 60 more"));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ("ERROR: CD 1 is damaged, or was not read as it should be", log.back());
+    EXPECT_FALSE(dir_exists(target));
+    end_child(c);
+}
+
+// In the window the player may read such files again: once the drive
+// lists the folder whole, Retry reads those files, and no other, again.
+TEST(Drive, ShortListingReadAgainInTheWindow)
+{
+    drive_does(disc_line(1) + "shortlist /MANY 30\n");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    std::string reads = scratch("reads") + "\\reads.log";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    std::string text;
+    HWND box = next_box(r, &text, "drive-files-read-again");
+    ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+    EXPECT_EQ("70 files of Tarnok disc 1 were not read as they should be (see the list of messages). Clean the disc, "
+              "put it back and press Retry to read them again.",
+              text);
+    drive_does(disc_line(1) + "readlog " + unix_path(reads) + "\n");
+    answer(box, IDRETRY);
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
+    expect_installed(target);
+    std::vector<std::string> read_files;
+    std::string log = slurp(reads);
+    for (size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string file = log.substr(at, log.find(' ', at) - at);
+        if (std::find(read_files.begin(), read_files.end(), file) == read_files.end())
+            read_files.push_back(file);
+    }
+    EXPECT_EQ(70u, read_files.size());
+    for (const std::string &f : read_files)
+        EXPECT_EQ(0u, f.find("/MANY/")) << f << " was read again";
+}
+
 // The disc taken out in the middle of a file: setup asks for it, and once
 // it is back goes on with that file.
 TEST(Drive, DiscRemovedAndPutBack)
