@@ -69,6 +69,7 @@ for round in 1 2 3 4 5; do
     keep floor_iso "$(floor write "$media/disc1" "$iso")"
     t_xorriso=$(min "$t_xorriso" "$(peer xorriso -osirrox on -indev "$iso" -extract / "$out")")
     keep m1 "$(ours "$media/disc1-m1.cue")"
+    keep edc "$(ours "$media/disc1-edc.cue")"
     keep floor_m1 "$(floor write "$media/disc1" "$media/disc1-m1.bin")"
     keep folder "$(ours "$media/disc1")"
     keep floor_c "$(floor copy "$media/disc1")"
@@ -92,6 +93,8 @@ line "cd_copy_all ISO (Wine)" "$t_iso" "floor" "$t_floor_w" "floor reading the I
     "xorriso" "$t_xorriso"
 line "cd_copy_all raw Mode 1 (Wine)" "$t_m1" "floor" "$t_floor_w" "floor reading the raw image" "$t_floor_m1" \
     "xorriso on the ISO" "$t_xorriso"
+line "cd_copy_all raw, EDCs checked (Wine)" "$t_edc" "floor" "$t_floor_w" "floor reading the raw image" "$t_floor_m1" \
+    "the same image unchecked" "$t_m1"
 line "Wine floor: create, write, close" "$t_floor_w"
 line "  the same, reading the ISO" "$t_floor_iso"
 line "  the same, reading the raw image" "$t_floor_m1"
@@ -111,6 +114,7 @@ cpu() { # cpu WHAT CPU_SECONDS FLOOR_CPU_SECONDS [IMAGE_FLOOR_CPU_SECONDS]
 }
 cpu "cd_copy_all ISO (Wine)" "$c_iso" "$c_floor_w" "$c_floor_iso"
 cpu "cd_copy_all raw Mode 1 (Wine)" "$c_m1" "$c_floor_w" "$c_floor_m1"
+cpu "cd_copy_all raw, EDCs checked (Wine)" "$c_edc" "$c_floor_w" "$c_floor_m1"
 cpu "cd_copy_all folder (Wine)" "$c_folder" "$c_floor_c"
 WINEPREFIX=$build/wineprefix "$here/tools/wine-prefix.sh" stop >/dev/null 2>&1 || true
 rm -rf "$work"

@@ -196,7 +196,8 @@ static int copy_child(const char *src, const char *dst, const WIN32_FIND_DATAA *
     if (!folder) {
         // copy_file makes a new file with normal attributes whatever the
         // source's read-only, hidden or system flags: nothing to clear.
-        return copy_file(from, to, p);
+        uint64_t size = (uint64_t)fd->nFileSizeHigh << 32 | fd->nFileSizeLow;
+        return !copy_wanted(p, to, size) || copy_file(from, to, p);
     }
     if (!enter_first(from, depth + 1, is_link(fd))) {
         setup_log("skipped %s: folder entered before", name_escape(from, shown, sizeof shown));

@@ -467,8 +467,12 @@ static int copy_entry(CdSource *src, const IsoEntry *list, int i, int records, c
         setup_log("name repeated at %s", name_escape(child, shown, sizeof shown));
         return 0;
     }
-    if (!e->directory)
-        return copy_records(src, e, records, child, p);
+    if (!e->directory) {
+        uint64_t whole = 0;
+        for (int k = 0; k < records; k++)
+            whole += e[k].size;
+        return !copy_wanted(p, child, whole) || copy_records(src, e, records, child, p);
+    }
     if (on_walk_path(e->lba, depth)) {
         setup_log("directory loop at %s", name_escape(child, shown, sizeof shown));
         return 0;

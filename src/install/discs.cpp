@@ -229,28 +229,33 @@ static int copy_two_sources(Install *in)
 
 // Both discs from one drive: the disc that is in first, then the other.
 // The other disc's size is known only once it is in: until then it counts
-// as large as the first for the bar, and free space is checked again.
+// as large as the first for the bar, and free space is checked again. A
+// disc of which an earlier install holds every file whole is not asked
+// for: a repair changes discs only where it must.
 static int copy_one_drive(Install *in)
 {
     const char *root = in->drive;
-    int first = disc_in(root, 1) ? 1 : disc_in(root, 2) ? 2 : 0;
+    int want[3] = {0, disc_needed(in, 1), disc_needed(in, 2)};
+    int in_drive = disc_in(root, 1) ? 1 : disc_in(root, 2) ? 2 : 0;
+    int first = want[in_drive] ? in_drive : want[1] ? 1 : want[2] ? 2 : 0;
     if (!first) {
-        if (!ask_for_disc(in, root, 1))
-            return not_inserted(1);
-        first = 1;
+        in->progress.total = in->need = listed_bytes(in, 1) + listed_bytes(in, 2) + in->fixed;
+        return make_folders(in);
     }
+    if (first != in_drive && !ask_for_disc(in, root, first))
+        return not_inserted(first);
     CdSource *src = cd_open(root);
     if (!src)
         return fail(first == 1 ? "CD 1: not a readable disc, image or folder"
                                : "CD 2: not a readable disc, image or folder");
-    uint64_t size = cd_total_bytes(src);
-    in->need = size + in->fixed;
-    in->progress.total = size * 2 + in->fixed;
     int other = 3 - first;
+    uint64_t size = cd_total_bytes(src);
+    in->need = size + in->fixed + (want[other] ? 0 : listed_bytes(in, other));
+    in->progress.total = (want[other] ? size * 2 : size) + in->fixed;
     int ok = check_free_space(in, in->need) && make_folders(in) && copy_disc(in, src, first);
-    if (ok && !ask_for_disc(in, root, other))
+    if (ok && want[other] && !ask_for_disc(in, root, other))
         ok = not_inserted(other);
-    if (ok) {
+    if (ok && want[other]) {
         uint64_t more = cd_total_bytes(src);
         in->need += more;
         ok = check_free_space(in, more + in->fixed);

@@ -308,7 +308,8 @@ static int read_header(const unsigned char *data, size_t size, int *done, const 
 int list_parse(const unsigned char *data, size_t size, FileList *out, char *reason, size_t reason_size)
 {
     memset(out, 0, sizeof *out);
-    fmt(reason, reason_size, "%s", "");
+    if (reason_size > 0)
+        reason[0] = 0;
     int done = 0;
     const char *what = NULL;
     if (!read_header(data, size, &done, &what))

@@ -201,9 +201,10 @@ void list_close(ListWriter *w)
 
 int list_read(const char *dir, FileList *out, char *reason, size_t reason_size)
 {
-    char path[520], shown[1024], why[600];
+    char path[520], shown[1024], why[600], wrong[600];
     memset(out, 0, sizeof *out);
-    fmt(reason, reason_size, "%s", "");
+    if (reason_size > 0)
+        reason[0] = 0;
     if (!list_file_path(path, sizeof path, dir)) {
         fmt(reason, reason_size, "the file list's path is too long");
         return 0;
@@ -227,10 +228,12 @@ int list_read(const char *dir, FileList *out, char *reason, size_t reason_size)
         fmt(reason, reason_size, "cannot read the file list %s: %s", shown, error_text(error, why, sizeof why));
         return 0;
     }
-    int ok = list_parse(data, size, out, why, sizeof why);
+    // What exactly is wrong with it helps no player: the list is written
+    // anew either way.
+    int ok = list_parse(data, size, out, wrong, sizeof wrong);
     free(data);
     if (!ok)
-        fmt(reason, reason_size, "the file list %s is damaged (%s): it counts as missing", shown, why);
+        fmt(reason, reason_size, "the file list %s is damaged: it counts as missing", shown);
     return ok;
 }
 

@@ -166,9 +166,9 @@ int check_free_space(const Install *in, uint64_t bytes)
 // game's folders inside it.
 int make_folders(Install *in)
 {
-    if (make_install_folder(in->dir) && make_dirs(in->hd))
-        return 1;
-    return fail("cannot create the install folder");
+    if (!make_install_folder(in->dir) || !make_dirs(in->hd))
+        return fail("cannot create the install folder");
+    return open_record(in);
 }
 
 // Removes the folder and the folders above it that the install made, up

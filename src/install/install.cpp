@@ -94,10 +94,51 @@ static int check_mode(Install *in)
     return 1;
 }
 
-// Copies every file (not the sub-folders) of one folder into another: 1
-// when each was copied. A folder that cannot be listed copies nothing, and
-// that is no failure.
-static int copy_folder_files(const char *src, const char *dst)
+// What the install tells its record of the files it writes outside the
+// disc copies: where they came from is the source's prefix and the file's
+// path below base.
+struct Recorder {
+    Install *in;
+    char base[520];
+    char prefix[300];
+    CopyWatch watch;
+    Progress progress; // for copies that move no bar: only the watch counts
+};
+
+static void on_recorded(void *ctx, const char *dst, uint64_t size, uint32_t crc)
+{
+    Recorder *r = (Recorder *)ctx;
+    size_t n = strlen(r->base);
+    char source[1000];
+    if (_strnicmp(dst, r->base, n) != 0 || dst[n] != '\\')
+        return;
+    fmt(source, sizeof source, "%s%s", r->prefix, dst + n + 1);
+    note_file(r->in, dst, size, crc, source, LIST_FIXED);
+}
+
+static int on_recorded_wanted(void *ctx, const char *dst, uint64_t size, uint32_t *crc)
+{
+    return !earlier_whole(((Recorder *)ctx)->in, dst, size, crc);
+}
+
+// A recorder for the files written below base, from a source named by the
+// prefix: "update:", "install.cr:", "cd1:TARNOK\INSTALL\".
+static void recorder_start(Recorder *r, Install *in, const char *base, const char *prefix)
+{
+    memset(r, 0, sizeof *r);
+    r->in = in;
+    fmt(r->base, sizeof r->base, "%s", base);
+    fmt(r->prefix, sizeof r->prefix, "%s", prefix);
+    r->watch.copied = on_recorded;
+    r->watch.wanted = on_recorded_wanted;
+    r->watch.ctx = r;
+    r->progress.watch = &r->watch;
+}
+
+// Copies every file (not the sub-folders) of one folder into another, as
+// the recorder names them: 1 when each was copied. A folder that cannot be
+// listed copies nothing, and that is no failure.
+static int copy_folder_files(const char *src, const char *dst, Recorder *r)
 {
     int ok = 1;
     FolderListing l;
@@ -106,7 +147,7 @@ static int copy_folder_files(const char *src, const char *dst)
             continue;
         char from[780], to[780];
         if (fmt_path(from, sizeof from, "%s\\%s", src, l.name) && fmt_path(to, sizeof to, "%s\\%s", dst, l.name)) {
-            if (!copy_file(from, to, NULL))
+            if (copy_wanted(&r->progress, to, l.size) && !copy_file(from, to, &r->progress))
                 ok = 0;
         } else {
             setup_log("path too long: %s\\%s", dst, l.name);
@@ -115,6 +156,22 @@ static int copy_folder_files(const char *src, const char *dst)
     }
     listing_close(&l);
     return ok;
+}
+
+// MUSIK1.WAV of the disc copy into the game's MUSIC folder; a disc
+// without it passes.
+static int copy_music(const char *src_folder, const char *dst_folder, Recorder *r)
+{
+    char from[780], to[780];
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    fmt(from, sizeof from, "%s\\MUSIK1.WAV", src_folder);
+    fmt(to, sizeof to, "%s\\MUSIK1.WAV", dst_folder);
+    if (!GetFileAttributesExA(from, GetFileExInfoStandard, &a)) {
+        make_dirs(dst_folder);
+        return 1;
+    }
+    uint64_t size = (uint64_t)a.nFileSizeHigh << 32 | a.nFileSizeLow;
+    return !copy_wanted(&r->progress, to, size) || copy_file(from, to, &r->progress);
 }
 
 static const char not_official[] = "this is not the official 1.03US update (TARNOKP2.EXE does not match)";
@@ -157,9 +214,13 @@ static int check_update(const char *hd)
 
 static int unpack_update(Install *in)
 {
+    Recorder r;
     setup_log("Unpacking the 1.03 update ...");
+    recorder_start(&r, in, in->hd, "update:");
     write_failure_clear();
+    in->progress.watch = &r.watch;
     int members = lha_extract(in->update, in->update_size, in->hd, &in->progress);
+    in->progress.watch = NULL;
     free(in->update);
     in->update = NULL;
     if (members <= 0)
@@ -172,20 +233,23 @@ static int unpack_update(Install *in)
 // that cannot be written, fails the install; what the disc lacks does not.
 static int arrange_game_files(Install *in)
 {
-    char src[780], dst[780];
+    char src[780], dst[780], prefix[300];
     const char *game = in->game, *hd = in->hd;
+    Recorder r;
     setup_log("Setting up the game files ...");
     fmt(dst, sizeof dst, "%s\\GRAPH", hd);
     make_dirs(dst);
     fmt(src, sizeof src, "%s\\cd1\\TARNOK\\INSTALL", game);
-    if (!copy_folder_files(src, dst))
+    recorder_start(&r, in, dst, "cd1:TARNOK\\INSTALL\\");
+    if (!copy_folder_files(src, dst, &r))
         return fail("setting up the game files failed");
 
     fmt(src, sizeof src, "%s\\cd1\\TARNOK\\INSTALL\\INSTALL.CR", game);
     uint64_t size = 0;
     unsigned char *cr = read_file(src, &size);
     write_failure_clear();
-    int members = cr ? lha_extract(cr, size, dst, NULL) : 0;
+    recorder_start(&r, in, dst, "install.cr:");
+    int members = cr ? lha_extract(cr, size, dst, &r.progress) : 0;
     free(cr);
     if (members <= 0)
         return fail_unpacking("INSTALL.CR on CD 1 could not be unpacked");
@@ -195,12 +259,15 @@ static int arrange_game_files(Install *in)
         fmt(dst, sizeof dst, "%s\\%s", hd, sprite_dirs[i]);
         make_dirs(dst);
         fmt(src, sizeof src, "%s\\cd1\\TARNOK\\DISK1\\COMBAT\\SPRITES\\%s", game, sprite_dirs[i]);
-        ok &= copy_folder_files(src, dst);
+        fmt(prefix, sizeof prefix, "cd1:TARNOK\\DISK1\\COMBAT\\SPRITES\\%s\\", sprite_dirs[i]);
+        recorder_start(&r, in, dst, prefix);
+        ok &= copy_folder_files(src, dst, &r);
     }
 
-    fmt(src, sizeof src, "%s\\cd1\\TARNOK\\DISK1\\MUSIC\\MUSIK1.WAV", game);
-    fmt(dst, sizeof dst, "%s\\MUSIC\\MUSIK1.WAV", hd);
-    if (!copy_file(src, dst, NULL) && path_exists(src))
+    fmt(src, sizeof src, "%s\\cd1\\TARNOK\\DISK1\\MUSIC", game);
+    fmt(dst, sizeof dst, "%s\\MUSIC", hd);
+    recorder_start(&r, in, dst, "cd1:TARNOK\\DISK1\\MUSIC\\");
+    if (!copy_music(src, dst, &r))
         ok = 0;
     fmt(dst, sizeof dst, "%s\\MIDI", hd);
     make_dirs(dst);
@@ -208,12 +275,17 @@ static int arrange_game_files(Install *in)
     make_dirs(dst);
     // The player's own sound settings survive a second install.
     fmt(dst, sizeof dst, "%s\\hd\\TARNOK.CFG", game);
-    if (!path_exists(dst) && !write_file(dst, default_cfg, sizeof default_cfg - 1))
-        ok = 0;
+    if (!path_exists(dst)) {
+        if (write_file(dst, default_cfg, sizeof default_cfg - 1))
+            note_file(in, dst, sizeof default_cfg - 1, crc32_buf(default_cfg, sizeof default_cfg - 1), "default",
+                      LIST_CHANGING);
+        else
+            ok = 0;
+    }
     if (!ok)
         return fail("setting up the game files failed");
     progress_add(&in->progress, files_share);
-    return 1;
+    return record_ok(in);
 }
 
 // Gives the executable being written the icon from the disc copy; a disc
@@ -277,10 +349,42 @@ static int convert_game(Install *in)
     return 0;
 }
 
+// The game executable as it lies in the folder now, for the record. Its
+// icon was put in by the system's resource update, so it is read once.
+static int note_game(Install *in, const char *source)
+{
+    uint64_t size = 0;
+    unsigned char *data = read_file(in->exe, &size);
+    if (!data)
+        return fail_file("cannot read the game executable", in->exe, GetLastError());
+    note_file(in, in->exe, size, crc32_buf(data, size), source, LIST_FIXED);
+    free(data);
+    return record_ok(in);
+}
+
+// A game converted before and still whole is not converted again: that
+// takes minutes, and gives the same program.
+static int converted_before(const Install *in)
+{
+    uint32_t crc;
+    const ListEntry *e = list_find(&in->before, install_layout[LAYOUT_EXE].name);
+    uint64_t size = 0;
+    if (!e || strcmp(e->source, "build") != 0)
+        return 0;
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (GetFileAttributesExA(in->exe, GetFileExInfoStandard, &a))
+        size = (uint64_t)a.nFileSizeHigh << 32 | a.nFileSizeLow;
+    return earlier_whole(in, in->exe, size, &crc);
+}
+
 static int place_game(Install *in)
 {
     setup_trace("step: game executable");
-    return in->convert ? convert_game(in) : place_prebuilt_game(in->game, in->exe);
+    if (in->convert && converted_before(in))
+        return 1;
+    if (!(in->convert ? convert_game(in) : place_prebuilt_game(in->game, in->exe)))
+        return 0;
+    return note_game(in, in->convert ? "build" : "setup");
 }
 
 // Copies the running program as {dir}\uninstall.exe, unless it is that
@@ -308,8 +412,12 @@ static int copy_uninstaller(Install *in)
     if (ok && !dest_commit(&d))
         ok = 0;
     DWORD error = GetLastError();
+    uint32_t crc = crc32_buf(data, size);
     free(data);
-    return ok ? 1 : fail_file("cannot write the uninstaller", dst, error);
+    if (!ok)
+        return fail_file("cannot write the uninstaller", dst, error);
+    note_file(in, dst, size, crc, "setup", LIST_FIXED);
+    return record_ok(in);
 }
 
 static int register_uninstall(Install *in)
@@ -357,8 +465,8 @@ static int finish(Install *in)
 static int install_steps(Install *in)
 {
     static int (*const steps[])(Install *) = {
-        open_discs, read_update, copy_discs, unpack_update, arrange_game_files,
-        place_game, copy_uninstaller, register_uninstall, make_shortcuts, finish,
+        open_discs, read_update, check_earlier_files, copy_discs, unpack_update, arrange_game_files,
+        place_game, copy_uninstaller, finish_record, register_uninstall, make_shortcuts, finish,
     };
     for (size_t i = 0; i < sizeof steps / sizeof steps[0]; i++) {
         if (stop_requested() || !steps[i](in))
@@ -375,6 +483,7 @@ static void clean_up(Install *in)
     free(in->update);
     in->update = NULL;
     close_discs(in);
+    close_record(in);
     undo_install(in);
     if (in->convert && fmt_path(log, sizeof log, "%s\\%s\\build.log", in->dir, install_layout[LAYOUT_BUILD].name) &&
         path_exists(log))
@@ -392,6 +501,7 @@ int do_install(const InstallOptions *o, ProgressFn callback, void *ctx, const In
     in.progress.callback = callback;
     in.progress.ctx = ctx;
     in.edition[0] = in.edition[1] = -1;
+    in.list.handle = INVALID_HANDLE_VALUE;
     const char *bad = resolve_install_folder(o->dir, in.dir, sizeof in.dir);
     setup_log("Install to %s (%s)", in.dir, in.convert ? "convert on this PC" : "prebuilt");
 
@@ -402,6 +512,7 @@ int do_install(const InstallOptions *o, ProgressFn callback, void *ctx, const In
     int ok = install_steps(&in);
     if (!ok)
         clean_up(&in);
+    close_record(&in);
     edition_table_free(&in.editions);
     if (!ok && stop_requested())
         setup_log("ERROR: %s", "the installation was stopped");

@@ -44,6 +44,7 @@ enum {
     LAYOUT_GAME_LOG,    // the game's log, written by the game
     LAYOUT_SETUP_LOG,   // a setup log of that name, if present
     LAYOUT_BUILD,       // the conversion's work folder
+    LAYOUT_FILE_LIST,   // the install's list of the files it wrote
     LAYOUT_COUNT,
 };
 enum {
@@ -113,6 +114,18 @@ int full_folder(const char *given, char *out, size_t size);
 int full_long_folder(const char *given, char *out, size_t size);
 // 1 for "C:", "C:\" and "\\server\share", with or without separators after them.
 int is_drive_root(const char *path);
+
+// Reads every file that the install in dir (empty: the registered one)
+// lists, compares it with its size and CRC-32 and logs each one that is
+// not as listed. VERIFY_WHOLE, VERIFY_NOT_WHOLE (files missing or changed,
+// or an install never finished) or VERIFY_FAILED (no list to go by, a file
+// that cannot be read): the exit codes of setup.exe /verify.
+enum { VERIFY_WHOLE = 0, VERIFY_FAILED = 1, VERIFY_NOT_WHOLE = 3 };
+int verify_install(const char *dir);
+struct ListEntry;
+// "missing: <path>", "changed: <path>" or "unreadable: <path>: <reason>"
+// for a listed file that is not as the list says (state: LIST_...).
+void log_file_state(int state, const ListEntry *e, unsigned long error);
 
 // Removes the installation in dir: 1 when dir was an install folder, 0 when
 // no installation was found there and nothing was touched.

@@ -2,6 +2,7 @@
 // them, the clean-up of a failed install and the uninstall remove them, and
 // the checks of a folder to install into look for them, all from this
 // table.
+#include "install/filelist.h"
 #include "install/install.h"
 
 const LayoutItem install_layout[LAYOUT_COUNT] = {
@@ -14,6 +15,7 @@ const LayoutItem install_layout[LAYOUT_COUNT] = {
     {"tarnok.log", LAYOUT_NAMED},
     {"setup.log", LAYOUT_NAMED},
     {"build", LAYOUT_FOLDER},
+    {LIST_NAME, LAYOUT_NAMED | LAYOUT_REPLACED},
 };
 
 int layout_path(char *out, size_t size, const char *dir, int item)

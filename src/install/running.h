@@ -6,6 +6,7 @@
 
 #include "cdsrc/cdsrc.h"
 #include "install/editions.h"
+#include "install/filelist.h"
 #include "install/install.h"
 
 // The files copied from the disc being copied, as its copy told them: each
@@ -38,6 +39,10 @@ struct Install {
     int edition[2];        // each disc's edition in it, once known; -1 before and for none
     DiscFiles copied;      // the disc being copied
     char copy_root[520];   // where it is copied to: {game}\cd1 or {game}\cd2
+    ListWriter list;       // {dir}\tarnok_files.txt, a line for each file as soon as it is whole
+    int list_failed;       // a write of it failed (and was reported)
+    FileList before;       // what an earlier install or an interrupted one listed
+    unsigned char *before_whole; // per entry of it: 1 when its file is there as listed
 };
 
 // The failure lines of the install: "ERROR: reason", and 0. While the
@@ -70,6 +75,22 @@ int report_damage(const Install *in, CdSource *src, int disc);
 void disc_files_begin(Install *in, int disc);
 void disc_files_free(DiscFiles *d);
 extern const CopyWatch disc_watch;
+
+// The record of what the install wrote (record.cpp). An earlier list is
+// read and its files checked before anything is copied; a file there whole
+// is not copied again. Each file the install writes is noted as soon as it
+// is whole; a write of the list that fails fails the install.
+int check_earlier_files(Install *in);
+int earlier_whole(const Install *in, const char *full, uint64_t size, uint32_t *crc);
+// 0 when an earlier complete install holds every file of that disc whole.
+int disc_needed(const Install *in, int disc);
+// The bytes that the earlier list names from that disc.
+uint64_t listed_bytes(const Install *in, int disc);
+int open_record(Install *in);
+void note_file(Install *in, const char *full, uint64_t size, uint32_t crc, const char *source, int kind);
+int record_ok(const Install *in);
+int finish_record(Install *in);
+void close_record(Install *in);
 
 // The install folder (folder.cpp): checked before anything is written,
 // made when it is missing, and after a failed install emptied of what

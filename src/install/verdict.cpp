@@ -39,6 +39,9 @@ static void on_copied(void *ctx, const char *dst, uint64_t size, uint32_t crc)
     const char *rel = below(in->copy_root, dst);
     if (!rel)
         return;
+    char source[600];
+    fmt(source, sizeof source, "cd%c:%s", in->copy_root[strlen(in->copy_root) - 1], rel);
+    note_file(in, dst, size, crc, source, LIST_FIXED);
     int i = retrying ? find_seen(d, rel) : -1;
     if (i < 0) {
         char *copy = _strdup(rel);
@@ -61,7 +64,12 @@ static void on_copied(void *ctx, const char *dst, uint64_t size, uint32_t crc)
     d->files[i].crc = crc;
 }
 
-const CopyWatch disc_watch = {NULL, on_copied, NULL};
+static int on_wanted(void *ctx, const char *dst, uint64_t size, uint32_t *crc)
+{
+    return !earlier_whole((const Install *)ctx, dst, size, crc);
+}
+
+const CopyWatch disc_watch = {NULL, on_copied, on_wanted, NULL};
 
 void disc_files_free(DiscFiles *d)
 {

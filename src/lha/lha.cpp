@@ -1,5 +1,6 @@
 // lha_extract: the member walk with a sink that writes files below the
-// output folder, logs through setup_log and moves the install's progress.
+// output folder, logs through setup_log, moves the install's progress and
+// tells its watch of each member written.
 #include <windows.h>
 
 #include <string.h>
@@ -44,7 +45,15 @@ static int write_member(void *ctx, const char *name, const unsigned char *data, 
         setup_log("LHA: path too long for %s", name_escape(name, shown, sizeof shown));
         return 0;
     }
-    return write_file(path, data, size);
+    // A member already there with these very bytes (an install again) is
+    // not written again; either way the watch hears of it.
+    uint32_t crc = crc32_buf(data, size), known = 0;
+    const CopyWatch *w = t->progress ? t->progress->watch : NULL;
+    int there = w && w->wanted && !w->wanted(w->ctx, path, size, &known) && known == crc;
+    if (!there && !write_file(path, data, size))
+        return 0;
+    copy_done(t->progress, path, size, crc);
+    return 1;
 }
 
 static void log_member(void *, const char *line) { setup_log("%s", line); }

@@ -7,6 +7,8 @@
 
 // Extracts every member into dest. Returns the number of members written, or
 // -1 after any failure (the reason is logged, except for decoder failures).
+// progress, when given, counts each member's bytes, and its watch is told
+// of each member with its CRC-32 (and may say that it is there already).
 int lha_extract(const unsigned char *data, uint64_t size, const char *dest, Progress *progress);
 
 // Decodes the member of that name in memory, as lha_member does, logging

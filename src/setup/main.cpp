@@ -124,6 +124,29 @@ static void read_options(char *refused, size_t size)
     }
 }
 
+// /verify, in any place: the installed files are checked, and nothing is
+// installed; no window opens.
+static int wants_verify(void)
+{
+    for (int i = 1; i < nargs; i++)
+        if (is_opt(args[i], "/verify"))
+            return 1;
+    return 0;
+}
+
+static int run_verify(void)
+{
+    char refused[160] = "";
+    read_options(refused, sizeof refused);
+    int code = VERIFY_FAILED;
+    if (refused[0])
+        setup_log("ERROR: %s", refused);
+    else
+        code = verify_install(opts.dir);
+    log_close();
+    return code;
+}
+
 static int run_unattended(const char *refused)
 {
     if (refused[0]) {
@@ -203,6 +226,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev, LPSTR cmdline, int show)
         return 0;
     remove_left_over_copy();
     log_open();
+    if (wants_verify())
+        return run_verify();
     detect_discs_and_update(&opts);
     set_defaults();
     char refused[160] = "";

@@ -40,6 +40,16 @@ void copy_done(const Progress *p, const char *dst, uint64_t size, uint32_t crc)
         p->watch->copied(p->watch->ctx, dst, size, crc);
 }
 
+int copy_wanted(Progress *p, const char *dst, uint64_t size)
+{
+    uint32_t crc = 0;
+    if (!p || !p->watch || !p->watch->wanted || p->watch->wanted(p->watch->ctx, dst, size, &crc))
+        return 1;
+    progress_add(p, size);
+    copy_done(p, dst, size, crc);
+    return 0;
+}
+
 // The reading policy a copy was given: a drive's, or none for a disk.
 static const DriveReading *drive_of(const Progress *p)
 {

@@ -80,10 +80,13 @@ struct DriveReading {
 
 // Told of each file that a copy writes: as it begins, with its size, and
 // once it is whole, with its size and its CRC-32, computed as it was copied.
-// Either function may be null.
+// Asked first whether the file is wanted at all: 0 when dst is there whole
+// already, with its CRC-32 in *crc (the copy then reads nothing of it, and
+// tells copied of it as if it had copied it). Any function may be null.
 struct CopyWatch {
     void (*begun)(void *ctx, const char *dst, uint64_t size);
     void (*copied)(void *ctx, const char *dst, uint64_t size, uint32_t crc);
+    int (*wanted)(void *ctx, const char *dst, uint64_t size, uint32_t *crc);
     void *ctx;
 };
 
@@ -104,6 +107,10 @@ void progress_add(Progress *p, uint64_t n);
 // Tell p's watch, if it has one, that a file's copy begins or is whole.
 void copy_begun(const Progress *p, const char *dst, uint64_t size);
 void copy_done(const Progress *p, const char *dst, uint64_t size, uint32_t crc);
+// Asks p's watch whether dst (size bytes) is to be copied: 1 when it is
+// (and always without a watch); 0 when it is there whole already, having
+// counted its bytes and told the watch of it as copied.
+int copy_wanted(Progress *p, const char *dst, uint64_t size);
 
 int path_exists(const char *path);
 int is_dir(const char *path);

@@ -94,7 +94,7 @@ TEST_P(DiscLayout, OpensTotalsAndCopiesLikeTheFolder)
 
     std::string dst = scratch("image");
     Watched w;
-    CopyWatch watch = {watch_begun, watch_copied, &w};
+    CopyWatch watch = {watch_begun, watch_copied, nullptr, &w};
     Progress p = {0, 0, nullptr, nullptr, nullptr, &watch};
     EXPECT_EQ(1, cd_copy_all(src, dst.c_str(), &p));
     EXPECT_EQ(cd_total_bytes(src), p.done);
@@ -120,7 +120,7 @@ TEST(CopyWatch, EveryKindOfSourceTellsEachFilesCrc)
         ASSERT_TRUE(src != nullptr);
         std::string dst = scratch(std::to_string(n++));
         Watched w;
-        CopyWatch watch = {watch_begun, watch_copied, &w};
+        CopyWatch watch = {watch_begun, watch_copied, nullptr, &w};
         Progress p = {0, 0, nullptr, nullptr, nullptr, &watch};
         EXPECT_EQ(1, cd_copy_all(src, dst.c_str(), &p));
         EXPECT_EQ("", check_watched(dst, w));
@@ -633,7 +633,7 @@ TEST_F(Hostile, FileInSeveralExtentsIsJoinedInRecordOrder)
     std::string whole = a + b + c;
     EXPECT_EQ(whole.size() + 1, cd_total_bytes(src));
     Watched w;
-    CopyWatch watch = {watch_begun, watch_copied, &w};
+    CopyWatch watch = {watch_begun, watch_copied, nullptr, &w};
     Progress p = {0, 0, nullptr, nullptr, nullptr, &watch};
     EXPECT_EQ(1, cd_copy_all(src, dst.c_str(), &p));
     EXPECT_EQ(whole.size() + 1, p.done);

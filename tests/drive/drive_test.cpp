@@ -358,6 +358,143 @@ TEST(Drive, ShortListingReadAgainInTheWindow)
         EXPECT_EQ(0u, f.find("/MANY/")) << f << " was read again";
 }
 
+// A fresh unattended install of the sample discs from their folders, to
+// compare with.
+std::string fresh_install()
+{
+    std::string target = scratch("fresh") + "\\Tarnok PC";
+    std::string exe = stage_setup(scratch("fresh-setup"), "setup_game");
+    Child c = start_setup(exe, "/silent /cd1 \"" + media_path("disc1") + "\" /cd2 \"" + media_path("disc2") + "\" /patch \"" +
+                                   patch() + "\" /dir \"" + target + "\"",
+                          scratch("fresh-tmp"));
+    EXPECT_EQ(0, wait_exit(c, 120000));
+    return target;
+}
+
+// The files of the disc that the read log says were read, once each, as
+// the drive names them ("/TARNOK/DISK1/X.DAT").
+std::vector<std::string> files_read(const std::string &log_path)
+{
+    std::vector<std::string> files;
+    std::string log = slurp(log_path);
+    for (size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string file = log.substr(at, log.find(' ', at) - at);
+        if (std::find(files.begin(), files.end(), file) == files.end())
+            files.push_back(file);
+    }
+    return files;
+}
+
+// A file below game\cd1 of an install as the drive names it.
+std::string on_disc(const std::string &installed)
+{
+    std::string p = installed.substr(std::string("game\\cd1").size());
+    std::replace(p.begin(), p.end(), '\\', '/');
+    return p;
+}
+
+// After a file of the disc copy was deleted and another changed, an
+// install again reads those two from the drive and nothing else, and the
+// folder ends as a fresh install's.
+TEST(Drive, AnInstallAgainReadsOnlyWhatIsMissingOrChanged)
+{
+    std::string target = scratch("installed") + "\\Tarnok PC", reads = scratch("reads") + "\\reads.log";
+    std::string fresh = fresh_install();
+    drive_does(disc_line(1));
+    Child c;
+    ASSERT_EQ(0, run_silent(c, "R:", "E:", target));
+    end_child(c);
+    const std::string gone = "game\\cd1\\TARNOK\\DISK1\\DATA\\BLOCK100.DAT";
+    const std::string hurt = "game\\cd1\\TARNOK\\DISK1\\MUSIC\\MUSIK1.WAV";
+    ASSERT_TRUE(DeleteFileA((target + "\\" + gone).c_str()));
+    std::string data = slurp(target + "\\" + hurt);
+    data[data.size() / 2] ^= 1;
+    spit(target + "\\" + hurt, data);
+    drive_does(disc_line(1) + "readlog " + unix_path(reads) + "\n");
+    ASSERT_EQ(0, run_silent(c, "R:", "E:", target));
+    std::vector<std::string> log = child_log(c);
+    end_child(c);
+    EXPECT_TRUE(has_line(log, "missing: " + gone)) << lines_text(log);
+    EXPECT_TRUE(has_line(log, "changed: " + hurt)) << lines_text(log);
+    std::vector<std::string> read = files_read(reads);
+    std::sort(read.begin(), read.end());
+    EXPECT_EQ((std::vector<std::string>{on_disc(gone), on_disc(hurt)}), read);
+    EXPECT_EQ("", compare_trees(fresh, target));
+}
+
+// An install killed half-way through disc 1 at a slow drive's rate: run
+// again, it reads none of the files it had finished (the one in progress
+// at most), and the folder ends as a fresh install's.
+TEST(Drive, AKilledInstallResumesWithoutReadingAgain)
+{
+    std::string target = scratch("installed") + "\\Tarnok PC", reads = scratch("reads") + "\\reads.log";
+    std::string fresh = fresh_install();
+    std::string list = target + "\\tarnok_files.txt";
+    drive_does(disc_line(1) + "rate 1000000\n");
+    std::string exe = stage_setup(scratch("setup"), "setup_game");
+    Child c = start_setup(exe, "/silent /cd1 R: /cd2 E: /patch \"" + patch() + "\" /dir \"" + target + "\"", scratch("tmp"));
+    ASSERT_TRUE(eventually(
+        [&] {
+            std::string now = slurp_shared(list);
+            return std::count(now.begin(), now.end(), '\n') > 40;
+        },
+        60000));
+    end_child(c);
+    // What the list held when the install was killed: its whole lines.
+    std::string held = slurp(list);
+    held = held.substr(0, held.rfind('\n') + 1);
+    std::vector<std::string> finished;
+    for (size_t at = held.find('\n') + 1, end; (end = held.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string path = held.substr(at, held.find('\t', at) - at);
+        if (path.compare(0, 9, "game\\cd1\\") == 0)
+            finished.push_back(on_disc(path));
+    }
+    ASSERT_GT(finished.size(), 20u);
+    drive_does(disc_line(1) + "readlog " + unix_path(reads) + "\n");
+    ASSERT_EQ(0, run_silent(c, "R:", "E:", target));
+    end_child(c);
+    std::vector<std::string> read = files_read(reads);
+    int again = 0;
+    for (const std::string &f : read)
+        again += std::count(finished.begin(), finished.end(), f) > 0;
+    EXPECT_EQ(0, again) << "finished files read again";
+    EXPECT_GT(read.size(), 0u);
+    EXPECT_EQ("", compare_trees(fresh, target));
+}
+
+// With one drive, a repair asks only for the disc it needs: disc 1 in the
+// drive, a file of disc 2 gone from the install; setup asks for disc 2 at
+// once and reads that file only.
+TEST(Drive, OneDriveRepairAsksOnlyForTheDiscNeeded)
+{
+    std::string target = scratch("installed") + "\\Tarnok PC", reads = scratch("reads") + "\\reads.log";
+    std::string fresh = fresh_install();
+    Child c = start_setup(stage_setup(scratch("copy"), "setup_game"),
+                          "/silent /cd1 \"" + media_path("disc1") + "\" /cd2 \"" + media_path("disc2") +
+                              "\" /patch \"" + patch() + "\" /dir \"" + target + "\"",
+                          scratch("copy-tmp"));
+    ASSERT_EQ(0, wait_exit(c, 120000));
+    end_child(c);
+    const std::string gone = "game\\cd2\\TARNOK\\DISK2\\DATA\\LEVELS.DAT";
+    ASSERT_TRUE(DeleteFileA((target + "\\" + gone).c_str()));
+    drive_does(disc_line(1) + "readlog " + unix_path(reads) + "\n");
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, drive, target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    std::string text;
+    HWND box = next_box(r, &text, "drive-repair-insert-disc2");
+    ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+    EXPECT_EQ("Insert Tarnok disc 2 into drive R: and press OK.", text);
+    EXPECT_TRUE(files_read(reads).empty()) << "disc 1, not needed, was read";
+    drive_does(disc_line(2) + "readlog " + unix_path(reads) + "\n");
+    answer(box, IDOK);
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
+    EXPECT_EQ((std::vector<std::string>{"/TARNOK/DISK2/DATA/LEVELS.DAT"}), files_read(reads));
+    EXPECT_EQ("", compare_trees(fresh, target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
 // The disc taken out in the middle of a file: setup asks for it, and once
 // it is back goes on with that file.
 TEST(Drive, DiscRemovedAndPutBack)

@@ -373,11 +373,14 @@ TEST(InstallAgain, KeepsTheEditedConfigurationInAFolderWithBlanksAndAccents)
 // A reinstall that fails leaves the working install as it was, byte for
 // byte, with its entry and shortcuts: from an image cut short, whose copy
 // fails after it has rewritten files that are there, and with an update of
-// another release, which is refused before anything is written.
+// another release, which is refused before anything is written. The
+// install is one made before installs kept their list of files: with the
+// list, the reinstall would find every file whole and read nothing.
 TEST(InstallAgain, AFailedReinstallKeepsTheWorkingInstall)
 {
     std::string base = scratch(), dir = base + "\\Tarnok", before = base + "\\before";
     ASSERT_EQ(1, install(options(media_path("disc1.iso"), media_path("disc2"), update(), dir), nullptr));
+    ASSERT_TRUE(DeleteFileA((dir + "\\tarnok_files.txt").c_str()));
     copy_tree(dir, before);
     std::string iso = slurp(media_path("disc1.iso"));
     spit(base + "\\cut.iso", iso.substr(0, iso.size() / 2));
@@ -395,6 +398,8 @@ TEST(InstallAgain, AFailedReinstallKeepsTheWorkingInstall)
         EXPECT_EQ(0, install(options(k.cd1, media_path("disc2"), k.patch, dir), &lines));
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(k.last.back(), lines.back());
+        // The failed run's own list of what it wrote again stays, for the next run.
+        DeleteFileA((dir + "\\tarnok_files.txt").c_str());
         EXPECT_EQ("", compare_trees(before, dir)) << "the working install changed";
         std::string v;
         unsigned long type;
@@ -407,11 +412,13 @@ TEST(InstallAgain, AFailedReinstallKeepsTheWorkingInstall)
 
 // The same for a conversion: the linker writes beside the working game,
 // which stays as it was when the new one cannot be finished (here: disc 1
-// carries an icon that is not the game's).
+// carries an icon that is not the game's). Again an install from before
+// the list of files, whose game is converted anew.
 TEST(InstallAgain, AFailedConversionKeepsTheWorkingGame)
 {
     std::string base = scratch(), dir = base + "\\Tarnok", disc1 = base + "\\disc1";
     ASSERT_EQ(1, install(options(media_path("disc1.iso"), media_path("disc2"), update(), dir, 1), nullptr));
+    ASSERT_TRUE(DeleteFileA((dir + "\\tarnok_files.txt").c_str()));
     std::string game = slurp(dir + "\\tarnok.exe");
     copy_tree(media_path("disc1"), disc1);
     spit(disc1 + "\\TARNOK\\TARNOK.ICO", "not an icon");
