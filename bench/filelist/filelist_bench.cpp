@@ -43,7 +43,7 @@ static int make_file(ListWriter *w, const char *dir, const char *rel, uint64_t s
     snprintf(e.path, sizeof e.path, "%s", rel);
     snprintf(e.source, sizeof e.source, "cd1:%s", rel);
     e.size = size;
-    e.crc = list_crc32(0, data, size);
+    e.crc = crc32_more(0, data, size);
     int ok = join_path(path, sizeof path, dir, rel) && write_file(path, data, size) && list_add(w, &e);
     free(data);
     return ok;
@@ -90,7 +90,7 @@ static int read_all(const char *dir, int crc)
         DWORD got = 0;
         uint32_t sum = 0;
         while (h != INVALID_HANDLE_VALUE && ReadFile(h, block, BLOCK, &got, NULL) && got > 0)
-            sum = crc ? list_crc32(sum, block, got) : sum;
+            sum = crc ? crc32_more(sum, block, got) : sum;
         if (h != INVALID_HANDLE_VALUE)
             CloseHandle(h);
     }

@@ -352,11 +352,3 @@ int list_parse(const unsigned char *data, size_t size, FileList *out, char *reas
     return 1;
 }
 
-uint32_t list_crc32(uint32_t crc, const void *data, uint64_t len)
-{
-    static CrcSlices tab;
-    // Entry 1 of a built table is never 0.
-    if (tab[0][1] == 0)
-        crc_build_slices(tab, 0xEDB88320u);
-    return ~crc_update(tab, ~crc, (const unsigned char *)data, len);
-}

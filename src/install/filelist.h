@@ -109,11 +109,6 @@ void list_free(FileList *list);
 // The entry of path (any ASCII case), or null.
 const ListEntry *list_find(const FileList *list, const char *path);
 
-// The CRC-32 (as crc32_buf) of bytes a and then b, given crc of a and b:
-// list_crc32(0, ...) starts a file, and a copy takes the CRC of each block
-// it writes without reading the file again.
-uint32_t list_crc32(uint32_t crc, const void *data, uint64_t len);
-
 // ---- The list file and the files it lists (filelist_io.cpp, Win32) ----
 
 // {dir}\tarnok_files.txt in out; 0 when it does not fit.
@@ -165,6 +160,10 @@ enum { LIST_WHOLE = 0, LIST_MISSING = 1, LIST_CHANGED = 2, LIST_UNREADABLE = 3 }
 // or CRC-32. Unreadable: it could not be opened or read for another reason,
 // with the system's error in *error.
 int list_check_file(const ListFolder *f, const ListEntry *e, uint64_t *found, unsigned long *error);
+// The same, reading through the caller's buffer: checks may run on several
+// threads at once, each with its own.
+int list_check_file_with(const ListFolder *f, const ListEntry *e, unsigned char *buf, size_t buf_size, uint64_t *found,
+                         unsigned long *error);
 
 // "whole", "missing", "changed" or "unreadable", as a log line begins.
 const char *list_state_word(int state);

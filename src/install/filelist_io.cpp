@@ -292,24 +292,31 @@ static int open_checked(const ListFolder *f, const char *rel, HANDLE *out, uint6
 
 // Reads the open file to its end in large blocks: its CRC-32 and length.
 // 0 with the error when a read fails.
-static int read_crc(HANDLE h, uint32_t *crc, uint64_t *length, unsigned long *error)
+static int read_crc(HANDLE h, unsigned char *buf, DWORD buf_size, uint32_t *crc, uint64_t *length,
+                    unsigned long *error)
 {
     *crc = 0;
     *length = 0;
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(h, check_buf, sizeof check_buf, &got, NULL)) {
+        if (!ReadFile(h, buf, buf_size, &got, NULL)) {
             *error = GetLastError();
             return 0;
         }
         if (got == 0)
             return 1;
-        *crc = list_crc32(*crc, check_buf, got);
+        *crc = crc32_more(*crc, buf, got);
         *length += got;
     }
 }
 
 int list_check_file(const ListFolder *f, const ListEntry *e, uint64_t *found, unsigned long *error)
+{
+    return list_check_file_with(f, e, check_buf, sizeof check_buf, found, error);
+}
+
+int list_check_file_with(const ListFolder *f, const ListEntry *e, unsigned char *buf, size_t buf_size, uint64_t *found,
+                         unsigned long *error)
 {
     HANDLE h;
     uint64_t size = 0;
@@ -325,7 +332,7 @@ int list_check_file(const ListFolder *f, const ListEntry *e, uint64_t *found, un
         return LIST_CHANGED;
     }
     uint32_t crc = 0;
-    int read = read_crc(h, &crc, found, error);
+    int read = read_crc(h, buf, (DWORD)(buf_size < 0x40000000u ? buf_size : 0x40000000u), &crc, found, error);
     CloseHandle(h);
     if (!read)
         return LIST_UNREADABLE;
