@@ -325,6 +325,42 @@ TEST(Faults, InstallKilledAtAnyMoment)
     }
 }
 
+// A repair killed at moments spread over the whole of it: an install with
+// one file of the disc copy gone and one of the game's data changed, put
+// right by an install again that is killed, and then run once more. From
+// each killed state the last run leaves the folder a clean install leaves,
+// byte for byte, list of files included.
+TEST(Faults, RepairKilledAtAnyMoment)
+{
+    std::string exe = stage_setup(scratch("setup"), "setup_game");
+    auto broken = [&](const std::string &tag) {
+        std::string dir = players_folder(tag);
+        EXPECT_EQ(0, run_plain(exe, install_args(dir), scratch("tmp")));
+        DeleteFileA((dir + "\\game\\cd1\\TARNOK\\DISK1\\DATA\\BLOCK100.DAT").c_str());
+        std::string changed = dir + "\\game\\hd\\TARNOK\\TARNOKP2.EXE";
+        std::string data = slurp(changed);
+        data[1000] ^= 1;
+        spit(changed, data);
+        return dir;
+    };
+    std::string clean = players_folder("clean");
+    ASSERT_EQ(0, run_plain(exe, install_args(clean), scratch("tmp")));
+    std::string first = broken("first");
+    Traced ref = run_traced(exe, install_args(first), scratch("tmp"), never);
+    ASSERT_EQ(0u, ref.code);
+    ASSERT_EQ("", compare_trees(clean, first)) << "a repair that runs to its end";
+    std::vector<Moment> moments = install_moments(moments_of(ref.lines, first));
+    ASSERT_GE(moments.size(), 10u);
+    int n = 0;
+    for (const Moment &moment : moments) {
+        SCOPED_TRACE("killed at \"" + shown(moment) + "\"");
+        std::string dir = broken("repair" + std::to_string(n++));
+        ASSERT_TRUE(run_traced(exe, install_args(dir), scratch("tmp"), at(moment, dir)).killed);
+        EXPECT_EQ(0, run_plain(exe, install_args(dir), scratch("tmp")));
+        EXPECT_EQ("", compare_trees(clean, dir)) << "the last run differs from a clean install";
+    }
+}
+
 // The uninstall's second stage killed after each of its steps: a second
 // uninstall finishes the job.
 TEST(Faults, UninstallKilledAtAnyMoment)
