@@ -196,6 +196,8 @@ int dest_finish(DestFile *dest, int ok)
     return 1;
 }
 
+// A null result says why in GetLastError(), so that no caller reports
+// "The operation completed successfully" for a file it could not read.
 unsigned char *read_file(const char *path, uint64_t *size_out)
 {
     HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -203,17 +205,28 @@ unsigned char *read_file(const char *path, uint64_t *size_out)
         return NULL;
     LARGE_INTEGER size;
     unsigned char *buf = NULL;
-    DWORD got = 0;
+    DWORD got = 0, error = ERROR_READ_FAULT;
+    int ok = 0;
     // One byte more, so a caller may end the contents with a NUL. A single
     // read moves at most 4 GiB - 1, so larger files fail before allocating.
-    if (!GetFileSizeEx(f, &size) || (uint64_t)size.QuadPart > 0xFFFFFFFFu ||
-        !(buf = (unsigned char *)malloc((size_t)size.QuadPart + 1)) ||
-        !ReadFile(f, buf, (DWORD)size.QuadPart, &got, NULL) || got != (uint64_t)size.QuadPart) {
+    if (!GetFileSizeEx(f, &size))
+        error = GetLastError();
+    else if ((uint64_t)size.QuadPart > 0xFFFFFFFFu)
+        error = ERROR_FILE_TOO_LARGE;
+    else if (!(buf = (unsigned char *)malloc((size_t)size.QuadPart + 1)))
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    else if (!ReadFile(f, buf, (DWORD)size.QuadPart, &got, NULL))
+        error = GetLastError();
+    else if (got != (uint64_t)size.QuadPart)
+        error = ERROR_HANDLE_EOF; // the file shrank while it was read
+    else
+        ok = 1;
+    CloseHandle(f);
+    if (!ok) {
         free(buf);
-        CloseHandle(f);
+        SetLastError(error);
         return NULL;
     }
-    CloseHandle(f);
     *size_out = (uint64_t)size.QuadPart;
     return buf;
 }

@@ -97,6 +97,9 @@ int program_folder(char *out, size_t size);
 // Creates the folders above a file about to be written.
 void make_parent_dirs(const char *path);
 int write_file(const char *path, const void *data, uint64_t size);
+// The whole file in a heap buffer (one byte more than its size), or null with
+// the reason in GetLastError(): the system's, ERROR_FILE_TOO_LARGE from
+// 4 GiB on, ERROR_NOT_ENOUGH_MEMORY, or ERROR_HANDLE_EOF when it ended early.
 unsigned char *read_file(const char *path, uint64_t *size_out);
 int copy_file(const char *src, const char *dst, Progress *p);
 

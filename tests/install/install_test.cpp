@@ -197,8 +197,15 @@ TEST_P(Failures, StopWithTheirMessage)
     const Failure &f = GetParam();
     std::string base = scratch(), dir = base + "\\Tarnok";
     spit(base + "\\other\\README.TXT", "not a Tarnok disc");
+    // "huge": a sparse file of 5 GiB in other, larger than one read can move.
+    if (!strcmp(f.patch, "huge")) {
+        ASSERT_TRUE(sparse_file(base + "\\other\\TARNO103.EXE", 5ull << 30));
+    }
     auto where = [&](const char *rel) {
-        return !*rel ? base + "\\missing" : !strcmp(rel, "other") ? base + "\\other" : media_path(rel);
+        return !*rel                      ? base + "\\missing"
+               : !strcmp(rel, "other")    ? base + "\\other"
+               : !strcmp(rel, "huge")     ? base + "\\other\\TARNO103.EXE"
+                                          : media_path(rel);
     };
     Lines lines;
     EXPECT_EQ(0, install(options(where(f.cd1), where(f.cd2), where(f.patch), dir), &lines));
@@ -217,6 +224,7 @@ TEST_P(Failures, StopWithTheirMessage)
     EXPECT_EQ(expected + want, lines);
     // Into a folder that it made, a failed install leaves nothing behind.
     EXPECT_FALSE(dir_exists(dir)) << "nothing is left";
+    DeleteFileA((base + "\\other\\TARNO103.EXE").c_str());
     EXPECT_EQ((std::vector<std::string>{"other\\", "other\\README.TXT"}), list_tree(base));
 }
 
@@ -231,6 +239,8 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"NoCd1", "", "disc2", "TARNO103.EXE", false, {"ERROR: CD 1: not a readable disc, image or folder"}},
         Failure{"NoCd2", "disc1", "", "TARNO103.EXE", false, {"ERROR: CD 2: not a readable disc, image or folder"}},
         Failure{"NoUpdate", "disc1", "disc2", "", false, {"ERROR: cannot read the 1.03 update file %s: %r"}},
+        // Told by its size, not read into memory.
+        Failure{"UpdateFarTooLarge", "disc1", "disc2", "huge", false, {"ERROR: %s is not the 1.03 update (5.0 GB)"}},
         // The update is checked in memory before anything is written.
         Failure{"UpdateNotAnArchive", "disc1", "disc2", "disc1\\TARNOK\\DISK1\\DISK1", false,
                 {"LHA: no archive found", "ERROR: the 1.03 update file could not be unpacked"}},
