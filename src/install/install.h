@@ -26,11 +26,13 @@ struct InstallHost {
 };
 
 int do_install(const InstallOptions *opts, ProgressFn callback, void *ctx, const InstallHost *host);
-// Creates the install folder (and the folders above it) when it is missing,
-// with an access list of its own: full control for the installing user,
-// SYSTEM and Administrators, inherited below, nothing from above. A folder
-// that exists is left as it is. 1 when the folder is there.
-int make_install_folder(const char *dir);
+// Creates the install folder and the folders above it up to base, the
+// nearest that exists: each must be new. The top-most of them gets an access
+// list of its own in the call that makes it: full control for the
+// installing user, SYSTEM and Administrators, inherited below, nothing from
+// above. Its path goes into made (size bytes), "" when dir is base. 1, or 0
+// with the system's error code in GetLastError().
+int make_install_folder(const char *dir, const char *base, char *made, size_t size);
 
 // The install folder's own names: what the install makes in it, what the
 // game writes beside them, and what the uninstall removes by name.

@@ -599,12 +599,14 @@ std::string current_user_sid()
 // the entries that folders below inherit are Windows' to show.
 bool under_wine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
 
-// A folder the install makes can be changed by the installing user, SYSTEM
-// and the administrators only, and what the install writes into it takes
-// that from it; a folder that was there before keeps its own list.
+// The top-most folder the install makes can be changed by the installing
+// user, SYSTEM and the administrators only, and the install folder below it
+// and what the install writes into it take that from it: no other account
+// can rename it and put its own game in its place. A folder that was there
+// before keeps its own list.
 TEST(InstallFolder, ANewFolderIsTheInstallingUsersOnly)
 {
-    std::string base = scratch(), made = base + "\\Games\\Tarnok PC", before = base + "\\Before";
+    std::string base = scratch(), top = base + "\\Games", made = top + "\\Tarnok PC", before = base + "\\Before";
     make_dirs(before.c_str());
     std::string before_text = security_text(before);
     ASSERT_NE("", before_text);
@@ -615,9 +617,11 @@ TEST(InstallFolder, ANewFolderIsTheInstallingUsersOnly)
     std::string user = current_user_sid(), system = "S-1-5-18", admins = "S-1-5-32-544";
     std::vector<std::string> expected = {user, system, admins};
     std::sort(expected.begin(), expected.end());
-    Access a = read_access(made);
-    std::string text = security_text(made);
+    Access a = read_access(top);
+    std::string text = security_text(top);
     EXPECT_EQ(0, a.other_entries) << text;
+    for (const char *others : {";;;WD)", ";;;BU)", ";;;AU)"}) // Everyone, Users, Authenticated Users
+        EXPECT_EQ(std::string::npos, text.find(others)) << text;
     EXPECT_EQ(1, std::count(a.full_control.begin(), a.full_control.end(), user)) << text;
     EXPECT_EQ(1, std::count(a.full_control.begin(), a.full_control.end(), system)) << text;
     for (const std::string &sid : a.full_control)
@@ -626,9 +630,11 @@ TEST(InstallFolder, ANewFolderIsTheInstallingUsersOnly)
         return;
     EXPECT_TRUE(a.is_protected) << text;
     EXPECT_EQ(expected, a.full_control) << text;
-    Access game = read_access(made + "\\game");
-    EXPECT_TRUE(game.inherited) << security_text(made + "\\game");
-    EXPECT_EQ(expected, game.full_control) << security_text(made + "\\game");
+    for (const std::string &below : {made, made + "\\game"}) {
+        Access b = read_access(below);
+        EXPECT_TRUE(b.inherited) << security_text(below);
+        EXPECT_EQ(expected, b.full_control) << security_text(below);
+    }
 }
 
 // The player's stop, asked for at one moment of the install: the install
