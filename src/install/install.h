@@ -116,6 +116,17 @@ int full_long_folder(const char *given, char *out, size_t size);
 // 1 for "C:", "C:\" and "\\server\share", with or without separators after them.
 int is_drive_root(const char *path);
 
-// Removes the installation in dir: 1 when dir was an install folder, 0 when
-// no installation was found there and nothing was touched.
+// Removes the installation in dir: UNINSTALL_DONE; UNINSTALL_NOTHING when
+// no installation was found there and nothing was touched; UNINSTALL_LEFT
+// when something of it had to stay (uninstall_left says what), and with it
+// the uninstaller and the uninstall entry, for a later uninstall to finish.
+enum { UNINSTALL_NOTHING = 0, UNINSTALL_DONE = 1, UNINSTALL_LEFT = 2 };
 int do_uninstall(const char *dir);
+// What the last uninstall had to leave: the first file or folder found,
+// below the install folder ("" for the install folder itself), and the
+// system's reason.
+struct UninstallLeft {
+    char name[520];
+    unsigned long error;
+};
+const UninstallLeft *uninstall_left(void);

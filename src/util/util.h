@@ -202,7 +202,9 @@ int final_path(void *handle, char *out, unsigned long size);
 int delete_unused_file(const char *path);
 // Deletes the file path names, never what a link there leads to: a link
 // that can be opened as itself (Windows) goes as a link, one that opens as
-// its target (a Unix link under Wine) stays. Never a folder. 1 when deleted.
+// its target (a Unix link under Wine) stays. Never a folder. 1 when deleted,
+// else 0 with the reason in GetLastError(): ERROR_CANT_RESOLVE_FILENAME for a
+// folder or a link that stays.
 int delete_file_itself(const char *path);
 // The real path of the folder that holds path's last step, in out; returns
 // that step's name inside path, or null when there is none or the folder
