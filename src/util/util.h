@@ -68,10 +68,15 @@ typedef int (*ReadTroubleFn)(const char *path, unsigned long error, void *ctx);
 
 // How copies read from a CD drive: in small reads, so that a stop comes
 // between them within a second even at 1x speed, retried, and then handed
-// to trouble.
+// to trouble. A file opened again is read on only when it is still the
+// same: its volume serial and size as at its first open, and the disc's
+// marker file there; else it fails with ERROR_MEDIA_CHANGED, for trouble
+// to ask for the disc. A file that ends before its size fails with
+// ERROR_HANDLE_EOF.
 struct DriveReading {
     ReadTroubleFn trouble;
     void *ctx;
+    const char *marker; // full path of the disc's marker file
 };
 
 // The install's byte counter, handed to every copy. done may pass total;
