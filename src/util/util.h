@@ -142,8 +142,9 @@ int stop_requested(void);
 int on_cd_drive(const char *path);
 // A file being written. A new file is written in place; one that would
 // replace an existing file is written beside it under a temporary name (the
-// path and DEST_TEMP_SUFFIX) and renamed over it only once it is complete,
-// so that a failure, a full disk or a kill leaves the old file as it was.
+// path and DEST_TEMP_SUFFIX, or where that would be too long a name of the
+// file's own length) and renamed over it only once it is complete, so that
+// a failure, a full disk or a kill leaves the old file as it was.
 // A new install thus costs no call more per file than a plain create.
 #define DEST_TEMP_SUFFIX ".tarnok-new"
 struct DestFile {

@@ -415,6 +415,29 @@ TEST(InstallAgain, AFailedReinstallKeepsTheWorkingInstall)
     }
 }
 
+// A file whose path comes within five characters of MAX_PATH installs, and
+// installs again: its replacement is written beside it under a temporary
+// name that fits wherever the file itself does.
+TEST(InstallAgain, APathJustShortOfMaxPathInstallsTwice)
+{
+    std::string base = scratch(), probe = base + "\\p";
+    ASSERT_EQ(1, install(options(media_path("disc1"), media_path("disc2"), update(), probe), nullptr));
+    size_t deepest = 0;
+    for (const std::string &e : list_tree(probe))
+        if (e.back() != '\\')
+            deepest = std::max(deepest, e.size());
+    size_t room = MAX_PATH - 5 - 1 - deepest; // for the install folder, before "\\" and the deepest path
+    ASSERT_GT(room, base.size() + 1);
+    std::string dir = base + "\\" + std::string(room - base.size() - 1, 'x');
+    InstallOptions o = options(media_path("disc1"), media_path("disc2"), update(), dir);
+    for (int run = 1; run <= 2; run++) {
+        SCOPED_TRACE(run);
+        Lines lines;
+        EXPECT_EQ(1, install(o, &lines)) << (lines.empty() ? "" : lines.back());
+        EXPECT_EQ("", compare_trees(probe, dir));
+    }
+}
+
 // The same for a conversion: the linker writes beside the working game,
 // which stays as it was when the new one cannot be finished (here: disc 1
 // carries an icon that is not the game's).
