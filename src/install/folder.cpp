@@ -209,17 +209,20 @@ static int check_existing_install_folder(const char *dir)
     }
     DWORD user_buf[64];
     PSID user = current_user(user_buf, sizeof user_buf), owner = NULL;
+    if (!user)
+        return fail_file("cannot read who may change the install folder", dir,
+                         GetLastError() ? GetLastError() : ERROR_NO_TOKEN);
     PACL dacl = NULL;
     PSECURITY_DESCRIPTOR sd = NULL;
     DWORD error = GetNamedSecurityInfoA(dir, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                         &owner, NULL, &dacl, NULL, &sd);
-    if (error == ERROR_SUCCESS && !user)
-        error = GetLastError();
     int foreign_owner = 0, open_to_others = 0;
     if (error == ERROR_SUCCESS) {
-        foreign_owner = !owner || !(EqualSid(owner, user) || IsWellKnownSid(owner, WinLocalSystemSid) ||
-                                    IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
-        open_to_others = others_may_change(dacl, user);
+        // A drive without access lists (FAT) gives neither an owner nor a
+        // list: every account may change it.
+        foreign_owner = owner && !(EqualSid(owner, user) || IsWellKnownSid(owner, WinLocalSystemSid) ||
+                                   IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+        open_to_others = !owner || others_may_change(dacl, user);
     }
     LocalFree(sd);
     if (error != ERROR_SUCCESS)
