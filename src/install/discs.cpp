@@ -23,12 +23,19 @@ int ask_player(const Install *in, const char *text, unsigned int type)
     return in->host->ask(in->host->ctx, text, type);
 }
 
+// The marker file of a disc whose copy is the folder (a drive's root, or a
+// folder on a disc that holds a copy of another).
+static int marker_path(char *out, size_t size, const char *folder, int disc)
+{
+    return join_path(out, size, folder, disc_marker(disc));
+}
+
 // A disc in a drive, known by its marker file: under Wine an empty drive
 // fails with error 2 or 3, never "not ready", and the label may be stale.
-static int disc_in(const char *root, int disc)
+static int disc_in(const char *folder, int disc)
 {
-    char probe[260];
-    return fmt_path(probe, sizeof probe, "%s%s", root, disc_marker(disc)) && path_exists(probe);
+    char probe[600];
+    return marker_path(probe, sizeof probe, folder, disc) && path_exists(probe);
 }
 
 // 1 when the drive's root lists anything at all.
@@ -40,23 +47,49 @@ static int drive_holds_disc(const char *root)
     return any;
 }
 
-// Asks for a disc until it is in the drive: 1, or 0 when the player
-// cancels (and always unattended, where nobody can change it).
-static int ask_for_disc(const Install *in, const char *root, int disc)
+enum { ASK_FIRST, ASK_WRONG_DISC, ASK_NO_DISC };
+
+// The disc question, first and after an OK too soon. A disc is named by its
+// number when its copy is the drive's root; a disc of the player's that
+// holds a copy in a folder is named by that folder.
+static void disc_question(char *text, size_t size, const char *folder, int disc, int why)
 {
-    char text[300];
-    char drive[3] = {root[0], ':', 0};
-    fmt(text, sizeof text, "Insert Tarnok disc %d into drive %s and press OK.", disc, drive);
+    char drive[3] = {folder[0], ':', 0};
+    if (strlen(folder) <= 3) {
+        if (why == ASK_FIRST)
+            fmt(text, size, "Insert Tarnok disc %d into drive %s and press OK.", disc, drive);
+        else if (why == ASK_WRONG_DISC)
+            fmt(text, size, "The disc in drive %s is not Tarnok disc %d. Insert disc %d and press OK.", drive, disc,
+                disc);
+        else
+            fmt(text, size, "There is no disc in drive %s. Insert disc %d and press OK.", drive, disc);
+        return;
+    }
+    char shown[1024];
+    name_escape(folder, shown, sizeof shown);
+    if (why == ASK_FIRST)
+        fmt(text, size, "Insert the disc that holds %s and press OK.", shown);
+    else if (why == ASK_WRONG_DISC)
+        fmt(text, size, "The disc in drive %s does not hold %s. Insert the disc that holds it and press OK.", drive,
+            shown);
+    else
+        fmt(text, size, "There is no disc in drive %s. Insert the disc that holds %s and press OK.", drive, shown);
+}
+
+// Asks for a disc until it is in the drive: 1, or 0 when the player
+// cancels (and always unattended, where nobody can change it). folder is
+// where the disc's files are: the drive's root, or a folder on it.
+static int ask_for_disc(const Install *in, const char *folder, int disc)
+{
+    char text[1400];
+    char root[4] = {folder[0], ':', '\\', 0};
+    disc_question(text, sizeof text, folder, disc, ASK_FIRST);
     for (;;) {
         if (ask_player(in, text, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK)
             return 0;
-        if (disc_in(root, disc))
+        if (disc_in(folder, disc))
             return 1;
-        if (drive_holds_disc(root))
-            fmt(text, sizeof text, "The disc in drive %s is not Tarnok disc %d. Insert disc %d and press OK.", drive,
-                disc, disc);
-        else
-            fmt(text, sizeof text, "There is no disc in drive %s. Insert disc %d and press OK.", drive, disc);
+        disc_question(text, sizeof text, folder, disc, drive_holds_disc(root) ? ASK_WRONG_DISC : ASK_NO_DISC);
     }
 }
 
@@ -67,10 +100,11 @@ static int not_inserted(int disc)
     return fail(reason);
 }
 
-// The disc being copied from a drive.
+// The disc being copied from a drive: its files are in folder, the drive's
+// root or a folder on the disc.
 struct DriveDisc {
     const Install *in;
-    char root[4];
+    const char *folder;
     int disc;
 };
 
@@ -85,14 +119,14 @@ static const char *reason_words(unsigned long error, char *out, size_t size)
     return out;
 }
 
-// A read of the drive failed after its retries. A disc taken out (or
-// exchanged) is asked for again; a disc that is in is probably dirty or
-// scratched, and the player may clean it and retry.
+// A read of the drive failed after its retries. A disc taken out, or
+// another disc in its place, is asked for again; a disc that is in is
+// probably dirty or scratched, and the player may clean it and retry.
 static int on_read_trouble(const char *path, unsigned long error, void *ctx)
 {
     const DriveDisc *d = (const DriveDisc *)ctx;
-    if (!disc_in(d->root, d->disc)) {
-        if (ask_for_disc(d->in, d->root, d->disc))
+    if (error == ERROR_MEDIA_CHANGED || !disc_in(d->folder, d->disc)) {
+        if (ask_for_disc(d->in, d->folder, d->disc))
             return 1;
         return not_inserted(d->disc);
     }
@@ -106,13 +140,15 @@ static int on_read_trouble(const char *path, unsigned long error, void *ctx)
 // Copies one disc into {game}\cd1 or {game}\cd2, and judges what it copied.
 static int copy_disc(Install *in, CdSource *src, int disc)
 {
-    char shown[1024], reason[64];
+    char shown[1024], reason[64], marker[600];
     // A cue sheet on the media names the image that the description shows.
     setup_log("Copying %s ...", name_escape(cd_describe(src), shown, sizeof shown));
     disc_files_begin(in, disc);
-    DriveDisc drive = {in, {src->path[0], ':', '\\', 0}, disc};
-    DriveReading reading = {on_read_trouble, &drive};
-    const DriveReading *from_drive = src->kind == 0 && on_cd_drive(src->path) ? &reading : NULL;
+    DriveDisc drive = {in, src->path, disc};
+    DriveReading reading = {on_read_trouble, &drive, marker};
+    const DriveReading *from_drive =
+        src->kind == 0 && on_cd_drive(src->path) && marker_path(marker, sizeof marker, src->path, disc) ? &reading
+                                                                                                      : NULL;
     CopyWatch watch = disc_watch;
     watch.ctx = in;
     in->progress.drive = from_drive;
@@ -130,15 +166,22 @@ static int copy_disc(Install *in, CdSource *src, int disc)
     return ok;
 }
 
+// A drive's root as "D:\", however it was written ("D:", "D:/").
+static void drive_root(const char *given, char *out, size_t size)
+{
+    fmt(out, size, "%s", given);
+    cd_normalise(out, size);
+    if (strlen(out) == 3 && out[1] == ':' && out[2] == '/')
+        out[2] = '\\';
+}
+
 // The drive both fields name, as "D:\", when they name the same one. A
 // drive that holds both discs' files at once is read as two sources.
 static int one_drive(const InstallOptions *o, char *root, size_t size)
 {
     char a[520], b[520];
-    fmt(a, sizeof a, "%s", o->cd1);
-    fmt(b, sizeof b, "%s", o->cd2);
-    cd_normalise(a, sizeof a);
-    cd_normalise(b, sizeof b);
+    drive_root(o->cd1, a, sizeof a);
+    drive_root(o->cd2, b, sizeof b);
     root[0] = 0;
     if (strlen(a) != 3 || a[1] != ':' || a[2] != '\\' || _stricmp(a, b) != 0)
         return 0;

@@ -2,14 +2,18 @@
 // written, made with an access list of its own when it is missing, and,
 // after a failed install, emptied of what the install made in it.
 //
-// A folder that the install makes gets a list where only the player who
-// installs, SYSTEM and the administrators may change it. A folder made by
-// an ordinary user under C:\ would otherwise inherit the root's
-// "Authenticated Users: Modify", and every other account could replace
-// tarnok.exe or uninstall.exe, which the player runs from the shortcuts and
-// the uninstall entry. Per-user installs under %LOCALAPPDATA% get such a
-// list by default.
+// The top-most folder that the install makes gets a list where only the
+// player who installs, SYSTEM and the administrators may change it, and
+// everything below inherits it. A folder made by an ordinary user in the
+// root of C: would otherwise inherit the root's "Authenticated Users:
+// Modify": every other account could rename it (C:\Games) and put its own
+// tarnok.exe and uninstall.exe in its place, which the player's shortcuts
+// and uninstall entry then run as the player. Per-user installs under
+// %LOCALAPPDATA% get such a list by default. For the same reason a folder
+// that exists already is used only when it is no link and no other account
+// owns it or may change it.
 #include <windows.h>
+#include <aclapi.h>
 
 #include <string.h>
 
@@ -43,32 +47,54 @@ static int build_private_acl(ACL *acl, DWORD size, PSID user)
            AddAccessAllowedAceEx(acl, ACL_REVISION, inherit, FILE_ALL_ACCESS, admins_sid);
 }
 
-int make_install_folder(const char *dir)
+// The security of a new top-most folder in sa, its parts in the buffers
+// given; 0 with the system's error code when the list cannot be built.
+// Protected: nothing is inherited from the folders above.
+static int private_security(SECURITY_ATTRIBUTES *sa, SECURITY_DESCRIPTOR *sd, DWORD *user_buf, DWORD user_size,
+                            ACL *acl, DWORD acl_size)
 {
-    // A folder that was there before keeps the access list it has.
-    if (is_dir(dir))
+    PSID user = current_user(user_buf, user_size);
+    sa->nLength = sizeof *sa;
+    sa->lpSecurityDescriptor = sd;
+    sa->bInheritHandle = FALSE;
+    return user && build_private_acl(acl, acl_size, user) &&
+           InitializeSecurityDescriptor(sd, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorDacl(sd, TRUE, acl, FALSE) &&
+           SetSecurityDescriptorControl(sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+}
+
+int make_install_folder(const char *dir, const char *base, char *made, size_t size)
+{
+    char path[520];
+    made[0] = 0;
+    size_t start = strlen(base);
+    if (!strcmp(dir, base))
         return 1;
-    char parent[520];
-    if (!fmt_path(parent, sizeof parent, "%s", dir))
+    if (!fmt_path(path, sizeof path, "%s", dir) || strncmp(path, base, start) != 0) {
+        SetLastError(ERROR_BAD_PATHNAME);
         return 0;
-    char *slash = strrchr(parent, '\\');
-    if (slash && slash > parent && slash[-1] != ':') {
-        *slash = 0;
-        make_dirs(parent);
     }
     DWORD user_buf[64], acl_buf[256];
-    PSID user = current_user(user_buf, sizeof user_buf);
     SECURITY_DESCRIPTOR sd;
-    SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, FALSE};
-    // Protected: nothing is inherited from the folders above.
-    int secured = user && build_private_acl((ACL *)acl_buf, sizeof acl_buf, user) &&
-                  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
-                  SetSecurityDescriptorDacl(&sd, TRUE, (ACL *)acl_buf, FALSE) &&
-                  SetSecurityDescriptorControl(&sd, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-    if (CreateDirectoryA(dir, secured ? &sa : NULL))
-        return 1;
-    // Made by another process meanwhile: it is there, as it is.
-    return is_dir(dir);
+    SECURITY_ATTRIBUTES sa;
+    if (!private_security(&sa, &sd, user_buf, sizeof user_buf, (ACL *)acl_buf, sizeof acl_buf))
+        return 0;
+    // Each folder below base in turn, down to dir itself. CreateDirectoryA
+    // fails for a name that exists (folder or link): a folder that appeared
+    // since base was found is someone else's, never used.
+    for (size_t i = start;; i++) {
+        char c = path[i];
+        if (c != 0 && (c != '\\' || i == start))
+            continue;
+        path[i] = 0;
+        if (!CreateDirectoryA(path, made[0] ? NULL : &sa))
+            return 0;
+        if (!made[0])
+            fmt(made, size, "%s", path);
+        path[i] = c;
+        if (c == 0)
+            return 1;
+    }
 }
 
 // The longest path of fixed names that the install forms in a path buffer;
@@ -129,6 +155,87 @@ static void nearest_existing_folder(const char *dir, char *out, size_t size)
     }
 }
 
+// Rights that let an account change a folder or what is made in it: add or
+// delete entries, delete or rename the folder, or change its list or owner.
+static const DWORD changing_rights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                     WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+// 1 for the installing user, SYSTEM, the Administrators, and the owner's
+// stand-ins (CREATOR OWNER, which becomes whoever makes a file inside,
+// that is the player; OWNER RIGHTS).
+static int trusted_sid(PSID sid, PSID user)
+{
+    static const WELL_KNOWN_SID_TYPE trusted[] = {WinLocalSystemSid, WinBuiltinAdministratorsSid, WinCreatorOwnerSid,
+                                                  WinCreatorOwnerRightsSid};
+    if (EqualSid(sid, user))
+        return 1;
+    for (size_t i = 0; i < sizeof trusted / sizeof trusted[0]; i++)
+        if (IsWellKnownSid(sid, trusted[i]))
+            return 1;
+    return 0;
+}
+
+// 1 when an entry of the list lets another account change the folder or
+// what is made in it (entries for inheritance only included). No list at
+// all lets everyone.
+static int others_may_change(const ACL *dacl, PSID user)
+{
+    if (!dacl)
+        return 1;
+    for (DWORD i = 0; i < dacl->AceCount; i++) {
+        ACCESS_ALLOWED_ACE *ace = NULL;
+        if (!GetAce((ACL *)dacl, i, (void **)&ace) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
+            continue;
+        if ((ace->Mask & changing_rights) && !trusted_sid(&ace->SidStart, user))
+            return 1;
+    }
+    return 0;
+}
+
+// A folder that exists already may be the install folder (1) unless it is
+// refused, with the reason logged. Through a link or junction the game would go into a folder of someone
+// else's choosing; an owner other than the player or the machine's, or an
+// entry that lets other accounts change it, lets them replace the programs
+// that the player's shortcuts and uninstall entry start.
+static int check_existing_install_folder(const char *dir)
+{
+    char shown[1024], reason[1200];
+    name_escape(dir, shown, sizeof shown);
+    DWORD a = GetFileAttributesA(dir);
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        fmt(reason, sizeof reason, "the install folder %s is a link or junction to another folder; choose another folder",
+            shown);
+        return fail(reason);
+    }
+    DWORD user_buf[64];
+    PSID user = current_user(user_buf, sizeof user_buf), owner = NULL;
+    if (!user)
+        return fail_file("cannot read who may change the install folder", dir,
+                         GetLastError() ? GetLastError() : ERROR_NO_TOKEN);
+    PACL dacl = NULL;
+    PSECURITY_DESCRIPTOR sd = NULL;
+    DWORD error = GetNamedSecurityInfoA(dir, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                        &owner, NULL, &dacl, NULL, &sd);
+    int foreign_owner = 0, open_to_others = 0;
+    if (error == ERROR_SUCCESS) {
+        // A drive without access lists (FAT) gives neither an owner nor a
+        // list: every account may change it.
+        foreign_owner = owner && !(EqualSid(owner, user) || IsWellKnownSid(owner, WinLocalSystemSid) ||
+                                   IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+        open_to_others = !owner || others_may_change(dacl, user);
+    }
+    LocalFree(sd);
+    if (error != ERROR_SUCCESS)
+        return fail_file("cannot read who may change the install folder", dir, error);
+    if (foreign_owner)
+        fmt(reason, sizeof reason, "the install folder %s belongs to another account; choose another folder", shown);
+    else if (open_to_others)
+        fmt(reason, sizeof reason, "other accounts may change the install folder %s; choose another folder", shown);
+    else
+        return 1;
+    return fail(reason);
+}
+
 int check_install_folder(Install *in)
 {
     if (!dir_fits(in->dir))
@@ -140,6 +247,8 @@ int check_install_folder(Install *in)
     layout_path(in->exe, sizeof in->exe, in->dir, LAYOUT_EXE);
     // Known before anything is written: whether this install makes the folder.
     nearest_existing_folder(in->dir, in->base, sizeof in->base);
+    if (!strcmp(in->base, in->dir))
+        return check_existing_install_folder(in->dir);
     return 1;
 }
 
@@ -166,19 +275,22 @@ int check_free_space(const Install *in, uint64_t bytes)
 // game's folders inside it.
 int make_folders(Install *in)
 {
-    if (!make_install_folder(in->dir) || !make_dirs(in->hd))
-        return fail("cannot create the install folder");
+    setup_trace("step: install folder");
+    if (!make_install_folder(in->dir, in->base, in->made, sizeof in->made))
+        return fail_file("cannot create the install folder", in->dir, GetLastError());
+    if (!make_dirs(in->hd))
+        return fail_file("cannot create the install folder", in->hd, GetLastError());
     return open_record(in);
 }
 
 // Removes the folder and the folders above it that the install made, up
-// to the one that was there before, as far as they are empty.
-static void remove_made_folders(const char *dir, const char *base)
+// to the top-most of them, as far as they are empty.
+static void remove_made_folders(const char *dir, const char *made)
 {
     char path[520];
     fmt(path, sizeof path, "%s", dir);
     for (;;) {
-        if (!strcmp(path, base) || !RemoveDirectoryA(path))
+        if (!RemoveDirectoryA(path) || !strcmp(path, made))
             break;
         char *s = strrchr(path, '\\');
         if (!s || s == path + 2)
@@ -190,11 +302,12 @@ static void remove_made_folders(const char *dir, const char *base)
 // After a failed install into a folder that this install created: the disc
 // copies go, and so does every folder it made that is empty now. A failed
 // conversion's build folder stays, so that its log can be read; a stopped
-// install leaves nothing, not even that.
+// install leaves nothing, not even that. A folder that it did not make
+// (one that was there, or that someone else made meanwhile) is not touched.
 void undo_install(Install *in)
 {
     char path[520];
-    if (!strcmp(in->base, in->dir))
+    if (!in->made[0])
         return;
     if (stop_requested() && layout_path(path, sizeof path, in->dir, LAYOUT_BUILD))
         delete_tree_patiently(path, 10000);
@@ -210,5 +323,5 @@ void undo_install(Install *in)
     }
     if (entry_names_folder(in->dir))
         remove_uninstall_entry();
-    remove_made_folders(in->dir, in->base);
+    remove_made_folders(in->dir, in->made);
 }

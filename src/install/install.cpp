@@ -191,9 +191,25 @@ static int check_update_archive(const unsigned char *update, uint64_t size)
     return ok ? 1 : fail(not_official);
 }
 
+// The update is a DOS self-extractor of well under a megabyte. A file far
+// larger is no update, and is not read into memory to find that out.
+static const uint64_t update_size_limit = 64ull << 20;
+
 // The update is read whole and checked before the discs are copied.
 static int read_update(Install *in)
 {
+    WIN32_FILE_ATTRIBUTE_DATA fa;
+    if (GetFileAttributesExA(in->opts->patch, GetFileExInfoStandard, &fa) &&
+        !(fa.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        uint64_t size = (uint64_t)fa.nFileSizeHigh << 32 | fa.nFileSizeLow;
+        if (size > update_size_limit) {
+            char reason[1200], shown[1024];
+            unsigned long long tenths = (size / 1024 * 10 + 524288) / 1048576; // of a GB of 2^30 bytes
+            fmt(reason, sizeof reason, "%s is not the 1.03 update (%llu.%llu GB)",
+                name_escape(in->opts->patch, shown, sizeof shown), tenths / 10, tenths % 10);
+            return fail(reason);
+        }
+    }
     in->update = read_file(in->opts->patch, &in->update_size);
     if (!in->update)
         return fail_file("cannot read the 1.03 update file", in->opts->patch, GetLastError());

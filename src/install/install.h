@@ -26,11 +26,13 @@ struct InstallHost {
 };
 
 int do_install(const InstallOptions *opts, ProgressFn callback, void *ctx, const InstallHost *host);
-// Creates the install folder (and the folders above it) when it is missing,
-// with an access list of its own: full control for the installing user,
-// SYSTEM and Administrators, inherited below, nothing from above. A folder
-// that exists is left as it is. 1 when the folder is there.
-int make_install_folder(const char *dir);
+// Creates the install folder and the folders above it up to base, the
+// nearest that exists: each must be new. The top-most of them gets an access
+// list of its own in the call that makes it: full control for the
+// installing user, SYSTEM and Administrators, inherited below, nothing from
+// above. Its path goes into made (size bytes), "" when dir is base. 1, or 0
+// with the system's error code in GetLastError().
+int make_install_folder(const char *dir, const char *base, char *made, size_t size);
 
 // The install folder's own names: what the install makes in it, what the
 // game writes beside them, and what the uninstall removes by name.
@@ -127,6 +129,17 @@ struct ListEntry;
 // for a listed file that is not as the list says (state: LIST_...).
 void log_file_state(int state, const ListEntry *e, unsigned long error);
 
-// Removes the installation in dir: 1 when dir was an install folder, 0 when
-// no installation was found there and nothing was touched.
+// Removes the installation in dir: UNINSTALL_DONE; UNINSTALL_NOTHING when
+// no installation was found there and nothing was touched; UNINSTALL_LEFT
+// when something of it had to stay (uninstall_left says what), and with it
+// the uninstaller and the uninstall entry, for a later uninstall to finish.
+enum { UNINSTALL_NOTHING = 0, UNINSTALL_DONE = 1, UNINSTALL_LEFT = 2 };
 int do_uninstall(const char *dir);
+// What the last uninstall had to leave: the first file or folder found,
+// below the install folder ("" for the install folder itself), and the
+// system's reason.
+struct UninstallLeft {
+    char name[520];
+    unsigned long error;
+};
+const UninstallLeft *uninstall_left(void);

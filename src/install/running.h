@@ -24,6 +24,7 @@ struct Install {
     int convert;          // 1: converted on this PC; 0: the prebuilt game
     char dir[520];        // the install folder, full
     char base[520];       // its nearest folder that existed before the install
+    char made[520];       // the top-most folder this install made; "" while it made none
     char kit[520];        // the build kit, in convert mode
     char game[520];       // {dir}\game
     char hd[520];         // {dir}\game\hd\TARNOK

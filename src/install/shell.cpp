@@ -38,21 +38,57 @@ static int is_full_path(const char *p)
     return p[0] == '\\' && p[1] == '\\';
 }
 
-// Saves beside the link and renames into place: a kill or a full drive
-// while the shell writes leaves the old shortcut or none, never a broken one.
+// Saves the link object under name; 1 when the file then reads back as a
+// link. A save that fails, or leaves what does not read back, has its file
+// removed: no broken shortcut is left at name.
+static int save_as(IPersistFile *pf, const char *name)
+{
+    WCHAR wide[540];
+    char got[780];
+    int saved = MultiByteToWideChar(CP_ACP, 0, name, -1, wide, 540) && SUCCEEDED(pf->Save(wide, TRUE));
+    if (saved && link_target(name, got, sizeof got))
+        return 1;
+    DeleteFileA(name);
+    return 0;
+}
+
+// Wine's shell turns a saved link into a Linux menu entry or desktop
+// launcher, with the game's icon, by the name it was saved under, which must
+// therefore be the link's own. Where no shortcut is yet (or only one whose
+// saving was cut short, which cannot be read), the link is saved there
+// directly: a kill in the middle leaves a file that does not read, which
+// the next install saves over and the uninstall removes. A working shortcut
+// is replaced only by a whole new one: saved beside it and renamed into
+// place, so that a kill or a full drive leaves the old one; Wine's entry
+// for it, made when it was first saved, starts the link and so follows it.
 static void save_link(IShellLinkA *sl, const char *link)
 {
     IPersistFile *pf = NULL;
-    char temp[540];
-    if (!fmt_path(temp, sizeof temp, "%s%s", link, DEST_TEMP_SUFFIX) ||
-        FAILED(sl->QueryInterface(IID_IPersistFile, (void **)&pf)))
+    char temp[540], old[780];
+    if (FAILED(sl->QueryInterface(IID_IPersistFile, (void **)&pf)))
         return;
-    WCHAR wide[540];
-    int saved = MultiByteToWideChar(CP_ACP, 0, temp, -1, wide, 540) && SUCCEEDED(pf->Save(wide, TRUE));
+    if (!path_exists(link) || !link_target(link, old, sizeof old)) {
+        DeleteFileA(link);
+        save_as(pf, link);
+    } else if (fmt_path(temp, sizeof temp, "%s%s", link, DEST_TEMP_SUFFIX) && save_as(pf, temp) &&
+               !MoveFileExA(temp, link, MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileA(temp);
+    }
     pf->Release();
     setup_trace("step: shortcut saved");
-    if (!saved || !MoveFileExA(temp, link, MOVEFILE_REPLACE_EXISTING))
-        DeleteFileA(temp);
+}
+
+// The target goes to the shell as an item ID list. Given as a path, Wine's
+// shell at once asks the target's drive for its label and serial, which
+// starting the game does not need, and for a drive whose device it may not
+// read (Z:, the Linux root) says so on the console. A target it cannot
+// find is given as a path.
+static void set_target(IShellLinkA *sl, const char *target)
+{
+    PIDLIST_ABSOLUTE id = ILCreateFromPathA(target);
+    if (!id || FAILED(sl->SetIDList(id)))
+        sl->SetPath(target);
+    CoTaskMemFree(id);
 }
 
 // COM must be initialised on the calling thread.
@@ -63,7 +99,7 @@ void make_link(const char *link, const char *target, const char *workdir)
     IShellLinkA *sl = NULL;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&sl)))
         return;
-    sl->SetPath(target);
+    set_target(sl, target);
     sl->SetWorkingDirectory(workdir);
     sl->SetDescription(link_name);
     sl->SetIconLocation(target, 0);

@@ -1,9 +1,12 @@
 // Removal of an installation: shortcuts, game data, the named files beside
-// the game, a left-over build folder, then what marks the folder as an
-// install folder ({dir}\game\hd\TARNOK, then the uninstall entry), so that
-// an uninstall stopped at any moment can be run again to the end. Only
-// what an install made goes: a folder that holds no installation loses
-// nothing, and the entry and shortcuts of an install elsewhere stay.
+// the game, a left-over build folder and what marks the folder as an
+// install folder ({dir}\game\hd\TARNOK); then, only when all of that is
+// gone, the uninstaller and the uninstall entry, so that an uninstall
+// stopped at any moment, or kept from a file that is in use, can be run
+// again to the end. Only what an install made goes: a folder that holds no
+// installation loses nothing, and the entry and shortcuts of an install
+// elsewhere stay. Links that someone put in the folder are removed where
+// the system can (they are not the install's own, and never followed).
 #include <windows.h>
 #include <objbase.h>
 
@@ -52,12 +55,14 @@ static const char *last_step(int item)
     return slash ? slash + 1 : name;
 }
 
-// Everything under {dir}\game but {dir}\game\hd\TARNOK. A game folder that
-// is a link loses only the link, at the end.
+// Everything under {dir}\game but the folder {dir}\game\hd\TARNOK
+// itself, which stays, empty, as the install's mark until all else is
+// gone. A game folder that is a link loses only the link, at the end.
 static void remove_game_data(const char *dir)
 {
-    char game[520], hd[520];
-    if (!layout_path(game, sizeof game, dir, LAYOUT_GAME) || !layout_path(hd, sizeof hd, dir, LAYOUT_GAME_HD))
+    char game[520], hd[520], mark[520];
+    if (!layout_path(game, sizeof game, dir, LAYOUT_GAME) || !layout_path(hd, sizeof hd, dir, LAYOUT_GAME_HD) ||
+        !layout_path(mark, sizeof mark, dir, LAYOUT_HD))
         return;
     if (!is_real_dir(game))
         return;
@@ -65,6 +70,8 @@ static void remove_game_data(const char *dir)
     setup_trace("step: game data");
     if (is_real_dir(hd))
         delete_tree_except(hd, last_step(LAYOUT_HD));
+    if (is_real_dir(mark))
+        delete_tree_except(mark, NULL);
 }
 
 // {dir}\game\hd\TARNOK, then the folders above it that are empty now.
@@ -84,14 +91,20 @@ static void remove_install_mark(const char *dir)
     }
 }
 
+// What the last uninstall had to leave.
+static UninstallLeft left;
+
+const UninstallLeft *uninstall_left(void) { return &left; }
+
 // The files of the install and of the game by their names, with the
-// replacements that a stopped install left under their temporary names.
+// replacements that a stopped install left under their temporary names;
+// all but the uninstaller, which goes last.
 static void remove_named_files(const char *dir)
 {
     char path[540];
     for (int item = 0; item < LAYOUT_COUNT; item++) {
         unsigned flags = install_layout[item].flags;
-        if (!(flags & LAYOUT_NAMED))
+        if (!(flags & LAYOUT_NAMED) || item == LAYOUT_UNINSTALLER)
             continue;
         if (layout_path(path, sizeof path, dir, item))
             delete_file_itself(path);
@@ -100,14 +113,139 @@ static void remove_named_files(const char *dir)
     }
 }
 
+// Notes what stays: path (below the folder dir, whose name is cut off) and
+// the system's reason. 1, for the callers' returns.
+static int note_left(const char *dir, const char *path, unsigned long error)
+{
+    size_t n = strlen(dir);
+    const char *name = _strnicmp(path, dir, n) == 0 && path[n] == '\\' ? path + n + 1 : path;
+    fmt(left.name, sizeof left.name, "%s", name);
+    left.error = error;
+    return 1;
+}
+
+// A plain file of the install that is still there is deleted once more, for
+// the reason it stays: 1 when it stays (noted), 0 when it is gone or is no
+// plain file (a link that someone put there, which is not the install's).
+static int file_stays(const char *dir, const char *path)
+{
+    DWORD a = GetFileAttributesA(path);
+    if (a == INVALID_FILE_ATTRIBUTES || (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        return 0;
+    if (delete_file_itself(path))
+        return 0;
+    DWORD error = GetLastError();
+    return error != ERROR_CANT_RESOLVE_FILENAME && note_left(dir, path, error);
+}
+
+// The first file that stays below folder, links not entered: 1 when one
+// does (noted).
+static int file_stays_below(const char *dir, const char *folder)
+{
+    int stays = 0;
+    FolderListing l;
+    for (int more = listing_first(&l, folder, "*"); more && !stays; more = listing_next(&l)) {
+        char child[520];
+        if ((l.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !join_path(child, sizeof child, folder, l.name))
+            continue;
+        stays = (l.attributes & FILE_ATTRIBUTE_DIRECTORY) ? file_stays_below(dir, child) : file_stays(dir, child);
+    }
+    listing_close(&l);
+    return stays;
+}
+
+// 1 when something of the install stays after the removal (noted): a file
+// of the game data, a named file, or a file of a build folder that is the
+// conversion's.
+static int install_stays(const char *dir)
+{
+    char path[540];
+    if (layout_path(path, sizeof path, dir, LAYOUT_GAME) && is_real_dir(path) && file_stays_below(dir, path))
+        return 1;
+    for (int item = 0; item < LAYOUT_COUNT; item++) {
+        unsigned flags = install_layout[item].flags;
+        if (!(flags & LAYOUT_NAMED) || item == LAYOUT_UNINSTALLER)
+            continue;
+        if ((layout_path(path, sizeof path, dir, item) && file_stays(dir, path)) ||
+            ((flags & LAYOUT_REPLACED) && layout_temp_path(path, sizeof path, dir, item) && file_stays(dir, path)))
+            return 1;
+    }
+    return build_folder_is_ours(dir) && layout_path(path, sizeof path, dir, LAYOUT_BUILD) &&
+           file_stays_below(dir, path);
+}
+
+// 1 when the mark outlasted its removal, busy (noted). A game folder that
+// is a link, or holds one on the way, leads to no mark of this folder's.
+static int mark_stays(const char *dir)
+{
+    static const int chain[3] = {LAYOUT_GAME, LAYOUT_GAME_HD, LAYOUT_HD};
+    char path[540];
+    for (int i = 0; i < 3; i++)
+        if (!layout_path(path, sizeof path, dir, chain[i]) || !is_real_dir(path))
+            return 0;
+    if (RemoveDirectoryA(path))
+        return 0;
+    return note_left(dir, path, GetLastError());
+}
+
+// 1 when the folder holds nothing but the uninstaller (and its temporary
+// name): it goes with it, unless it is busy.
+static int only_uninstaller_left(const char *dir)
+{
+    char own[540], temp[540];
+    if (!layout_path(own, sizeof own, dir, LAYOUT_UNINSTALLER) ||
+        !layout_temp_path(temp, sizeof temp, dir, LAYOUT_UNINSTALLER))
+        return 0;
+    const char *names[2] = {strrchr(own, '\\') + 1, strrchr(temp, '\\') + 1};
+    int only = 1;
+    FolderListing l;
+    for (int more = listing_first(&l, dir, "*"); more && only; more = listing_next(&l))
+        only = _stricmp(l.name, names[0]) == 0 || _stricmp(l.name, names[1]) == 0;
+    listing_close(&l);
+    return only;
+}
+
+// The install folder itself is in use while it is a running program's
+// current folder, and would outlast the uninstaller: 1 then (noted). The
+// test opens it as a removal does.
+static int folder_busy(const char *dir)
+{
+    if (!only_uninstaller_left(dir))
+        return 0;
+    HANDLE h = CreateFileA(dir, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        left.name[0] = 0;
+        left.error = GetLastError();
+        return 1;
+    }
+    CloseHandle(h);
+    return 0;
+}
+
+// The uninstaller, and its temporary name: 1 when neither stays as a plain
+// file (noted).
+static int remove_uninstaller(const char *dir)
+{
+    char path[540];
+    if (layout_path(path, sizeof path, dir, LAYOUT_UNINSTALLER))
+        delete_file_itself(path);
+    if (layout_temp_path(path, sizeof path, dir, LAYOUT_UNINSTALLER))
+        delete_file_itself(path);
+    return !((layout_path(path, sizeof path, dir, LAYOUT_UNINSTALLER) && file_stays(dir, path)) ||
+             (layout_temp_path(path, sizeof path, dir, LAYOUT_UNINSTALLER) && file_stays(dir, path)));
+}
+
 int do_uninstall(const char *given)
 {
     char dir[520], path[540];
+    left.name[0] = 0;
+    left.error = 0;
     // An empty folder would make every path below relative to the current
     // drive's root, which is no install folder. The long form lets the
     // entry and the shortcuts match however the folder was spelt.
     if (!full_long_folder(given, dir, sizeof dir) || !is_install_folder(dir))
-        return 0;
+        return UNINSTALL_NOTHING;
     int entry_ours = entry_names_folder(dir);
     remove_our_shortcuts(dir, entry_ours);
     setup_trace("step: shortcuts");
@@ -121,11 +259,19 @@ int do_uninstall(const char *given)
     if (build_folder_is_ours(dir) && layout_path(path, sizeof path, dir, LAYOUT_BUILD))
         delete_tree(path);
     setup_trace("step: build");
+    // What marks the folder, and what the player needs to finish the job,
+    // go only once there is no job left: the mark, the uninstaller, and the
+    // entry that runs it.
+    if (install_stays(dir))
+        return UNINSTALL_LEFT;
     remove_install_mark(dir);
     setup_trace("step: mark");
+    if (mark_stays(dir) || folder_busy(dir) || !remove_uninstaller(dir))
+        return UNINSTALL_LEFT;
+    setup_trace("step: uninstaller");
     RemoveDirectoryA(dir);
     setup_trace("step: folder");
     if (entry_ours)
         remove_uninstall_entry();
-    return 1;
+    return UNINSTALL_DONE;
 }

@@ -379,18 +379,26 @@ int lha_member(const unsigned char *data, uint64_t size, const char *name, unsig
         log_line(sink, "LHA: no archive found");
         return -1;
     }
+    // Unpacking writes every member in turn, so the last of that name is
+    // the one that stays: that is the one to decode.
+    LhaMember last;
+    memset(&last, 0, sizeof last);
+    int found = 0;
     while (size - pos >= H_MIN && data[pos] != 0) {
         LhaMember m;
         if (!next_member(data, size, &pos, &m, sink))
             return -1;
-        if (!same_name(m.name, name))
-            continue;
-        if (!check_member(&m, sink) || !(*out = decode_member(data, &m, sink)))
-            return -1;
-        *out_size = m.original;
-        return 1;
+        if (same_name(m.name, name)) {
+            last = m;
+            found = 1;
+        }
     }
-    return 0;
+    if (!found)
+        return 0;
+    if (!check_member(&last, sink) || !(*out = decode_member(data, &last, sink)))
+        return -1;
+    *out_size = last.original;
+    return 1;
 }
 
 int lha_walk(const unsigned char *data, uint64_t size, const LhaSink *sink)

@@ -45,10 +45,12 @@ static void split_args(void)
 
 static int is_opt(const char *arg, const char *name) { return _stricmp(arg, name) == 0; }
 
-// 1: an uninstall stage ran and the process is to end; 0: go on to install.
-// The scan does not know option values, so "/cd1 /uninstall" counts too.
-static int run_uninstall(void)
+// 1: an uninstall stage ran and the process is to end with *code; 0: go on
+// to install. The scan does not know option values, so "/cd1 /uninstall"
+// counts too.
+static int run_uninstall(int *code)
 {
+    *code = 0;
     for (int i = 1; i < nargs; i++)
         if (is_opt(args[i], "/quiet"))
             quiet = 1;
@@ -67,7 +69,7 @@ static int run_uninstall(void)
                 MessageBoxA(NULL, "The folder to remove has characters that this Windows cannot pass on.",
                             "Tarnok uninstall", MB_ICONERROR | MB_OK);
             else
-                uninstall_second(args[i + 1], quiet);
+                *code = uninstall_second(args[i + 1], quiet);
             return 1;
         }
     }
@@ -222,8 +224,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev, LPSTR cmdline, int show)
     // own "There is no disk in the drive" box that a player cannot place.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     split_args();
-    if (run_uninstall())
-        return 0;
+    int code = 0;
+    if (run_uninstall(&code))
+        return code;
     remove_left_over_copy();
     log_open();
     if (wants_verify())

@@ -31,8 +31,10 @@ void detect_discs_and_update(InstallOptions *o);
 // The uninstall stages; both end the process after them. The first asks
 // and hands the removal to a copy of the program in the temporary folder,
 // the second (that copy) removes the install in dir. quiet: no closing box.
+// The second returns the exit code: 1 when something of the install had to
+// stay, else 0.
 void uninstall_first(void);
-void uninstall_second(const char *dir, int quiet);
+int uninstall_second(const char *dir, int quiet);
 // Removes what an earlier uninstall left in the temporary folder.
 void remove_left_over_copy(void);
 

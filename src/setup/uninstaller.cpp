@@ -241,28 +241,54 @@ static int own_copy_folder(const char *self, const char *tmp, char *folder, cons
     return same_file(parent, tmp);
 }
 
-void uninstall_second(const char *dir, int quiet)
+// Says what an uninstall had to leave, and why, so that the player can run
+// it again once the file is free: the uninstaller and the entry stay for it.
+static void show_what_is_left(const char *dir)
+{
+    const UninstallLeft *left = uninstall_left();
+    char text[2400], shown[1024], name[1024], reason[600];
+    name_escape(dir, shown, sizeof shown);
+    name_escape(left->name[0] ? left->name : dir, name, sizeof name);
+    // A running program's file, or one that a program holds open.
+    int in_use = left->error == ERROR_SHARING_VIOLATION || left->error == ERROR_LOCK_VIOLATION ||
+                 left->error == ERROR_ACCESS_DENIED;
+    if (in_use)
+        fmt(text, sizeof text,
+            "Tarnok: Vorblen was not completely removed from %s.\n\n%s is in use: close the game and run the "
+            "uninstall again.",
+            shown, name);
+    else
+        fmt(text, sizeof text, "Tarnok: Vorblen was not completely removed from %s.\n\n%s cannot be removed: %s", shown,
+            name, error_text(left->error, reason, sizeof reason));
+    MessageBoxA(NULL, text, "Tarnok uninstall", MB_ICONWARNING | MB_OK);
+}
+
+int uninstall_second(const char *dir, int quiet)
 {
     char self[520], tmp[260], folder[520];
     const char *folder_name = NULL;
     wait_first_stage();
-    int found = do_uninstall(dir);
-    if (!quiet) {
+    int result = do_uninstall(dir);
+    if (!quiet && result == UNINSTALL_LEFT) {
+        show_what_is_left(dir);
+    } else if (!quiet) {
         char text[600];
         fmt(text, sizeof text, "No Tarnok installation was found in %s.", dir);
-        MessageBoxA(NULL, found ? "Tarnok: Vorblen has been removed." : text, "Tarnok uninstall",
+        MessageBoxA(NULL, result == UNINSTALL_DONE ? "Tarnok: Vorblen has been removed." : text, "Tarnok uninstall",
                     MB_ICONINFORMATION | MB_OK);
     }
+    int code = result == UNINSTALL_LEFT ? 1 : 0;
     // Only the program's own copy and its folder are ever removed: a second
     // stage started from anywhere else leaves its program file alone.
     program_path(self, sizeof self);
     if (!temp_folder(tmp) || !own_copy_folder(self, tmp, folder, &folder_name))
-        return;
+        return code;
     // Deletion at restart needs administrator rights on Windows; it stays
     // as the fallback for when the remover cannot start. The folder goes
     // after the copy, if it is empty by then.
     MoveFileExA(self, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
     MoveFileExA(folder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
     start_copy_remover(tmp, folder_name);
+    return code;
 }
 

@@ -61,7 +61,8 @@ int copy_try_again(const Progress *p, const char *path, unsigned long error, int
     const DriveReading *drive = drive_of(p);
     if (!drive || stop_requested())
         return 0;
-    if (*tries < DRIVE_RETRIES) {
+    // Another disc does not become the right one by waiting.
+    if (*tries < DRIVE_RETRIES && error != ERROR_MEDIA_CHANGED) {
         (*tries)++;
         Sleep(DRIVE_RETRY_PAUSE_MS);
         return 1;
@@ -100,77 +101,149 @@ static HANDLE open_for_read(const char *src)
     return CreateFileA(src, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
 }
 
-// Opens the source at offset at, the file opened again after a failure of
-// a drive: after a disc was taken out and put back, the old handle reads
-// nothing. 0 with the error in *error.
-static int reopen_at(HANDLE *in, const char *src, uint64_t at, DWORD *error)
+// A file being copied, and what it was at its first open. After a failure a
+// drive's file is opened again by its path, which by then may lead to the
+// same path on another disc (or another pressing of it): only the same
+// volume and size, with the disc's marker beside it, may be read on.
+struct SourceFile {
+    HANDLE h;
+    const char *path;
+    uint64_t size;
+    DWORD serial; // a drive's volume serial; 0 for a disk, which is never reopened
+};
+
+// The size of the open file and, from a drive, its volume's serial. A disk
+// is not asked for its serial: under Wine that asks the drive's device.
+static int identify(HANDLE h, const Progress *p, uint64_t *size, DWORD *serial)
 {
-    if (*in != INVALID_HANDLE_VALUE)
-        CloseHandle(*in);
-    *in = open_for_read(src);
+    LARGE_INTEGER n;
+    BY_HANDLE_FILE_INFORMATION info;
+    *serial = 0;
+    if (!drive_of(p)) {
+        if (!GetFileSizeEx(h, &n))
+            return 0;
+        *size = (uint64_t)n.QuadPart;
+        return 1;
+    }
+    if (!GetFileInformationByHandle(h, &info))
+        return 0;
+    *size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+    *serial = info.dwVolumeSerialNumber;
+    return 1;
+}
+
+// 1 when the reopened file is the one first opened, on the disc being copied.
+static int same_source(const SourceFile *s, const Progress *p)
+{
+    uint64_t size = 0;
+    DWORD serial = 0;
+    const char *marker = drive_of(p)->marker;
+    return identify(s->h, p, &size, &serial) && size == s->size && serial == s->serial &&
+           (!marker || path_exists(marker));
+}
+
+// Opens the source again at offset at after a failure of a drive: after a
+// disc was taken out and put back, the old handle reads nothing. 0 with the
+// error in *error, ERROR_MEDIA_CHANGED when the path now leads to another
+// file or disc.
+static int reopen_at(SourceFile *s, uint64_t at, DWORD *error, const Progress *p)
+{
+    if (s->h != INVALID_HANDLE_VALUE)
+        CloseHandle(s->h);
+    s->h = open_for_read(s->path);
+    if (s->h == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return 0;
+    }
+    if (!same_source(s, p)) {
+        CloseHandle(s->h);
+        s->h = INVALID_HANDLE_VALUE;
+        *error = ERROR_MEDIA_CHANGED;
+        return 0;
+    }
     LARGE_INTEGER to;
     to.QuadPart = (LONGLONG)at;
-    if (*in != INVALID_HANDLE_VALUE && SetFilePointerEx(*in, to, NULL, FILE_BEGIN))
+    if (SetFilePointerEx(s->h, to, NULL, FILE_BEGIN))
         return 1;
     *error = GetLastError();
     return 0;
 }
 
 // One read of a drive's file at offset at, tried again from there as long
-// as copy_try_again says. 0 with the error logged.
-static int read_drive(HANDLE *in, const char *src, uint64_t at, DWORD *got, const Progress *p)
+// as copy_try_again says. The end of the file before its size is a failure
+// too: a disc exchanged for one with a shorter file of that path. 0 with
+// the error logged.
+static int read_drive(SourceFile *s, uint64_t at, DWORD *got, const Progress *p)
 {
     DWORD error = 0;
     int tries = 0;
     for (;;) {
-        if (*in != INVALID_HANDLE_VALUE && ReadFile(*in, copy_buf, DRIVE_READ, got, NULL))
-            return 1;
-        if (*in != INVALID_HANDLE_VALUE)
-            error = GetLastError();
-        if (!copy_try_again(p, src, error, &tries))
+        if (s->h != INVALID_HANDLE_VALUE) {
+            if (!ReadFile(s->h, copy_buf, DRIVE_READ, got, NULL))
+                error = GetLastError();
+            else if (*got > 0 || at >= s->size)
+                return 1;
+            else
+                error = ERROR_HANDLE_EOF;
+        }
+        if (!copy_try_again(p, s->path, error, &tries))
             break;
-        reopen_at(in, src, at, &error);
+        reopen_at(s, at, &error, p);
     }
     if (!stop_requested())
-        log_failure("read", src, error);
+        log_failure("read", s->path, error);
     return 0;
 }
 
-// Opens a source file; a drive's file is tried again as a read is.
-static HANDLE open_source(const char *src, const Progress *p)
+// Opens a source file, and notes what it is; a drive's file is tried again
+// as a read is. 0 with the error in GetLastError().
+static int open_source(SourceFile *s, const char *src, const Progress *p)
 {
-    HANDLE in = open_for_read(src);
+    s->path = src;
+    s->h = open_for_read(src);
     DWORD error = GetLastError();
     int tries = 0;
-    while (in == INVALID_HANDLE_VALUE && copy_try_again(p, src, error, &tries)) {
-        in = open_for_read(src);
+    while (s->h == INVALID_HANDLE_VALUE && copy_try_again(p, src, error, &tries)) {
+        s->h = open_for_read(src);
         error = GetLastError();
     }
-    if (in == INVALID_HANDLE_VALUE)
-        SetLastError(error);
-    return in;
+    if (s->h != INVALID_HANDLE_VALUE && !identify(s->h, p, &s->size, &s->serial)) {
+        error = GetLastError();
+        CloseHandle(s->h);
+        s->h = INVALID_HANDLE_VALUE;
+    }
+    if (s->h != INVALID_HANDLE_VALUE)
+        return 1;
+    SetLastError(error);
+    return 0;
 }
 
 // Reads the next block of the source: the whole buffer from a disk, a
-// small piece from a drive. A read that fails part-way is a failed copy,
-// not the end of the file (Wine's own file copies take it for the end).
-static int read_block(HANDLE *in, const char *src, uint64_t at, DWORD *got, const Progress *p)
+// small piece from a drive. A read that fails part-way, or a file that ends
+// before its size, is a failed copy, not the end of the file (Wine's own
+// file copies take a failure for the end).
+static int read_block(SourceFile *s, uint64_t at, DWORD *got, const Progress *p)
 {
     *got = 0;
     if (stop_requested())
         return 0;
     if (drive_of(p))
-        return read_drive(in, src, at, got, p);
-    if (ReadFile(*in, copy_buf, sizeof copy_buf, got, NULL))
-        return 1;
-    log_failure("read", src, GetLastError());
-    return 0;
+        return read_drive(s, at, got, p);
+    if (!ReadFile(s->h, copy_buf, sizeof copy_buf, got, NULL)) {
+        log_failure("read", s->path, GetLastError());
+        return 0;
+    }
+    if (*got == 0 && at < s->size) {
+        log_failure("read", s->path, ERROR_HANDLE_EOF);
+        return 0;
+    }
+    return 1;
 }
 
 int copy_file(const char *src, const char *dst, Progress *p)
 {
-    HANDLE in = open_source(src, p);
-    if (in == INVALID_HANDLE_VALUE) {
+    SourceFile in;
+    if (!open_source(&in, src, p)) {
         DWORD error = GetLastError();
         // The destination's folders are made even so: callers count on a
         // folder they copy into being there after a source that is missing.
@@ -182,18 +255,17 @@ int copy_file(const char *src, const char *dst, Progress *p)
     DestFile dest;
     if (!dest_open(&dest, dst)) {
         DWORD error = GetLastError();
-        CloseHandle(in);
+        CloseHandle(in.h);
         log_write_failure(dst, error);
         return 0;
     }
-    LARGE_INTEGER size;
-    copy_begun(p, dst, GetFileSizeEx(in, &size) ? (uint64_t)size.QuadPart : 0);
+    copy_begun(p, dst, in.size);
     int ok = 1;
     uint64_t at = 0;
     uint32_t crc = 0;
     for (;;) {
         DWORD got = 0;
-        if (!read_block(&in, src, at, &got, p)) {
+        if (!read_block(&in, at, &got, p)) {
             ok = 0;
             break;
         }
@@ -209,8 +281,8 @@ int copy_file(const char *src, const char *dst, Progress *p)
         if (p)
             progress_add(p, got);
     }
-    if (in != INVALID_HANDLE_VALUE)
-        CloseHandle(in);
+    if (in.h != INVALID_HANDLE_VALUE)
+        CloseHandle(in.h);
     if (!dest_finish(&dest, ok))
         return 0;
     copy_done(p, dst, at, crc);

@@ -74,6 +74,28 @@ static HANDLE create_new(const char *path)
     return CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
 }
 
+// The name a replacement is written under until it is whole, beside the
+// file: mostly the file's name and DEST_TEMP_SUFFIX. Where that would pass
+// MAX_PATH, the most that the system's ANSI calls take, it is the file's
+// own name with '~' for its first character ('#' for a '~'), which fits
+// wherever the file itself fits. Either way the next run uses the name
+// that a killed run left behind, and replaces it.
+static int temp_name(const char *path, char *out, size_t size)
+{
+    WCHAR w[MAX_PATH];
+    int n = MultiByteToWideChar(CP_ACP, 0, path, -1, w, MAX_PATH);
+    if (n > 0 && n - 1 + (int)(sizeof DEST_TEMP_SUFFIX - 1) < MAX_PATH)
+        return fmt_path(out, size, "%s%s", path, DEST_TEMP_SUFFIX);
+    WCHAR *name = n > 0 ? wcsrchr(w, L'\\') : NULL;
+    if (!name || !name[1])
+        return 0;
+    name++;
+    if (IS_HIGH_SURROGATE(name[0]) && IS_LOW_SURROGATE(name[1]))
+        memmove(name + 1, name + 2, (wcslen(name + 2) + 1) * sizeof *name);
+    name[0] = name[0] == L'~' ? L'#' : L'~';
+    return WideCharToMultiByte(CP_ACP, 0, w, -1, out, (int)size, NULL, NULL) > 0;
+}
+
 int dest_open(DestFile *d, const char *path)
 {
     d->handle = INVALID_HANDLE_VALUE;
@@ -91,7 +113,7 @@ int dest_open(DestFile *d, const char *path)
             return 0;
         }
         // A left-over temporary file of a killed run is ours to replace.
-        if (!fmt_path(d->temp, sizeof d->temp, "%s%s", path, DEST_TEMP_SUFFIX)) {
+        if (!temp_name(path, d->temp, sizeof d->temp)) {
             SetLastError(ERROR_FILENAME_EXCED_RANGE);
             return 0;
         }
@@ -196,6 +218,8 @@ int dest_finish(DestFile *dest, int ok)
     return 1;
 }
 
+// A null result says why in GetLastError(), so that no caller reports
+// "The operation completed successfully" for a file it could not read.
 unsigned char *read_file(const char *path, uint64_t *size_out)
 {
     HANDLE f = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -203,17 +227,28 @@ unsigned char *read_file(const char *path, uint64_t *size_out)
         return NULL;
     LARGE_INTEGER size;
     unsigned char *buf = NULL;
-    DWORD got = 0;
+    DWORD got = 0, error = ERROR_READ_FAULT;
+    int ok = 0;
     // One byte more, so a caller may end the contents with a NUL. A single
     // read moves at most 4 GiB - 1, so larger files fail before allocating.
-    if (!GetFileSizeEx(f, &size) || (uint64_t)size.QuadPart > 0xFFFFFFFFu ||
-        !(buf = (unsigned char *)malloc((size_t)size.QuadPart + 1)) ||
-        !ReadFile(f, buf, (DWORD)size.QuadPart, &got, NULL) || got != (uint64_t)size.QuadPart) {
+    if (!GetFileSizeEx(f, &size))
+        error = GetLastError();
+    else if ((uint64_t)size.QuadPart > 0xFFFFFFFFu)
+        error = ERROR_FILE_TOO_LARGE;
+    else if (!(buf = (unsigned char *)malloc((size_t)size.QuadPart + 1)))
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    else if (!ReadFile(f, buf, (DWORD)size.QuadPart, &got, NULL))
+        error = GetLastError();
+    else if (got != (uint64_t)size.QuadPart)
+        error = ERROR_HANDLE_EOF; // the file shrank while it was read
+    else
+        ok = 1;
+    CloseHandle(f);
+    if (!ok) {
         free(buf);
-        CloseHandle(f);
+        SetLastError(error);
         return NULL;
     }
-    CloseHandle(f);
     *size_out = (uint64_t)size.QuadPart;
     return buf;
 }

@@ -34,12 +34,15 @@ static int delete_entry(const char *path, const char *folder_real, const char *n
         basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
         SetFileInformationByHandle(f, FileBasicInfo, &basic, sizeof basic);
     }
+    DWORD error = ok ? 0 : ERROR_CANT_RESOLVE_FILENAME; // a folder, or what a link there leads to
     if (ok) {
         // The system refuses this while a running program was started from the file.
         FILE_DISPOSITION_INFO disposition = {TRUE};
         ok = SetFileInformationByHandle(f, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+        error = ok ? 0 : GetLastError();
     }
     CloseHandle(f);
+    SetLastError(error);
     return ok;
 }
 

@@ -72,10 +72,15 @@ typedef int (*ReadTroubleFn)(const char *path, unsigned long error, void *ctx);
 
 // How copies read from a CD drive: in small reads, so that a stop comes
 // between them within a second even at 1x speed, retried, and then handed
-// to trouble.
+// to trouble. A file opened again is read on only when it is still the
+// same: its volume serial and size as at its first open, and the disc's
+// marker file there; else it fails with ERROR_MEDIA_CHANGED, for trouble
+// to ask for the disc. A file that ends before its size fails with
+// ERROR_HANDLE_EOF.
 struct DriveReading {
     ReadTroubleFn trouble;
     void *ctx;
+    const char *marker; // full path of the disc's marker file
 };
 
 // Told of each file that a copy writes: as it begins, with its size, and
@@ -122,6 +127,9 @@ int program_folder(char *out, size_t size);
 // Creates the folders above a file about to be written.
 void make_parent_dirs(const char *path);
 int write_file(const char *path, const void *data, uint64_t size);
+// The whole file in a heap buffer (one byte more than its size), or null with
+// the reason in GetLastError(): the system's, ERROR_FILE_TOO_LARGE from
+// 4 GiB on, ERROR_NOT_ENOUGH_MEMORY, or ERROR_HANDLE_EOF when it ended early.
 unsigned char *read_file(const char *path, uint64_t *size_out);
 int copy_file(const char *src, const char *dst, Progress *p);
 
@@ -159,8 +167,9 @@ int stop_requested(void);
 int on_cd_drive(const char *path);
 // A file being written. A new file is written in place; one that would
 // replace an existing file is written beside it under a temporary name (the
-// path and DEST_TEMP_SUFFIX) and renamed over it only once it is complete,
-// so that a failure, a full disk or a kill leaves the old file as it was.
+// path and DEST_TEMP_SUFFIX, or where that would be too long a name of the
+// file's own length) and renamed over it only once it is complete, so that
+// a failure, a full disk or a kill leaves the old file as it was.
 // A new install thus costs no call more per file than a plain create.
 #define DEST_TEMP_SUFFIX ".tarnok-new"
 struct DestFile {
@@ -239,7 +248,9 @@ int final_path(void *handle, char *out, unsigned long size);
 int delete_unused_file(const char *path);
 // Deletes the file path names, never what a link there leads to: a link
 // that can be opened as itself (Windows) goes as a link, one that opens as
-// its target (a Unix link under Wine) stays. Never a folder. 1 when deleted.
+// its target (a Unix link under Wine) stays. Never a folder. 1 when deleted,
+// else 0 with the reason in GetLastError(): ERROR_CANT_RESOLVE_FILENAME for a
+// folder or a link that stays.
 int delete_file_itself(const char *path);
 // The real path of the folder that holds path's last step, in out; returns
 // that step's name inside path, or null when there is none or the folder

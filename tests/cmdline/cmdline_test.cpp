@@ -483,6 +483,78 @@ TEST(Cmdline, TwoStageUninstall)
     EXPECT_NE(std::string::npos, pending.find("tarnok_uninstall.exe")) << pending;
 }
 
+// A file of the game that is in use cannot go: the game itself while it
+// runs (started from its folder, as its shortcut starts it), or a file that
+// another program holds open. The uninstall removes the rest, keeps that
+// file with the uninstaller and the entry, and says what is left: in its
+// box, and with exit code 1. Once the file is free, a second uninstall
+// finishes the job.
+TEST(Cmdline, UninstallKeepsWhatIsInUseForASecondRun)
+{
+    std::string exe = stage_setup(scratch("setup"), "setup_game");
+    struct Case {
+        const char *what;
+        const char *held; // below the install folder
+        bool game_runs;   // held by the running game; else opened here without sharing
+        const char *box;  // what the box says is left; "" for a run with /quiet
+    } cases[] = {
+        {"game", "tarnok.exe", true, "tarnok.exe is in use: close the game and run the uninstall again."},
+        {"held", "game\\cd2\\TARNOK\\DISK2\\DISK2", false, ""},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        std::string target = scratch(k.what) + "\\Tarnok PC";
+        std::string args = "/silent /cd1 \"" + media_path("disc1.iso") + "\" /cd2 \"" + media_path("disc2") +
+                           "\" /patch \"" + media_path("TARNO103.EXE") + "\" /dir \"" + target + "\"";
+        Child install = start_setup(exe, args, scratch("tmp-install"));
+        ASSERT_EQ(0, wait_exit(install, 120000));
+        Child game;
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (k.game_runs) {
+            std::string cmd = "\"" + target + "\\tarnok.exe\"";
+            std::vector<char> line(cmd.begin(), cmd.end());
+            line.push_back(0);
+            STARTUPINFOA si = {};
+            si.cb = sizeof si;
+            PROCESS_INFORMATION pi = {};
+            ASSERT_TRUE(CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, target.c_str(), &si,
+                                       &pi));
+            CloseHandle(pi.hThread);
+            game.process = pi.hProcess;
+            game.pid = pi.dwProcessId;
+            ASSERT_TRUE(eventually([&] { return file_exists(target + "\\tarnok.log"); })) << "the game did not start";
+        } else {
+            held = CreateFileA((target + "\\" + k.held).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
+                               NULL);
+            ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        }
+
+        Child first = start_setup(exe, "/uninstall2 \"" + target + "\"" + (*k.box ? "" : " /quiet"), scratch("tmp-un"));
+        if (*k.box) {
+            HWND box = gd_find_box("Tarnok uninstall", first.pid, 60000);
+            ASSERT_NE(nullptr, box);
+            char text[2048];
+            gd_box_text(box, text, sizeof text);
+            EXPECT_EQ("Tarnok: Vorblen was not completely removed from " + target + ".\n\n" + k.box, std::string(text));
+            screenshot("uninstall-in-use");
+            gd_answer(box, IDOK);
+        }
+        EXPECT_EQ(1, wait_exit(first, 60000)) << "the uninstall did not finish";
+        EXPECT_TRUE(file_exists(target + "\\" + k.held));
+        EXPECT_TRUE(file_exists(target + "\\uninstall.exe")) << "nothing to finish the job with";
+        EXPECT_TRUE(uninstall_entry_exists());
+        EXPECT_FALSE(file_exists(target + "\\game\\cd1\\TARNOK\\DISK1\\DISK1")) << "the rest goes";
+
+        end_child(game);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        Child second = start_setup(exe, "/uninstall2 \"" + target + "\" /quiet", scratch("tmp-un"));
+        EXPECT_EQ(0, wait_exit(second, 60000));
+        EXPECT_FALSE(dir_exists(target));
+        EXPECT_FALSE(uninstall_entry_exists());
+    }
+}
+
 // The second stage removes nothing while the first stage still runs: it
 // waits for the process whose handle the first stage left it, however long
 // that takes. A holding program stands in for a first stage slow to end. A

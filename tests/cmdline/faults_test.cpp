@@ -385,6 +385,31 @@ TEST(Faults, UninstallKilledAtAnyMoment)
     }
 }
 
+// A folder that appears in the install folder's place after setup has
+// checked the path and before it makes the folder (another account's, made
+// in that moment) is never used: the install fails with the reason and
+// leaves that folder as it was.
+TEST(Faults, AnInstallFolderTakenMeanwhileIsNotUsed)
+{
+    std::string exe = stage_setup(scratch("setup"), "setup_game");
+    std::string base = scratch("base"), dir = base + "\\Games\\Tarnok PC";
+    Traced t = run_traced(exe, install_args(dir), scratch("tmp"), [&](const std::string &l) {
+        if (l == "step: install folder")
+            spit(dir + "\\theirs.txt", "theirs");
+        return false;
+    });
+    char exists[600];
+    EXPECT_EQ(1u, t.code);
+    ASSERT_FALSE(t.lines.empty());
+    EXPECT_EQ("ERROR: cannot create the install folder " + dir + ": " +
+                  error_text(ERROR_ALREADY_EXISTS, exists, sizeof exists),
+              t.lines.back());
+    EXPECT_EQ((std::vector<std::string>{"Games\\", "Games\\Tarnok PC\\", "Games\\Tarnok PC\\theirs.txt"}),
+              list_tree(base));
+    EXPECT_EQ("theirs", slurp(dir + "\\theirs.txt"));
+    EXPECT_EQ(std::vector<std::string>{}, traces_outside(dir));
+}
+
 namespace {
 
 // A small drive of its own: a tmpfs mounted on a scratch folder, unmounted

@@ -6,6 +6,9 @@
 // compares the player's files byte for byte afterwards.
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <map>
 
 #include "guisupport.h"
@@ -114,6 +117,42 @@ int run_setup(const std::string &exe, const std::string &args, const std::string
     return code;
 }
 
+// A folder's owner and access list as Windows shows them, as text.
+std::string security_of(const std::string &path)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    char *text = nullptr;
+    std::string out;
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, what, NULL, NULL, NULL, NULL, &sd) == ERROR_SUCCESS &&
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, what, &text, NULL)) {
+        out = text;
+        LocalFree(text);
+    }
+    LocalFree(sd);
+    return out;
+}
+
+// What the player's folder is besides its files: a link to another folder,
+// another account's (its Unix owner another user), or open to every account
+// (its Unix mode lets others write).
+enum Making { PLAIN, LINK, ANOTHER_OWNER, OPEN_TO_ALL };
+
+// Makes base\Tarnok so; false when this system cannot.
+bool make_folder_so(const std::string &base, Making how)
+{
+    std::string folder = base + "\\Tarnok";
+    if (how == PLAIN)
+        return true;
+    if (how == LINK)
+        return unix_link(base + "\\elsewhere", folder);
+    std::string before = security_of(folder);
+    run_process(std::string(how == ANOTHER_OWNER ? "/bin/chown 65534 \"" : "/bin/chmod 777 \"") +
+                unix_path(folder) + "\"");
+    // Wine does not wait for a Unix program: it counts once Windows sees it.
+    return eventually([&] { return security_of(folder) != before; }, 5000);
+}
+
 // Puts `with` in place of every "%b".
 std::string fill(std::string text, const std::string &with)
 {
@@ -142,30 +181,40 @@ TEST(Folders, InstallsRefusedBeforeAnythingIsWritten)
     struct Case {
         const char *name;
         std::vector<std::string> player; // entries under %b, the current folder %b\\cwd among them
+        Making how;                      // what %b\\Tarnok is made besides
         const char *dir;                 // the /dir part of the command line
         bool convert;
         const char *error;
     } cases[] = {
-        {"empty", {"cwd\\", "notes.txt"}, "/dir", false, "ERROR: no install folder was given"},
-        {"root with separator", {"cwd\\", "notes.txt"}, "/dir R:\\", false,
+        {"empty", {"cwd\\", "notes.txt"}, PLAIN, "/dir", false, "ERROR: no install folder was given"},
+        {"root with separator", {"cwd\\", "notes.txt"}, PLAIN, "/dir R:\\", false,
          "ERROR: the install folder cannot be the root of a drive"},
-        {"root without separator", {"cwd\\", "notes.txt"}, "/dir R:", false,
+        {"root without separator", {"cwd\\", "notes.txt"}, PLAIN, "/dir R:", false,
          "ERROR: the install folder cannot be the root of a drive"},
-        {"root above the current folder", {"cwd\\", "notes.txt"}, "/dir ..", false,
+        {"root above the current folder", {"cwd\\", "notes.txt"}, PLAIN, "/dir ..", false,
          "ERROR: the install folder cannot be the root of a drive"},
         {"the player's game folder", {"cwd\\", "Tarnok\\game\\saves\\slot1.sav", "Tarnok\\game\\hd\\readme.txt"},
-         "/dir \"%b\\Tarnok\"", false,
+         PLAIN, "/dir \"%b\\Tarnok\"", false,
          "ERROR: %b\\Tarnok\\game already exists and is not from a Tarnok install; choose another folder"},
-        {"the player's build folder", {"cwd\\", "Tarnok\\build\\build.log", "Tarnok\\build\\notes.txt"}, "/dir \"%b\\Tarnok\"",
-         true, "ERROR: %b\\Tarnok\\build already exists and is not a Tarnok build folder; choose another folder"},
+        {"the player's build folder", {"cwd\\", "Tarnok\\build\\build.log", "Tarnok\\build\\notes.txt"}, PLAIN,
+         "/dir \"%b\\Tarnok\"", true,
+         "ERROR: %b\\Tarnok\\build already exists and is not a Tarnok build folder; choose another folder"},
+        // An install folder that someone else could swap for their own game.
+        {"a link to another folder", {"cwd\\", "elsewhere\\notes.txt"}, LINK, "/dir \"%b\\Tarnok\"", false,
+         "ERROR: the install folder %b\\Tarnok is a link or junction to another folder; choose another folder"},
+        {"another account's folder", {"cwd\\", "Tarnok\\notes.txt"}, ANOTHER_OWNER, "/dir \"%b\\Tarnok\"", false,
+         "ERROR: the install folder %b\\Tarnok belongs to another account; choose another folder"},
+        {"a folder open to all", {"cwd\\", "Tarnok\\notes.txt"}, OPEN_TO_ALL, "/dir \"%b\\Tarnok\"", false,
+         "ERROR: other accounts may change the install folder %b\\Tarnok; choose another folder"},
     };
     std::string setup = scratch("setup");
     std::string exe = stage_setup(setup, "setup_game");
     stage_holding_kit(setup);
     for (const Case &k : cases) {
         SCOPED_TRACE(k.name);
-        std::string base = scratch(k.name);
+        std::string base = clean_scratch(k.name);
         make_tree(base, k.player);
+        ASSERT_TRUE(make_folder_so(base, k.how)) << "cannot make the folder so here";
         DriveR r(base);
         ASSERT_TRUE(eventually([] { return dir_exists("R:\\cwd"); }, 5000)) << "could not map R: under Wine";
         Tree before = snapshot(base);

@@ -34,4 +34,6 @@ until mountpoint -q "$mnt"; do
     sleep 0.05
 done
 "$run" "$cddrive" define r "$mnt" || exit 1
-TARNOK_DRIVE_CONTROL="$state/control" "$run" "$exe" --gtest_filter="$filter"
+# The cases may define the drive again, as a disc change does to its serial.
+TARNOK_DRIVE_CONTROL="$state/control" TARNOK_DRIVE_MOUNT="$mnt" TARNOK_CDDRIVE="$cddrive" \
+    "$run" "$exe" --gtest_filter="$filter"

@@ -45,6 +45,19 @@ void drive_does(const std::string &lines)
     spit(control_path(), lines);
 }
 
+// Defines drive R: again, as a disc change does: its volume serial is then
+// the one that the disc's .windows-serial file gives.
+void drive_changed()
+{
+    const char *tool = getenv("TARNOK_CDDRIVE"), *mount = getenv("TARNOK_DRIVE_MOUNT");
+    ASSERT_TRUE(tool && mount);
+    std::string exe = std::string("Z:") + tool;
+    for (char &c : exe)
+        if (c == '/')
+            c = '\\';
+    ASSERT_EQ(0, run_process("\"" + exe + "\" define r \"" + mount + "\""));
+}
+
 struct Session {
     Child child;
     HWND w = nullptr;
@@ -200,20 +213,27 @@ TEST(Drive, CancelAtTheDiscQuestion)
     EXPECT_EQ(0, wait_exit(r.child));
 }
 
-// Unattended, nobody can change the disc: refused before anything is written.
+// Unattended, nobody can change the disc: refused before anything is written,
+// however each field writes the drive.
 TEST(Drive, UnattendedWithOneDriveIsRefused)
 {
     drive_does(disc_line(1));
-    std::string target = scratch("installed") + "\\Tarnok PC";
-    Child c;
-    EXPECT_EQ(1, run_silent(c, "R:", "r:\\", target));
-    std::vector<std::string> log = child_log(c);
-    ASSERT_FALSE(log.empty());
-    EXPECT_EQ("ERROR: CD 1 and CD 2 are both drive R:; an unattended install needs both discs at once (copy one disc "
-              "to a folder, or use an image of it)",
-              log.back());
-    EXPECT_FALSE(dir_exists(target));
-    end_child(c);
+    struct Case {
+        const char *cd1, *cd2;
+    } cases[] = {{"R:", "r:\\"}, {"R:/", "R:\\"}};
+    for (const Case &k : cases) {
+        SCOPED_TRACE(std::string(k.cd1) + " and " + k.cd2);
+        std::string target = scratch("installed") + "\\Tarnok PC";
+        Child c;
+        EXPECT_EQ(1, run_silent(c, k.cd1, k.cd2, target));
+        std::vector<std::string> log = child_log(c);
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ("ERROR: CD 1 and CD 2 are both drive R:; an unattended install needs both discs at once (copy one "
+                  "disc to a folder, or use an image of it)",
+                  log.back());
+        EXPECT_FALSE(dir_exists(target));
+        end_child(c);
+    }
 }
 
 // A scratched file: the box names it and the system's reason; the disc is
@@ -236,6 +256,94 @@ TEST(Drive, ReadErrorRetriedInTheWindow)
     EXPECT_EQ(tail, text.substr(text.size() - tail.size()));
     drive_does(disc_line(1));
     answer(box, IDRETRY);
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
+    expect_installed(target);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// Retry answered with another disc in the drive, one with a file of the
+// failing file's path and other bytes: another disc (no disc 1 marker, the
+// file as large), or another pressing of disc 1 (its marker, and the file
+// shorter, or as large on a volume of another serial). Setup asks for disc
+// 1 instead of reading on, and once it is back the file is disc 1's, byte
+// for byte.
+TEST(Drive, RetryWithAnotherDiscInTheDrive)
+{
+    const std::string file = "\\TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT";
+    const std::string bytes = slurp(media_path("disc1") + file);
+    ASSERT_GT(bytes.size(), 300000u);
+    struct Case {
+        const char *what;
+        bool marker;
+        size_t size;
+        const char *serial; // of the other disc, which is then defined as a disc change does; null: not
+    } cases[] = {{"another disc", false, bytes.size(), nullptr},
+                 {"another pressing", true, 200000, nullptr},
+                 {"another pressing of another serial", true, bytes.size(), "5EC0D15C"}};
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        std::string other = scratch(k.what);
+        spit(other + file, std::string(k.size, 'X'));
+        if (k.marker)
+            spit(other + "\\TARNOK\\DISK1\\DISK1", slurp(media_path("disc1") + "\\TARNOK\\DISK1\\DISK1"));
+        if (k.serial)
+            spit(other + "\\.windows-serial", k.serial);
+        drive_does(disc_line(1) + eio_line(0));
+        std::string target = scratch(std::string(k.what) + " installed") + "\\Tarnok PC";
+        Session r;
+        ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+        ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+        std::string text;
+        HWND box = next_box(r, &text, "drive-retry-another-disc");
+        ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+        ASSERT_EQ(0u, text.find("Cannot read ")) << text;
+        drive_does("disc " + unix_path(other) + "\n");
+        if (k.serial) {
+            ASSERT_NO_FATAL_FAILURE(drive_changed());
+        }
+        answer(box, IDRETRY);
+        box = next_box(r, &text, "drive-retry-asks-for-the-disc", 30000);
+        ASSERT_NE(nullptr, box) << "read on from another disc: " << field(r.w, C_STATUS);
+        EXPECT_EQ("Insert Tarnok disc 1 into drive R: and press OK.", text);
+        drive_does(disc_line(1));
+        if (k.serial) {
+            ASSERT_NO_FATAL_FAILURE(drive_changed());
+        }
+        answer(box, IDOK);
+        ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
+        EXPECT_TRUE(bytes == slurp(target + "\\game\\cd1" + file)) << "the file is not disc 1's";
+        expect_installed(target);
+        ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+        EXPECT_EQ(0, wait_exit(r.child));
+    }
+}
+
+// Disc 1 copied to a folder on a DVD, given as that folder: a file that
+// cannot be read there is a dirty disc, asked about with Retry; taken out,
+// the disc is asked for by that folder; put back, the install goes on.
+TEST(Drive, ReadErrorInAFolderOfTheDisc)
+{
+    std::string dvd = scratch("dvd");
+    copy_tree(media_path("disc1"), dvd + "\\CD1");
+    std::string dvd_line = "disc " + unix_path(dvd) + "\n";
+    drive_does(dvd_line + "eio /CD1" + bad_file + " 300000 0\n");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, "R:\\CD1", "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    std::string text;
+    HWND box = next_box(r, &text, "drive-folder-read-error");
+    ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+    std::string head = "Cannot read R:\\CD1\\TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT: ";
+    EXPECT_EQ(head, text.substr(0, head.size())) << text;
+    drive_does("disc none\n");
+    answer(box, IDRETRY);
+    box = next_box(r, &text, "drive-folder-disc-question");
+    ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+    EXPECT_EQ("Insert the disc that holds R:\\CD1 and press OK.", text);
+    drive_does(dvd_line);
+    answer(box, IDOK);
     ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
     expect_installed(target);
     ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));

@@ -197,8 +197,15 @@ TEST_P(Failures, StopWithTheirMessage)
     const Failure &f = GetParam();
     std::string base = scratch(), dir = base + "\\Tarnok";
     spit(base + "\\other\\README.TXT", "not a Tarnok disc");
+    // "huge": a sparse file of 5 GiB in other, larger than one read can move.
+    if (!strcmp(f.patch, "huge")) {
+        ASSERT_TRUE(sparse_file(base + "\\other\\TARNO103.EXE", 5ull << 30));
+    }
     auto where = [&](const char *rel) {
-        return !*rel ? base + "\\missing" : !strcmp(rel, "other") ? base + "\\other" : media_path(rel);
+        return !*rel                      ? base + "\\missing"
+               : !strcmp(rel, "other")    ? base + "\\other"
+               : !strcmp(rel, "huge")     ? base + "\\other\\TARNO103.EXE"
+                                          : media_path(rel);
     };
     Lines lines;
     EXPECT_EQ(0, install(options(where(f.cd1), where(f.cd2), where(f.patch), dir), &lines));
@@ -217,6 +224,7 @@ TEST_P(Failures, StopWithTheirMessage)
     EXPECT_EQ(expected + want, lines);
     // Into a folder that it made, a failed install leaves nothing behind.
     EXPECT_FALSE(dir_exists(dir)) << "nothing is left";
+    DeleteFileA((base + "\\other\\TARNO103.EXE").c_str());
     EXPECT_EQ((std::vector<std::string>{"other\\", "other\\README.TXT"}), list_tree(base));
 }
 
@@ -231,6 +239,8 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"NoCd1", "", "disc2", "TARNO103.EXE", false, {"ERROR: CD 1: not a readable disc, image or folder"}},
         Failure{"NoCd2", "disc1", "", "TARNO103.EXE", false, {"ERROR: CD 2: not a readable disc, image or folder"}},
         Failure{"NoUpdate", "disc1", "disc2", "", false, {"ERROR: cannot read the 1.03 update file %s: %r"}},
+        // Told by its size, not read into memory.
+        Failure{"UpdateFarTooLarge", "disc1", "disc2", "huge", false, {"ERROR: %s is not the 1.03 update (5.0 GB)"}},
         // The update is checked in memory before anything is written.
         Failure{"UpdateNotAnArchive", "disc1", "disc2", "disc1\\TARNOK\\DISK1\\DISK1", false,
                 {"LHA: no archive found", "ERROR: the 1.03 update file could not be unpacked"}},
@@ -407,6 +417,29 @@ TEST(InstallAgain, AFailedReinstallKeepsTheWorkingInstall)
         EXPECT_EQ(dir + '\0', v);
         EXPECT_TRUE(file_exists(start_menu_link()));
         EXPECT_TRUE(file_exists(desktop_link()));
+    }
+}
+
+// A file whose path comes within five characters of MAX_PATH installs, and
+// installs again: its replacement is written beside it under a temporary
+// name that fits wherever the file itself does.
+TEST(InstallAgain, APathJustShortOfMaxPathInstallsTwice)
+{
+    std::string base = scratch(), probe = base + "\\p";
+    ASSERT_EQ(1, install(options(media_path("disc1"), media_path("disc2"), update(), probe), nullptr));
+    size_t deepest = 0;
+    for (const std::string &e : list_tree(probe))
+        if (e.back() != '\\')
+            deepest = std::max(deepest, e.size());
+    size_t room = MAX_PATH - 5 - 1 - deepest; // for the install folder, before "\\" and the deepest path
+    ASSERT_GT(room, base.size() + 1);
+    std::string dir = base + "\\" + std::string(room - base.size() - 1, 'x');
+    InstallOptions o = options(media_path("disc1"), media_path("disc2"), update(), dir);
+    for (int run = 1; run <= 2; run++) {
+        SCOPED_TRACE(run);
+        Lines lines;
+        EXPECT_EQ(1, install(o, &lines)) << (lines.empty() ? "" : lines.back());
+        EXPECT_EQ("", compare_trees(probe, dir));
     }
 }
 
@@ -596,12 +629,14 @@ std::string current_user_sid()
 // the entries that folders below inherit are Windows' to show.
 bool under_wine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
 
-// A folder the install makes can be changed by the installing user, SYSTEM
-// and the administrators only, and what the install writes into it takes
-// that from it; a folder that was there before keeps its own list.
+// The top-most folder the install makes can be changed by the installing
+// user, SYSTEM and the administrators only, and the install folder below it
+// and what the install writes into it take that from it: no other account
+// can rename it and put its own game in its place. A folder that was there
+// before keeps its own list.
 TEST(InstallFolder, ANewFolderIsTheInstallingUsersOnly)
 {
-    std::string base = scratch(), made = base + "\\Games\\Tarnok PC", before = base + "\\Before";
+    std::string base = scratch(), top = base + "\\Games", made = top + "\\Tarnok PC", before = base + "\\Before";
     make_dirs(before.c_str());
     std::string before_text = security_text(before);
     ASSERT_NE("", before_text);
@@ -612,9 +647,11 @@ TEST(InstallFolder, ANewFolderIsTheInstallingUsersOnly)
     std::string user = current_user_sid(), system = "S-1-5-18", admins = "S-1-5-32-544";
     std::vector<std::string> expected = {user, system, admins};
     std::sort(expected.begin(), expected.end());
-    Access a = read_access(made);
-    std::string text = security_text(made);
+    Access a = read_access(top);
+    std::string text = security_text(top);
     EXPECT_EQ(0, a.other_entries) << text;
+    for (const char *others : {";;;WD)", ";;;BU)", ";;;AU)"}) // Everyone, Users, Authenticated Users
+        EXPECT_EQ(std::string::npos, text.find(others)) << text;
     EXPECT_EQ(1, std::count(a.full_control.begin(), a.full_control.end(), user)) << text;
     EXPECT_EQ(1, std::count(a.full_control.begin(), a.full_control.end(), system)) << text;
     for (const std::string &sid : a.full_control)
@@ -623,9 +660,11 @@ TEST(InstallFolder, ANewFolderIsTheInstallingUsersOnly)
         return;
     EXPECT_TRUE(a.is_protected) << text;
     EXPECT_EQ(expected, a.full_control) << text;
-    Access game = read_access(made + "\\game");
-    EXPECT_TRUE(game.inherited) << security_text(made + "\\game");
-    EXPECT_EQ(expected, game.full_control) << security_text(made + "\\game");
+    for (const std::string &below : {made, made + "\\game"}) {
+        Access b = read_access(below);
+        EXPECT_TRUE(b.inherited) << security_text(below);
+        EXPECT_EQ(expected, b.full_control) << security_text(below);
+    }
 }
 
 // The player's stop, asked for at one moment of the install: the install

@@ -411,8 +411,8 @@ TEST(LhaWalk, SizeBoundAdmitsJlhaZeros)
 }
 
 // One member decoded in memory by its name: found in any letter case, past
-// members that the walk would refuse and without decoding them; missing; or
-// unreadable, with the reason.
+// members that the walk would refuse and without decoding them, the last of
+// two of that name; missing; or unreadable, with the reason.
 TEST(LhaMember, ByNameInMemory)
 {
     std::string l0 = fixture("L0.LZH");
@@ -426,6 +426,8 @@ TEST(LhaMember, ByNameInMemory)
     } cases[] = {
         {"in a jlha archive", l0, "data\\file.dat", 1, original("DATA\\FILE.DAT"), ""},
         {"after a refused member", stored("AUX", "port") + stored("MAIN.EXE", "main"), "MAIN.EXE", 1, "main", ""},
+        // Unpacking writes both, and the last one stays.
+        {"twice", stored("MAIN.EXE", "first") + stored("main.exe", "last"), "MAIN.EXE", 1, "last", ""},
         {"missing", l0, "MAIN.EXE", 0, "", ""},
         {"empty member", stored("E", ""), "e", 1, "", ""},
         {"CRC error", stored("A", "a") + bad_crc, "MAIN.EXE", -1, "", "LHA: CRC error in MAIN.EXE"},

@@ -281,6 +281,20 @@ bool unix_link(const std::string &target, const std::string &link)
     return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool sparse_file(const std::string &path, uint64_t size)
+{
+    spit(path, "");
+    run_process("/usr/bin/truncate -s " + std::to_string(size) + " \"" + unix_path(path) + "\"");
+    WIN32_FILE_ATTRIBUTE_DATA fa = {};
+    for (int i = 0; i < 250; i++) {
+        if (GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &fa) &&
+            (((uint64_t)fa.nFileSizeHigh << 32) | fa.nFileSizeLow) == size)
+            return true;
+        Sleep(20);
+    }
+    return false;
+}
+
 std::string media_folder_copy(const std::string &rel)
 {
     std::string dst = scratch("folder");

@@ -56,3 +56,6 @@ std::string unix_path(const std::string &win);
 // makes no links through the API, and neither waits for a Unix program nor
 // hands back its exit code, so the link counts once Windows sees it.
 bool unix_link(const std::string &target, const std::string &link);
+// Makes path (on Z:) a sparse file of size bytes with the Unix truncate, and
+// waits until Windows sees that size; false when it cannot be made.
+bool sparse_file(const std::string &path, uint64_t size);

@@ -192,7 +192,14 @@ TEST(WriteReadFile, FailuresAndTheirMessages)
     log_reset();
     uint64_t size = 77;
     EXPECT_EQ(nullptr, read_file((d + "\\missing").c_str(), &size));
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, GetLastError());
     EXPECT_EQ(nullptr, read_file(d.c_str(), &size)) << "a folder";
+    // Larger than one read can move: refused with a reason, never "success".
+    ASSERT_TRUE(sparse_file(d + "\\huge", 5ull << 30));
+    SetLastError(0);
+    EXPECT_EQ(nullptr, read_file((d + "\\huge").c_str(), &size));
+    EXPECT_EQ((DWORD)ERROR_FILE_TOO_LARGE, GetLastError());
+    DeleteFileA((d + "\\huge").c_str());
     EXPECT_EQ(77u, size) << "size untouched on failure";
     EXPECT_TRUE(log_lines().empty()) << "read_file logs nothing";
 
