@@ -192,6 +192,19 @@ static int others_may_change(const ACL *dacl, PSID user)
     return 0;
 }
 
+// 1 when the folder lies on a drive that keeps no access lists (FAT, exFAT):
+// there every account may change everything, a folder the install made
+// included, and refusing the folder would only refuse the drive.
+static int drive_without_access_lists(const char *dir)
+{
+    char root[8];
+    DWORD flags = 0;
+    if (!dir[0] || dir[1] != ':')
+        return 0;
+    fmt(root, sizeof root, "%c:\\", dir[0]);
+    return GetVolumeInformationA(root, NULL, 0, NULL, NULL, &flags, NULL, 0) && !(flags & FILE_PERSISTENT_ACLS);
+}
+
 // A folder that exists already may be the install folder (1) unless it is
 // refused, with the reason logged. Through a link or junction the game would go into a folder of someone
 // else's choosing; an owner other than the player or the machine's, or an
@@ -222,7 +235,7 @@ static int check_existing_install_folder(const char *dir)
         // list: every account may change it.
         foreign_owner = owner && !(EqualSid(owner, user) || IsWellKnownSid(owner, WinLocalSystemSid) ||
                                    IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
-        open_to_others = !owner || others_may_change(dacl, user);
+        open_to_others = owner ? others_may_change(dacl, user) : !drive_without_access_lists(dir);
     }
     LocalFree(sd);
     if (error != ERROR_SUCCESS)

@@ -143,3 +143,7 @@ struct UninstallLeft {
     unsigned long error;
 };
 const UninstallLeft *uninstall_left(void);
+// How many files the last uninstall kept because no install of ours wrote
+// them (an uninstall by the install's list of files), in the folder it
+// could therefore not remove.
+int uninstall_kept(void);

@@ -12,6 +12,7 @@
 
 #include <string.h>
 
+#include "install/filelist.h"
 #include "install/install.h"
 
 // Deletes a shortcut file when it leads to this install's game or folder,
@@ -75,7 +76,8 @@ static void remove_game_data(const char *dir)
 }
 
 // {dir}\game\hd\TARNOK, then the folders above it that are empty now.
-static void remove_install_mark(const char *dir)
+// After an uninstall by the list, what is left below them is the player's.
+static void remove_install_mark(const char *dir, int by_list)
 {
     char path[520];
     if (!layout_path(path, sizeof path, dir, LAYOUT_GAME))
@@ -86,25 +88,40 @@ static void remove_install_mark(const char *dir)
     }
     static const int mark[3] = {LAYOUT_HD, LAYOUT_GAME_HD, LAYOUT_GAME};
     for (int i = 0; i < 3; i++) {
-        if (layout_path(path, sizeof path, dir, mark[i]))
+        if (!layout_path(path, sizeof path, dir, mark[i]))
+            continue;
+        if (by_list)
+            RemoveDirectoryA(path);
+        else
             delete_tree(path);
     }
 }
 
-// What the last uninstall had to leave.
+// What the last uninstall had to leave, and how many files of the
+// player's it kept.
 static UninstallLeft left;
+static int kept_files;
 
 const UninstallLeft *uninstall_left(void) { return &left; }
 
+int uninstall_kept(void) { return kept_files; }
+
+// The uninstaller and the list of files go last: a later uninstall needs
+// both to finish the job.
+static int goes_last(int item)
+{
+    return item == LAYOUT_UNINSTALLER || item == LAYOUT_FILE_LIST;
+}
+
 // The files of the install and of the game by their names, with the
 // replacements that a stopped install left under their temporary names;
-// all but the uninstaller, which goes last.
+// all but those that go last.
 static void remove_named_files(const char *dir)
 {
     char path[540];
     for (int item = 0; item < LAYOUT_COUNT; item++) {
         unsigned flags = install_layout[item].flags;
-        if (!(flags & LAYOUT_NAMED) || item == LAYOUT_UNINSTALLER)
+        if (!(flags & LAYOUT_NAMED) || goes_last(item))
             continue;
         if (layout_path(path, sizeof path, dir, item))
             delete_file_itself(path);
@@ -164,7 +181,7 @@ static int install_stays(const char *dir)
         return 1;
     for (int item = 0; item < LAYOUT_COUNT; item++) {
         unsigned flags = install_layout[item].flags;
-        if (!(flags & LAYOUT_NAMED) || item == LAYOUT_UNINSTALLER)
+        if (!(flags & LAYOUT_NAMED) || goes_last(item))
             continue;
         if ((layout_path(path, sizeof path, dir, item) && file_stays(dir, path)) ||
             ((flags & LAYOUT_REPLACED) && layout_temp_path(path, sizeof path, dir, item) && file_stays(dir, path)))
@@ -188,19 +205,24 @@ static int mark_stays(const char *dir)
     return note_left(dir, path, GetLastError());
 }
 
-// 1 when the folder holds nothing but the uninstaller (and its temporary
-// name): it goes with it, unless it is busy.
+// 1 when the folder holds nothing but the uninstaller and the list of
+// files (and their temporary names): it goes with them, unless it is busy.
 static int only_uninstaller_left(const char *dir)
 {
-    char own[540], temp[540];
-    if (!layout_path(own, sizeof own, dir, LAYOUT_UNINSTALLER) ||
-        !layout_temp_path(temp, sizeof temp, dir, LAYOUT_UNINSTALLER))
-        return 0;
-    const char *names[2] = {strrchr(own, '\\') + 1, strrchr(temp, '\\') + 1};
+    static const int last[2] = {LAYOUT_UNINSTALLER, LAYOUT_FILE_LIST};
+    char names[4][540];
+    for (int i = 0; i < 2; i++) {
+        if (!layout_path(names[2 * i], sizeof names[0], dir, last[i]) ||
+            !layout_temp_path(names[2 * i + 1], sizeof names[0], dir, last[i]))
+            return 0;
+    }
     int only = 1;
     FolderListing l;
-    for (int more = listing_first(&l, dir, "*"); more && only; more = listing_next(&l))
-        only = _stricmp(l.name, names[0]) == 0 || _stricmp(l.name, names[1]) == 0;
+    for (int more = listing_first(&l, dir, "*"); more && only; more = listing_next(&l)) {
+        only = 0;
+        for (int i = 0; i < 4 && !only; i++)
+            only = _stricmp(l.name, strrchr(names[i], '\\') + 1) == 0;
+    }
     listing_close(&l);
     return only;
 }
@@ -223,17 +245,126 @@ static int folder_busy(const char *dir)
     return 0;
 }
 
-// The uninstaller, and its temporary name: 1 when neither stays as a plain
-// file (noted).
-static int remove_uninstaller(const char *dir)
+// One of the files that go last, and its temporary name: 1 when neither
+// stays as a plain file (noted).
+static int remove_last(const char *dir, int item)
 {
     char path[540];
-    if (layout_path(path, sizeof path, dir, LAYOUT_UNINSTALLER))
+    if (layout_path(path, sizeof path, dir, item))
         delete_file_itself(path);
-    if (layout_temp_path(path, sizeof path, dir, LAYOUT_UNINSTALLER))
+    if (layout_temp_path(path, sizeof path, dir, item))
         delete_file_itself(path);
-    return !((layout_path(path, sizeof path, dir, LAYOUT_UNINSTALLER) && file_stays(dir, path)) ||
-             (layout_temp_path(path, sizeof path, dir, LAYOUT_UNINSTALLER) && file_stays(dir, path)));
+    return !((layout_path(path, sizeof path, dir, item) && file_stays(dir, path)) ||
+             (layout_temp_path(path, sizeof path, dir, item) && file_stays(dir, path)));
+}
+
+// The uninstaller, then the list of files, which an uninstall that cannot
+// finish keeps for the next.
+static int remove_uninstaller(const char *dir)
+{
+    return remove_last(dir, LAYOUT_UNINSTALLER) && remove_last(dir, LAYOUT_FILE_LIST);
+}
+
+// With a list: every file it names goes, and under {dir}\game\hd, where
+// the game keeps its settings and saved games, everything but the mark.
+// Other files below {dir}\game are the player's and stay.
+// The real path of the install folder, links above it resolved; "" when it
+// cannot be told (then nothing below it is taken for the install's).
+static void folder_real_path(const char *dir, char *out, unsigned long size)
+{
+    HANDLE h = CreateFileA(dir, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (!final_path(h, out, size))
+        out[0] = 0;
+}
+
+// The path of a listed file in path, when it lies below the folder itself:
+// a folder on its way that is a link (the player moved the data and linked
+// it back) leads to what is not the install's to remove. 0 otherwise.
+static int listed_file_here(const char *dir, const char *dir_real, const char *rel, char *path, size_t size)
+{
+    char folder_real[1100], expected[1100];
+    if (!dir_real[0] || !join_path(path, size, dir, rel) || !join_path(expected, sizeof expected, dir_real, rel))
+        return 0;
+    const char *name = real_parent(path, folder_real, sizeof folder_real);
+    char *slash = strrchr(expected, '\\');
+    if (!name || !slash)
+        return 0;
+    *slash = 0;
+    return _stricmp(folder_real, expected) == 0;
+}
+
+// 1 for a listed file that goes last, with the list itself: the uninstaller.
+static int listed_last(const ListEntry *e)
+{
+    return _stricmp(e->path, install_layout[LAYOUT_UNINSTALLER].name) == 0;
+}
+
+static void remove_listed(const char *dir, const FileList *list)
+{
+    char dir_real[1100], game[520], path[780];
+    folder_real_path(dir, dir_real, sizeof dir_real);
+    for (int i = 0; i < list->count; i++) {
+        if (!listed_last(&list->entries[i]) &&
+            listed_file_here(dir, dir_real, list->entries[i].path, path, sizeof path))
+            delete_file_itself(path);
+    }
+    char hd[520], mark[520];
+    if (layout_path(game, sizeof game, dir, LAYOUT_GAME) && is_real_dir(game) &&
+        layout_path(hd, sizeof hd, dir, LAYOUT_GAME_HD) && layout_path(mark, sizeof mark, dir, LAYOUT_HD) &&
+        is_real_dir(hd)) {
+        delete_tree_except(hd, last_step(LAYOUT_HD));
+        if (is_real_dir(mark))
+            delete_tree_except(mark, NULL);
+    }
+}
+
+// Removes the folders below folder that are empty once the files are gone,
+// deepest first; links are not entered. 1 when folder itself is empty now.
+static int remove_empty_folders(const char *folder)
+{
+    int empty = 1;
+    FolderListing l;
+    for (int more = listing_first(&l, folder, "*"); more; more = listing_next(&l)) {
+        char child[520];
+        if (!(l.attributes & FILE_ATTRIBUTE_DIRECTORY) || (l.attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+            !join_path(child, sizeof child, folder, l.name) || !remove_empty_folders(child) ||
+            !RemoveDirectoryA(child))
+            empty = 0;
+    }
+    listing_close(&l);
+    return empty;
+}
+
+// The player's files below folder (links not entered, not counted).
+static int count_files(const char *folder)
+{
+    int n = 0;
+    FolderListing l;
+    for (int more = listing_first(&l, folder, "*"); more; more = listing_next(&l)) {
+        char child[520];
+        if (l.attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            continue;
+        if (!(l.attributes & FILE_ATTRIBUTE_DIRECTORY))
+            n++;
+        else if (join_path(child, sizeof child, folder, l.name))
+            n += count_files(child);
+    }
+    listing_close(&l);
+    return n;
+}
+
+// 1 when a file that the list names stays (noted).
+static int listed_stays(const char *dir, const FileList *list)
+{
+    char dir_real[1100], path[780];
+    folder_real_path(dir, dir_real, sizeof dir_real);
+    for (int i = 0; i < list->count; i++) {
+        if (!listed_last(&list->entries[i]) &&
+            listed_file_here(dir, dir_real, list->entries[i].path, path, sizeof path) && file_stays(dir, path))
+            return 1;
+    }
+    return 0;
 }
 
 int do_uninstall(const char *given)
@@ -241,6 +372,7 @@ int do_uninstall(const char *given)
     char dir[520], path[540];
     left.name[0] = 0;
     left.error = 0;
+    kept_files = 0;
     // An empty folder would make every path below relative to the current
     // drive's root, which is no install folder. The long form lets the
     // entry and the shortcuts match however the folder was spelt.
@@ -251,8 +383,20 @@ int do_uninstall(const char *given)
     setup_trace("step: shortcuts");
 
     // A cut path could name the install folder itself, with whatever else
-    // the player keeps there: each path is used whole or not at all.
-    remove_game_data(dir);
+    // the player keeps there: each path is used whole or not at all. With
+    // the install's list of its files, exactly those go (with the saved
+    // games); an install made before there were lists loses its whole game
+    // folder, as it always did.
+    // An install stopped before its end was writing below {dir}\game when
+    // it stopped, and left there what its list does not name yet: that
+    // folder goes whole, as for an install without a list.
+    FileList list;
+    char reason[1200];
+    int by_list = list_read(dir, &list, reason, sizeof reason) && list.complete;
+    if (by_list)
+        remove_listed(dir, &list);
+    else
+        remove_game_data(dir);
     setup_trace("step: hd");
     remove_named_files(dir);
     setup_trace("step: files");
@@ -261,15 +405,20 @@ int do_uninstall(const char *given)
     setup_trace("step: build");
     // What marks the folder, and what the player needs to finish the job,
     // go only once there is no job left: the mark, the uninstaller, and the
-    // entry that runs it.
-    if (install_stays(dir))
+    // entry that runs it. The list stays with them.
+    int stays = by_list ? listed_stays(dir, &list) : install_stays(dir);
+    list_free(&list);
+    if (stays)
         return UNINSTALL_LEFT;
-    remove_install_mark(dir);
+    if (by_list && layout_path(path, sizeof path, dir, LAYOUT_GAME) && is_real_dir(path))
+        remove_empty_folders(path);
+    remove_install_mark(dir, by_list);
     setup_trace("step: mark");
     if (mark_stays(dir) || folder_busy(dir) || !remove_uninstaller(dir))
         return UNINSTALL_LEFT;
     setup_trace("step: uninstaller");
-    RemoveDirectoryA(dir);
+    if (!RemoveDirectoryA(dir))
+        kept_files = count_files(dir);
     setup_trace("step: folder");
     if (entry_ours)
         remove_uninstall_entry();

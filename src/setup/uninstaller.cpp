@@ -272,10 +272,15 @@ int uninstall_second(const char *dir, int quiet)
     if (!quiet && result == UNINSTALL_LEFT) {
         show_what_is_left(dir);
     } else if (!quiet) {
-        char text[600];
-        fmt(text, sizeof text, "No Tarnok installation was found in %s.", dir);
-        MessageBoxA(NULL, result == UNINSTALL_DONE ? "Tarnok: Vorblen has been removed." : text, "Tarnok uninstall",
-                    MB_ICONINFORMATION | MB_OK);
+        char text[800], n[32];
+        if (result == UNINSTALL_NOTHING)
+            fmt(text, sizeof text, "No Tarnok installation was found in %s.", dir);
+        else if (uninstall_kept() > 0)
+            fmt(text, sizeof text, "Tarnok: Vorblen has been removed. %s files of yours were kept in %s.",
+                fmt_count((uint64_t)uninstall_kept(), n, sizeof n), dir);
+        else
+            fmt(text, sizeof text, "%s", "Tarnok: Vorblen has been removed.");
+        MessageBoxA(NULL, text, "Tarnok uninstall", MB_ICONINFORMATION | MB_OK);
     }
     int code = result == UNINSTALL_LEFT ? 1 : 0;
     // Only the program's own copy and its folder are ever removed: a second

@@ -190,7 +190,10 @@ TEST(Dlls, PlantedDllsAreNeverLoaded)
     std::string said;
     HWND done = uninstall_answer_yes(u, &said);
     ASSERT_NE(nullptr, done);
-    EXPECT_EQ("Tarnok: Vorblen has been removed.", said);
+    // The planted DLLs are no files of the install: they stay, and are counted.
+    EXPECT_EQ("Tarnok: Vorblen has been removed. " + std::to_string(list_dir(target).size()) +
+                  " files of yours were kept in " + target + ".",
+              said);
     gd_answer(done, IDOK);
     EXPECT_EQ(std::vector<std::string>{}, loaded_below(target)) << "first stage";
     EXPECT_EQ(std::vector<std::string>{}, loaded_below(tmp)) << "second stage";

@@ -38,6 +38,29 @@ TEST(Uninstall, KeepsTheUsersOwnFilesAndTheirFolder)
     EXPECT_EQ((std::vector<std::string>{"my notes.txt", "saves\\", "saves\\slot1.sav"}), list_tree(dir));
 }
 
+// By the install's list of its files: every file it lists goes, and with
+// them the saved games and settings the game keeps in its hard disk folder
+// and beside itself; a file of the player's, in the folder or among the
+// disc copies, is all that stays, and the uninstall counts it.
+TEST(Uninstall, ByTheListOnlyThePlayersFilesStay)
+{
+    std::string dir = scratch() + "\\Tarnok";
+    install_sample(dir);
+    ASSERT_TRUE(file_exists(dir + "\\tarnok_files.txt"));
+    spit(dir + "\\my notes.txt", "mine");
+    spit(dir + "\\game\\cd1\\TARNOK\\my map.txt", "mine too");
+    spit(dir + "\\game\\hd\\TARNOK\\SAVE\\SLOT1.SAV", "a saved game");
+    spit(dir + "\\game\\hd\\SAVEGAME.DAT", "another");
+    spit(dir + "\\tarnok_pc.ini", "[game]\r\n");
+    EXPECT_EQ(1, do_uninstall(dir.c_str()));
+    EXPECT_EQ((std::vector<std::string>{"game\\", "game\\cd1\\", "game\\cd1\\TARNOK\\", "game\\cd1\\TARNOK\\my map.txt",
+                                        "my notes.txt"}),
+              list_tree(dir));
+    EXPECT_EQ(2, uninstall_kept());
+    EXPECT_FALSE(entry_exists());
+    EXPECT_FALSE(file_exists(start_menu_link()));
+}
+
 // A shortcut whose saving was cut short (a 0-byte file, or one left under
 // its temporary name) cannot be read: it goes when the entry names the
 // folder, and stays when the entry names another install.
