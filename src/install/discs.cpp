@@ -42,23 +42,77 @@ static int drive_holds_disc(const char *root)
     return any;
 }
 
+// What a drive holds: disc 1 or 2 of the game, 0 for nothing, -1 for
+// another disc.
+static int disc_now_in(const char *root)
+{
+    if (disc_in(root, 1))
+        return 1;
+    if (disc_in(root, 2))
+        return 2;
+    return drive_holds_disc(root) ? -1 : 0;
+}
+
+// The question for a disc again, saying what the drive holds instead.
+static void say_what_is_in(char *text, size_t size, const char *drive, int disc, int held)
+{
+    if (held == 0)
+        fmt(text, size, "There is no disc in drive %s. Insert disc %d and press OK.", drive, disc);
+    else if (held > 0)
+        fmt(text, size, "The disc in drive %s is Tarnok disc %d. Insert disc %d and press OK.", drive, held, disc);
+    else
+        fmt(text, size, "The disc in drive %s is not a Tarnok disc. Insert disc %d and press OK.", drive, disc);
+}
+
+// The open question for a disc, looking at the drive every second.
+struct DiscLook {
+    const char *root;
+    const char *drive;
+    int disc; // the disc asked for
+    int seen; // what the drive held at the last look
+};
+
+// The question answers itself once the disc is in. A wrong disc put in
+// while it is open is named; a drive emptied (the disc being changed)
+// leaves the text as it is.
+static int look_for_disc(void *arg, char *text, size_t size)
+{
+    DiscLook *look = (DiscLook *)arg;
+    int held = disc_now_in(look->root);
+    if (held == look->disc)
+        return 1;
+    if (held != look->seen && held != 0)
+        say_what_is_in(text, size, look->drive, look->disc, held);
+    look->seen = held;
+    return 0;
+}
+
+// A question that looks at the drive while it is open, where whoever runs
+// the install can; else as ask_player asks.
+static int ask_player_looking(const Install *in, const char *text, unsigned int type, QuestionLook look, void *arg)
+{
+    if (!in->host || !in->host->ask || !in->host->ask_looking || stop_requested())
+        return ask_player(in, text, type);
+    return in->host->ask_looking(in->host->ctx, text, type, look, arg);
+}
+
 // Asks for a disc until it is in the drive: 1, or 0 when the player
-// cancels (and always unattended, where nobody can change it).
+// cancels (and always unattended, where nobody can change it). The player
+// need not press OK: the disc put in answers the question.
 static int ask_for_disc(const Install *in, const char *root, int disc)
 {
     char text[300];
     char drive[3] = {root[0], ':', 0};
+    DiscLook look = {root, drive, disc, 0};
     fmt(text, sizeof text, "Insert Tarnok disc %d into drive %s and press OK.", disc, drive);
     for (;;) {
-        if (ask_player(in, text, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK)
+        look.seen = disc_now_in(root);
+        if (ask_player_looking(in, text, MB_ICONINFORMATION | MB_OKCANCEL, look_for_disc, &look) != IDOK)
             return 0;
-        if (disc_in(root, disc))
+        int held = disc_now_in(root);
+        if (held == disc)
             return 1;
-        if (drive_holds_disc(root))
-            fmt(text, sizeof text, "The disc in drive %s is not Tarnok disc %d. Insert disc %d and press OK.", drive,
-                disc, disc);
-        else
-            fmt(text, sizeof text, "There is no disc in drive %s. Insert disc %d and press OK.", drive, disc);
+        say_what_is_in(text, sizeof text, drive, disc, held);
     }
 }
 
@@ -105,8 +159,8 @@ static int on_read_trouble(const char *path, unsigned long error, void *ctx)
     return ask_player(d->in, text, MB_ICONWARNING | MB_RETRYCANCEL) == IDRETRY;
 }
 
-// Copies one disc into {game}\cd1 or {game}\cd2.
-static int copy_disc(Install *in, CdSource *src, int disc)
+// Copies one disc, whole bytes of files, into {game}\cd1 or {game}\cd2.
+static int copy_disc(Install *in, CdSource *src, int disc, uint64_t whole)
 {
     char dst[520], shown[1024], reason[64];
     // A cue sheet on the media names the image that the description shows.
@@ -116,7 +170,9 @@ static int copy_disc(Install *in, CdSource *src, int disc)
     DriveReading reading = {on_read_trouble, &drive};
     if (src->kind == 0 && on_cd_drive(src->path))
         in->progress.drive = &reading;
+    tell_disc_begins(in, disc, whole, dst);
     int ok = cd_copy_all(src, dst, &in->progress);
+    tell_disc_ends(in);
     in->progress.drive = NULL;
     if (ok)
         return 1;
@@ -216,9 +272,10 @@ static void progress_rebudget(Progress *p, uint64_t left)
 // Both discs at once, from two drives, images or folders, opened before.
 static int copy_two_sources(Install *in)
 {
-    in->progress.total = in->need = cd_total_bytes(in->cd1) + cd_total_bytes(in->cd2) + in->fixed;
-    return check_free_space(in, in->progress.total) && make_folders(in) && copy_disc(in, in->cd1, 1) &&
-           copy_disc(in, in->cd2, 2);
+    uint64_t one = cd_total_bytes(in->cd1), two = cd_total_bytes(in->cd2);
+    in->progress.total = in->need = one + two + in->fixed;
+    return check_free_space(in, in->progress.total) && make_folders(in) && copy_disc(in, in->cd1, 1, one) &&
+           copy_disc(in, in->cd2, 2, two);
 }
 
 // Both discs from one drive: the disc that is in first, then the other.
@@ -241,7 +298,7 @@ static int copy_one_drive(Install *in)
     in->need = size + in->fixed;
     in->progress.total = size * 2 + in->fixed;
     int other = 3 - first;
-    int ok = check_free_space(in, in->need) && make_folders(in) && copy_disc(in, src, first);
+    int ok = check_free_space(in, in->need) && make_folders(in) && copy_disc(in, src, first, size);
     if (ok && !ask_for_disc(in, root, other))
         ok = not_inserted(other);
     if (ok) {
@@ -250,7 +307,7 @@ static int copy_one_drive(Install *in)
         ok = check_free_space(in, more + in->fixed);
         if (ok) {
             progress_rebudget(&in->progress, more + in->fixed);
-            ok = copy_disc(in, src, other);
+            ok = copy_disc(in, src, other, more);
         }
     }
     cd_close(src);

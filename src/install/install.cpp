@@ -158,6 +158,7 @@ static int check_update(const char *hd)
 static int unpack_update(Install *in)
 {
     setup_log("Unpacking the 1.03 update ...");
+    progress_step(&in->progress, INSTALL_UNPACK, 0, 0);
     write_failure_clear();
     int members = lha_extract(in->update, in->update_size, in->hd, &in->progress);
     free(in->update);
@@ -175,6 +176,7 @@ static int arrange_game_files(Install *in)
     char src[780], dst[780];
     const char *game = in->game, *hd = in->hd;
     setup_log("Setting up the game files ...");
+    progress_step(&in->progress, INSTALL_ARRANGE, 0, 0);
     fmt(dst, sizeof dst, "%s\\GRAPH", hd);
     make_dirs(dst);
     fmt(src, sizeof src, "%s\\cd1\\TARNOK\\INSTALL", game);
@@ -391,6 +393,11 @@ int do_install(const InstallOptions *o, ProgressFn callback, void *ctx, const In
     in.fixed = in.convert ? convert_budget : prebuilt_budget;
     in.progress.callback = callback;
     in.progress.ctx = ctx;
+    if (host && host->step) {
+        in.steps.step = host->step;
+        in.steps.ctx = host->ctx;
+        in.progress.steps = &in.steps;
+    }
     const char *bad = resolve_install_folder(o->dir, in.dir, sizeof in.dir);
     setup_log("Install to %s (%s)", in.dir, in.convert ? "convert on this PC" : "prebuilt");
 
