@@ -17,6 +17,7 @@ static void tell_file_begun(void *ctx, const char *dst, uint64_t size)
         t->before->begun(t->before->ctx, dst, size);
 }
 
+// A whole file is news only for the watch that was there before.
 static void tell_file_copied(void *ctx, const char *dst, uint64_t size, uint32_t crc)
 {
     const DiscTelling *t = (const DiscTelling *)ctx;

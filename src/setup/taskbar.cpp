@@ -15,6 +15,7 @@ static int tried;              // an object was asked for at least once
 static int state = TASKBAR_NONE;
 static int value;              // per mille
 
+// The shell's name for what the button shows.
 static TBPFLAG flag_of(int s)
 {
     return s == TASKBAR_NORMAL ? TBPF_NORMAL : s == TASKBAR_ERROR ? TBPF_ERROR : TBPF_NOPROGRESS;

@@ -371,6 +371,8 @@ static void announce_status(uint64_t now_ms, int at_once)
     announce_due = 0;
 }
 
+// The status line's text, changed only when it differs: a screen reader
+// hears of each change.
 static void show_status(const char *text)
 {
     char was[1024];
@@ -421,6 +423,7 @@ static void make_status_live(void)
     acc->SetHwndProp(st, (DWORD)OBJID_CLIENT, CHILDID_SELF, live_setting, v);
 }
 
+// The property goes before the window, as the service asks.
 static void end_status_live(void)
 {
     if (!acc)
@@ -544,20 +547,25 @@ static int ask_looking(void *ctx, const char *text, unsigned int type, QuestionL
     return q.answer;
 }
 
+// A question with nothing to look for: open until the player answers.
 static int ask_in_window(void *ctx, const char *text, unsigned int type)
 {
     return ask_looking(ctx, text, type, NULL, NULL);
 }
 
-// The box that MessageBoxA makes is the first window without a parent made
-// while it runs; a second box over it (the stop question) is not.
+// The box that MessageBoxA makes is the first dialog made while it runs; a
+// second box over it (the stop question) is not.
 static LRESULT CALLBACK note_box(int code, WPARAM wp, LPARAM lp)
 {
-    if (code == HCBT_CREATEWND && !ask_box && !(((CBT_CREATEWNDA *)lp)->lpcs->style & WS_CHILD))
+    char cls[16];
+    if (code == HCBT_CREATEWND && !ask_box && !(((CBT_CREATEWNDA *)lp)->lpcs->style & WS_CHILD) &&
+        GetClassNameA((HWND)wp, cls, sizeof cls) && strcmp(cls, "#32770") == 0)
         ask_box = (HWND)wp;
     return CallNextHookEx(box_hook, code, wp, lp);
 }
 
+// Shows the question and hands the answer back; the box is noted as it is
+// made, so that the install can close it or change its text.
 static void on_ask(Question *q)
 {
     if (stopping) {
@@ -701,6 +709,7 @@ static void on_log(char *line)
     free(line);
 }
 
+// The bar and the taskbar button move together.
 static void on_progress_step(int permille)
 {
     SendMessageA(prog, PBM_SETPOS, (WPARAM)permille, 0);
