@@ -82,11 +82,10 @@ static DWORD WINAPI install_told(LPVOID param)
     return 0;
 }
 
-// Takes what the install posts, as the window would, and makes the status
-// line every 250 ms until the install has ended.
-static int install_as_the_window(void)
+// Takes what the install posts to w, as the window would, and makes the
+// status line every 250 ms until the install has ended.
+static int install_as_the_window(HWND w)
 {
-    HWND w = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
     report_to(w);
     HANDLE t = CreateThread(NULL, 0, install_told, NULL, 0, NULL);
     if (!w || !t)
@@ -124,10 +123,13 @@ int main(int argc, char **argv)
     fmt(o.patch, sizeof o.patch, "%s", argv[3]);
     fmt(o.dir, sizeof o.dir, "%s", argv[4]);
     log_open();
+    // The window exists before Install is pressed: its making, which loads
+    // the display driver, is no part of the install.
+    HWND w = window ? CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL) : NULL;
     LARGE_INTEGER a;
     double cpu = cpu_seconds();
     QueryPerformanceCounter(&a);
-    int ok = window ? install_as_the_window() : do_install(&o, NULL, NULL, NULL);
+    int ok = window ? install_as_the_window(w) : do_install(&o, NULL, NULL, NULL);
     double t = seconds_since(a);
     cpu = cpu_seconds() - cpu;
     log_close();
