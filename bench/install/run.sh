@@ -1,6 +1,8 @@
 #!/bin/sh
 # Times an unattended install of large sample media under Wine against plain
-# copies of the same bytes, in the same run: cp natively; the system's own
+# copies of the same bytes, in the same run (and the same install as the
+# window runs it, its status line made four times a second from what the
+# install tells, against the plain one): cp natively; the system's own
 # CopyFileA under Wine, which shows what Wine's file calls cost by themselves;
 # and the Wine floor of the install's two disc copies (bench/floor: each file
 # created, written in large blocks and closed, by a program that does nothing
@@ -44,15 +46,16 @@ keep() {
     eval "t_$1=\$(min \"\${t_$1:-}\" $2)"
     [ -z "${3:-}" ] || eval "c_$1=\$(min \"\${c_$1:-}\" $3)"
 }
-report() { # report FORM (from the t_ and c_ of i, f, g, c, w)
+report() { # report FORM (from the t_ and c_ of i, s, f, g, c, w)
     awk -v f="$1" -v i="$t_i" -v c="$t_c" -v w="$t_w" -v fl="$t_f" -v g="${t_g:-}" -v ci="$c_i" -v cf="$c_f" \
-        -v cg="${c_g:-}" -v cw="$c_w" -v b="$bytes" 'BEGIN {
+        -v cg="${c_g:-}" -v cw="$c_w" -v b="$bytes" -v s="$t_s" -v cs="$c_s" 'BEGIN {
         printf "%-8s install %6.2f s (%5.0f MB/s)   floor %6.2f s ratio %5.2f", f, i, b / i / 1e6, fl, i / fl
         if (g != "") printf "   floor reading the images %6.2f s ratio %5.2f", g, i / g
         printf "   CopyFileA under Wine %6.2f s ratio %5.2f   cp %6.2f s ratio %5.2f\n", w, i / w, c, i / c
         printf "%-8s CPU: install %6.2f s   floor %6.2f s ratio %5.2f", f, ci, cf, ci / cf
         if (cg != "") printf "   floor reading the images %6.2f s ratio %5.2f", cg, ci / cg
-        printf "   CopyFileA %6.2f s ratio %5.2f\n", cw, ci / cw }'
+        printf "   CopyFileA %6.2f s ratio %5.2f\n", cw, ci / cw
+        printf "%-8s as the window runs it: %6.2f s ratio %5.3f   CPU %6.2f s ratio %5.3f\n", f, s, s / i, cs, cs / ci }'
 }
 for form in folders images; do
     if [ $form = folders ]; then cd1=$work/media/disc1; cd2=$work/media/disc2; src="$cd1 $cd2"; kind=copy
@@ -61,10 +64,13 @@ for form in folders images; do
     wsrc=""
     for s in $src; do wsrc="$wsrc $(win "$s")"; done
     sync
-    t_i= t_c= t_w= t_f= t_g= c_i= c_w= c_f= c_g=
+    t_i= t_s= t_c= t_w= t_f= t_g= c_i= c_s= c_w= c_f= c_g=
     for round in $(seq "$rounds"); do
         rm -rf "$out"
         keep i "$(run "$bench_exe" "$(win "$cd1")" "$(win "$cd2")" \
+            "$(win "$work/media/TARNO103.EXE")" "$(win "$out")" | tr -d '\r')"
+        rm -rf "$out"
+        keep s "$(run "$bench_exe" /window "$(win "$cd1")" "$(win "$cd2")" \
             "$(win "$work/media/TARNO103.EXE")" "$(win "$out")" | tr -d '\r')"
         keep f "$(floor_sum $kind)"
         [ -z "$images" ] || keep g "$(floor_sum $kind $images)"

@@ -37,6 +37,7 @@ struct CompileRun {
     int jobs;
     int next;    // index of the next source to start
     int running; // busy slots
+    int finished; // compiles that have ended
     int failed;  // set once, never cleared
     uint64_t share;
 };
@@ -344,6 +345,7 @@ static void poll_slots(CompileRun *run, Progress *progress)
         CloseHandle(slot->process);
         slot->process = NULL;
         progress_add(progress, run->share);
+        progress_step(progress, INSTALL_COMPILE, ++run->finished, source_count);
         if (code != 0) {
             log_compile_failure(slot);
             run->failed = 1;
@@ -380,6 +382,7 @@ static int compile_all(const char *kit, const char *build, const char *bin, Prog
         run.failed = 1;
     } else if (source_count > 0) {
         run.share = COMPILE_SHARE / (uint64_t)source_count;
+        progress_step(progress, INSTALL_COMPILE, 0, source_count);
         while (run.running > 0 || run.next < source_count) {
             fill_slots(&run, kit, build);
             poll_slots(&run, progress);
@@ -437,6 +440,7 @@ static int run_build(const char *kit, const char *dir, const char *exe, const ch
     make_dirs(gen);
     make_dirs(obj);
     setup_log("Converting the game code on this PC (this takes a few minutes)...");
+    progress_step(progress, INSTALL_RECOMPILE, 0, 0);
 
     char cmd[8192];
     fmt(cmd, sizeof cmd, "\"%s\\python\\python.exe\" -I \"%s\\tools\\recomp.py\" \"%s\" \"%s\\re\\functions.tsv\" "
@@ -463,6 +467,7 @@ static int run_build(const char *kit, const char *dir, const char *exe, const ch
         fail("cannot write the linker's response file build\\objs.rsp");
         return 0;
     }
+    progress_step(progress, INSTALL_LINK, 0, 0);
     fmt(cmd, sizeof cmd, "\"%s\\gcc.exe\" -mwindows -o \"%s\" @\"%s\" -static -lmingw32 "
         "\"%s\\mingw64\\lib\\libSDL2.a\" -lm -lkernel32 -luser32 -lgdi32 -lwinmm -limm32 -lole32 -loleaut32 "
         "-lversion -luuid -ladvapi32 -lsetupapi -lshell32 -ldinput8", bin, out, rsp, kit);

@@ -47,49 +47,99 @@ static int drive_holds_disc(const char *root)
     return any;
 }
 
-enum { ASK_FIRST, ASK_WRONG_DISC, ASK_NO_DISC };
+// What the drive holds where a disc's files are looked for (its root, or
+// a folder on it): disc 1 or 2 of the game, 0 for nothing, -1 for another
+// disc.
+static int disc_now_in(const char *folder)
+{
+    if (disc_in(folder, 1))
+        return 1;
+    if (disc_in(folder, 2))
+        return 2;
+    char root[4] = {folder[0], ':', '\\', 0};
+    return drive_holds_disc(root) ? -1 : 0;
+}
 
-// The disc question, first and after an OK too soon. A disc is named by its
-// number when its copy is the drive's root; a disc of the player's that
-// holds a copy in a folder is named by that folder.
-static void disc_question(char *text, size_t size, const char *folder, int disc, int why)
+// The disc question, first (held < -1) and again, saying what the drive
+// holds instead. A disc is named by its number when its copy is the
+// drive's root; a disc of the player's that holds a copy in a folder is
+// named by that folder.
+enum { ASK_FIRST = -2 };
+
+static void disc_question(char *text, size_t size, const char *folder, int disc, int held)
 {
     char drive[3] = {folder[0], ':', 0};
     if (strlen(folder) <= 3) {
-        if (why == ASK_FIRST)
+        if (held == ASK_FIRST)
             fmt(text, size, "Insert Tarnok disc %d into drive %s and press OK.", disc, drive);
-        else if (why == ASK_WRONG_DISC)
-            fmt(text, size, "The disc in drive %s is not Tarnok disc %d. Insert disc %d and press OK.", drive, disc,
+        else if (held == 0)
+            fmt(text, size, "There is no disc in drive %s. Insert disc %d and press OK.", drive, disc);
+        else if (held > 0)
+            fmt(text, size, "The disc in drive %s is Tarnok disc %d. Insert disc %d and press OK.", drive, held,
                 disc);
         else
-            fmt(text, size, "There is no disc in drive %s. Insert disc %d and press OK.", drive, disc);
+            fmt(text, size, "The disc in drive %s is not a Tarnok disc. Insert disc %d and press OK.", drive, disc);
         return;
     }
     char shown[1024];
     name_escape(folder, shown, sizeof shown);
-    if (why == ASK_FIRST)
+    if (held == ASK_FIRST)
         fmt(text, size, "Insert the disc that holds %s and press OK.", shown);
-    else if (why == ASK_WRONG_DISC)
+    else if (held == 0)
+        fmt(text, size, "There is no disc in drive %s. Insert the disc that holds %s and press OK.", drive, shown);
+    else
         fmt(text, size, "The disc in drive %s does not hold %s. Insert the disc that holds it and press OK.", drive,
             shown);
-    else
-        fmt(text, size, "There is no disc in drive %s. Insert the disc that holds %s and press OK.", drive, shown);
+}
+
+// The open question for a disc, looking at the drive every second.
+struct DiscLook {
+    const char *folder;
+    int disc; // the disc asked for
+    int seen; // what the drive held at the last look
+};
+
+// The question answers itself once the disc is in. A wrong disc put in
+// while it is open is named; a drive emptied (the disc being changed)
+// leaves the text as it is.
+static int look_for_disc(void *arg, char *text, size_t size)
+{
+    DiscLook *look = (DiscLook *)arg;
+    int held = disc_now_in(look->folder);
+    if (held == look->disc)
+        return 1;
+    if (held != look->seen && held != 0)
+        disc_question(text, size, look->folder, look->disc, held);
+    look->seen = held;
+    return 0;
+}
+
+// A question that looks at the drive while it is open, where whoever runs
+// the install can; else as ask_player asks.
+static int ask_player_looking(const Install *in, const char *text, unsigned int type, QuestionLook look, void *arg)
+{
+    if (!in->host || !in->host->ask || !in->host->ask_looking || stop_requested())
+        return ask_player(in, text, type);
+    return in->host->ask_looking(in->host->ctx, text, type, look, arg);
 }
 
 // Asks for a disc until it is in the drive: 1, or 0 when the player
 // cancels (and always unattended, where nobody can change it). folder is
-// where the disc's files are: the drive's root, or a folder on it.
+// where the disc's files are: the drive's root, or a folder on it. The
+// player need not press OK: the disc put in answers the question.
 static int ask_for_disc(const Install *in, const char *folder, int disc)
 {
     char text[1400];
-    char root[4] = {folder[0], ':', '\\', 0};
+    DiscLook look = {folder, disc, 0};
     disc_question(text, sizeof text, folder, disc, ASK_FIRST);
     for (;;) {
-        if (ask_player(in, text, MB_ICONINFORMATION | MB_OKCANCEL) != IDOK)
+        look.seen = disc_now_in(folder);
+        if (ask_player_looking(in, text, MB_ICONINFORMATION | MB_OKCANCEL, look_for_disc, &look) != IDOK)
             return 0;
-        if (disc_in(folder, disc))
+        int held = disc_now_in(folder);
+        if (held == disc)
             return 1;
-        disc_question(text, sizeof text, folder, disc, drive_holds_disc(root) ? ASK_WRONG_DISC : ASK_NO_DISC);
+        disc_question(text, sizeof text, folder, disc, held);
     }
 }
 
@@ -137,8 +187,9 @@ static int on_read_trouble(const char *path, unsigned long error, void *ctx)
     return ask_player(d->in, text, MB_ICONWARNING | MB_RETRYCANCEL) == IDRETRY;
 }
 
-// Copies one disc into {game}\cd1 or {game}\cd2, and judges what it copied.
-static int copy_disc(Install *in, CdSource *src, int disc)
+// Copies one disc, whole bytes of files, into {game}\cd1 or {game}\cd2,
+// and judges what it copied.
+static int copy_disc(Install *in, CdSource *src, int disc, uint64_t whole)
 {
     char shown[1024], reason[64], marker[600];
     // A cue sheet on the media names the image that the description shows.
@@ -153,7 +204,9 @@ static int copy_disc(Install *in, CdSource *src, int disc)
     watch.ctx = in;
     in->progress.drive = from_drive;
     in->progress.watch = &watch;
+    tell_disc_begins(in, disc, whole, in->copy_root);
     int ok = cd_copy_all(src, in->copy_root, &in->progress);
+    tell_disc_ends(in);
     in->progress.drive = NULL;
     if (ok)
         ok = judge_disc(in, src, disc, from_drive);
@@ -265,9 +318,10 @@ static void progress_rebudget(Progress *p, uint64_t left)
 // Both discs at once, from two drives, images or folders, opened before.
 static int copy_two_sources(Install *in)
 {
-    in->progress.total = in->need = cd_total_bytes(in->cd1) + cd_total_bytes(in->cd2) + in->fixed;
-    return check_free_space(in, in->progress.total) && make_folders(in) && copy_disc(in, in->cd1, 1) &&
-           copy_disc(in, in->cd2, 2);
+    uint64_t one = cd_total_bytes(in->cd1), two = cd_total_bytes(in->cd2);
+    in->progress.total = in->need = one + two + in->fixed;
+    return check_free_space(in, in->progress.total) && make_folders(in) && copy_disc(in, in->cd1, 1, one) &&
+           copy_disc(in, in->cd2, 2, two);
 }
 
 // Both discs from one drive: the disc that is in first, then the other.
@@ -295,7 +349,7 @@ static int copy_one_drive(Install *in)
     uint64_t size = cd_total_bytes(src);
     in->need = size + in->fixed + (want[other] ? 0 : listed_bytes(in, other));
     in->progress.total = (want[other] ? size * 2 : size) + in->fixed;
-    int ok = check_free_space(in, in->need) && make_folders(in) && copy_disc(in, src, first);
+    int ok = check_free_space(in, in->need) && make_folders(in) && copy_disc(in, src, first, size);
     if (ok && want[other] && !ask_for_disc(in, root, other))
         ok = not_inserted(other);
     if (ok && want[other]) {
@@ -304,7 +358,7 @@ static int copy_one_drive(Install *in)
         ok = check_free_space(in, more + in->fixed);
         if (ok) {
             progress_rebudget(&in->progress, more + in->fixed);
-            ok = copy_disc(in, src, other);
+            ok = copy_disc(in, src, other, more);
         }
     }
     cd_close(src);

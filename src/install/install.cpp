@@ -233,6 +233,7 @@ static int unpack_update(Install *in)
     Recorder r;
     setup_log("Unpacking the 1.03 update ...");
     recorder_start(&r, in, in->hd, "update:");
+    progress_step(&in->progress, INSTALL_UNPACK, 0, 0);
     write_failure_clear();
     in->progress.watch = &r.watch;
     int members = lha_extract(in->update, in->update_size, in->hd, &in->progress);
@@ -253,6 +254,7 @@ static int arrange_game_files(Install *in)
     const char *game = in->game, *hd = in->hd;
     Recorder r;
     setup_log("Setting up the game files ...");
+    progress_step(&in->progress, INSTALL_ARRANGE, 0, 0);
     fmt(dst, sizeof dst, "%s\\GRAPH", hd);
     make_dirs(dst);
     fmt(src, sizeof src, "%s\\cd1\\TARNOK\\INSTALL", game);
@@ -518,6 +520,11 @@ int do_install(const InstallOptions *o, ProgressFn callback, void *ctx, const In
     in.progress.ctx = ctx;
     in.edition[0] = in.edition[1] = -1;
     in.list.handle = INVALID_HANDLE_VALUE;
+    if (host && host->step) {
+        in.steps.step = host->step;
+        in.steps.ctx = host->ctx;
+        in.progress.steps = &in.steps;
+    }
     const char *bad = resolve_install_folder(o->dir, in.dir, sizeof in.dir);
     setup_log("Install to %s (%s)", in.dir, in.convert ? "convert on this PC" : "prebuilt");
 

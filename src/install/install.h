@@ -16,13 +16,39 @@ struct InstallOptions {
     int startmenu;   // non-zero: make a Start menu shortcut
 };
 
-// What the install may ask of whoever runs it. ask shows a question with
-// the MB_ type's buttons and icon and waits for the button pressed (IDOK,
-// IDRETRY, ...); it is null when nobody can answer (an unattended install),
-// and so is a null host.
+// A look at the world while a question is open, on the asking thread: 1
+// when what was asked for has come about, which answers the question as
+// OK; 0 to keep it open. It may rewrite text (size bytes), which the open
+// question then shows.
+typedef int (*QuestionLook)(void *arg, char *text, size_t size);
+
+// The steps after the disc copies that the install tells its host of.
+enum {
+    INSTALL_UNPACK,    // the 1.03 update's archive
+    INSTALL_ARRANGE,   // the game files into the native game's places
+    INSTALL_RECOMPILE, // the conversion's first stage
+    INSTALL_COMPILE,   // its compiles, done of total
+    INSTALL_LINK,      // its last stage
+};
+
+// What the install may ask of whoever runs it, and what it tells. ask
+// shows a question with the MB_ type's buttons and icon and waits for the
+// button pressed (IDOK, IDRETRY, ...); it is null when nobody can answer
+// (an unattended install), and so is a null host. Every other member may
+// be null too:
+//   ask_looking  ask, while look(arg, ...) is called every second
+//   disc         a disc's copy of whole bytes begins; the progress count,
+//                at `from` now, counts its bytes
+//   file         the disc's file whose copy begins, by its path on the disc
+//   step         a step after the copies begins, or done of its total parts
+//                are finished
 struct InstallHost {
     int (*ask)(void *ctx, const char *text, unsigned int type);
     void *ctx;
+    int (*ask_looking)(void *ctx, const char *text, unsigned int type, QuestionLook look, void *arg);
+    void (*disc)(void *ctx, int disc, uint64_t whole, uint64_t from);
+    void (*file)(void *ctx, const char *file);
+    void (*step)(void *ctx, int step, int done, int total);
 };
 
 int do_install(const InstallOptions *opts, ProgressFn callback, void *ctx, const InstallHost *host);

@@ -16,6 +16,17 @@ struct DiscFiles {
     int count, room;
 };
 
+struct Install;
+
+// What the host is told of the disc being copied (telling.cpp): each file
+// as its copy begins, through the progress record's file watch.
+struct DiscTelling {
+    const Install *in;
+    size_t skip;             // the disc copy's folder and separator, before each path on the disc
+    const CopyWatch *before; // the record's watch when no disc is being told of
+    CopyWatch watch;
+};
+
 // Filled once, at the start of do_install, and then only by the steps that
 // own each part of it.
 struct Install {
@@ -30,6 +41,8 @@ struct Install {
     char hd[520];         // {dir}\game\hd\TARNOK
     char exe[520];        // {dir}\tarnok.exe
     Progress progress;    // the bar: the discs, the update and the fixed shares
+    StepWatch steps;      // the host's, told through the progress record
+    DiscTelling telling;  // the host's news of the disc being copied
     uint64_t fixed;       // progress after the disc copies, by mode
     uint64_t need;        // bytes the install takes: the entry's size
     char drive[4];        // "D:\" when both discs come from that one drive, else ""
@@ -61,6 +74,10 @@ int ask_player(const Install *in, const char *text, unsigned int type);
 // The discs (discs.cpp): both opened and told apart before anything is
 // written, or one drive for both; then copied into {game}\cd1 and \cd2.
 int open_discs(Install *in);
+// Around the copy of a disc of whole bytes into dst: the host hears of it,
+// and of each of its files (telling.cpp).
+void tell_disc_begins(Install *in, int disc, uint64_t whole, const char *dst);
+void tell_disc_ends(Install *in);
 int copy_discs(Install *in);
 void close_discs(Install *in);
 // The verdict on a disc once copied (verdict.cpp): which known edition it

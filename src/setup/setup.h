@@ -15,6 +15,8 @@ enum {
     WM_SETUP_PROGRESS = 0x8000 + 2, // wParam: per mille, 0..1000
     WM_SETUP_DONE = 0x8000 + 3,     // wParam: do_install's result
     WM_SETUP_ASK = 0x8000 + 4,      // lParam: the asking thread's question, answered in it
+    WM_SETUP_ASK_SAY = 0x8000 + 5,  // lParam: _strdup'ed new text of the open question, freed by the window
+    WM_SETUP_ASK_END = 0x8000 + 6,  // the open question has answered itself: close it as OK
 };
 
 // From here on log lines and progress go to the window w as posted
@@ -23,6 +25,35 @@ void report_to(HWND__ *w);
 // Progress callback of an install: posts per-mille positions to the window,
 // and names them to a debugger that is attached.
 void on_progress(uint64_t done, uint64_t total, void *ctx);
+
+// What the install tells its host for the status line (InstallHost's disc,
+// file and step), kept for the window, which draws the line on its own
+// clock: report_live_line gives the line for now_ms, 1, or 0 while there
+// is none (before the first disc, and while a question is open). Callable
+// from any thread.
+void report_disc(void *ctx, int disc, uint64_t whole, uint64_t from);
+void report_file(void *ctx, const char *file);
+void report_step(void *ctx, int step, int done, int total);
+// A question of the install opens (1) or is answered (0).
+void report_asking(int open);
+// Nothing told yet, as at the start of an install.
+void report_live_clear(void);
+int report_live_line(uint64_t now_ms, char *out, size_t size);
+
+// The setup window's taskbar button (taskbar.cpp). taskbar_attach makes the
+// shell's object for the window's button, when the shell says the button
+// is made; taskbar_show sets what the button shows (making the object at
+// the first call where the shell never said so), taskbar_value moves its
+// bar. Whatever the shell does, nothing else changes.
+enum {
+    TASKBAR_NONE,   // no progress on the button
+    TASKBAR_NORMAL, // the install's progress
+    TASKBAR_ERROR,  // the progress where a failed install stopped
+};
+void taskbar_attach(HWND__ *w);
+void taskbar_show(HWND__ *w, int state, int permille);
+void taskbar_value(int permille);
+void taskbar_detach(void);
 
 // Fills the options from the CD drives and the files beside the program:
 // the discs, the images of them and the update.

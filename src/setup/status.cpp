@@ -283,17 +283,17 @@ static int status_slow(uint64_t speed)
     return (speed + KB / 2) / KB < SLOW_KB;
 }
 
-// ", 3.4 MB/s", ", 150 KB/s", or "" while the speed is not known.
+// "3.4 MB/s", "150 KB/s", or "" while the speed is not known.
 static void status_speed_part(uint64_t speed, char *out, size_t size)
 {
     char mb[24];
     if (speed == 0)
         out[0] = 0;
     else if (status_slow(speed))
-        fmt(out, size, ", %llu KB/s", (unsigned long long)((speed + KB / 2) / KB));
+        fmt(out, size, "%llu KB/s", (unsigned long long)((speed + KB / 2) / KB));
     else {
         status_megabytes(speed, 0, mb, sizeof mb);
-        fmt(out, size, ", %s MB/s", mb);
+        fmt(out, size, "%s MB/s", mb);
     }
 }
 
@@ -307,8 +307,8 @@ int status_copy_line(char *out, size_t size, int disc, const char *file, uint64_
     left[0] = 0;
     if (left_ms != ETA_NONE)
         eta_words(left_ms, left, sizeof left);
-    return fmt(out, size, "CD %d: %s%s%s of %s MB%s%s%s", disc, file, file[0] ? " - " : "", done_mb, whole_mb,
-               speed_part, left[0] ? ", " : "", left);
+    return fmt(out, size, "CD %d: %s%s%s of %s MB%s%s%s%s", disc, file, file[0] ? " - " : "", done_mb, whole_mb,
+               speed_part[0] ? ", " : "", speed_part, left[0] ? ", " : "", left);
 }
 
 int status_wait_line(char *out, size_t size, uint64_t waited_ms)

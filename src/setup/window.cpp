@@ -5,12 +5,14 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <oleacc.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "setup/setup.h"
+#include "setup/status.h"
 #include "setup/window.h"
 
 InstallOptions opts;
@@ -33,6 +35,14 @@ static int below;     // pixels the rows under the intro move down to make room 
 static int lst_wide;  // the list's scroll extent: its widest line so far
 static HWND focus_back;  // the control that gets the focus when the window is active again
 static HWND focus_seen;  // the focus the default button was last matched to
+static int live_shown;   // the status line follows what the install does, not its log lines
+static StatusPace pace;  // when the status line was last drawn from what the install does
+static int announce_due;        // the status line changed since screen readers were last told
+static uint64_t announced_ms;   // when they were
+static IAccPropServices *acc;   // the status line's live setting; null where there is none
+static UINT msg_button_made;    // the shell's "TaskbarButtonCreated"
+static HWND ask_box;            // the box of the install's open question, while it is shown
+static HHOOK box_hook;          // finds that box as it is made
 
 enum {
     ID_CD1_IMAGE = 101,
@@ -43,6 +53,21 @@ enum {
     ID_DIR = 106,
     ID_INSTALL = 107,
     ID_CLOSE = 108,
+};
+
+// Windows 8's, which the headers give only to programs that need Windows 8.
+#ifndef EVENT_OBJECT_LIVEREGIONCHANGED
+#define EVENT_OBJECT_LIVEREGIONCHANGED 0x8019
+#endif
+
+enum {
+    STATUS_TIMER = 1,
+    // The timer only asks whether the line may be drawn: it is drawn at
+    // most every STATUS_PACE_MS, and no later than a tick after.
+    STATUS_TIMER_MS = 50,
+    ANNOUNCE_MS = 1000, // a screen reader is told of a new line at most this often while installing
+    LOOK_MS = 1000,     // how often an open question looks for what it asked for
+    BOX_TEXT_ID = 0xFFFF, // a message box's text
 };
 
 // The layout is drawn for 96 DPI; these are its pixels at the system's DPI.
@@ -177,6 +202,17 @@ static void make_mode_buttons(void)
         SetWindowLongA(other, GWL_STYLE, GetWindowLongA(other, GWL_STYLE) | WS_TABSTOP);
 }
 
+// A screen reader names a field, a bar or a list by the static text just
+// before it in the z-order. The bar and the list have no label in the
+// layout: theirs are made hidden, read by a screen reader and shown to
+// nobody else.
+static void hidden_label(const char *text)
+{
+    HWND label = mk("STATIC", text, WS_GROUP | SS_NOPREFIX, 0, 0, 0, 0, 0);
+    if (label)
+        ShowWindow(label, SW_HIDE);
+}
+
 static void make_controls(void)
 {
     // The intro and the status line show text, not mnemonics: an '&' in a
@@ -193,12 +229,14 @@ static void make_controls(void)
     c_desk = put("BUTTON", "Desktop shortcut", WS_TABSTOP | BS_AUTOCHECKBOX, 230, 254, 200, 22, 0);
     check(c_start);
     check(c_desk);
+    hidden_label("Progress:");
     prog = put(PROGRESS_CLASSA, "", WS_GROUP, 16, 288, 598, 18, 0);
     SendMessageA(prog, PBM_SETRANGE32, 0, 1000);
     // A line too long for the status line ends in "..." there; the list
     // holds it whole.
     st = put("STATIC", text_ready, WS_GROUP | SS_NOPREFIX | SS_PATHELLIPSIS, 16, 312, 598, 20, 0);
     // A tab stop, so that the keyboard can scroll the log too.
+    hidden_label("Messages:");
     lst = put("LISTBOX", "", WS_GROUP | WS_TABSTOP | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT, 16,
               336, 598, 110, 0);
     b_install = put("BUTTON", "Install", WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 418, 456, 96, 30, ID_INSTALL);
@@ -249,11 +287,12 @@ static void browse_folder(HWND field, const char *title)
 }
 
 static int ask_in_window(void *ctx, const char *text, unsigned int type);
+static int ask_looking(void *ctx, const char *text, unsigned int type, QuestionLook look, void *arg);
 
 static DWORD WINAPI worker(LPVOID param)
 {
     (void)param;
-    static const InstallHost host = {ask_in_window, NULL};
+    static const InstallHost host = {ask_in_window, NULL, ask_looking, report_disc, report_file, report_step};
     int ok = do_install(&opts, on_progress, NULL, &host);
     PostMessageA(hwnd, WM_SETUP_DONE, (WPARAM)(INT_PTR)ok, 0);
     return 0;
@@ -319,6 +358,81 @@ static void enable_choices(int on)
     EnableWindow(r_build, on && build_ok);
 }
 
+// Screen readers hear of a new status line by themselves (a polite live
+// region): told at most once a second while an install runs, which
+// changes the line four times a second while it copies, and at once
+// otherwise.
+static void announce_status(uint64_t now_ms, int at_once)
+{
+    if (!announce_due || (!at_once && announced_ms && now_ms - announced_ms < ANNOUNCE_MS))
+        return;
+    NotifyWinEvent(EVENT_OBJECT_LIVEREGIONCHANGED, st, OBJID_CLIENT, CHILDID_SELF);
+    announced_ms = now_ms;
+    announce_due = 0;
+}
+
+// The status line's text, changed only when it differs: a screen reader
+// hears of each change.
+static void show_status(const char *text)
+{
+    char was[1024];
+    GetWindowTextA(st, was, sizeof was);
+    if (strcmp(was, text) == 0)
+        return;
+    SetWindowTextA(st, text);
+    announce_due = 1;
+    announce_status(GetTickCount64(), !busy);
+}
+
+// While an install runs, the status line follows what it does: drawn at
+// most four times a second, so that drawing costs the copies nothing, and
+// on the window's own clock, so that a drive that stalls shows it.
+static void on_status_timer(void)
+{
+    char line[1024];
+    uint64_t now = GetTickCount64();
+    if (!busy || stopping)
+        return;
+    if (status_may_draw(&pace, now) && report_live_line(now, line, sizeof line)) {
+        live_shown = 1;
+        show_status(line);
+    }
+    announce_status(now, 0);
+}
+
+// The screen readers' service for properties of a control (oleacc's, made
+// through COM) and the live setting of a control, as Windows 8 names them.
+static const GUID clsid_acc_prop = {0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
+static const GUID iid_acc_prop = {0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
+static const MSAAPROPID live_setting = {0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+
+// The status line is a live region for screen readers from the start.
+// Where the service is missing or refuses, the line is still read when
+// the reader comes to it.
+static void make_status_live(void)
+{
+    enum { POLITE = 1 };
+    if (FAILED(CoCreateInstance(clsid_acc_prop, NULL, CLSCTX_INPROC_SERVER, iid_acc_prop, (void **)&acc)))
+        acc = NULL;
+    if (!acc)
+        return;
+    VARIANT v;
+    memset(&v, 0, sizeof v);
+    v.vt = VT_I4;
+    v.lVal = POLITE;
+    acc->SetHwndProp(st, (DWORD)OBJID_CLIENT, CHILDID_SELF, live_setting, v);
+}
+
+// The property goes before the window, as the service asks.
+static void end_status_live(void)
+{
+    if (!acc)
+        return;
+    acc->ClearHwndProps(st, (DWORD)OBJID_CLIENT, CHILDID_SELF, &live_setting, 1);
+    acc->Release();
+    acc = NULL;
+}
+
 static void start_install(void)
 {
     // The button is disabled while an install runs; a command that still
@@ -336,7 +450,12 @@ static void start_install(void)
     enable_choices(0);
     EnableWindow(b_install, FALSE);
     SetWindowTextA(b_close, "Cancel");
-    SetWindowTextA(st, "Installing...");
+    report_live_clear();
+    live_shown = 0;
+    memset(&pace, 0, sizeof pace);
+    show_status("Installing...");
+    SetTimer(hwnd, STATUS_TIMER, STATUS_TIMER_MS, NULL);
+    taskbar_show(hwnd, TASKBAR_NORMAL, (int)SendMessageA(prog, PBM_GETPOS, 0, 0));
     HANDLE t = CreateThread(NULL, 0, worker, NULL, 0, NULL);
     if (!t) {
         // Without a worker nothing will ever end this install: report it
@@ -372,7 +491,7 @@ static void close_request(void)
             stopping = 1;
             stop_request();
             EnableWindow(b_close, FALSE);
-            SetWindowTextA(st, "Stopping...");
+            show_status("Stopping...");
             return;
         }
     }
@@ -388,9 +507,31 @@ struct Question {
     HANDLE answered;
 };
 
+// Waits for the answer. With look, the install thread looks every second
+// meanwhile, and the window closes the question as answered once look
+// says so, or shows the new text that look wrote.
+static void wait_for_answer(Question *q, QuestionLook look, void *arg)
+{
+    char said[1400], now[1400];
+    fmt(said, sizeof said, "%s", q->text);
+    int ended = 0;
+    while (WaitForSingleObject(q->answered, look && !ended ? (DWORD)LOOK_MS : INFINITE) == WAIT_TIMEOUT) {
+        memcpy(now, said, sizeof now);
+        if (look(arg, now, sizeof now)) {
+            ended = PostMessageA(hwnd, WM_SETUP_ASK_END, 0, 0) != 0;
+        } else if (strcmp(now, said) != 0) {
+            char *copy = _strdup(now);
+            if (copy && !PostMessageA(hwnd, WM_SETUP_ASK_SAY, 0, (LPARAM)copy))
+                free(copy);
+            memcpy(said, now, sizeof said);
+        }
+    }
+}
+
 // The install's questions: a message box owned by the window, shown by the
-// window's thread, while the install thread waits for the answer.
-static int ask_in_window(void *ctx, const char *text, unsigned int type)
+// window's thread, while the install thread waits for the answer. The
+// status line stands still meanwhile.
+static int ask_looking(void *ctx, const char *text, unsigned int type, QuestionLook look, void *arg)
 {
     (void)ctx;
     if (!hwnd)
@@ -398,16 +539,108 @@ static int ask_in_window(void *ctx, const char *text, unsigned int type)
     Question q = {text, type, IDCANCEL, CreateEventA(NULL, TRUE, FALSE, NULL)};
     if (!q.answered)
         return IDCANCEL;
+    report_asking(1);
     if (PostMessageA(hwnd, WM_SETUP_ASK, 0, (LPARAM)&q))
-        WaitForSingleObject(q.answered, INFINITE);
+        wait_for_answer(&q, look, arg);
+    report_asking(0);
     CloseHandle(q.answered);
     return q.answer;
 }
 
+// A question with nothing to look for: open until the player answers.
+static int ask_in_window(void *ctx, const char *text, unsigned int type)
+{
+    return ask_looking(ctx, text, type, NULL, NULL);
+}
+
+// The box that MessageBoxA makes is the first dialog made while it runs; a
+// second box over it (the stop question) is not.
+static LRESULT CALLBACK note_box(int code, WPARAM wp, LPARAM lp)
+{
+    char cls[16];
+    if (code == HCBT_CREATEWND && !ask_box && !(((CBT_CREATEWNDA *)lp)->lpcs->style & WS_CHILD) &&
+        GetClassNameA((HWND)wp, cls, sizeof cls) && strcmp(cls, "#32770") == 0)
+        ask_box = (HWND)wp;
+    return CallNextHookEx(box_hook, code, wp, lp);
+}
+
+// Shows the question and hands the answer back; the box is noted as it is
+// made, so that the install can close it or change its text.
 static void on_ask(Question *q)
 {
-    q->answer = stopping ? IDCANCEL : MessageBoxA(hwnd, q->text, title_box, q->type);
+    if (stopping) {
+        q->answer = IDCANCEL;
+    } else {
+        ask_box = NULL;
+        box_hook = SetWindowsHookExA(WH_CBT, note_box, NULL, GetCurrentThreadId());
+        q->answer = MessageBoxA(hwnd, q->text, title_box, q->type);
+        if (box_hook)
+            UnhookWindowsHookEx(box_hook);
+        box_hook = NULL;
+        ask_box = NULL;
+    }
     SetEvent(q->answered);
+}
+
+// Moves a child of a box by dx, dy.
+static void move_child(HWND box, HWND c, int dx, int dy)
+{
+    RECT r;
+    GetWindowRect(c, &r);
+    MapWindowPoints(NULL, box, (POINT *)&r, 2);
+    SetWindowPos(c, NULL, r.left + dx, r.top + dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// A message box is made to the size of its first text. For a longer one
+// its text grows, as wide as one line needs up to half the screen and then
+// down, and the box with it; the buttons stay under the text, centred.
+static void fit_box(HWND box, HWND text)
+{
+    char words[600];
+    RECT t, one = {0, 0, 0, 0};
+    GetWindowTextA(text, words, sizeof words);
+    GetWindowRect(text, &t);
+    int w = t.right - t.left, h = t.bottom - t.top;
+    HDC dc = GetDC(text);
+    HGDIOBJ old = SelectObject(dc, (HGDIOBJ)SendMessageA(text, WM_GETFONT, 0, 0));
+    DrawTextA(dc, words, -1, &one, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    int most = GetSystemMetrics(SM_CXSCREEN) / 2;
+    int wide = one.right > w ? (one.right < most ? one.right : most) : w;
+    RECT need = {0, 0, wide, 0};
+    DrawTextA(dc, words, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(text, dc);
+    int dw = wide - w, dh = need.bottom > h ? need.bottom - h : 0;
+    if (dw == 0 && dh == 0)
+        return;
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+        if (c != text && (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+            move_child(box, c, dw / 2, dh);
+    SetWindowPos(text, NULL, 0, 0, w + dw, h + dh, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT b;
+    GetWindowRect(box, &b);
+    SetWindowPos(box, NULL, b.left - dw / 2, b.top - dh / 2, b.right - b.left + dw, b.bottom - b.top + dh,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    RedrawWindow(box, NULL, NULL, RDW_ERASE | RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN);
+}
+
+// The open question says something new: what the install saw meanwhile.
+static void on_ask_say(char *text)
+{
+    HWND t = ask_box ? GetDlgItem(ask_box, BOX_TEXT_ID) : NULL;
+    if (t) {
+        SetWindowTextA(t, text);
+        fit_box(ask_box, t);
+    }
+    free(text);
+}
+
+// The open question has answered itself; a question the player has
+// answered meanwhile is gone already.
+static void on_ask_end(void)
+{
+    if (ask_box)
+        EndDialog(ask_box, IDOK);
 }
 
 // One mode at a time: a click on one radio button unchecks the other, also
@@ -464,18 +697,29 @@ static void widen_list(const char *line)
     }
 }
 
+// Each line goes to the list; to the status line too until it follows
+// what the install does.
 static void on_log(char *line)
 {
     widen_list(line);
     LRESULT i = SendMessageA(lst, LB_ADDSTRING, 0, (LPARAM)line);
     SendMessageA(lst, LB_SETCURSEL, (WPARAM)i, 0);
-    SetWindowTextA(st, line);
+    if (!live_shown)
+        show_status(line);
     free(line);
+}
+
+// The bar and the taskbar button move together.
+static void on_progress_step(int permille)
+{
+    SendMessageA(prog, PBM_SETPOS, (WPARAM)permille, 0);
+    taskbar_value(permille);
 }
 
 static void on_done(int ok)
 {
     busy = 0;
+    KillTimer(hwnd, STATUS_TIMER);
     if (stopping) {
         DestroyWindow(hwnd);
         return;
@@ -483,12 +727,15 @@ static void on_done(int ok)
     if (ok) {
         done_ok = 1;
         SendMessageA(prog, PBM_SETPOS, 1000, 0);
-        SetWindowTextA(st, "Tarnok is installed.");
+        taskbar_show(hwnd, TASKBAR_NONE, 1000);
+        show_status("Tarnok is installed.");
         SetWindowTextA(b_install, "Play");
     } else {
-        // The next attempt starts from the beginning of the bar.
+        // The button stays red where the install stopped; the next attempt
+        // starts from the beginning of the bar.
+        taskbar_show(hwnd, TASKBAR_ERROR, (int)SendMessageA(prog, PBM_GETPOS, 0, 0));
         SendMessageA(prog, PBM_SETPOS, 0, 0);
-        SetWindowTextA(st, text_failed);
+        show_status(text_failed);
         enable_choices(1);
     }
     EnableWindow(b_install, TRUE);
@@ -551,10 +798,24 @@ static void follow_focus(void)
     }
 }
 
+// The window's end: what it holds of the shell and of the screen readers'
+// service goes with it.
+static void on_destroy(void)
+{
+    KillTimer(hwnd, STATUS_TIMER);
+    taskbar_detach();
+    end_status_live();
+    PostQuitMessage(0);
+}
+
 static LRESULT CALLBACK wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
 {
+    if (msg_button_made && msg == msg_button_made) {
+        taskbar_attach(w);
+        return 0;
+    }
     switch (msg) {
-    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_DESTROY: on_destroy(); return 0;
     case WM_CLOSE: close_request(); return 0;
     case WM_COMMAND: on_command(LOWORD(wp), HIWORD(wp), (HWND)lp); return 0;
     case WM_ACTIVATE:
@@ -564,9 +825,15 @@ static LRESULT CALLBACK wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
     case DM_GETDEFID: return default_id();
     case WM_NEXTDLGCTL: next_control(wp, lp); return 0;
     case WM_SETUP_LOG: on_log((char *)lp); return 0;
-    case WM_SETUP_PROGRESS: SendMessageA(prog, PBM_SETPOS, wp, 0); return 0;
+    case WM_SETUP_PROGRESS: on_progress_step((int)wp); return 0;
     case WM_SETUP_DONE: on_done((int)(INT_PTR)wp); return 0;
     case WM_SETUP_ASK: on_ask((Question *)lp); return 0;
+    case WM_SETUP_ASK_SAY: on_ask_say((char *)lp); return 0;
+    case WM_SETUP_ASK_END: on_ask_end(); return 0;
+    case WM_TIMER:
+        if (wp == STATUS_TIMER)
+            on_status_timer();
+        return 0;
     default: return DefWindowProcA(w, msg, wp, lp);
     }
 }
@@ -605,6 +872,7 @@ int window_create(HINSTANCE instance, int show)
     }
     RECT r = {0, 0, px(630), px(520) + below};
     AdjustWindowRect(&r, style, FALSE);
+    msg_button_made = RegisterWindowMessageA("TaskbarButtonCreated");
     hwnd = CreateWindowExA(0, "TarnokSetup", "Tarnok: Vorblen - Pellurin Setup", style, CW_USEDEFAULT,
                            CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, NULL, NULL, instance, NULL);
     if (!hwnd) {
@@ -621,6 +889,7 @@ int window_create(HINSTANCE instance, int show)
         return 0;
     }
     report_to(hwnd);
+    make_status_live();
     ShowWindow(hwnd, show);
     focus_to(first_to_fill());
     follow_focus();

@@ -28,6 +28,12 @@ void progress_add(Progress *p, uint64_t n)
         p->callback(p->done, p->total, p->ctx);
 }
 
+void progress_step(const Progress *p, int step, int done, int total)
+{
+    if (p && p->steps && p->steps->step)
+        p->steps->step(p->steps->ctx, step, done, total);
+}
+
 void copy_begun(const Progress *p, const char *dst, uint64_t size)
 {
     if (p && p->watch && p->watch->begun)

@@ -95,10 +95,18 @@ struct CopyWatch {
     void *ctx;
 };
 
+// Told which step of a long job is under way, for whoever shows it: a step
+// (in the numbers of the one who watches) begins with done and total 0, and
+// a step made of parts tells as done of its total parts are finished.
+struct StepWatch {
+    void (*step)(void *ctx, int step, int done, int total);
+    void *ctx;
+};
+
 // The install's byte counter, handed to every copy. done may pass total;
 // the callback may be null. drive is the reading policy of the source being
 // copied: null for a disk, read in large blocks that fail at the first error.
-// watch, when set, is told of each file copied.
+// watch, when set, is told of each file copied; steps of each step begun.
 struct Progress {
     uint64_t done;
     uint64_t total;
@@ -106,9 +114,12 @@ struct Progress {
     void *ctx;
     const DriveReading *drive;
     const CopyWatch *watch;
+    const StepWatch *steps;
 };
 
 void progress_add(Progress *p, uint64_t n);
+// Tell p's step watch, if it has one, where the work stands.
+void progress_step(const Progress *p, int step, int done, int total);
 // Tell p's watch, if it has one, that a file's copy begins or is whole.
 void copy_begun(const Progress *p, const char *dst, uint64_t size);
 void copy_done(const Progress *p, const char *dst, uint64_t size, uint32_t crc);

@@ -161,12 +161,23 @@ struct Outcome {
     int result;
     uint64_t done;
     std::string path_before;
+    std::vector<std::string> steps; // what the build told its step watch: "step done/total"
 };
+
+void note_step(void *ctx, int step, int done, int total)
+{
+    std::string name = step == INSTALL_RECOMPILE ? "recompile"
+                       : step == INSTALL_COMPILE ? "compile"
+                       : step == INSTALL_LINK    ? "link"
+                                                 : "another step";
+    ((std::vector<std::string> *)ctx)->push_back(name + " " + std::to_string(done) + "/" + std::to_string(total));
+}
 
 Outcome build(const Kit &k)
 {
-    Progress p = {0, 0, nullptr, nullptr};
     Outcome r;
+    StepWatch steps = {note_step, &r.steps};
+    Progress p = {0, 0, nullptr, nullptr, nullptr, nullptr, &steps};
     r.path_before = path_now();
     r.result = build_game(k.kit.c_str(), k.dir.c_str(), k.exe.c_str(), (k.dir + "\\tarnok.exe").c_str(), &p);
     r.done = p.done;
@@ -208,6 +219,10 @@ TEST(BuildGame, RunsTheThreeCommandLinesAndRemovesTheBuildFolder)
     EXPECT_TRUE(file_exists(k.dir + "\\tarnok.exe"));
     EXPECT_FALSE(dir_exists(k.dir + "\\build")) << "a successful build leaves no build folder";
     EXPECT_EQ((50 + 200 + 20) * MiB, r.done) << "two generated and two runtime sources share 200 MiB evenly";
+    // The stages as the status line names them, with each compile counted.
+    std::vector<std::string> told = {"recompile 0/0", "compile 0/4", "compile 1/4", "compile 2/4",
+                                     "compile 3/4",   "compile 4/4", "link 0/0"};
+    EXPECT_EQ(told, r.steps);
 
     // Every child ran hidden at below-normal priority; the compiler's folder
     // led PATH for the compiles and the link, not for the recompiler.

@@ -191,6 +191,37 @@ class Extraction(unittest.TestCase):
             ''', ["Insert disc <number> into drive <letter>: and press OK."])
         self.assertEqual(0, code, out)
 
+    def test_the_status_line_parts_at_their_fullest(self):
+        # A separator that stands only while its part is known is shown in;
+        # a part made elsewhere is a placeholder with a row of its own.
+        code, out = self.check('''
+            int status_copy_line(char *out, size_t size, int disc, const char *file, const char *speed)
+            {
+                return fmt(out, size, "CD %d: %s%s%s", disc, file, speed[0] ? ", " : "", speed);
+            }
+
+            int eta_words(char *out, size_t size, unsigned long long m)
+            {
+                return fmt(out, size, "about %llu minute%s left", m, m == 1 ? "" : "s");
+            }
+
+            const char *status_step_line(int step)
+            {
+                switch (step) {
+                case 0: return "Unpacking ...";
+                default: return "";
+                }
+            }
+
+            static void on_status_timer(void)
+            {
+                char line[100];
+                if (live_line(line, sizeof line))
+                    show_status(line);
+            }
+            ''', ["CD <number>: <file>, <speed>", "about <number> minutes left", "Unpacking ..."])
+        self.assertEqual(0, code, out)
+
     def test_words_from_another_file_fill_a_format(self):
         code, out = self.check(None, ["The path of <field> is too long.", "The path of <field> has odd letters."],
                                files={

@@ -12,6 +12,9 @@
  *   rate BYTES           bytes a second the drive serves (0 or none: no limit)
  *   readlog FILE         each read of a file appends its path and the bytes
  *                        served to FILE, so that a test counts what was read
+ *   stall MS             the next read takes MS milliseconds longer, once for
+ *                        each new stall line, as a drive that re-reads a worn
+ *                        part of the disc
  *
  * Usage: discfs CONTROL MOUNTPOINT [fuse options]
  */
@@ -39,6 +42,8 @@ struct control {
     long shortlist_after;
     long long rate;
     char readlog[PATH_MAX];
+    char stall[PATH_MAX];
+    long long stall_ms;
 };
 
 static char control_path[PATH_MAX];
@@ -46,6 +51,8 @@ static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
 /* Failures served so far for the current eio line. */
 static long eio_served;
 static char eio_seen[PATH_MAX];
+/* The stall line that has been served. */
+static char stall_served[PATH_MAX];
 
 static void read_control(struct control *c)
 {
@@ -84,6 +91,9 @@ static void read_control(struct control *c)
             c->rate = atoll(line + 5);
         } else if (!strncmp(line, "readlog ", 8)) {
             snprintf(c->readlog, sizeof c->readlog, "%s", line + 8);
+        } else if (!strncmp(line, "stall ", 6)) {
+            snprintf(c->stall, sizeof c->stall, "%s", line);
+            c->stall_ms = atoll(line + 6);
         }
     }
     fclose(f);
@@ -221,6 +231,22 @@ static void serve_slowly(long long rate, size_t n)
     nanosleep(&t, NULL);
 }
 
+/* The first read after a new stall line waits for it. */
+static void stall_once(const struct control *c)
+{
+    if (!c->stall[0])
+        return;
+    pthread_mutex_lock(&lock);
+    int fresh = strcmp(stall_served, c->stall) != 0;
+    if (fresh)
+        snprintf(stall_served, sizeof stall_served, "%s", c->stall);
+    pthread_mutex_unlock(&lock);
+    if (!fresh || c->stall_ms <= 0)
+        return;
+    struct timespec t = {c->stall_ms / 1000, (c->stall_ms % 1000) * 1000000L};
+    nanosleep(&t, NULL);
+}
+
 static int fails_here(const struct control *c, const char *path, off_t off, size_t size)
 {
     if (!c->eio_path[0] || !same_path(path, c->eio_path) || (long long)(off + (off_t)size) <= c->eio_after)
@@ -252,6 +278,7 @@ static int d_read(const char *path, char *buf, size_t size, off_t off, struct fu
     close(fd);
     if (got < 0)
         return -error;
+    stall_once(&c);
     serve_slowly(c.rate, (size_t)got);
     if (c.readlog[0]) {
         FILE *log = fopen(c.readlog, "a");

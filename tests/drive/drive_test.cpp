@@ -1,13 +1,14 @@
 // Installs from a real CD drive as a player with discs meets them: drive R:
 // is a CD-ROM drive of Wine's mount manager that shows a FUSE file system
-// (discfs), whose control file changes the disc, fails reads or listings
-// and slows the drive while setup reads it. Drive E: holds disc 2 (the "gui"
-// fixture). Each case is run on its own by drive-run.sh, which mounts the
-// file system and makes the drive. The boxes are answered as a player
-// would, and each new one is kept as a screenshot in test-output\gui.
+// (discfs), whose control file changes the disc, fails reads or listings,
+// and slows or stalls the drive while setup reads it. Drive E: holds disc 2
+// (the "gui" fixture). Each case is run on its own by drive-run.sh, which
+// mounts the file system and makes the drive. The boxes are answered as a
+// player would, and each new one is kept as a screenshot in test-output\gui.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -133,6 +134,145 @@ void expect_installed(const std::string &target)
     EXPECT_TRUE(file_exists(target + "\\tarnok.exe"));
 }
 
+// The status line at one moment, ms after the first look.
+struct Sample {
+    DWORD ms;
+    std::string text;
+};
+
+// What screen readers were told of the status line: when it was announced
+// as a live region that changed, in ms of GetTickCount.
+const DWORD live_region_changed = 0x8019; // EVENT_OBJECT_LIVEREGIONCHANGED, Windows 8's
+HWND announcing;
+std::vector<DWORD> announced;
+
+void CALLBACK on_announced(HWINEVENTHOOK, DWORD, HWND w, LONG object, LONG, DWORD, DWORD ms)
+{
+    if (w == announcing && object == OBJID_CLIENT)
+        announced.push_back(ms);
+}
+
+// Waits, handing this thread's messages on meanwhile: the announcements
+// arrive as messages.
+void pump_for(DWORD ms)
+{
+    DWORD until = GetTickCount() + ms;
+    for (;;) {
+        MSG m;
+        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&m);
+        LONG left = (LONG)(until - GetTickCount());
+        if (left <= 0)
+            break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, (DWORD)left, QS_ALLINPUT);
+    }
+}
+
+// The status line every 250 ms until the install has ended, with the
+// moments it was announced to screen readers; *start is when the first
+// look was, in ms of GetTickCount.
+std::vector<Sample> watch_status(const Child &c, HWND w, DWORD *start, DWORD timeout_ms = 180000)
+{
+    std::vector<Sample> seen;
+    HWND st = gd_control(w, C_STATUS);
+    announcing = st;
+    announced.clear();
+    HWINEVENTHOOK hook = SetWinEventHook(live_region_changed, live_region_changed, nullptr, on_announced,
+                                         c.pid, 0, WINEVENT_OUTOFCONTEXT);
+    EXPECT_NE(nullptr, hook);
+    *start = GetTickCount();
+    for (DWORD now = 0; now < timeout_ms; now = GetTickCount() - *start) {
+        std::string text = text_of(st);
+        seen.push_back({now, text});
+        if (text == text_installed || text == text_failed)
+            break;
+        pump_for(250 - (GetTickCount() - *start - now) % 250);
+    }
+    if (hook)
+        UnhookWinEvent(hook);
+    return seen;
+}
+
+// A disc's copy as the status line tells it: "CD 1: TARNOK\X.DAT - 2.1 of
+// 4.6 MB, 98 KB/s, about 30 seconds left".
+struct CopyLine {
+    int disc = 0; // 0: not a copy's line
+    std::string file;
+    double done_mb = 0, whole_mb = 0;
+    double speed = 0;   // bytes a second; 0 while not shown
+    long left_ms = -1;  // -1 while not shown
+};
+
+// The time left as the line says it, in ms.
+long left_of(const std::string &words)
+{
+    static const std::regex part("(\\d+) (hour|minute|second)s?");
+    long ms = 0;
+    for (std::sregex_iterator i(words.begin(), words.end(), part), end; i != end; ++i) {
+        long n = std::stol((*i)[1]);
+        std::string unit = (*i)[2];
+        ms += n * (unit == "hour" ? 3600000 : unit == "minute" ? 60000 : 1000);
+    }
+    return ms;
+}
+
+CopyLine copy_line(const std::string &text)
+{
+    static const std::regex line("CD (\\d): (?:(.+) - )?([\\d.]+) of ([\\d.]+) MB"
+                                 "(?:, ([\\d.]+) (KB|MB)/s)?(?:, (about .+ left))?");
+    std::smatch m;
+    CopyLine c;
+    if (!std::regex_match(text, m, line))
+        return c;
+    c.disc = std::stoi(m[1]);
+    c.file = m[2];
+    c.done_mb = std::stod(m[3]);
+    c.whole_mb = std::stod(m[4]);
+    if (m[5].matched)
+        c.speed = std::stod(m[5]) * (m[6] == "KB" ? 1024 : 1048576);
+    if (m[7].matched)
+        c.left_ms = left_of(m[7]);
+    return c;
+}
+
+bool waiting_line(const std::string &text) { return text.rfind("Waiting for the drive (", 0) == 0; }
+
+// The samples from the first line of disc 1's copy to its last.
+std::vector<Sample> disc1_copy(const std::vector<Sample> &all)
+{
+    std::vector<Sample> copy;
+    for (const Sample &s : all) {
+        int disc = copy_line(s.text).disc;
+        if (disc == 1 || (!copy.empty() && waiting_line(s.text)))
+            copy.push_back(s);
+        else if (!copy.empty())
+            break;
+    }
+    return copy;
+}
+
+std::string samples_text(const std::vector<Sample> &samples)
+{
+    std::string all;
+    for (const Sample &s : samples)
+        all += std::to_string(s.ms) + "\t" + s.text + "\n";
+    return all;
+}
+
+// The bytes of all files below a folder.
+unsigned long long tree_bytes(const std::string &folder)
+{
+    unsigned long long n = 0;
+    for (const std::string &rel : list_tree(folder)) {
+        if (rel.back() == '\\')
+            continue;
+        WIN32_FILE_ATTRIBUTE_DATA a;
+        if (GetFileAttributesExA((folder + "\\" + rel).c_str(), GetFileExInfoStandard, &a))
+            n += ((unsigned long long)a.nFileSizeHigh << 32) | a.nFileSizeLow;
+    }
+    return n;
+}
+
 const char bad_file[] = "/TARNOK/DISK1/FILLER/G000/FILL0001.DAT";
 const char bad_path[] = "R:\\TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT";
 
@@ -161,7 +301,7 @@ TEST(Drive, OneDriveBothDiscs)
     answer(box, IDOK);
     box = next_box(r, &text, "drive-wrong-disc");
     ASSERT_NE(nullptr, box);
-    EXPECT_EQ("The disc in drive R: is not Tarnok disc 1. Insert disc 1 and press OK.", text);
+    EXPECT_EQ("The disc in drive R: is Tarnok disc 2. Insert disc 1 and press OK.", text);
     drive_does("disc none\n");
     answer(box, IDOK);
     box = next_box(r, &text, "drive-no-disc");
@@ -666,6 +806,148 @@ TEST(Drive, DetectionFillsBothFieldsFromOneDrive)
     EXPECT_EQ("E:\\", field(r.w, C_CD1));
     EXPECT_EQ("E:\\", field(r.w, C_CD2));
     screenshot("drive-detected-one-drive");
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// A slow drive: disc 1 read in some 45 seconds. Looked at every 250 ms,
+// the status line names the file being copied, which is a file of the
+// disc, shows the drive's speed, and at half-way a time left close to the
+// true one; it never stays the same for more than two seconds. Screen
+// readers hear of it as it changes, but not more than once a second.
+TEST(Drive, StatusLineAtASetRate)
+{
+    unsigned long long bytes = tree_bytes(media_path("disc1"));
+    unsigned long long rate = std::max(100000ULL, bytes / 45);
+    drive_does(disc_line(1) + "rate " + std::to_string(rate) + "\n");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    DWORD start = 0;
+    std::vector<Sample> all = watch_status(r.child, r.w, &start);
+    ASSERT_EQ(text_installed, all.back().text) << samples_text(all);
+    std::vector<Sample> copy = disc1_copy(all);
+    ASSERT_GE(copy.size(), 20u) << samples_text(all);
+
+    // The copy ends with the last of its lines: the true time left is
+    // counted to there, within one look.
+    DWORD end = copy.back().ms;
+    const Sample *half = nullptr;
+    int named = 0;
+    DWORD same_since = copy.front().ms, longest_same = 0;
+    for (size_t i = 0; i < copy.size(); i++) {
+        const Sample &s = copy[i];
+        if (i > 0 && s.text != copy[i - 1].text)
+            same_since = s.ms;
+        longest_same = std::max(longest_same, (DWORD)(s.ms - same_since));
+        CopyLine c = copy_line(s.text);
+        if (!c.file.empty()) {
+            named++;
+            EXPECT_TRUE(file_exists(media_path("disc1") + "\\" + c.file)) << s.text;
+        }
+        // Past a fifth of the disc the meter has seconds of history.
+        if (c.disc && c.done_mb > c.whole_mb / 5 && c.done_mb < c.whole_mb) {
+            EXPECT_NEAR((double)rate, c.speed, rate * 0.25) << s.text;
+        }
+        if (!half && c.disc && c.done_mb >= c.whole_mb / 2)
+            half = &s;
+    }
+    EXPECT_GT(named, (int)copy.size() / 2) << samples_text(copy);
+    EXPECT_LE(longest_same, 2000u) << samples_text(copy);
+    ASSERT_NE(nullptr, half) << samples_text(copy);
+    CopyLine c = copy_line(half->text);
+    double truth = end - half->ms;
+    ASSERT_GE(c.left_ms, 0) << half->text;
+    EXPECT_NEAR(truth, (double)c.left_ms, truth * 0.25) << half->text << "\n" << samples_text(copy);
+    printf("at half-way (%lu ms): \"%s\"; the copy ended %.0f ms later\n", (unsigned long)half->ms,
+           half->text.c_str(), truth);
+
+    // Announced at least every two seconds while it copies, never twice
+    // within a second (the clock of the events counts in steps of ~16 ms).
+    std::vector<DWORD> told;
+    for (DWORD t : announced)
+        if (t >= start + copy.front().ms && t <= start + end)
+            told.push_back(t);
+    printf("%zu announcements in the copy's %lu ms\n", told.size(), (unsigned long)(end - copy.front().ms));
+    EXPECT_GE(told.size(), (size_t)((end - copy.front().ms) / 2000)) << "announcements while copying";
+    for (size_t i = 1; i < told.size(); i++)
+        EXPECT_GE(told[i] - told[i - 1], 980u) << "announced twice within a second";
+    expect_installed(target);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// A drive that stops for six seconds in the middle of a file, as one that
+// re-reads a worn part of the disc: within three seconds the status line
+// says so and counts the seconds, and then the copy goes on.
+TEST(Drive, StallIsShown)
+{
+    std::string slow = disc_line(1) + "rate 200000\n";
+    drive_does(slow);
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    HWND st = gd_control(r.w, C_STATUS);
+    ASSERT_TRUE(eventually([&] { return copy_line(text_of(st)).left_ms >= 0; }, 60000)) << text_of(st);
+    screenshot("drive-copying");
+    drive_does(slow + "stall 6000\n");
+    DWORD stalled = GetTickCount();
+    ASSERT_TRUE(eventually([&] { return waiting_line(text_of(st)); }, 10000)) << text_of(st);
+    DWORD shown = GetTickCount() - stalled;
+    printf("\"%s\" %lu ms after the stall began\n", text_of(st).c_str(), (unsigned long)shown);
+    EXPECT_LE(shown, 3000u);
+    screenshot("drive-waiting");
+    std::vector<std::string> waits = {text_of(st)};
+    ASSERT_TRUE(eventually([&] {
+        std::string now = text_of(st);
+        if (waiting_line(now) && now != waits.back())
+            waits.push_back(now);
+        return copy_line(now).disc != 0;
+    }, 15000)) << text_of(st);
+    EXPECT_GE(waits.size(), 2u) << "the wait does not count";
+    ASSERT_TRUE(gd_wait_text(st, text_installed, 120000)) << text_of(st);
+    expect_installed(target);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// One drive: while the question for disc 2 is open the drive is emptied
+// (the text stays), disc 1 goes back in (the text names it), and then disc
+// 2 goes in. No key is pressed: the question closes by itself within three
+// seconds and the install goes on to its end.
+TEST(Drive, DiscQuestionAnswersItself)
+{
+    drive_does(disc_line(1));
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, drive, target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    std::string text;
+    HWND box = next_box(r, &text, "drive-question-disc2");
+    ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+    const std::string asked = "Insert Tarnok disc 2 into drive R: and press OK.";
+    EXPECT_EQ(asked, text);
+    auto box_says = [&] {
+        char now[1024];
+        gd_box_text(box, now, sizeof now);
+        return std::string(now);
+    };
+    drive_does("disc none\n");
+    Sleep(2500);
+    EXPECT_EQ(asked, box_says()) << "an emptied drive is no wrong disc";
+    drive_does(disc_line(1));
+    const std::string wrong = "The disc in drive R: is Tarnok disc 1. Insert disc 2 and press OK.";
+    EXPECT_TRUE(eventually([&] { return box_says() == wrong; }, 3000)) << box_says();
+    screenshot("drive-question-wrong-disc");
+    EXPECT_TRUE(IsWindow(box)) << "a wrong disc closed the question";
+    drive_does(disc_line(2));
+    DWORD put_in = GetTickCount();
+    ASSERT_TRUE(gd_wait_gone(box, 3000)) << "the question is still open";
+    printf("the question closed %lu ms after disc 2 went in\n", (unsigned long)(GetTickCount() - put_in));
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
+    expect_installed(target);
     ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
     EXPECT_EQ(0, wait_exit(r.child));
 }

@@ -236,13 +236,14 @@ TEST(Window, CloseAnsweredNoThenFailedThenCorrected)
     ASSERT_NO_FATAL_FAILURE(start_held_install(r, "setup_game", dir, target));
     EXPECT_FALSE(gd_enabled(gd_control(r.w, C_INSTALL)));
     EXPECT_EQ("Cancel", field(r.w, C_CLOSE));
-    // The newest line is selected and shown on the status line; the bar has
-    // moved with the disc copies.
+    // The newest line is selected; the status line says what the install
+    // does, the conversion's first stage. The bar has moved with the disc
+    // copies.
+    const std::string stage = "Converting the game: translating the DOS program ...";
+    ASSERT_TRUE(eventually([&] { return field(r.w, C_STATUS) == stage; })) << field(r.w, C_STATUS);
     std::vector<std::string> so_far = list_lines(r.w);
-    ASSERT_TRUE(eventually([&] {
-        so_far = list_lines(r.w);
-        return !so_far.empty() && field(r.w, C_STATUS) == so_far.back();
-    }));
+    ASSERT_FALSE(so_far.empty());
+    EXPECT_EQ("Converting the game code on this PC (this takes a few minutes)...", so_far.back());
     EXPECT_EQ((int)so_far.size() - 1, gd_list_selection(gd_control(r.w, C_LIST)));
     EXPECT_GT(gd_progress(gd_control(r.w, C_PROG)), 0);
     screenshot("installing");
@@ -362,6 +363,156 @@ TEST(Window, ImageDialogStartsFromTheField)
         gd_answer(dlg, IDCANCEL);
         EXPECT_TRUE(gd_wait_gone(dlg, 10000));
         EXPECT_EQ(k.field, field(r.w, C_CD1));
+    }
+    close_window(r.child, r.w);
+}
+
+namespace {
+
+// The shell's taskbar object replaced in the prefix, for as long as this
+// lives, by the stand-in of fake_taskbar.dll, which notes each call in a
+// file and fails those that `fail` names ("init", "calls" or "").
+struct FakeTaskbar {
+    static constexpr const char *server = "Software\\Classes\\CLSID\\{56FDF344-FD6D-11d0-958A-006097C9A090}\\"
+                                          "InprocServer32";
+    std::string log;
+    std::string was;
+
+    FakeTaskbar(const std::string &log_path, const char *fail) : log(log_path)
+    {
+        char old[MAX_PATH] = "";
+        DWORD size = sizeof old;
+        RegGetValueA(HKEY_LOCAL_MACHINE, server, nullptr, RRF_RT_REG_SZ, nullptr, old, &size);
+        was = old;
+        register_server(exe_dir() + "\\fake_taskbar.dll");
+        SetEnvironmentVariableA("TARNOK_FAKE_TASKBAR_LOG", log.c_str());
+        SetEnvironmentVariableA("TARNOK_FAKE_TASKBAR_FAIL", fail);
+    }
+    ~FakeTaskbar()
+    {
+        register_server(was);
+        SetEnvironmentVariableA("TARNOK_FAKE_TASKBAR_LOG", nullptr);
+        SetEnvironmentVariableA("TARNOK_FAKE_TASKBAR_FAIL", nullptr);
+    }
+    static void register_server(const std::string &dll)
+    {
+        RegSetKeyValueA(HKEY_LOCAL_MACHINE, server, nullptr, REG_SZ, dll.c_str(), (DWORD)dll.size() + 1);
+    }
+    std::vector<std::string> calls() const
+    {
+        std::vector<std::string> lines;
+        std::string all = slurp(log), line;
+        for (char c : all) {
+            if (c == '\n') {
+                lines.push_back(line);
+                line.clear();
+            } else if (c != '\r') {
+                line += c;
+            }
+        }
+        return lines;
+    }
+};
+
+// How a window ended: its status line, bar, buttons and list.
+std::string end_of(HWND w)
+{
+    std::vector<std::string> lines = list_lines(w);
+    return field(w, C_STATUS) + " | bar " + std::to_string(gd_progress(gd_control(w, C_PROG))) + " | " +
+           field(w, C_INSTALL) + " | " + field(w, C_CLOSE) + " | " + std::to_string(lines.size()) + " lines, last " +
+           (lines.empty() ? "" : lines.back());
+}
+
+} // namespace
+
+// The taskbar button shows the install's progress while it runs, red where
+// a failed install stopped, and nothing once the game is installed. Wine
+// shows none of it: a stand-in object notes the calls, and one that fails
+// them, or fails from the start, changes nothing else: each install ends
+// as it does with a working one.
+TEST(Window, TaskbarButtonShowsProgress)
+{
+    struct Case {
+        const char *fail;
+        bool installs;
+    } cases[] = {{"", true}, {"calls", true}, {"init", true}, {"", false}, {"calls", false}};
+    std::string ended[2]; // with a working object, by outcome
+    int n = 0;
+    for (const Case &k : cases) {
+        SCOPED_TRACE(std::string(k.installs ? "installs, " : "fails, ") + "failing: " + k.fail);
+        std::string tag = std::to_string(n++);
+        FakeTaskbar fake(scratch("taskbar" + tag) + "\\calls.txt", k.fail);
+        std::string exe = stage_setup(scratch("setup" + tag), "setup_game");
+        Session r;
+        open_window(r, exe, "", scratch("tmp" + tag));
+        fill_fields(r.w, scratch("installed" + tag) + "\\Tarnok PC");
+        if (!k.installs)
+            gd_set_text(gd_control(r.w, C_PATCH), media_path("no such update.exe").c_str());
+        ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+        const char *end_text = k.installs ? text_installed : text_failed;
+        ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), end_text, 120000)) << field(r.w, C_STATUS);
+        std::string end = end_of(r.w);
+        if (!*k.fail)
+            ended[k.installs] = end;
+        else
+            EXPECT_EQ(ended[k.installs], end);
+        close_window(r.child, r.w);
+
+        std::vector<std::string> calls = fake.calls();
+        ASSERT_FALSE(calls.empty()) << "no taskbar object was made";
+        EXPECT_EQ("HrInit", calls[0]);
+        if (!strcmp(k.fail, "init")) {
+            EXPECT_EQ(1u, calls.size()) << "an object that failed to start was called";
+            continue;
+        }
+        ASSERT_GE(calls.size(), 3u);
+        EXPECT_EQ("SetProgressState 2", calls[1]) << "not shown as normal progress";
+        long last = -1;
+        for (const std::string &c : calls) {
+            unsigned long long done = 0, whole = 0;
+            if (sscanf(c.c_str(), "SetProgressValue %llu %llu", &done, &whole) != 2)
+                continue;
+            EXPECT_EQ(1000u, whole);
+            if (calls.back() != c) {
+                EXPECT_GE((long)done, last) << "the button's bar moved back";
+            }
+            last = (long)done;
+        }
+        if (k.installs) {
+            EXPECT_EQ(1000, last);
+            EXPECT_EQ("SetProgressState 0", calls.back()) << "the button keeps its bar after the install";
+        } else {
+            ASSERT_GE(calls.size(), 2u);
+            EXPECT_EQ("SetProgressState 4", calls[calls.size() - 2]) << "the button is not red";
+            EXPECT_EQ(0u, calls.back().rfind("SetProgressValue ", 0)) << calls.back();
+        }
+    }
+}
+
+// A screen reader names a field, a progress bar or a list by the static
+// text just before it among the window's children: each has its label
+// there, the bar and the list one that only a screen reader reads.
+TEST(Window, ScreenReaderFindsEveryLabel)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    Session r;
+    open_window(r, exe, "", scratch("tmp"));
+    struct Case {
+        int control;
+        const char *label;
+    } cases[] = {
+        {C_CD1, "CD &1:"},         {C_CD2, "CD &2:"},        {C_PATCH, "1.03 &update:"},
+        {C_DIR, "Install &to:"},   {C_PROG, "Progress:"},    {C_LIST, "Messages:"},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.label);
+        HWND before = GetWindow(gd_control(r.w, k.control), GW_HWNDPREV);
+        ASSERT_NE(nullptr, before);
+        char cls[64] = "";
+        GetClassNameA(before, cls, sizeof cls);
+        EXPECT_STREQ("static", CharLowerA(cls));
+        EXPECT_EQ(k.label, text_of(before));
     }
     close_window(r.child, r.w);
 }

@@ -13,7 +13,11 @@ Where a text comes from. The texts reach the player through these calls:
   log_line(sink, text)         a line of the LHA reader, logged by setup_log
   MessageBoxA(owner, text, ...) a box
   SetWindowTextA(st, text)     the status line, and st = put("STATIC", text, ...)
+  show_status(text)            the status line, told to screen readers
   ask_player(in, text, ...)    a box that the install asks the window to show
+  ask_player_looking(in, text, ...)  the same box, which looks while it is open
+The status line while an install runs is drawn from what the install does,
+in the words of the functions in STATUS_LINE_PARTS (src/setup/status.cpp).
 A text argument is followed to where its words are: a string literal, a
 static const char array, both sides of a ?: choice, a local that is
 assigned or formatted with fmt(name, size, format, ...), the return values
@@ -104,15 +108,29 @@ NOT_MESSAGE_ARRAYS = {"default_cfg"}
 # Functions that pass on a line whose words are found elsewhere: the LHA
 # reader's log callback hands on what log_line got.
 # The window's list and status line show each log line (on_log); a question
-# that the install thread asks through the window is shown by on_ask.
-PASS_THROUGH = {"log_member", "on_log", "on_ask"}
+# that the install thread asks through the window is shown by on_ask, and
+# what it says later by on_ask_say. show_status shows what its callers pass,
+# and on_status_timer draws the status line from STATUS_LINE_PARTS.
+PASS_THROUGH = {"log_member", "on_log", "on_ask", "on_ask_say", "show_status", "on_status_timer"}
 
 # The calls that show a text, and which argument is the text.
 SHOWN_BY = {
     "log_line": 1,  # a line of the LHA reader, logged by log_member
     "MessageBoxA": 1,  # a box
     "ask_player": 1,  # a box that the install thread asks the window to show
+    "ask_player_looking": 1,  # the same, looking at the drive while it is open
+    "show_status": 0,  # the status line
 }
+
+# The status line while an install runs: the line of a disc's copy and its
+# parts (the speed, the time left), the wait for a stalled drive, the
+# compiles and the steps' lines. Each format these functions fill in, and
+# each text they return, is a text of its own, every conversion a
+# placeholder; a part that is left out while it is not known yet (a choice
+# between a separator and nothing) is shown in, as on the line at its
+# fullest.
+STATUS_LINE_PARTS = {"status_copy_line", "status_speed_part", "eta_words", "status_wait_line",
+                     "status_compile_line", "status_step_line"}
 
 # Calls whose text no player sees: setup_trace names a step for a
 # debugger that is attached to the program (the tests that stop it there).
@@ -480,6 +498,42 @@ class Program:
             out += [t + piece for t in texts]
         return out
 
+    def part_format(self, src, fmt_expr, args, pos):
+        """The text of a status line part's format: a choice of literals in
+        place as its longest, any other argument a placeholder."""
+        formats = self.values(src, fmt_expr, pos)
+        if not formats:
+            return None
+        out = []
+        for f in formats:
+            text, k, last = "", 0, 0
+            for m in CONVERSION.finditer(f):
+                text += f[last : m.start()].replace("%%", "%")
+                arg = args[k] if k < len(args) else ""
+                k += 1 + m.group(0).count("*")
+                choice = split_choice(arg) or [arg]
+                literal = all(re.fullmatch(r"\s*\x02\d+\x03\s*", c) for c in choice)
+                if m.group(0).endswith("s") and literal:
+                    text += max(self.values(src, arg, pos), key=len)
+                else:
+                    text += HOLE + guess(m.group(0), arg)
+                last = m.end()
+            out.append(text + f[last:].replace("%%", "%"))
+        return out
+
+    def status_line_parts(self, add):
+        """The texts of STATUS_LINE_PARTS, handed to add."""
+        for src in self.sources:
+            for name in STATUS_LINE_PARTS:
+                for params, start, end in src.functions.get(name, []):
+                    body = src.code[start:end]
+                    for p, args in calls(body, "fmt"):
+                        add(src, start + p, self.part_format(src, args[2], args[3:], start + p), "status line part")
+                    for m in re.finditer(r"\breturn\s+(\x02\d+\x03)\s*;", body):
+                        texts = [t for t in self.values(src, m.group(1), start + m.start()) if t]
+                        if texts:
+                            add(src, start + m.start(), texts, "status line part")
+
     def shown(self):
         """Every text that reaches a player, as the keys of a dict in the
         order found; a conversion is HOLE followed by a guessed placeholder."""
@@ -522,6 +576,7 @@ class Program:
             for m in re.finditer(r"\bst\s*=\s*put\s*\(", src.code):
                 args = next(calls(src.code[m.start() :], "put"))[1]
                 add(src, m.start(), self.values(src, args[1], m.start()), "status line text")
+        self.status_line_parts(add)
         return found
 
     def origin(self, text):

@@ -29,16 +29,18 @@ shots="$build/test-output/gui"
 out="$top/docs/images"
 
 # picture name (without .png) = screenshot name (without .png). The disc
-# question and the read-error box come from the drive tests
-# (ctest --test-dir build -R drive).
+# copy, the wait for the drive, the disc questions and the read-error box
+# come from the drive tests (ctest --test-dir build -R drive).
 pictures="
 gui-detected=detected
 gui-filled-in=filled-in
-gui-installing=installing
+gui-installing=drive-copying
+gui-waiting=drive-waiting
 gui-stop-question=stop-question
 gui-installed=installed
 gui-failed=failed
 gui-disc-question=drive-insert-disc2
+gui-wrong-disc=drive-question-wrong-disc
 gui-read-error=drive-read-error
 "
 

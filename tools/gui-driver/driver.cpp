@@ -61,11 +61,12 @@ struct Nth {
     HWND found;
 };
 
-// Direct children only; EnumChildWindows also walks grandchildren.
+// Direct children only; EnumChildWindows also walks grandchildren. A
+// control made hidden (a label only a screen reader reads) is not counted.
 static BOOL CALLBACK count_child(HWND w, LPARAM lp)
 {
     Nth *n = (Nth *)lp;
-    if (GetParent(w) != n->parent)
+    if (GetParent(w) != n->parent || !(GetWindowLongA(w, GWL_STYLE) & WS_VISIBLE))
         return TRUE;
     n->seen++;
     if (n->seen == n->want) {

@@ -10,7 +10,8 @@ HWND gd_find_window(const char *cls, const char *title, DWORD pid, DWORD timeout
 // A message box ("#32770") of the given title, owned by `pid` when not 0.
 HWND gd_find_box(const char *title, DWORD pid, DWORD timeout_ms);
 
-// The n-th child control of a window, counting from 1 in creation order.
+// The n-th child control of a window, counting from 1 in creation order
+// the controls that it shows (hidden ones are passed over).
 HWND gd_control(HWND top, int n);
 int gd_control_count(HWND top);
 // The text of a control or window; empty when it has none.
