@@ -16,13 +16,6 @@ static const char *disc_marker(int disc)
     return disc == 1 ? disc1_marker : disc2_marker;
 }
 
-int ask_player(const Install *in, const char *text, unsigned int type)
-{
-    if (!in->host || !in->host->ask || stop_requested())
-        return IDCANCEL;
-    return in->host->ask(in->host->ctx, text, type);
-}
-
 // The marker file of a disc whose copy is the folder (a drive's root, or a
 // folder on a disc that holds a copy of another).
 static int marker_path(char *out, size_t size, const char *folder, int disc)
