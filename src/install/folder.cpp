@@ -206,10 +206,12 @@ static int drive_without_access_lists(const char *dir)
 }
 
 // A folder that exists already may be the install folder (1) unless it is
-// refused, with the reason logged. Through a link or junction the game would go into a folder of someone
-// else's choosing; an owner other than the player or the machine's, or an
-// entry that lets other accounts change it, lets them replace the programs
-// that the player's shortcuts and uninstall entry start.
+// refused, with the reason logged. Through a link or junction the game
+// would go into a folder of someone else's choosing; an owner other than
+// the player or the machine's, or an entry that lets other accounts change
+// it, lets them replace the programs that the player's shortcuts and
+// uninstall entry start. A drive without access lists is no safer for a
+// folder the install makes, so it is not held against the folder.
 static int check_existing_install_folder(const char *dir)
 {
     char shown[1024], reason[1200];
@@ -232,7 +234,7 @@ static int check_existing_install_folder(const char *dir)
     int foreign_owner = 0, open_to_others = 0;
     if (error == ERROR_SUCCESS) {
         // A drive without access lists (FAT) gives neither an owner nor a
-        // list: every account may change it.
+        // list.
         foreign_owner = owner && !(EqualSid(owner, user) || IsWellKnownSid(owner, WinLocalSystemSid) ||
                                    IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
         open_to_others = owner ? others_may_change(dacl, user) : !drive_without_access_lists(dir);
