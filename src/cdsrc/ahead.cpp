@@ -16,7 +16,6 @@
 #include <string.h>
 
 #include "cdsrc/cdinternal.h"
-#include "cdsrc/sector.h"
 
 enum {
     AHEAD_SLOTS = 4,  // runs read ahead and not yet written, at most
@@ -108,10 +107,6 @@ static DWORD WINAPI reader(void *unused)
 void ahead_start(CdSource *src)
 {
     memset(&ah, 0, sizeof ah);
-    // The tables of both checks are built on their first use, which must
-    // not race with the reading thread's.
-    cd_edc(NULL, 0);
-    crc32_buf(NULL, 0);
     InitializeSRWLock(&ah.lock);
     InitializeConditionVariable(&ah.changed);
     // The reader's own handle, so that its position never moves under the

@@ -57,9 +57,7 @@ int sector_passes(int result);
 
 // The CD-ROM EDC of len bytes: CRC-32 with the polynomial
 // x^32+x^31+x^16+x^15+x^4+x^3+x+1 (reflected 0xD8018001), initial value 0
-// and no final complement. The sector stores it little-endian. Its tables
-// are built on the first call, which must not race with another call: a
-// copy that checks sectors in a second thread calls cd_edc(NULL, 0) first.
+// and no final complement. The sector stores it little-endian.
 uint32_t cd_edc(const unsigned char *data, size_t len);
 
 // A BCD byte's value, or -1 when either digit is above 9.

@@ -137,13 +137,16 @@ uint32_t crc_update_fold(const CrcSlices tab, const CrcFold *f, uint32_t crc, co
     return crc_update(tab, crc, data, len);
 }
 
+// Built as the program starts, before any thread that may take a CRC: the
+// copies take them on two threads at once.
+__attribute__((constructor)) static void build_crc32(void)
+{
+    crc_build_fold(&crc_fold, 0xEDB88320u);
+    crc_build_slices(crc_tab, 0xEDB88320u);
+}
+
 uint32_t crc32_more(uint32_t crc, const void *data, uint64_t len)
 {
-    // Entry 0 of the built table is 0, entry 1 never is.
-    if (crc_tab[0][1] == 0) {
-        crc_build_fold(&crc_fold, 0xEDB88320u);
-        crc_build_slices(crc_tab, 0xEDB88320u);
-    }
     if (len == 0)
         return crc;
     return ~crc_update_fold(crc_tab, &crc_fold, ~crc, (const unsigned char *)data, len);
