@@ -149,10 +149,10 @@ struct ListFolder {
     char dir[520];
     char real[1100];
 };
-// 1, or 0 when the folder cannot be opened.
+// 1, or 0 (real then "") when the folder cannot be opened.
 int list_folder_open(ListFolder *f, const char *dir);
 
-enum { LIST_WHOLE = 0, LIST_MISSING = 1, LIST_CHANGED = 2, LIST_UNREADABLE = 3 };
+enum { LIST_WHOLE = 0, LIST_MISSING = 1, LIST_CHANGED = 2, LIST_UNREADABLE = 3, LIST_NOT_COMPARED = 4 };
 
 // Checks one entry's file, {dir}\path, in one sequential read of 1 MiB
 // blocks (none when the size differs). Missing: no such file, a folder, or
@@ -160,10 +160,17 @@ enum { LIST_WHOLE = 0, LIST_MISSING = 1, LIST_CHANGED = 2, LIST_UNREADABLE = 3 }
 // or CRC-32. Unreadable: it could not be opened or read for another reason,
 // with the system's error in *error.
 int list_check_file(const ListFolder *f, const ListEntry *e, uint64_t *found, unsigned long *error);
-// The same, reading through the caller's buffer: checks may run on several
-// threads at once, each with its own.
-int list_check_file_with(const ListFolder *f, const ListEntry *e, unsigned char *buf, size_t buf_size, uint64_t *found,
-                         unsigned long *error);
+
+// One entry's check, as list_check_file tells it.
+struct ListCheck {
+    int state; // LIST_WHOLE, ... or LIST_NOT_COMPARED
+    uint64_t found;
+    unsigned long error;
+};
+// Checks every fixed entry of the list, two files at a time: checks[i] for
+// entries[i]. A changing entry, and every entry still unchecked when the
+// player's stop came, is LIST_NOT_COMPARED. 0 when memory ran out.
+int list_check_all(const ListFolder *f, const FileList *list, ListCheck *checks);
 
 // "whole", "missing", "changed" or "unreadable", as a log line begins.
 const char *list_state_word(int state);

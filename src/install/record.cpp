@@ -22,42 +22,6 @@ static const char *below_dir(const Install *in, const char *full)
     return full + n + 1;
 }
 
-// The checks of the listed files, shared by two threads: each takes the
-// next entry, reads the file through its own buffer and notes its state.
-// Opening files costs Wine's server a round trip each and reading costs a
-// core; two threads overlap the two.
-struct EarlierCheck {
-    const ListFolder *folder;
-    const FileList *list;
-    unsigned char *state;  // per entry: LIST_WHOLE, ... ; 0xFF for an entry not compared
-    unsigned long *errors; // per entry: the system's error of an unreadable file
-    volatile LONG next;
-};
-
-enum { CHECK_BLOCK_BYTES = 1 << 20, NOT_COMPARED = 0xFF };
-
-static DWORD WINAPI check_some(void *arg)
-{
-    EarlierCheck *c = (EarlierCheck *)arg;
-    unsigned char *buf = (unsigned char *)malloc(CHECK_BLOCK_BYTES);
-    if (!buf)
-        return 1;
-    for (;;) {
-        LONG i = InterlockedIncrement(&c->next) - 1;
-        if (i >= c->list->count || stop_requested())
-            break;
-        const ListEntry *e = &c->list->entries[i];
-        uint64_t found = 0;
-        if (e->kind == LIST_CHANGING)
-            c->state[i] = NOT_COMPARED;
-        else
-            c->state[i] = (unsigned char)list_check_file_with(c->folder, e, buf, CHECK_BLOCK_BYTES, &found,
-                                                              &c->errors[i]);
-    }
-    free(buf);
-    return 0;
-}
-
 int check_earlier_files(Install *in)
 {
     char reason[1200];
@@ -71,33 +35,22 @@ int check_earlier_files(Install *in)
     }
     int n = in->before.count;
     in->before_whole = (unsigned char *)calloc((size_t)n + 1, 1);
-    unsigned char *state = (unsigned char *)calloc((size_t)n + 1, 1);
-    unsigned long *errors = (unsigned long *)calloc((size_t)n + 1, sizeof(unsigned long));
-    if (!in->before_whole || !state || !errors) {
-        free(state);
-        free(errors);
+    ListCheck *checks = (ListCheck *)calloc((size_t)n + 1, sizeof(ListCheck));
+    if (!in->before_whole || !checks) {
+        free(checks);
         return fail("out of memory");
     }
-    if (list_folder_open(&folder, in->dir)) {
-        EarlierCheck c = {&folder, &in->before, state, errors, 0};
-        crc32_buf(NULL, 0); // its tables are built on first use, which must not race
-        HANDLE helper = CreateThread(NULL, 0, check_some, &c, 0, NULL);
-        check_some(&c);
-        if (helper) {
-            WaitForSingleObject(helper, INFINITE);
-            CloseHandle(helper);
-        }
+    if (list_folder_open(&folder, in->dir) && list_check_all(&folder, &in->before, checks)) {
         // Told in the list's order, as /verify tells them; the install
         // then writes each such file again.
         for (int i = 0; i < n && !stop_requested(); i++) {
-            if (state[i] == NOT_COMPARED)
+            if (checks[i].state == LIST_NOT_COMPARED)
                 continue;
-            in->before_whole[i] = state[i] == LIST_WHOLE;
-            log_file_state(state[i], &in->before.entries[i], errors[i]);
+            in->before_whole[i] = checks[i].state == LIST_WHOLE;
+            log_file_state(checks[i].state, &in->before.entries[i], checks[i].error);
         }
     }
-    free(state);
-    free(errors);
+    free(checks);
     return 1;
 }
 
@@ -111,15 +64,21 @@ int earlier_whole(const Install *in, const char *full, uint64_t size, uint32_t *
     return 1;
 }
 
+// 1 when the entry's bytes came from that disc: its source is "cd1:..."
+// or "cd2:...".
+static int from_disc(const ListEntry *e, int disc)
+{
+    return (e->source[0] == 'c' || e->source[0] == 'C') && (e->source[1] == 'd' || e->source[1] == 'D') &&
+           e->source[2] == '0' + disc && e->source[3] == ':';
+}
+
 int disc_needed(const Install *in, int disc)
 {
-    char prefix[8];
     if (!in->before_whole || !in->before.complete)
         return 1;
-    fmt(prefix, sizeof prefix, "cd%d:", disc);
     for (int i = 0; i < in->before.count; i++) {
         const ListEntry *e = &in->before.entries[i];
-        if (_strnicmp(e->source, prefix, strlen(prefix)) == 0 && e->kind == LIST_FIXED && !in->before_whole[i])
+        if (from_disc(e, disc) && e->kind == LIST_FIXED && !in->before_whole[i])
             return 1;
     }
     return 0;
@@ -127,11 +86,9 @@ int disc_needed(const Install *in, int disc)
 
 uint64_t listed_bytes(const Install *in, int disc)
 {
-    char prefix[8];
     uint64_t sum = 0;
-    fmt(prefix, sizeof prefix, "cd%d:", disc);
     for (int i = 0; i < in->before.count; i++) {
-        if (_strnicmp(in->before.entries[i].source, prefix, strlen(prefix)) == 0)
+        if (from_disc(&in->before.entries[i], disc))
             sum += in->before.entries[i].size;
     }
     return sum;
@@ -151,11 +108,8 @@ static int list_failed(Install *in, unsigned long error)
 
 int open_record(Install *in)
 {
-    if (in->list.handle && in->list.handle != INVALID_HANDLE_VALUE)
+    if (in->list.handle != INVALID_HANDLE_VALUE || list_open(&in->list, in->dir))
         return 1;
-    if (list_open(&in->list, in->dir))
-        return 1;
-    in->list.handle = INVALID_HANDLE_VALUE;
     return list_failed(in, GetLastError());
 }
 
@@ -163,7 +117,7 @@ void note_file(Install *in, const char *full, uint64_t size, uint32_t crc, const
 {
     ListEntry e;
     const char *rel = below_dir(in, full);
-    if (in->list_failed || !rel || in->list.handle == INVALID_HANDLE_VALUE || !in->list.handle)
+    if (in->list_failed || !rel || in->list.handle == INVALID_HANDLE_VALUE)
         return;
     // A file whose line says this already needs no second one.
     const ListEntry *had = in->before_whole ? list_find(&in->before, rel) : NULL;
@@ -201,7 +155,6 @@ int finish_record(Install *in)
     if (!record_ok(in))
         return 0;
     list_close(&in->list);
-    in->list.handle = INVALID_HANDLE_VALUE;
     list_file_path(path, sizeof path, in->dir);
     if (!list_read(in->dir, &all, reason, sizeof reason)) {
         list_free(&all);
@@ -228,9 +181,7 @@ int finish_record(Install *in)
 
 void close_record(Install *in)
 {
-    if (in->list.handle && in->list.handle != INVALID_HANDLE_VALUE)
-        list_close(&in->list);
-    in->list.handle = INVALID_HANDLE_VALUE;
+    list_close(&in->list);
     list_free(&in->before);
     free(in->before_whole);
     in->before_whole = NULL;

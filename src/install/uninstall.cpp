@@ -56,23 +56,30 @@ static const char *last_step(int item)
     return slash ? slash + 1 : name;
 }
 
-// Everything under {dir}\game but the folder {dir}\game\hd\TARNOK
-// itself, which stays, empty, as the install's mark until all else is
-// gone. A game folder that is a link loses only the link, at the end.
+// Everything under {dir}\game\hd, where the game keeps its settings and
+// saved games, but the folder {dir}\game\hd\TARNOK itself, which stays,
+// empty, as the install's mark until all else is gone.
+static void remove_hd(const char *dir)
+{
+    char hd[520], mark[520];
+    if (!layout_path(hd, sizeof hd, dir, LAYOUT_GAME_HD) || !layout_path(mark, sizeof mark, dir, LAYOUT_HD) ||
+        !is_real_dir(hd))
+        return;
+    delete_tree_except(hd, last_step(LAYOUT_HD));
+    if (is_real_dir(mark))
+        delete_tree_except(mark, NULL);
+}
+
+// Everything under {dir}\game but the mark. A game folder that is a link
+// loses only the link, at the end.
 static void remove_game_data(const char *dir)
 {
-    char game[520], hd[520], mark[520];
-    if (!layout_path(game, sizeof game, dir, LAYOUT_GAME) || !layout_path(hd, sizeof hd, dir, LAYOUT_GAME_HD) ||
-        !layout_path(mark, sizeof mark, dir, LAYOUT_HD))
-        return;
-    if (!is_real_dir(game))
+    char game[520];
+    if (!layout_path(game, sizeof game, dir, LAYOUT_GAME) || !is_real_dir(game))
         return;
     delete_tree_except(game, last_step(LAYOUT_GAME_HD));
     setup_trace("step: game data");
-    if (is_real_dir(hd))
-        delete_tree_except(hd, last_step(LAYOUT_HD));
-    if (is_real_dir(mark))
-        delete_tree_except(mark, NULL);
+    remove_hd(dir);
 }
 
 // {dir}\game\hd\TARNOK, then the folders above it that are empty now.
@@ -205,24 +212,27 @@ static int mark_stays(const char *dir)
     return note_left(dir, path, GetLastError());
 }
 
+// 1 for the name of one of the files that go last, or its temporary name.
+static int last_file_name(const char *name)
+{
+    static const int last[2] = {LAYOUT_UNINSTALLER, LAYOUT_FILE_LIST};
+    for (int i = 0; i < 2; i++) {
+        const char *own = install_layout[last[i]].name;
+        size_t n = strlen(own);
+        if (_strnicmp(name, own, n) == 0 && (name[n] == 0 || _stricmp(name + n, DEST_TEMP_SUFFIX) == 0))
+            return 1;
+    }
+    return 0;
+}
+
 // 1 when the folder holds nothing but the uninstaller and the list of
 // files (and their temporary names): it goes with them, unless it is busy.
 static int only_uninstaller_left(const char *dir)
 {
-    static const int last[2] = {LAYOUT_UNINSTALLER, LAYOUT_FILE_LIST};
-    char names[4][540];
-    for (int i = 0; i < 2; i++) {
-        if (!layout_path(names[2 * i], sizeof names[0], dir, last[i]) ||
-            !layout_temp_path(names[2 * i + 1], sizeof names[0], dir, last[i]))
-            return 0;
-    }
     int only = 1;
     FolderListing l;
-    for (int more = listing_first(&l, dir, "*"); more && only; more = listing_next(&l)) {
-        only = 0;
-        for (int i = 0; i < 4 && !only; i++)
-            only = _stricmp(l.name, strrchr(names[i], '\\') + 1) == 0;
-    }
+    for (int more = listing_first(&l, dir, "*"); more && only; more = listing_next(&l))
+        only = last_file_name(l.name);
     listing_close(&l);
     return only;
 }
@@ -265,19 +275,6 @@ static int remove_uninstaller(const char *dir)
     return remove_last(dir, LAYOUT_UNINSTALLER) && remove_last(dir, LAYOUT_FILE_LIST);
 }
 
-// With a list: every file it names goes, and under {dir}\game\hd, where
-// the game keeps its settings and saved games, everything but the mark.
-// Other files below {dir}\game are the player's and stay.
-// The real path of the install folder, links above it resolved; "" when it
-// cannot be told (then nothing below it is taken for the install's).
-static void folder_real_path(const char *dir, char *out, unsigned long size)
-{
-    HANDLE h = CreateFileA(dir, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (!final_path(h, out, size))
-        out[0] = 0;
-}
-
 // The path of a listed file in path, when it lies below the folder itself:
 // a folder on its way that is a link (the player moved the data and linked
 // it back) leads to what is not the install's to remove. 0 otherwise.
@@ -300,23 +297,21 @@ static int listed_last(const ListEntry *e)
     return _stricmp(e->path, install_layout[LAYOUT_UNINSTALLER].name) == 0;
 }
 
+// With a list: every file it names goes, and so does all under
+// {dir}\game\hd but the mark. Other files below {dir}\game are the
+// player's and stay. Without the folder's real path (links above it
+// resolved) nothing below it is taken for the install's.
 static void remove_listed(const char *dir, const FileList *list)
 {
-    char dir_real[1100], game[520], path[780];
-    folder_real_path(dir, dir_real, sizeof dir_real);
+    char path[780];
+    ListFolder f;
+    list_folder_open(&f, dir);
     for (int i = 0; i < list->count; i++) {
-        if (!listed_last(&list->entries[i]) &&
-            listed_file_here(dir, dir_real, list->entries[i].path, path, sizeof path))
+        if (!listed_last(&list->entries[i]) && listed_file_here(dir, f.real, list->entries[i].path, path, sizeof path))
             delete_file_itself(path);
     }
-    char hd[520], mark[520];
-    if (layout_path(game, sizeof game, dir, LAYOUT_GAME) && is_real_dir(game) &&
-        layout_path(hd, sizeof hd, dir, LAYOUT_GAME_HD) && layout_path(mark, sizeof mark, dir, LAYOUT_HD) &&
-        is_real_dir(hd)) {
-        delete_tree_except(hd, last_step(LAYOUT_HD));
-        if (is_real_dir(mark))
-            delete_tree_except(mark, NULL);
-    }
+    if (layout_path(path, sizeof path, dir, LAYOUT_GAME) && is_real_dir(path))
+        remove_hd(dir);
 }
 
 // Removes the folders below folder that are empty once the files are gone,
@@ -357,11 +352,12 @@ static int count_files(const char *folder)
 // 1 when a file that the list names stays (noted).
 static int listed_stays(const char *dir, const FileList *list)
 {
-    char dir_real[1100], path[780];
-    folder_real_path(dir, dir_real, sizeof dir_real);
+    char path[780];
+    ListFolder f;
+    list_folder_open(&f, dir);
     for (int i = 0; i < list->count; i++) {
-        if (!listed_last(&list->entries[i]) &&
-            listed_file_here(dir, dir_real, list->entries[i].path, path, sizeof path) && file_stays(dir, path))
+        if (!listed_last(&list->entries[i]) && listed_file_here(dir, f.real, list->entries[i].path, path, sizeof path) &&
+            file_stays(dir, path))
             return 1;
     }
     return 0;

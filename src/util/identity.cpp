@@ -8,14 +8,21 @@
 
 #include "util/util.h"
 
+// The real path that the open handle leads to; the handle stays open.
+static int handle_path(HANDLE h, char *out, DWORD size)
+{
+    DWORD n = GetFinalPathNameByHandleA(h, out, size, FILE_NAME_NORMALIZED);
+    return n > 0 && n < size;
+}
+
 int final_path(void *handle, char *out, unsigned long size)
 {
     HANDLE h = (HANDLE)handle;
     if (h == INVALID_HANDLE_VALUE)
         return 0;
-    DWORD n = GetFinalPathNameByHandleA(h, out, size, FILE_NAME_NORMALIZED);
+    int ok = handle_path(h, out, size);
     CloseHandle(h);
-    return n > 0 && n < size;
+    return ok;
 }
 
 // The one test for every file that is written or removed by name: 1 when
@@ -27,13 +34,8 @@ int final_path(void *handle, char *out, unsigned long size)
 int handle_is_entry(void *h, const char *folder_real, const char *name)
 {
     char real[1100], expected[1100];
-    HANDLE dup = NULL;
-    if (!folder_real[0] ||
-        !DuplicateHandle(GetCurrentProcess(), (HANDLE)h, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS))
-        return 0;
-    if (!final_path(dup, real, sizeof real) || !join_path(expected, sizeof expected, folder_real, name))
-        return 0;
-    return _stricmp(real, expected) == 0;
+    return folder_real[0] && handle_path((HANDLE)h, real, sizeof real) &&
+           join_path(expected, sizeof expected, folder_real, name) && _stricmp(real, expected) == 0;
 }
 
 // The real path of the folder that holds path's last step, in out; returns
