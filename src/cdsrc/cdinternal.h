@@ -74,8 +74,8 @@ int dir_copy(const char *src, const char *dst, Progress *p, int depth);
 // posts the extents it will read, in order, takes each run of
 // min(sectors left, RUN_SECTORS) sectors as it comes to it, with the CRC-32
 // of the run's bytes of the file, and releases it once written. A take that
-// gives null leaves the run to the copy's own read. Without the thread (it could not start, or the posts went astray)
-// posts and takes do nothing.
+// gives null leaves the run to the copy's own read. Without the thread (it
+// could not start, or the posts went astray) posts and takes do nothing.
 void ahead_start(CdSource *src);
 void ahead_stop(void);
 int ahead_post(uint32_t lba, uint64_t size);

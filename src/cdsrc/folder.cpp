@@ -10,11 +10,6 @@
 
 enum { PATH_MAX_LEN = 520 };
 
-static int is_dot_entry(const char *name)
-{
-    return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
-}
-
 // A folder as the file system knows it, whatever path or link leads to it.
 struct FolderId {
     uint32_t volume;

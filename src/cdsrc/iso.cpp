@@ -300,8 +300,9 @@ static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, const char
     return 1;
 }
 
-// Copies a file into path: its extents, one record each, joined in order.
-static int copy_records(CdSource *src, const IsoEntry *e, int records, const char *path, Progress *p)
+// Copies a file of whole bytes into path: its extents, one record each,
+// joined in order.
+static int copy_records(CdSource *src, const IsoEntry *e, int records, uint64_t whole, const char *path, Progress *p)
 {
     DestFile dest;
     if (!dest_open(&dest, path)) {
@@ -309,9 +310,6 @@ static int copy_records(CdSource *src, const IsoEntry *e, int records, const cha
         return 0;
     }
     HANDLE out = dest.handle;
-    uint64_t whole = 0;
-    for (int k = 0; k < records; k++)
-        whole += e[k].size;
     copy_begun(p, path, whole);
     int ok = 1;
     uint32_t crc = 0;
@@ -471,7 +469,7 @@ static int copy_entry(CdSource *src, const IsoEntry *list, int i, int records, c
         uint64_t whole = 0;
         for (int k = 0; k < records; k++)
             whole += e[k].size;
-        return !copy_wanted(p, child, whole) || copy_records(src, e, records, child, p);
+        return !copy_wanted(p, child, whole) || copy_records(src, e, records, whole, child, p);
     }
     if (on_walk_path(e->lba, depth)) {
         setup_log("directory loop at %s", name_escape(child, shown, sizeof shown));

@@ -74,8 +74,6 @@ int image_read_run(const ImageRead *r, uint64_t lba, uint32_t k, unsigned char *
     uint64_t first = r->track_start + lba * r->sector_size;
     DWORD need = (k - 1) * r->sector_size + r->data_offset + ISO_SECTOR;
     DWORD n = r->check ? (k - 1) * r->sector_size + checked_bytes(r->check) : need - r->data_offset;
-    if (n < need && r->check)
-        n = need;
     uint64_t pos = r->check ? first : first + r->data_offset;
     if (!read_at(h, pos, buf, n, &got, error))
         return 0;

@@ -5,7 +5,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-enum { FIELDS = 5, SIZE_DIGITS_MAX = 15, CRC_DIGITS = 8 };
+#include "util/util.h"
+
+enum { FIELDS = 5, SIZE_DIGITS_MAX = 15 };
 
 static char fold(char c)
 {
@@ -25,46 +27,21 @@ static int path_cmp(const char *a, const char *b)
     }
 }
 
-// A field of a line: its bytes, not NUL-terminated.
-struct Field {
-    const char *s;
-    size_t n;
-};
-
-// Splits a line into exactly FIELDS fields at its tabs; 0 for any other
-// number of them.
-static int split_fields(const char *line, size_t n, Field *f)
-{
-    int k = 0;
-    size_t start = 0;
-    for (size_t i = 0; i <= n; i++) {
-        if (i < n && line[i] != '\t')
-            continue;
-        if (k == FIELDS)
-            return 0;
-        f[k].s = line + start;
-        f[k].n = i - start;
-        k++;
-        start = i + 1;
-    }
-    return k == FIELDS;
-}
-
 static int has_control(const char *s, size_t n)
 {
     for (size_t i = 0; i < n; i++) {
-        if ((unsigned char)s[i] < 0x20 || s[i] == 0x7F)
+        if (is_control((unsigned char)s[i]))
             return 1;
     }
     return 0;
 }
 
-static int parse_decimal(const Field *f, uint64_t *value)
+static int parse_decimal(const TextField *f, uint64_t *value)
 {
-    if (f->n == 0 || f->n > SIZE_DIGITS_MAX)
+    if (f->len == 0 || f->len > SIZE_DIGITS_MAX)
         return 0;
     uint64_t v = 0;
-    for (size_t i = 0; i < f->n; i++) {
+    for (size_t i = 0; i < f->len; i++) {
         if (f->s[i] < '0' || f->s[i] > '9')
             return 0;
         v = v * 10 + (uint64_t)(f->s[i] - '0');
@@ -73,38 +50,15 @@ static int parse_decimal(const Field *f, uint64_t *value)
     return 1;
 }
 
-static int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = fold(c);
-    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-}
-
-static int parse_crc(const Field *f, uint32_t *crc)
-{
-    if (f->n != CRC_DIGITS)
-        return 0;
-    uint32_t v = 0;
-    for (size_t i = 0; i < CRC_DIGITS; i++) {
-        int d = hex_digit(f->s[i]);
-        if (d < 0)
-            return 0;
-        v = v << 4 | (uint32_t)d;
-    }
-    *crc = v;
-    return 1;
-}
-
 // A path below a disc's root: steps between single '\', none of them
 // empty, "." or "..", and no '/', ':' or control character anywhere.
-static int path_allowed(const Field *f)
+static int path_allowed(const TextField *f)
 {
-    if (f->n == 0 || f->n >= EDITION_PATH_MAX || has_control(f->s, f->n))
+    if (f->len == 0 || f->len >= EDITION_PATH_MAX || has_control(f->s, f->len))
         return 0;
     size_t step = 0;
-    for (size_t i = 0; i <= f->n; i++) {
-        if (i < f->n && f->s[i] != '\\') {
+    for (size_t i = 0; i <= f->len; i++) {
+        if (i < f->len && f->s[i] != '\\') {
             if (f->s[i] == '/' || f->s[i] == ':')
                 return 0;
             continue;
@@ -120,32 +74,32 @@ static int path_allowed(const Field *f)
 
 // The index of the edition named so, added when it is new; -1 when the
 // name is not allowed or the table has no room for another edition.
-static int edition_index(EditionTable *t, const Field *f)
+static int edition_index(EditionTable *t, const TextField *f)
 {
-    if (f->n == 0 || f->n >= EDITION_NAME_MAX || has_control(f->s, f->n))
+    if (f->len == 0 || f->len >= EDITION_NAME_MAX || has_control(f->s, f->len))
         return -1;
     for (int i = 0; i < t->name_count; i++) {
-        if (strlen(t->names[i].name) == f->n && memcmp(t->names[i].name, f->s, f->n) == 0)
+        if (strlen(t->names[i].name) == f->len && memcmp(t->names[i].name, f->s, f->len) == 0)
             return i;
     }
     if (t->name_count == EDITION_MAX)
         return -1;
     EditionName *e = &t->names[t->name_count];
-    memcpy(e->name, f->s, f->n);
-    e->name[f->n] = 0;
+    memcpy(e->name, f->s, f->len);
+    e->name[f->len] = 0;
     return t->name_count++;
 }
 
 // Reads one line's fields into *file; 0 when they do not parse.
 static int parse_line(EditionTable *t, const char *line, size_t n, EditionFile *file)
 {
-    Field f[FIELDS];
-    if (!split_fields(line, n, f) || f[1].n != 1 || (f[1].s[0] != '1' && f[1].s[0] != '2') ||
-        !parse_decimal(&f[2], &file->size) || !parse_crc(&f[3], &file->crc) || !path_allowed(&f[4]))
+    TextField f[FIELDS];
+    if (!split_tabs(line, n, f, FIELDS) || f[1].len != 1 || (f[1].s[0] != '1' && f[1].s[0] != '2') ||
+        !parse_decimal(&f[2], &file->size) || !field_crc(f[3], &file->crc) || !path_allowed(&f[4]))
         return 0;
     file->disc = f[1].s[0] - '0';
-    memcpy(file->path, f[4].s, f[4].n);
-    file->path[f[4].n] = 0;
+    memcpy(file->path, f[4].s, f[4].len);
+    file->path[f[4].len] = 0;
     // The edition last, so that a line which fails adds no name.
     file->edition = edition_index(t, &f[0]);
     return file->edition >= 0;

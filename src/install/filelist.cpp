@@ -18,22 +18,9 @@ enum {
     FIRST_ROOM = 64, // entries before the first growth
 };
 
-// One field of a line: not NUL-terminated.
-struct ListField {
-    const char *s;
-    size_t len;
-};
-
 static unsigned char ascii_upper(unsigned char c)
 {
     return c >= 'a' && c <= 'z' ? (unsigned char)(c - 'a' + 'A') : c;
-}
-
-// A control character: no path, source or field holds one, so a tab, CR or
-// LF inside a field can never be taken for the line's structure.
-static int is_control(unsigned char c)
-{
-    return c < 0x20 || c == 0x7F;
 }
 
 // A byte that a path step of ours never holds: a control character, the
@@ -90,26 +77,8 @@ int list_format_entry(char *out, size_t size, const ListEntry *e)
                e->source, kind_words[e->kind]);
 }
 
-// Splits a line at its tabs: 1 when it has exactly FIELDS fields.
-static int split_fields(const char *s, size_t len, ListField *f)
-{
-    int n = 0;
-    size_t start = 0;
-    for (size_t i = 0; i <= len; i++) {
-        if (i < len && s[i] != '\t')
-            continue;
-        if (n == FIELDS)
-            return 0;
-        f[n].s = s + start;
-        f[n].len = i - start;
-        n++;
-        start = i + 1;
-    }
-    return n == FIELDS;
-}
-
 // A decimal size: 1 to 20 digits, no leading zero, not past 2^64 - 1.
-static int read_size(ListField f, uint64_t *out)
+static int read_size(TextField f, uint64_t *out)
 {
     uint64_t v = 0;
     if (f.len == 0 || f.len > LIST_SIZE_DIGITS || (f.len > 1 && f.s[0] == '0'))
@@ -124,32 +93,8 @@ static int read_size(ListField f, uint64_t *out)
     return 1;
 }
 
-static int hex_digit(unsigned char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = ascii_upper(c);
-    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-}
-
-// Exactly eight hex digits, in either case.
-static int read_crc(ListField f, uint32_t *out)
-{
-    uint32_t v = 0;
-    if (f.len != 8)
-        return 0;
-    for (size_t i = 0; i < 8; i++) {
-        int d = hex_digit((unsigned char)f.s[i]);
-        if (d < 0)
-            return 0;
-        v = v << 4 | (uint32_t)d;
-    }
-    *out = v;
-    return 1;
-}
-
 // Copies a field into out[size] as a string; 0 when it does not fit.
-static int copy_field(ListField f, char *out, size_t size)
+static int copy_field(TextField f, char *out, size_t size)
 {
     if (f.len >= size)
         return 0;
@@ -158,7 +103,7 @@ static int copy_field(ListField f, char *out, size_t size)
     return 1;
 }
 
-static int read_kind(ListField f, int *out)
+static int read_kind(TextField f, int *out)
 {
     for (int k = 0; k < 2; k++) {
         if (f.len == strlen(kind_words[k]) && memcmp(f.s, kind_words[k], f.len) == 0) {
@@ -172,15 +117,15 @@ static int read_kind(ListField f, int *out)
 // Reads one entry line (without its CR LF) into e: null, or what is wrong.
 static const char *read_entry(const char *s, size_t len, ListEntry *e)
 {
-    ListField f[FIELDS];
-    if (!split_fields(s, len, f))
+    TextField f[FIELDS];
+    if (!split_tabs(s, len, f, FIELDS))
         return "not five fields split by tabs";
     // A NUL inside the path would cut it short of what the check saw.
     if (!copy_field(f[0], e->path, sizeof e->path) || memchr(f[0].s, 0, f[0].len) || !list_path_safe(e->path))
         return "the path is not a safe path below the install folder";
     if (!read_size(f[1], &e->size))
         return "the size is not a number";
-    if (!read_crc(f[2], &e->crc))
+    if (!field_crc(f[2], &e->crc))
         return "the CRC-32 is not 8 hex digits";
     if (!copy_field(f[3], e->source, sizeof e->source) || memchr(f[3].s, 0, f[3].len) || !source_ok(e->source))
         return "the source is empty, too long or holds a control character";

@@ -70,12 +70,7 @@ int kit_available(char *out, size_t size)
 {
     char self[520];
     char probe[520];
-    DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
-    if (n == 0 || n >= sizeof self)
-        self[0] = 0;
-    char *slash = strrchr(self, '\\');
-    if (slash)
-        *slash = 0;
+    program_folder(self, sizeof self);
     // The kit's longest own path must fit a path buffer too, or the build
     // would run tools from cut paths.
     if (!fmt_path(out, size, "%s\\builder", self) ||
@@ -411,8 +406,7 @@ static int copy_uninstaller(Install *in)
 {
     char self[520], dst[520];
     setup_trace("step: uninstaller");
-    DWORD n = GetModuleFileNameA(NULL, self, sizeof self);
-    if (n == 0 || n >= sizeof self)
+    if (!program_path(self, sizeof self))
         return fail("cannot find the setup program's own file");
     layout_path(dst, sizeof dst, in->dir, LAYOUT_UNINSTALLER);
     if (_stricmp(self, dst) == 0)

@@ -24,9 +24,9 @@ int lha_walk(const unsigned char *data, uint64_t size, const LhaSink *sink);
 
 // Decodes the last member named name (ASCII letter case aside, folders
 // separated by '\'), the one that unpacking leaves, into a heap buffer
-// *out that the caller frees, its
-// CRC-16 checked, with its size in *out_size; other members are passed over
-// undecoded, and nothing is written (the sink's write may be null). Returns
+// *out that the caller frees, its CRC-16 checked, with its size in
+// *out_size; other members are passed over undecoded, and nothing is
+// written (the sink's write may be null). Returns
 // 1; 0 when there is no such member; -1 when the archive or the member
 // cannot be read (logged through the sink).
 int lha_member(const unsigned char *data, uint64_t size, const char *name, unsigned char **out, uint32_t *out_size,

@@ -196,11 +196,11 @@ static void wait_first_stage(void)
 // hidden command interpreter of the system that tries to delete the copy,
 // then its folder if that is empty, once a second until the second stage
 // has ended and both are gone (the folder may stay busy a moment after the
-// process ends), for at most half a minute. It works in
-// the temporary folder and names nothing but the copy folder's own name
-// (letters, digits and dashes) and the copy's fixed name in it, so no other
-// path reaches its command line; a folder in the copy's place stops it.
-// It writes nothing and ends by itself.
+// process ends), for at most half a minute. It works in the temporary
+// folder and names nothing but the copy folder's own name (letters, digits
+// and dashes) and the copy's fixed name in it, so no other path reaches its
+// command line; a folder in the copy's place stops it. It writes nothing
+// and ends by itself.
 static void start_copy_remover(const char *tmp, const char *folder_name)
 {
     char sys[260], app[300], cmd[1300];

@@ -596,7 +596,7 @@ static void move_child(HWND box, HWND c, int dx, int dy)
 // down, and the box with it; the buttons stay under the text, centred.
 static void fit_box(HWND box, HWND text)
 {
-    char words[600];
+    char words[1400];
     RECT t, one = {0, 0, 0, 0};
     GetWindowTextA(text, words, sizeof words);
     GetWindowRect(text, &t);

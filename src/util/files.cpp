@@ -268,7 +268,6 @@ const char *error_text(unsigned long error, char *out, size_t size)
     return out;
 }
 
-
 // Takes the entry that the last FindFirstFileA or FindNextFileA gave.
 static void listing_take(FolderListing *l, const WIN32_FIND_DATAA *fd)
 {
@@ -278,7 +277,7 @@ static void listing_take(FolderListing *l, const WIN32_FIND_DATAA *fd)
     l->size = (uint64_t)fd->nFileSizeHigh << 32 | fd->nFileSizeLow;
 }
 
-static int is_dot_entry(const char *name)
+int is_dot_entry(const char *name)
 {
     return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }

@@ -137,3 +137,49 @@ int utf8_valid(const char *text)
     }
     return 1;
 }
+
+int split_tabs(const char *s, size_t len, TextField *f, int count)
+{
+    int n = 0;
+    size_t start = 0;
+    for (size_t i = 0; i <= len; i++) {
+        if (i < len && s[i] != '\t')
+            continue;
+        if (n == count)
+            return 0;
+        f[n].s = s + start;
+        f[n].len = i - start;
+        n++;
+        start = i + 1;
+    }
+    return n == count;
+}
+
+static int hex_digit(unsigned char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+int field_crc(TextField f, uint32_t *out)
+{
+    uint32_t v = 0;
+    if (f.len != 8)
+        return 0;
+    for (size_t i = 0; i < 8; i++) {
+        int d = hex_digit((unsigned char)f.s[i]);
+        if (d < 0)
+            return 0;
+        v = v << 4 | (uint32_t)d;
+    }
+    *out = v;
+    return 1;
+}
+
+int is_control(unsigned char c)
+{
+    return c < 0x20 || c == 0x7F;
+}

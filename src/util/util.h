@@ -47,6 +47,21 @@ const char *fmt_count(uint64_t n, char *out, size_t size);
 // 1 when text is well-formed UTF-8 (no overlong forms, no surrogates).
 int utf8_valid(const char *text);
 
+// The fields of a line of the plain tab-separated tables the install reads
+// (its file list, the table of disc editions): bytes, not NUL-terminated.
+struct TextField {
+    const char *s;
+    size_t len;
+};
+// Splits s[len] at its tabs into exactly count fields: 1, or 0 for any
+// other number of them.
+int split_tabs(const char *s, size_t len, TextField *f, int count);
+// A CRC-32 as exactly eight hex digits, in either case: 1, or 0.
+int field_crc(TextField f, uint32_t *out);
+// A control character (below 0x20, or DEL): no field of ours holds one, so
+// that a tab, CR or LF inside a field is never taken for the line's shape.
+int is_control(unsigned char c);
+
 // 1 when Windows would not create one path step (len bytes, no separator)
 // under its own name: a device name (CON, PRN, AUX, NUL, COM0 to COM9, LPT0
 // to LPT9, COM and LPT with a superscript 1, 2 or 3, CONIN$, CONOUT$,
@@ -144,6 +159,8 @@ int write_file(const char *path, const void *data, uint64_t size);
 unsigned char *read_file(const char *path, uint64_t *size_out);
 int copy_file(const char *src, const char *dst, Progress *p);
 
+// 1 for the entries "." and "..", which every folder but a root lists.
+int is_dot_entry(const char *name);
 // One folder's listing, entry by entry, "." and ".." passed over:
 //   FolderListing l;
 //   for (int more = listing_first(&l, folder, "*"); more; more = listing_next(&l))
