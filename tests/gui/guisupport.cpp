@@ -31,6 +31,18 @@ std::string stage_setup(const std::string &folder, const std::string &variant,
     return exe;
 }
 
+const char *const player_downloads = "C:\\Games\\Downloads";
+const char *const player_folder = "C:\\Games\\Tarnok PC";
+
+std::string stage_player(const std::string &variant, const std::vector<std::string> &media_files)
+{
+    delete_tree(player_folder);
+    delete_tree(player_downloads);
+    EXPECT_FALSE(dir_exists(player_folder)) << "an earlier install is left in " << player_folder;
+    make_dirs(player_downloads);
+    return stage_setup(player_downloads, variant, media_files);
+}
+
 void stage_holding_kit(const std::string &folder)
 {
     std::string kit = folder + "\\builder";
@@ -199,6 +211,70 @@ static bool start_unix(const std::string &cmd)
     return true;
 }
 
+static void add_text(std::string *out, const char *kind, const std::string &text)
+{
+    if (text.empty())
+        return;
+    std::string line = text;
+    for (char &c : line)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    *out += std::string(kind) + ": " + line + "\n";
+}
+
+static BOOL CALLBACK add_control(HWND w, LPARAM lp)
+{
+    std::string *out = (std::string *)lp;
+    if (!IsWindowVisible(w))
+        return TRUE;
+    char cls[64] = "";
+    GetClassNameA(w, cls, sizeof cls);
+    if (_stricmp(cls, "ListBox") != 0) {
+        add_text(out, "text", text_of(w));
+        return TRUE;
+    }
+    char line[1024];
+    int n = gd_list_count(w);
+    for (int i = 0; i < n; i++) {
+        gd_list_item(w, i, line, sizeof line);
+        add_text(out, "list", line);
+    }
+    return TRUE;
+}
+
+static BOOL CALLBACK add_window(HWND w, LPARAM lp)
+{
+    std::string *out = (std::string *)lp;
+    if (!IsWindowVisible(w))
+        return TRUE;
+    char cls[64] = "";
+    GetClassNameA(w, cls, sizeof cls);
+    *out += std::string("window ") + cls + "\n";
+    add_text(out, "title", text_of(w));
+    EnumChildWindows(w, add_control, lp);
+    return TRUE;
+}
+
+// The texts the display shows, for the screenshot's <name>.txt: first the
+// running test's name and every test name of the program.
+static std::string display_texts()
+{
+    std::string out;
+    const testing::UnitTest *u = testing::UnitTest::GetInstance();
+    const testing::TestInfo *now = u->current_test_info();
+    if (now)
+        out += std::string("# test ") + now->test_suite_name() + "." + now->name() + "\n";
+    out += "# names";
+    for (int i = 0; i < u->total_test_suite_count(); i++) {
+        const testing::TestSuite *s = u->GetTestSuite(i);
+        for (int j = 0; j < s->total_test_count(); j++)
+            out += std::string(" ") + s->name() + "." + s->GetTestInfo(j)->name();
+    }
+    out += "\n";
+    EnumWindows(add_window, (LPARAM)&out);
+    return out;
+}
+
 // The PNG is written under a temporary name and appears when it is complete.
 static void take_shot(const std::string &name, const std::string &crop)
 {
@@ -206,6 +282,7 @@ static void take_shot(const std::string &name, const std::string &crop)
     make_dirs(dir.c_str());
     std::string png = dir + "\\" + name + ".png";
     DeleteFileA(png.c_str());
+    spit(dir + "\\" + name + ".txt", display_texts());
     std::string unix_png = unix_build() + "/test-output/gui/" + name + ".png";
     std::string cmd = "/bin/sh -c \"/usr/bin/import -window root " + crop + "'" + unix_png + ".part.png' && mv '" +
                       unix_png + ".part.png' '" + unix_png + "'\"";

@@ -41,6 +41,17 @@ void hold_release(const std::string &folder);
 // 1 once the holding recompiler has started.
 bool hold_reached(const std::string &folder, DWORD timeout_ms);
 
+// A player's own folders, for the cases whose screenshots become the
+// guide's pictures: setup.exe and what the player downloaded beside it in
+// C:\Games\Downloads, the game installed into C:\Games\Tarnok PC, as the
+// guide tells it. The cases of the window tests' prefix run one at a time,
+// so they share these folders; each staging empties both first.
+extern const char *const player_downloads;
+extern const char *const player_folder;
+// build\<variant>.exe as setup.exe in the player's downloads, with the given
+// files of the sample media beside it. Returns the path of setup.exe.
+std::string stage_player(const std::string &variant, const std::vector<std::string> &media_files = {});
+
 struct Child {
     HANDLE process = nullptr;
     DWORD pid = 0;
@@ -87,7 +98,12 @@ template <class F> bool eventually(F pred, DWORD timeout_ms = 30000)
 // when the question or the message did not come.
 HWND uninstall_answer_yes(Child &first, std::string *text, const char *question_shot = nullptr);
 
-// A PNG of the whole display in <build>\test-output\gui\<name>.png.
+// A PNG of the whole display in <build>\test-output\gui\<name>.png, and
+// beside it <name>.txt with every text it shows, read from the windows as
+// the picture is taken: each visible top-level window's class and title,
+// its controls' texts, a list's lines one by one. Its first lines name the
+// running test and every test of the program, for the guide's picture
+// tool to check that none of them, and no path of the build, is seen.
 void screenshot(const std::string &name);
 // The same of one window only.
 void screenshot_window(const std::string &name, HWND w);

@@ -136,6 +136,11 @@ STATUS_LINE_PARTS = {"status_copy_line", "status_speed_part", "eta_words", "stat
 # debugger that is attached to the program (the tests that stop it there).
 NOT_SHOWN_BY = {"setup_trace"}
 
+# Functions whose text is the system's words for an error with its number:
+# one placeholder, <text>, however its words are made. Followed into, the
+# text of error_text would read as its own row ("... (error <number>)").
+SYSTEM_REASON = {"error_text"}
+
 # Functions that change the text they show: refuse_in_box shows the refused
 # reason with a capital letter (toupper) and a full stop.
 CAPITALISED = {"refuse_in_box": "toupper"}
@@ -374,6 +379,8 @@ class Program:
             return []
         m = re.fullmatch(r"(\w+)\s*\((.*)\)", expr, re.S)
         if m:
+            if m.group(1) in SYSTEM_REASON:
+                return None
             return self.returns_of(m.group(1), depth + 1, seen)
         if re.fullmatch(r"\w+", expr):
             return self.identifier(src, expr, pos, depth + 1, seen)
@@ -432,6 +439,9 @@ class Program:
         # handed to a function of ours that formats into it
         for fn, p, args in all_calls(body):
             if name not in args:
+                continue
+            if fn in SYSTEM_REASON:
+                take(None)
                 continue
             i = args.index(name)
             for s in self.sources:
