@@ -637,7 +637,7 @@ TEST(Drive, AFolderListedEmptyIsNamed)
     drive_does(disc_line(1) + "shortlist /MANY 0\n");
     std::string target = scratch("installed") + "\\Tarnok PC";
     Child c;
-    EXPECT_EQ(1, run_silent(c, "R:", "E:", target));
+    EXPECT_EQ(1, run_silent(c, "D:", "E:", target));
     std::vector<std::string> log = child_log(c);
     EXPECT_TRUE(has_line(log, "CD 1: 100 files of edition Sample are missing, cut short or different:"))
         << lines_text(log);
