@@ -8,7 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "install/editions.h"
+#include "editions/editions.h"
 #include "util/util.h"
 
 static int terminated(const char *s, size_t size)

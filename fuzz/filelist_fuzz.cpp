@@ -7,7 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "install/filelist.h"
+#include "filelist/filelist.h"
 
 static int same_entry(const ListEntry *a, const ListEntry *b)
 {

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Prints the table of one edition of the two game discs, for setup.exe's
-list of known editions (src/install/editions.h describes the format).
+list of known editions (src/editions/editions.h describes the format).
 
     disc-table.py EDITION DISC1 DISC2 > edition.txt
 

@@ -12,7 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "install/filelist.h"
+#include "filelist/filelist.h"
 #include "util/util.h"
 #include "../cputime.h"
 

@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "install/iconimg.h"
-#include "install/install.h"
+#include "install/running.h"
 
 // The largest image is a quarter megabyte: one static buffer, reused for each
 // size, since UpdateResourceA keeps its own copy of the data.

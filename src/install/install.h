@@ -52,13 +52,6 @@ struct InstallHost {
 };
 
 int do_install(const InstallOptions *opts, ProgressFn callback, void *ctx, const InstallHost *host);
-// Creates the install folder and the folders above it up to base, the
-// nearest that exists: each must be new. The top-most of them gets an access
-// list of its own in the call that makes it: full control for the
-// installing user, SYSTEM and Administrators, inherited below, nothing from
-// above. Its path goes into made (size bytes), "" when dir is base. 1, or 0
-// with the system's error code in GetLastError().
-int make_install_folder(const char *dir, const char *base, char *made, size_t size);
 
 // The install folder's own names: what the install makes in it, what the
 // game writes beside them, and what the uninstall removes by name.
@@ -76,20 +69,8 @@ enum {
     LAYOUT_REPAIR_LIST, // the list of what a repair wrote, until it is one with the list
     LAYOUT_COUNT,
 };
-enum {
-    LAYOUT_FOLDER = 1,   // a folder
-    LAYOUT_NAMED = 2,    // a file that the uninstall removes by its name
-    LAYOUT_REPLACED = 4, // written beside under DEST_TEMP_SUFFIX when it replaces one
-};
-struct LayoutItem {
-    const char *name; // below the install folder
-    unsigned flags;
-};
-extern const LayoutItem install_layout[LAYOUT_COUNT];
-// {dir}\name of the item, and its temporary name: 1, or 0 with out empty
-// when the path does not fit.
+// {dir}\name of the item: 1, or 0 with out empty when the path does not fit.
 int layout_path(char *out, size_t size, const char *dir, int item);
-int layout_temp_path(char *out, size_t size, const char *dir, int item);
 int prebuilt_available(void);
 int kit_available(char *out, size_t size);
 
@@ -109,9 +90,6 @@ int child_ended(void *process, unsigned long wait_ms, unsigned long *code);
 
 // Gives the game executable the icon from CD 1.
 int inject_icon(const char *exe, const unsigned char *data, uint64_t size);
-// The same for the executable being written as file, beside its final
-// name exe, which the failure lines name.
-int inject_icon_into(const char *file, const char *exe, const unsigned char *data, uint64_t size);
 
 // Shortcuts and the uninstall entry, all per user.
 void shortcut_paths(char *start, char *desk);
@@ -125,25 +103,12 @@ int read_install_location(char *out, size_t size);
 // COM must be initialised on the calling thread.
 int link_target(const char *link, char *out, size_t size);
 
-// 1 when path is a folder of its own, not a link or junction to another.
-int is_real_dir(const char *path);
-// What counts as ours. An install folder holds {dir}\game\hd\TARNOK (every
-// install makes it first) or is the uninstall entry's location; its build
-// folder is ours when it holds nothing but what the conversion writes; a
-// path names the folder when it is the folder or its tarnok.exe, without
-// regard to case or trailing separators, or when both folders exist and
-// are the same folder however spelt.
-int is_install_folder(const char *dir);
+// What counts as ours: the build folder is when it holds nothing but what
+// the conversion writes; a path names the folder when it is the folder or
+// its tarnok.exe, without regard to case or trailing separators, or when
+// both folders exist and are the same folder however spelt.
 int build_folder_is_ours(const char *dir);
 int names_folder(const char *path, const char *dir);
-// 1 when the uninstall entry's location names the folder dir.
-int entry_names_folder(const char *dir);
-// The folder made full (GetFullPathNameA) without trailing separators; 0 when
-// it is empty or cannot be made full within size.
-int full_folder(const char *given, char *out, size_t size);
-// full_folder with the long name of each step that exists, so that a short
-// (8.3) name, a trailing dot, '/' or another case all give one spelling.
-int full_long_folder(const char *given, char *out, size_t size);
 // 1 for "C:", "C:\" and "\\server\share", with or without separators after them.
 int is_drive_root(const char *path);
 
@@ -154,13 +119,6 @@ int is_drive_root(const char *path);
 // that cannot be read): the exit codes of setup.exe /verify.
 enum { VERIFY_WHOLE = 0, VERIFY_FAILED = 1, VERIFY_NOT_WHOLE = 3 };
 int verify_install(const char *dir);
-struct ListEntry;
-// "missing: <path>", "changed: <path>", "linked: <path>" or "unreadable: <path>: <reason>"
-// for a listed file that is not as the list says (state: LIST_...).
-void log_file_state(int state, const ListEntry *e, unsigned long error);
-// Why files reached through a link are neither checked nor written, with
-// their count, in out. Returns out.
-const char *linked_reason(int count, char *out, size_t size);
 
 // Removes the installation in dir: UNINSTALL_DONE; UNINSTALL_NOTHING when
 // no installation was found there and nothing was touched; UNINSTALL_LEFT

@@ -2,8 +2,7 @@
 // them, the clean-up of a failed install and the uninstall remove them, and
 // the checks of a folder to install into look for them, all from this
 // table.
-#include "install/filelist.h"
-#include "install/install.h"
+#include "install/running.h"
 
 const LayoutItem install_layout[LAYOUT_COUNT] = {
     {"game", LAYOUT_FOLDER},

@@ -5,7 +5,7 @@
 
 #include <string.h>
 
-#include "install/install.h"
+#include "install/running.h"
 
 static int is_sep(char c) { return c == '\\' || c == '/'; }
 

@@ -1,12 +1,13 @@
 // Inside the installation unit: the record of the install that is running,
-// which every step of the sequence takes, and the steps that live in files
-// of their own. Nothing outside the unit uses these.
+// which every step of the sequence takes, the steps that live in files of
+// their own, and the helpers they share. Nothing outside the unit uses
+// these.
 #pragma once
 #include <stdint.h>
 
 #include "cdsrc/cdsrc.h"
-#include "install/editions.h"
-#include "install/filelist.h"
+#include "editions/editions.h"
+#include "filelist/filelist.h"
 #include "install/install.h"
 
 // The files copied from the disc being copied, as its copy told them: each
@@ -63,6 +64,56 @@ struct Install {
     char **forget;         // paths below {dir} of files that a disc's verdict found damaged
     int forget_count;
 };
+
+// The install folder's items as the install, its clean-up and the
+// uninstall go by them (layout.cpp): what each is, and its temporary name.
+enum {
+    LAYOUT_FOLDER = 1,   // a folder
+    LAYOUT_NAMED = 2,    // a file that the uninstall removes by its name
+    LAYOUT_REPLACED = 4, // written beside under DEST_TEMP_SUFFIX when it replaces one
+};
+struct LayoutItem {
+    const char *name; // below the install folder
+    unsigned flags;
+};
+extern const LayoutItem install_layout[LAYOUT_COUNT];
+int layout_temp_path(char *out, size_t size, const char *dir, int item);
+
+// Creates the install folder and the folders above it up to base, the
+// nearest that exists: each must be new. The top-most of them gets an access
+// list of its own in the call that makes it: full control for the
+// installing user, SYSTEM and Administrators, inherited below, nothing from
+// above. Its path goes into made (size bytes), "" when dir is base. 1, or 0
+// with the system's error code in GetLastError().
+int make_install_folder(const char *dir, const char *base, char *made, size_t size);
+
+// What counts as ours (ours.cpp). An install folder holds
+// {dir}\game\hd\TARNOK (every install makes it first) or is the uninstall
+// entry's location.
+int is_install_folder(const char *dir);
+// 1 when the uninstall entry's location names the folder dir.
+int entry_names_folder(const char *dir);
+// 1 when path is a folder of its own, not a link or junction to another.
+int is_real_dir(const char *path);
+// The folder made full (GetFullPathNameA) without trailing separators; 0 when
+// it is empty or cannot be made full within size.
+int full_folder(const char *given, char *out, size_t size);
+// full_folder with the long name of each step that exists, so that a short
+// (8.3) name, a trailing dot, '/' or another case all give one spelling.
+int full_long_folder(const char *given, char *out, size_t size);
+
+// Gives the executable being written as file, beside its final name exe,
+// which the failure lines name, the icon from CD 1 (icon.cpp).
+int inject_icon_into(const char *file, const char *exe, const unsigned char *data, uint64_t size);
+
+// What /verify and an install again say of the listed files (verify.cpp):
+// "missing: <path>", "changed: <path>", "linked: <path>" or "unreadable:
+// <path>: <reason>" for a listed file that is not as the list says (state:
+// LIST_...).
+void log_file_state(int state, const ListEntry *e, unsigned long error);
+// Why files reached through a link are neither checked nor written, with
+// their count, in out. Returns out.
+const char *linked_reason(int count, char *out, size_t size);
 
 // The failure lines of the install: "ERROR: reason", and 0. While the
 // player's stop is under way nothing is logged: the stop is reported once,

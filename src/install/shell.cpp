@@ -5,7 +5,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include "install/install.h"
+#include "install/running.h"
 
 static const char link_name[] = "Tarnok - Vorblen";
 static const char uninstall_key[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TarnokVBL_Pellurin";

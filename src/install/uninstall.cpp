@@ -12,8 +12,7 @@
 
 #include <string.h>
 
-#include "install/filelist.h"
-#include "install/install.h"
+#include "install/running.h"
 
 // Deletes a shortcut file when it leads to this install's game or folder,
 // or, when the entry names this folder, when it cannot be read at all: a

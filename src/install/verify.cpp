@@ -3,8 +3,7 @@
 // named on a line of its own.
 #include <windows.h>
 
-#include "install/filelist.h"
-#include "install/install.h"
+#include "install/running.h"
 
 void log_file_state(int state, const ListEntry *e, unsigned long error)
 {

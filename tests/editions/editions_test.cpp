@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "cdsrc/cdsrc.h"
-#include "install/editions.h"
+#include "editions/editions.h"
 #include "testsupport.h"
 #include "util/util.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "install/filelist.h"
+#include "filelist/filelist.h"
 #include "testsupport.h"
 #include "util/util.h"
 

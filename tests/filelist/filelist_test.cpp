@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "install/filelist.h"
+#include "filelist/filelist.h"
 #include "util/util.h"
 
 namespace {

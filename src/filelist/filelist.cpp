@@ -2,7 +2,7 @@
 // and a whole list read from memory. No system calls: the list lies where
 // the player can edit it, so this is fuzzed natively like the other readers
 // of outside bytes.
-#include "install/filelist.h"
+#include "filelist/filelist.h"
 
 #include <stdlib.h>
 #include <string.h>

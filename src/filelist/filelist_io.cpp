@@ -8,7 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "install/filelist.h"
+#include "filelist/filelist.h"
 #include "util/util.h"
 
 enum { CHECK_BLOCK = 1 << 20 };

@@ -1,7 +1,7 @@
 // The table of known disc editions that setup.exe carries as a resource.
 #include <windows.h>
 
-#include "install/editions.h"
+#include "editions/editions.h"
 
 // The build attaches the table as RT_RCDATA "DISCTABLE" when it has one;
 // a program without it knows no edition, and every disc is of none.

@@ -1,6 +1,6 @@
 // The table of known disc editions and the verdict on a copied disc, over
 // memory buffers only.
-#include "install/editions.h"
+#include "editions/editions.h"
 
 #include <stdlib.h>
 #include <string.h>
