@@ -201,12 +201,6 @@ static int copy_child(const char *src, const char *dst, const WIN32_FIND_DATAA *
     return copy_folder(from, to, p, depth + 1);
 }
 
-// "X:\", the root of a drive.
-static int is_root(const char *path)
-{
-    return path[0] && path[1] == ':' && (path[2] == '\\' || path[2] == '/') && path[3] == 0;
-}
-
 static void log_unlisted(const char *src, unsigned long error)
 {
     char shown[1024], reason[600];
@@ -228,7 +222,7 @@ static HANDLE list_first(const char *src, const char *pattern, WIN32_FIND_DATAA 
         if (h != INVALID_HANDLE_VALUE)
             return h;
         DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND && is_root(src) && is_dir(src)) {
+        if (error == ERROR_FILE_NOT_FOUND && is_drive_root(src) && is_dir(src)) {
             *empty = 1;
             return h;
         }

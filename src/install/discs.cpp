@@ -49,8 +49,8 @@ static int disc_now_in(const char *folder)
         return 1;
     if (disc_in(folder, 2))
         return 2;
-    char root[4] = {folder[0], ':', '\\', 0};
-    return drive_holds_disc(root) ? -1 : 0;
+    char root[4];
+    return drive_root_of(folder, root) && drive_holds_disc(root) ? -1 : 0;
 }
 
 // The disc question, first (held < -1) and again, saying what the drive
@@ -62,7 +62,7 @@ enum { ASK_FIRST = -2 };
 static void disc_question(char *text, size_t size, const char *folder, int disc, int held)
 {
     char drive[3] = {folder[0], ':', 0};
-    if (strlen(folder) <= 3) {
+    if (is_drive_root(folder)) {
         if (held == ASK_FIRST)
             fmt(text, size, "Insert Tarnok disc %d into drive %s and press OK.", disc, drive);
         else if (held == 0)
@@ -205,28 +205,19 @@ static int copy_disc(Install *in, CdSource *src, int disc, uint64_t whole)
     return ok;
 }
 
-// A drive's root as "D:\", however it was written ("D:", "D:/").
-static void drive_root(const char *given, char *out, size_t size)
-{
-    fmt(out, size, "%s", given);
-    cd_normalise(out, size);
-    if (strlen(out) == 3 && out[1] == ':' && out[2] == '/')
-        out[2] = '\\';
-}
-
-// The drive both fields name, as "D:\", when they name the same one. A
-// drive that holds both discs' files at once is read as two sources.
+// The drive both fields name, as "D:\", when both name the root of one
+// drive, however written ("D:", "D:/"). A drive that holds both discs'
+// files at once is read as two sources.
 static int one_drive(const InstallOptions *o, char *root, size_t size)
 {
-    char a[520], b[520];
-    drive_root(o->cd1, a, sizeof a);
-    drive_root(o->cd2, b, sizeof b);
+    char a[4], b[4];
     root[0] = 0;
-    if (strlen(a) != 3 || a[1] != ':' || a[2] != '\\' || _stricmp(a, b) != 0)
+    if (!is_drive_root(o->cd1) || !is_drive_root(o->cd2) || !drive_root_of(o->cd1, a) || !drive_root_of(o->cd2, b) ||
+        _stricmp(a, b) != 0)
         return 0;
     if (disc_in(a, 1) && disc_in(a, 2))
         return 0;
-    fmt(root, size, "%c:\\", a[0]);
+    fmt(root, size, "%s", a);
     return 1;
 }
 

@@ -205,12 +205,10 @@ static int others_may_change(const ACL *dacl, PSID user)
 // included, and refusing the folder would only refuse the drive.
 static int drive_without_access_lists(const char *dir)
 {
-    char root[8];
+    char root[4];
     DWORD flags = 0;
-    if (!dir[0] || dir[1] != ':')
-        return 0;
-    fmt(root, sizeof root, "%c:\\", dir[0]);
-    return GetVolumeInformationA(root, NULL, 0, NULL, NULL, &flags, NULL, 0) && !(flags & FILE_PERSISTENT_ACLS);
+    return drive_root_of(dir, root) && GetVolumeInformationA(root, NULL, 0, NULL, NULL, &flags, NULL, 0) &&
+           !(flags & FILE_PERSISTENT_ACLS);
 }
 
 // A folder that exists already may be the install folder (1) unless it is

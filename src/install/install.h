@@ -109,8 +109,6 @@ int link_target(const char *link, char *out, size_t size);
 // both folders exist and are the same folder however spelt.
 int build_folder_is_ours(const char *dir);
 int names_folder(const char *path, const char *dir);
-// 1 for "C:", "C:\" and "\\server\share", with or without separators after them.
-int is_drive_root(const char *path);
 
 // Reads every file that the install in dir (empty: the registered one)
 // lists, compares it with its size and CRC-32 and logs each one that is

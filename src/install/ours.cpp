@@ -41,20 +41,6 @@ int names_folder(const char *path, const char *dir)
     return is_dir(a) && is_dir(b) && same_file(a, b);
 }
 
-int is_drive_root(const char *path)
-{
-    char p[780];
-    normalise(path, p, sizeof p);
-    int letter = ((p[0] | 0x20) >= 'a' && (p[0] | 0x20) <= 'z') && p[1] == ':';
-    if (letter)
-        return p[2] == 0;
-    if (p[0] != '\\' || p[1] != '\\')
-        return 0;
-    // "\\server\share": two names after the leading pair, nothing below them.
-    const char *share = strchr(p + 2, '\\');
-    return !share || !strchr(share + 1, '\\');
-}
-
 int full_folder(const char *given, char *out, size_t size)
 {
     out[0] = 0;

@@ -140,9 +140,8 @@ static void remove_named_files(const char *dir)
 // the system's reason. 1, for the callers' returns.
 static int note_left(const char *dir, const char *path, unsigned long error)
 {
-    size_t n = strlen(dir);
-    const char *name = _strnicmp(path, dir, n) == 0 && path[n] == '\\' ? path + n + 1 : path;
-    fmt(left.name, sizeof left.name, "%s", name);
+    const char *name = path_below(path, dir);
+    fmt(left.name, sizeof left.name, "%s", name ? name : path);
     left.error = error;
     return 1;
 }

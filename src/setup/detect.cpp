@@ -109,7 +109,7 @@ static int reads_inside(const char *path, const char *folder)
         return 0;
     while (m > 0 && base[m - 1] == '\\')
         base[--m] = 0;
-    return _strnicmp(full, base, m) == 0 && full[m] == '\\';
+    return path_below(full, base) != NULL;
 }
 
 static char program_dir[520];

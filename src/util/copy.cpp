@@ -89,10 +89,8 @@ int stop_requested(void)
 
 int on_cd_drive(const char *path)
 {
-    char root[4] = {path[0], ':', '\\', 0};
-    if (!path[0] || path[1] != ':')
-        return 0;
-    return GetDriveTypeA(root) == DRIVE_CDROM;
+    char root[4];
+    return drive_root_of(path, root) && GetDriveTypeA(root) == DRIVE_CDROM;
 }
 
 static void log_failure(const char *what, const char *path, unsigned long error)

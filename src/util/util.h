@@ -40,6 +40,17 @@ int fmt_path(char *out, size_t size, const char *format, ...) PRINTF_LIKE(3, 4);
 // folder\name, as fmt_path makes it; a folder that ends in its separator
 // already (a drive's root, "X:\") gets no second one.
 int join_path(char *out, size_t size, const char *folder, const char *name);
+// Where path lies below folder: the rest of it after the folder and its
+// separator, ASCII case aside ("C:\Games\x\y" below "c:\games" is "x\y");
+// null when path is the folder itself or lies elsewhere. As join_path, a
+// folder that ends in its separator (a drive's root) needs no second one.
+const char *path_below(const char *path, const char *folder);
+// The root of the drive that path begins with, "X:\" in root (4 bytes): 1,
+// or 0 with root empty when path begins with no drive letter and colon.
+int drive_root_of(const char *path, char *root);
+// 1 for the root of a drive: "C:", "C:\" and "\\server\share", with or
+// without separators after them.
+int is_drive_root(const char *path);
 // A count with a comma between groups of three digits, as messages show
 // numbers: "0", "999", "1,234", "12,345,678". Cut like fmt when out[size]
 // is too small. Returns out.
