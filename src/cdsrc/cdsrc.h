@@ -19,11 +19,11 @@ struct CdSource {
     char description[552]; // "folder %s" or "image %s"
     int check;             // raw sectors' mode to check them against (1, 2, or 3 for 2,336 bytes); 0: none
     uint32_t check_base;   // the address that logical sector 0 holds
-    // Damage that a copy met: a sector that failed its check, by its
-    // logical number, and the file or folder (its path below the copy's
-    // destination) that it belongs to.
+    // Damage that a copy met (cd_damage): a sector that failed its check,
+    // and once the copy knows it, the file or folder it belongs to.
     int damaged;
     uint64_t damaged_lba;
+    int damaged_placed;
     char damaged_in[520];
 };
 
@@ -40,6 +40,7 @@ unsigned char *cd_read(CdSource *src, const char *rel, uint64_t *size);
 uint64_t cd_total_bytes(CdSource *src);
 int cd_copy_all(CdSource *src, const char *dst, Progress *p);
 // After a copy failed: 1 when it failed because a raw sector of the image
-// is damaged, with the sector and the path of the file or folder it
-// belongs to, as the copy wrote it (dst\path).
+// is damaged, with the sector's logical number and the path on the disc of
+// the file or folder it belongs to, below its root ("" for the root folder
+// itself).
 int cd_damage(const CdSource *src, uint64_t *lba, const char **in);

@@ -26,6 +26,9 @@ static IdSet seen;
 // Why the last read of the image failed: the system's error, or the end of
 // the file for an image cut short.
 static DWORD read_error;
+// The folder the current copy writes the disc's root into: a damaged
+// place is named by its path on the disc, below it.
+static const char *copy_root;
 
 // A file of the image that cannot be read, and why.
 static void log_read_error(const char *name)
@@ -49,6 +52,7 @@ static const unsigned char *fetch_run(CdSource *src, uint64_t lba, uint32_t k)
     if (got < 0 && !src->damaged) {
         src->damaged = 1;
         src->damaged_lba = bad;
+        src->damaged_placed = 0;
         src->damaged_in[0] = 0;
     }
     return got > 0 ? run_buf : NULL;
@@ -240,6 +244,20 @@ uint64_t iso_total(CdSource *src, uint32_t lba, uint32_t size, int depth)
     return total_dir(src, lba, size, depth);
 }
 
+// A read that failed on a damaged sector, met first where the file or
+// folder being copied to dst needed it: that is where the damage lies. 1
+// when the failure was that (the first one only); 0 for any other, which
+// the caller tells of.
+static int place_damage(CdSource *src, const char *dst)
+{
+    if (!src->damaged || src->damaged_placed)
+        return 0;
+    const char *below = path_below(dst, copy_root);
+    fmt(src->damaged_in, sizeof src->damaged_in, "%s", below ? below : "");
+    src->damaged_placed = 1;
+    return 1;
+}
+
 // Fetches the sectors of up to FETCH_STEPS copy steps from sector on with
 // one read where it can. If that read fails, only the first step is read,
 // so that a failure shows at the very step where reading step by step would
@@ -276,9 +294,7 @@ static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, const char
         if (!ahead)
             data = fetch_steps(src, sector, remaining, &fetched);
         if (!data) {
-            if (src->damaged && !src->damaged_in[0])
-                fmt(src->damaged_in, sizeof src->damaged_in, "%s", path);
-            else if (!stop_requested())
+            if (!place_damage(src, path) && !stop_requested())
                 log_read_error(e->name);
             return 0;
         }
@@ -489,9 +505,7 @@ static int copy_dir(CdSource *src, uint32_t lba, uint32_t size, const char *dst,
     IsoEntry *list = list_dir(src, lba, size, &count, &ok);
     make_dirs(dst);
     // A directory that cannot be read is a failed copy, not an empty folder.
-    if (!ok && src->damaged && !src->damaged_in[0])
-        fmt(src->damaged_in, sizeof src->damaged_in, "%s", dst);
-    else if (!ok)
+    if (!ok && !place_damage(src, dst))
         log_read_error(dst);
     unsigned char *taken = ok ? names_taken(list, count) : NULL;
     // The files up to the next directory record are posted to be read
@@ -526,6 +540,7 @@ int iso_copy(CdSource *src, uint32_t lba, uint32_t size, const char *dst, Progre
         return 0;
     id_set_clear(&seen);
     seen_first(lba);
+    copy_root = dst;
     ahead_start(src);
     int ok = copy_dir(src, lba, size, dst, p, depth);
     ahead_stop();

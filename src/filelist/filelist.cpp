@@ -10,6 +10,11 @@
 #include "util/util.h"
 
 static const char *const kind_words[2] = {"fixed", "changing"};
+// The source fields' words by LIST_FROM_; those up to LIST_FROM_INSTALL_CR
+// are prefixes of a path inside their source.
+static const char *const source_words[LIST_FROM_DEFAULT + 1] = {
+    "", "cd1:", "cd2:", "update:", "install.cr:", "setup", "build", "default",
+};
 static const char header_line[] = LIST_HEADER "\r\n";
 static const char version_prefix[] = "tarnok-file-list ";
 
@@ -112,6 +117,43 @@ static int read_kind(TextField f, int *out)
         }
     }
     return 0;
+}
+
+int list_source(char *out, size_t size, int from, const char *path)
+{
+    if (from < LIST_FROM_CD1 || from > LIST_FROM_DEFAULT) {
+        if (size > 0)
+            out[0] = 0;
+        return 0;
+    }
+    const char *inside = from <= LIST_FROM_INSTALL_CR && path ? path : "";
+    return fmt_path(out, size, "%s%s", source_words[from], inside);
+}
+
+// 1 when source begins with the word of from: a disc's prefix in either
+// case, any other word as written.
+static int source_is(const char *source, int from)
+{
+    const char *word = source_words[from];
+    size_t n = strlen(word);
+    for (size_t i = 0; i < n; i++) {
+        unsigned char a = (unsigned char)source[i], b = (unsigned char)word[i];
+        if (from <= LIST_FROM_CD2 ? ascii_upper(a) != ascii_upper(b) : a != b)
+            return 0;
+    }
+    return from <= LIST_FROM_INSTALL_CR || source[n] == 0;
+}
+
+int list_source_from(const char *source, const char **path)
+{
+    for (int from = LIST_FROM_CD1; from <= LIST_FROM_DEFAULT; from++) {
+        if (source_is(source, from)) {
+            *path = source + strlen(source_words[from]);
+            return from;
+        }
+    }
+    *path = source;
+    return LIST_FROM_OTHER;
 }
 
 // Reads one entry line (without its CR LF) into e: null, or what is wrong.

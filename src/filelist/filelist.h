@@ -20,8 +20,8 @@
 //           disc, "update:" or "install.cr:" and the member's name, or one
 //           word: "setup" (carried by the setup program, its own copy
 //           included), "build" (converted on this PC), "default" (written
-//           by the install itself); any text of 1 to 259 bytes without a
-//           control character is read
+//           by the install itself), as list_source writes them; any text
+//           of 1 to 259 bytes without a control character is read
 //   kind    "fixed": the file stays as written, is checked and repaired;
 //           "changing": the game or the player changes it by design (the
 //           sound settings game\hd\TARNOK.CFG): written once, never compared
@@ -72,6 +72,27 @@ enum {
 };
 
 enum { LIST_FIXED = 0, LIST_CHANGING = 1 };
+
+// Where a listed file's bytes came from, as its source field says.
+enum {
+    LIST_FROM_OTHER = 0,  // a source field that none of these words begins
+    LIST_FROM_CD1 = 1,    // "cd1:" and the path on disc 1
+    LIST_FROM_CD2 = 2,    // "cd2:" and the path on disc 2; a disc's source is its number
+    LIST_FROM_UPDATE,     // "update:" and the name of the update's member
+    LIST_FROM_INSTALL_CR, // "install.cr:" and the name of INSTALL.CR's member
+    LIST_FROM_SETUP,      // "setup": carried by the setup program, its own copy included
+    LIST_FROM_BUILD,      // "build": converted on this PC
+    LIST_FROM_DEFAULT,    // "default": written by the install itself
+};
+
+// The source field of a file from `from` (LIST_FROM_CD1 ...), with the
+// path inside the source after the prefix of the first four ("" or null
+// for the others): 1, or 0 with out empty when it does not fit.
+int list_source(char *out, size_t size, int from, const char *path);
+// What a source field says: LIST_FROM_..., with the path after its prefix
+// in *path ("" for a word alone, the whole field for LIST_FROM_OTHER). The
+// prefix of a disc is read in either case.
+int list_source_from(const char *source, const char **path);
 
 struct ListEntry {
     char path[LIST_PATH_MAX];     // below {dir}, backslashes

@@ -143,14 +143,6 @@ static int not_inserted(int disc)
     return fail(reason);
 }
 
-// The disc being copied from a drive: its files are in folder, the drive's
-// root or a folder on the disc.
-struct DriveDisc {
-    const Install *in;
-    const char *folder;
-    int disc;
-};
-
 // A read of the drive failed after its retries. A disc taken out, or
 // another disc in its place, is asked for again; a disc that is in is
 // probably dirty or scratched, and the player may clean it and retry. The
@@ -159,9 +151,10 @@ struct DriveDisc {
 // ready", which would tell the player the drive is empty.
 static int on_read_trouble(const char *path, unsigned long error, void *ctx)
 {
-    const DriveDisc *d = (const DriveDisc *)ctx;
-    if (error == ERROR_MEDIA_CHANGED || !disc_in(d->folder, d->disc)) {
-        if (ask_for_disc(d->in, d->folder, d->disc))
+    const DiscCopy *d = (const DiscCopy *)ctx;
+    const char *folder = d->src->path;
+    if (error == ERROR_MEDIA_CHANGED || !disc_in(folder, d->disc)) {
+        if (ask_for_disc(d->in, folder, d->disc))
             return 1;
         return not_inserted(d->disc);
     }
@@ -173,35 +166,102 @@ static int on_read_trouble(const char *path, unsigned long error, void *ctx)
     return ask_player(d->in, text, MB_ICONWARNING | MB_RETRYCANCEL) == IDRETRY;
 }
 
+// The host hears of each file of the disc as its copy begins, by its path
+// on the disc; the files read again after the verdict are not named.
+static void disc_file_begun(void *ctx, const char *dst, uint64_t size)
+{
+    (void)size;
+    const DiscCopy *d = (const DiscCopy *)ctx;
+    const InstallHost *host = d->in->host;
+    const char *path = path_below(dst, d->root);
+    if (path && d->mode == DISC_COPYING && host && host->file)
+        host->file(host->ctx, path);
+}
+
+// A whole file is a line of the list, and one of what the verdict goes by.
+static void disc_file_copied(void *ctx, const char *dst, uint64_t size, uint32_t crc)
+{
+    DiscCopy *d = (DiscCopy *)ctx;
+    const char *path = path_below(dst, d->root);
+    if (!path)
+        return;
+    note_file(d->in, dst, size, crc, d->disc, path, LIST_FIXED);
+    disc_file_seen(d, path, size, crc);
+}
+
+// A file that an earlier install holds whole is not copied again.
+static int disc_file_wanted(void *ctx, const char *dst, uint64_t size, uint32_t *crc)
+{
+    return !earlier_whole(((const DiscCopy *)ctx)->in, dst, size, crc);
+}
+
+// The record of disc 1 or 2, copied from src into {game}\cd1 or \cd2. A
+// disc in a CD drive is read as the drive's reading policy says.
+static void disc_copy_begin(DiscCopy *d, Install *in, CdSource *src, int disc)
+{
+    memset(d, 0, sizeof *d);
+    d->in = in;
+    d->disc = disc;
+    d->src = src;
+    d->mode = DISC_COPYING;
+    fmt(d->root, sizeof d->root, "%s\\cd%d", in->game, disc);
+    d->watch.begun = disc_file_begun;
+    d->watch.copied = disc_file_copied;
+    d->watch.wanted = disc_file_wanted;
+    d->watch.ctx = d;
+    d->reading.trouble = on_read_trouble;
+    d->reading.ctx = d;
+    d->reading.marker = d->marker;
+    if (src->kind == 0 && on_cd_drive(src->path) && marker_path(d->marker, sizeof d->marker, src->path, disc))
+        d->drive = &d->reading;
+}
+
+// An image whose copy met a raw sector that fails its check: 1, having
+// said so, with the sector and the file or folder of the disc it belongs
+// to.
+static int report_damage(const DiscCopy *d)
+{
+    uint64_t lba;
+    const char *where;
+    if (!cd_damage(d->src, &lba, &where))
+        return 0;
+    char n[32], shown[1024], reason[1200];
+    if (where[0])
+        fmt(reason, sizeof reason, "disc %d image is damaged: sector %s of %s fails its error check", d->disc,
+            fmt_count(lba, n, sizeof n), name_escape(where, shown, sizeof shown));
+    else
+        fmt(reason, sizeof reason, "disc %d image is damaged: sector %s of the disc's root folder fails its error check",
+            d->disc, fmt_count(lba, n, sizeof n));
+    fail(reason);
+    return 1;
+}
+
 // Copies one disc, whole bytes of files, into {game}\cd1 or {game}\cd2,
-// and judges what it copied.
+// and judges what it copied. The host counts the disc's bytes from where
+// the progress record stands now: the bar's count may have been spread
+// anew just before.
 static int copy_disc(Install *in, CdSource *src, int disc, uint64_t whole)
 {
-    char shown[1024], reason[64], marker[600];
+    char shown[1024], reason[64];
+    DiscCopy d;
+    const InstallHost *host = in->host;
     // A cue sheet on the media names the image that the description shows.
     setup_log("Copying %s ...", name_escape(cd_describe(src), shown, sizeof shown));
-    disc_files_begin(in, disc);
-    DriveDisc drive = {in, src->path, disc};
-    DriveReading reading = {on_read_trouble, &drive, marker};
-    const DriveReading *from_drive =
-        src->kind == 0 && on_cd_drive(src->path) && marker_path(marker, sizeof marker, src->path, disc) ? &reading
-                                                                                                      : NULL;
-    CopyWatch watch = disc_watch;
-    watch.ctx = in;
-    in->progress.drive = from_drive;
-    in->progress.watch = &watch;
-    tell_disc_begins(in, disc, whole, in->copy_root);
-    int ok = cd_copy_all(src, in->copy_root, &in->progress);
-    tell_disc_ends(in);
+    disc_copy_begin(&d, in, src, disc);
+    in->progress.drive = d.drive;
+    in->progress.watch = &d.watch;
+    if (host && host->disc)
+        host->disc(host->ctx, disc, whole, in->progress.done);
+    int ok = cd_copy_all(src, d.root, &in->progress);
     in->progress.drive = NULL;
     if (ok)
-        ok = judge_disc(in, src, disc, from_drive);
-    else if (!report_damage(in, src, disc)) {
+        ok = judge_disc(&d);
+    else if (!report_damage(&d)) {
         fmt(reason, sizeof reason, "copying CD %d failed", disc);
         fail(reason);
     }
     in->progress.watch = NULL;
-    disc_files_free(&in->copied);
+    disc_files_free(&d.copied);
     return ok;
 }
 

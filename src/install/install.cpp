@@ -90,12 +90,13 @@ static int check_mode(Install *in)
 }
 
 // What the install tells its record of the files it writes outside the
-// disc copies: where they came from is the source's prefix and the file's
-// path below base.
+// disc copies: where they came from is their source, and in it the folder
+// and the file's path below base.
 struct Recorder {
     Install *in;
     char base[520];
-    char prefix[300];
+    int from;         // LIST_FROM_...
+    char folder[300]; // "TARNOK\INSTALL\" on the disc; "" for an archive's members
     CopyWatch watch;
     Progress progress; // for copies that move no bar: only the watch counts
 };
@@ -103,12 +104,12 @@ struct Recorder {
 static void on_recorded(void *ctx, const char *dst, uint64_t size, uint32_t crc)
 {
     Recorder *r = (Recorder *)ctx;
-    size_t n = strlen(r->base);
-    char source[1000];
-    if (_strnicmp(dst, r->base, n) != 0 || dst[n] != '\\')
+    const char *rel = path_below(dst, r->base);
+    char where[1000];
+    if (!rel)
         return;
-    fmt(source, sizeof source, "%s%s", r->prefix, dst + n + 1);
-    note_file(r->in, dst, size, crc, source, LIST_FIXED);
+    fmt(where, sizeof where, "%s%s", r->folder, rel);
+    note_file(r->in, dst, size, crc, r->from, where, LIST_FIXED);
 }
 
 static int on_recorded_wanted(void *ctx, const char *dst, uint64_t size, uint32_t *crc)
@@ -116,14 +117,16 @@ static int on_recorded_wanted(void *ctx, const char *dst, uint64_t size, uint32_
     return !earlier_whole(((Recorder *)ctx)->in, dst, size, crc);
 }
 
-// A recorder for the files written below base, from a source named by the
-// prefix: "update:", "install.cr:", "cd1:TARNOK\INSTALL\".
-static void recorder_start(Recorder *r, Install *in, const char *base, const char *prefix)
+// A recorder for the files written below base, from the folder of a source
+// (LIST_FROM_CD1 and "TARNOK\INSTALL\"), or an archive's members
+// (LIST_FROM_UPDATE and "").
+static void recorder_start(Recorder *r, Install *in, const char *base, int from, const char *folder)
 {
     memset(r, 0, sizeof *r);
     r->in = in;
     fmt(r->base, sizeof r->base, "%s", base);
-    fmt(r->prefix, sizeof r->prefix, "%s", prefix);
+    r->from = from;
+    fmt(r->folder, sizeof r->folder, "%s", folder);
     r->watch.copied = on_recorded;
     r->watch.wanted = on_recorded_wanted;
     r->watch.ctx = r;
@@ -228,7 +231,7 @@ static int unpack_update(Install *in)
 {
     Recorder r;
     setup_log("Unpacking the 1.03 update ...");
-    recorder_start(&r, in, in->hd, "update:");
+    recorder_start(&r, in, in->hd, LIST_FROM_UPDATE, "");
     progress_step(&in->progress, INSTALL_UNPACK, 0, 0);
     write_failure_clear();
     in->progress.watch = &r.watch;
@@ -246,7 +249,7 @@ static int unpack_update(Install *in)
 // that cannot be written, fails the install; what the disc lacks does not.
 static int arrange_game_files(Install *in)
 {
-    char src[780], dst[780], prefix[300];
+    char src[780], dst[780], folder[300];
     const char *game = in->game, *hd = in->hd;
     Recorder r;
     setup_log("Setting up the game files ...");
@@ -254,7 +257,7 @@ static int arrange_game_files(Install *in)
     fmt(dst, sizeof dst, "%s\\GRAPH", hd);
     make_dirs(dst);
     fmt(src, sizeof src, "%s\\cd1\\TARNOK\\INSTALL", game);
-    recorder_start(&r, in, dst, "cd1:TARNOK\\INSTALL\\");
+    recorder_start(&r, in, dst, LIST_FROM_CD1, "TARNOK\\INSTALL\\");
     if (!copy_folder_files(src, dst, &r))
         return fail("setting up the game files failed");
 
@@ -262,7 +265,7 @@ static int arrange_game_files(Install *in)
     uint64_t size = 0;
     unsigned char *cr = read_file(src, &size);
     write_failure_clear();
-    recorder_start(&r, in, dst, "install.cr:");
+    recorder_start(&r, in, dst, LIST_FROM_INSTALL_CR, "");
     int members = cr ? lha_extract(cr, size, dst, &r.progress) : 0;
     free(cr);
     if (members <= 0)
@@ -273,14 +276,14 @@ static int arrange_game_files(Install *in)
         fmt(dst, sizeof dst, "%s\\%s", hd, sprite_dirs[i]);
         make_dirs(dst);
         fmt(src, sizeof src, "%s\\cd1\\TARNOK\\DISK1\\COMBAT\\SPRITES\\%s", game, sprite_dirs[i]);
-        fmt(prefix, sizeof prefix, "cd1:TARNOK\\DISK1\\COMBAT\\SPRITES\\%s\\", sprite_dirs[i]);
-        recorder_start(&r, in, dst, prefix);
+        fmt(folder, sizeof folder, "TARNOK\\DISK1\\COMBAT\\SPRITES\\%s\\", sprite_dirs[i]);
+        recorder_start(&r, in, dst, LIST_FROM_CD1, folder);
         ok &= copy_folder_files(src, dst, &r);
     }
 
     fmt(src, sizeof src, "%s\\cd1\\TARNOK\\DISK1\\MUSIC", game);
     fmt(dst, sizeof dst, "%s\\MUSIC", hd);
-    recorder_start(&r, in, dst, "cd1:TARNOK\\DISK1\\MUSIC\\");
+    recorder_start(&r, in, dst, LIST_FROM_CD1, "TARNOK\\DISK1\\MUSIC\\");
     if (!copy_music(src, dst, &r))
         ok = 0;
     fmt(dst, sizeof dst, "%s\\MIDI", hd);
@@ -291,8 +294,8 @@ static int arrange_game_files(Install *in)
     fmt(dst, sizeof dst, "%s\\hd\\TARNOK.CFG", game);
     if (!path_exists(dst)) {
         if (write_file(dst, default_cfg, sizeof default_cfg - 1))
-            note_file(in, dst, sizeof default_cfg - 1, crc32_buf(default_cfg, sizeof default_cfg - 1), "default",
-                      LIST_CHANGING);
+            note_file(in, dst, sizeof default_cfg - 1, crc32_buf(default_cfg, sizeof default_cfg - 1),
+                      LIST_FROM_DEFAULT, NULL, LIST_CHANGING);
         else
             ok = 0;
     }
@@ -365,13 +368,13 @@ static int convert_game(Install *in)
 
 // The game executable as it lies in the folder now, for the record. Its
 // icon was put in by the system's resource update, so it is read once.
-static int note_game(Install *in, const char *source)
+static int note_game(Install *in, int from)
 {
     uint64_t size = 0;
     unsigned char *data = read_file(in->exe, &size);
     if (!data)
         return fail_file("cannot read the game executable", in->exe, GetLastError());
-    note_file(in, in->exe, size, crc32_buf(data, size), source, LIST_FIXED);
+    note_file(in, in->exe, size, crc32_buf(data, size), from, NULL, LIST_FIXED);
     free(data);
     return record_ok(in);
 }
@@ -381,9 +384,10 @@ static int note_game(Install *in, const char *source)
 static int converted_before(const Install *in)
 {
     uint32_t crc;
+    const char *where;
     const ListEntry *e = list_find(&in->before, install_layout[LAYOUT_EXE].name);
     uint64_t size = 0;
-    if (!e || strcmp(e->source, "build") != 0)
+    if (!e || list_source_from(e->source, &where) != LIST_FROM_BUILD)
         return 0;
     WIN32_FILE_ATTRIBUTE_DATA a;
     if (GetFileAttributesExA(in->exe, GetFileExInfoStandard, &a))
@@ -398,7 +402,7 @@ static int place_game(Install *in)
         return 1;
     if (!(in->convert ? convert_game(in) : place_prebuilt_game(in->game, in->exe)))
         return 0;
-    return note_game(in, in->convert ? "build" : "setup");
+    return note_game(in, in->convert ? LIST_FROM_BUILD : LIST_FROM_SETUP);
 }
 
 // Copies the running program as {dir}\uninstall.exe, unless it is that
@@ -429,7 +433,7 @@ static int copy_uninstaller(Install *in)
     free(data);
     if (!ok)
         return fail_file("cannot write the uninstaller", dst, error);
-    note_file(in, dst, size, crc, "setup", LIST_FIXED);
+    note_file(in, dst, size, crc, LIST_FROM_SETUP, NULL, LIST_FIXED);
     return record_ok(in);
 }
 

@@ -22,24 +22,12 @@
 
 #include "install/running.h"
 
-// The path of full below the install folder, or null.
-static const char *below_dir(const Install *in, const char *full)
-{
-    size_t n = strlen(in->dir);
-    if (_strnicmp(full, in->dir, n) != 0 || full[n] != '\\')
-        return NULL;
-    return full + n + 1;
-}
-
-// The disc an entry's bytes came from: 1 or 2 for a source "cd1:..." or
-// "cd2:...", with the path on the disc in *path; else 0.
+// The disc an entry's bytes came from, 1 or 2, with the path on the disc
+// in *path; else 0.
 static int entry_disc(const ListEntry *e, const char **path)
 {
-    const char *s = e->source;
-    if ((s[0] != 'c' && s[0] != 'C') || (s[1] != 'd' && s[1] != 'D') || (s[2] != '1' && s[2] != '2') || s[3] != ':')
-        return 0;
-    *path = s + 4;
-    return s[2] - '0';
+    int from = list_source_from(e->source, path);
+    return from == LIST_FROM_CD1 || from == LIST_FROM_CD2 ? from : 0;
 }
 
 // 1 when a whole file of the entry may be taken as it is. A line that a
@@ -123,7 +111,7 @@ int check_earlier_files(Install *in)
 
 int earlier_whole(const Install *in, const char *full, uint64_t size, uint32_t *crc)
 {
-    const char *rel = below_dir(in, full);
+    const char *rel = path_below(full, in->dir);
     const ListEntry *e = rel && in->before_whole ? list_find(&in->before, rel) : NULL;
     if (!e || e->kind != LIST_FIXED || !in->before_whole[e - in->before.entries] || e->size != size)
         return 0;
@@ -176,10 +164,11 @@ uint64_t other_bytes_to_write(const Install *in)
     uint64_t sum = 1 << 20;
     for (int i = 0; i < in->before.count; i++) {
         const ListEntry *e = &in->before.entries[i];
-        if (entry_disc(e, &path))
+        int from = list_source_from(e->source, &path);
+        if (from == LIST_FROM_CD1 || from == LIST_FROM_CD2)
             continue;
         // The game executable and the uninstaller are written at every run.
-        if (!in->before_whole[i] || !strcmp(e->source, "setup"))
+        if (!in->before_whole[i] || from == LIST_FROM_SETUP)
             sum += e->size;
     }
     // A conversion may run again, with its work folder.
@@ -209,25 +198,25 @@ int open_record(Install *in)
     return list_failed(in, GetLastError());
 }
 
-void note_file(Install *in, const char *full, uint64_t size, uint32_t crc, const char *source, int kind)
+void note_file(Install *in, const char *full, uint64_t size, uint32_t crc, int from, const char *where, int kind)
 {
     ListEntry e;
-    const char *rel = below_dir(in, full);
+    const char *rel = path_below(full, in->dir);
     if (in->list_failed || !rel || in->list.handle == INVALID_HANDLE_VALUE)
         return;
-    // A file whose line says this already needs no second one.
-    const ListEntry *had = in->before_whole ? list_find(&in->before, rel) : NULL;
-    if (had && had->size == size && had->crc == crc && had->kind == kind && !strcmp(had->source, source) &&
-        in->before_whole[had - in->before.entries])
-        return;
     memset(&e, 0, sizeof e);
-    if (!fmt_path(e.path, sizeof e.path, "%s", rel) || !fmt_path(e.source, sizeof e.source, "%s", source)) {
+    if (!fmt_path(e.path, sizeof e.path, "%s", rel) || !list_source(e.source, sizeof e.source, from, where)) {
         list_failed(in, ERROR_FILENAME_EXCED_RANGE);
         return;
     }
     e.size = size;
     e.crc = crc;
     e.kind = kind;
+    // A file whose line says this already needs no second one.
+    const ListEntry *had = in->before_whole ? list_find(&in->before, rel) : NULL;
+    if (had && had->size == size && had->crc == crc && had->kind == kind && !strcmp(had->source, e.source) &&
+        in->before_whole[had - in->before.entries])
+        return;
     if (!list_add(&in->list, &e))
         list_failed(in, GetLastError());
 }
@@ -239,7 +228,7 @@ int record_ok(const Install *in)
 
 void forget_file(Install *in, const char *full)
 {
-    const char *rel = below_dir(in, full);
+    const char *rel = path_below(full, in->dir);
     char **grown = rel ? (char **)realloc(in->forget, sizeof(char *) * ((size_t)in->forget_count + 1)) : NULL;
     if (!grown)
         return;

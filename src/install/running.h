@@ -10,22 +10,38 @@
 #include "filelist/filelist.h"
 #include "install/install.h"
 
-// The files copied from the disc being copied, as its copy told them: each
-// path below the disc's root (heap copies), size and CRC-32.
+struct Install;
+
+// The files copied from a disc, as its copy told them: each path below the
+// disc's root (heap copies), size and CRC-32.
 struct DiscFiles {
     EditionSeen *files;
     int count, room;
 };
 
-struct Install;
+// How the disc's files are being read.
+enum {
+    DISC_COPYING,      // the copy of the whole disc: every file comes once
+    DISC_READING_AGAIN, // the files that the verdict found damaged, each in place of its copy
+};
 
-// What the host is told of the disc being copied (telling.cpp): each file
-// as its copy begins, through the progress record's file watch.
-struct DiscTelling {
-    const Install *in;
-    size_t skip;             // the disc copy's folder and separator, before each path on the disc
-    const CopyWatch *before; // the record's watch when no disc is being told of
-    CopyWatch watch;
+// The disc being copied: its own record, which copy_disc makes and the
+// verdict on the disc (verdict.cpp) reads. Its watch, made with it, is the
+// one place that hears of each file of the disc: it names the file to
+// whoever runs the install as its copy begins, answers whether it is
+// wanted at all, and once it is whole notes it for the list and for the
+// verdict.
+struct DiscCopy {
+    Install *in;
+    int disc;                  // 1 or 2
+    CdSource *src;             // where it is read from
+    char root[520];            // where it is copied to: {game}\cd1 or {game}\cd2
+    int mode;                  // DISC_COPYING or DISC_READING_AGAIN
+    DiscFiles copied;          // what the copy told of each file, for the verdict
+    CopyWatch watch;           // the one watch of its files; ctx: this record
+    const DriveReading *drive; // &reading for a disc in a CD drive; null for any other source
+    DriveReading reading;      // how the drive is read: on_read_trouble, with this record
+    char marker[600];          // the disc's marker file in the drive, by which it is known again
 };
 
 // Filled once, at the start of do_install, and then only by the steps that
@@ -43,7 +59,6 @@ struct Install {
     char exe[520];        // {dir}\tarnok.exe
     Progress progress;    // the bar: the discs, the update and the fixed shares
     StepWatch steps;      // the host's, told through the progress record
-    DiscTelling telling;  // the host's news of the disc being copied
     uint64_t fixed;       // progress after the disc copies, by mode
     uint64_t need;        // bytes the install takes: the entry's size
     char drive[4];        // "D:\" when both discs come from that one drive, else ""
@@ -52,8 +67,6 @@ struct Install {
     uint64_t update_size;
     EditionTable editions; // the known editions of the discs, as this setup carries them
     int edition[2];        // each disc's edition in it, once known; -1 before and for none
-    DiscFiles copied;      // the disc being copied
-    char copy_root[520];   // where it is copied to: {game}\cd1 or {game}\cd2
     ListWriter list;       // a line for each file as soon as it is whole: the list, or a repair's beside it
     int list_failed;       // a write of it failed (and was reported)
     int repair;            // the earlier list stays as it is until this run's record is whole
@@ -128,27 +141,20 @@ int fail_file(const char *doing, const char *path, unsigned long error);
 int ask_player(const Install *in, const char *text, unsigned int type);
 
 // The discs (discs.cpp): both opened and told apart before anything is
-// written, or one drive for both; then copied into {game}\cd1 and \cd2.
+// written, or one drive for both; then each copied into {game}\cd1 or
+// \cd2 with a record of its own, and judged.
 int open_discs(Install *in);
-// Around the copy of a disc of whole bytes into dst: the host hears of it,
-// and of each of its files (telling.cpp).
-void tell_disc_begins(Install *in, int disc, uint64_t whole, const char *dst);
-void tell_disc_ends(Install *in);
 int copy_discs(Install *in);
 void close_discs(Install *in);
 // The verdict on a disc once copied (verdict.cpp): which known edition it
 // is, or that files of its edition are missing, cut short or different
 // (and then, for a drive, the player may have them read again), or that it
-// is of no edition known. src is the source it was copied from; reading
-// is its drive's reading policy, or null when it is no drive.
-int judge_disc(Install *in, CdSource *src, int disc, const DriveReading *reading);
-// After a copy of src failed: 1, having said so, when it failed on a raw
-// sector of the image that fails its check.
-int report_damage(const Install *in, CdSource *src, int disc);
-// What the copy of one disc tells the install of each file.
-void disc_files_begin(Install *in, int disc);
-void disc_files_free(DiscFiles *d);
-extern const CopyWatch disc_watch;
+// is of no edition known.
+int judge_disc(DiscCopy *d);
+// What the copy found of one file, path below the disc's root, for the
+// verdict: a file read again takes the place of its copy.
+void disc_file_seen(DiscCopy *d, const char *path, uint64_t size, uint32_t crc);
+void disc_files_free(DiscFiles *f);
 
 // The record of what the install wrote (record.cpp). An earlier list is
 // read and its files checked before anything is copied; a file there whole
@@ -168,7 +174,9 @@ uint64_t disc_bytes_to_copy(const Install *in, int disc, uint64_t total);
 // and what else of the record is not whole.
 uint64_t other_bytes_to_write(const Install *in);
 int open_record(Install *in);
-void note_file(Install *in, const char *full, uint64_t size, uint32_t crc, const char *source, int kind);
+// A file of the install (at full) is whole: its line, with its source
+// (LIST_FROM_...) and where in it the bytes were (list_source).
+void note_file(Install *in, const char *full, uint64_t size, uint32_t crc, int from, const char *where, int kind);
 int record_ok(const Install *in);
 // A file that a disc's verdict found damaged: its line goes if the install
 // fails, so that no later run takes it for whole.

@@ -13,80 +13,49 @@
 
 #include "install/running.h"
 
-// The path of dst below root, or null when dst lies elsewhere.
-static const char *below(const char *root, const char *dst)
+static int find_seen(const DiscFiles *f, const char *path)
 {
-    size_t n = strlen(root);
-    if (_strnicmp(dst, root, n) != 0 || dst[n] != '\\')
-        return NULL;
-    return dst + n + 1;
-}
-
-static int find_seen(const DiscFiles *d, const char *path)
-{
-    for (int i = 0; i < d->count; i++) {
-        if (_stricmp(d->files[i].path, path) == 0)
+    for (int i = 0; i < f->count; i++) {
+        if (_stricmp(f->files[i].path, path) == 0)
             return i;
     }
     return -1;
 }
 
-// A file read again while the install retries replaces its entry; during
-// the copy itself every file comes once.
-static int retrying;
-
-static void on_copied(void *ctx, const char *dst, uint64_t size, uint32_t crc)
+// During the copy itself every file comes once; a file read again replaces
+// its entry.
+void disc_file_seen(DiscCopy *d, const char *path, uint64_t size, uint32_t crc)
 {
-    Install *in = (Install *)ctx;
-    DiscFiles *d = &in->copied;
-    const char *rel = below(in->copy_root, dst);
-    if (!rel)
-        return;
-    char source[600];
-    fmt(source, sizeof source, "cd%c:%s", in->copy_root[strlen(in->copy_root) - 1], rel);
-    note_file(in, dst, size, crc, source, LIST_FIXED);
-    int i = retrying ? find_seen(d, rel) : -1;
+    DiscFiles *f = &d->copied;
+    int i = d->mode == DISC_READING_AGAIN ? find_seen(f, path) : -1;
     if (i < 0) {
-        char *copy = _strdup(rel);
+        char *copy = _strdup(path);
         if (!copy)
             return;
-        if (d->count == d->room) {
-            int room = d->room ? d->room * 2 : 1024;
-            EditionSeen *grown = (EditionSeen *)realloc(d->files, sizeof(EditionSeen) * (size_t)room);
+        if (f->count == f->room) {
+            int room = f->room ? f->room * 2 : 1024;
+            EditionSeen *grown = (EditionSeen *)realloc(f->files, sizeof(EditionSeen) * (size_t)room);
             if (!grown) {
                 free(copy);
                 return;
             }
-            d->files = grown;
-            d->room = room;
+            f->files = grown;
+            f->room = room;
         }
-        i = d->count++;
-        d->files[i].path = copy;
+        i = f->count++;
+        f->files[i].path = copy;
     }
-    d->files[i].size = size;
-    d->files[i].crc = crc;
-    d->files[i].zeros = 0;
+    f->files[i].size = size;
+    f->files[i].crc = crc;
+    f->files[i].zeros = 0;
 }
 
-static int on_wanted(void *ctx, const char *dst, uint64_t size, uint32_t *crc)
+void disc_files_free(DiscFiles *f)
 {
-    return !earlier_whole((const Install *)ctx, dst, size, crc);
-}
-
-const CopyWatch disc_watch = {NULL, on_copied, on_wanted, NULL};
-
-void disc_files_free(DiscFiles *d)
-{
-    for (int i = 0; i < d->count; i++)
-        free((void *)d->files[i].path);
-    free(d->files);
-    memset(d, 0, sizeof *d);
-}
-
-void disc_files_begin(Install *in, int disc)
-{
-    disc_files_free(&in->copied);
-    fmt(in->copy_root, sizeof in->copy_root, "%s\\cd%d", in->game, disc);
+    for (int i = 0; i < f->count; i++)
+        free((void *)f->files[i].path);
+    free(f->files);
+    memset(f, 0, sizeof *f);
 }
 
 static const char *edition_name(const Install *in, int edition)
@@ -143,20 +112,21 @@ static uint64_t sector_of_zeros(const char *path, unsigned char *buf, DWORD buf_
 // Looks for a sector of zeros in each copied file that an edition has with
 // the same size and other contents: a ripper's mark of a sector it could
 // not read. Only such files are read again, from the install folder.
-static void find_zeros(Install *in, int disc)
+static void find_zeros(DiscCopy *d)
 {
     enum { BLOCK = 1 << 20 };
+    const EditionTable *t = &d->in->editions;
     unsigned char *buf = NULL;
-    for (int i = 0; i < in->copied.count; i++) {
-        EditionSeen *s = &in->copied.files[i];
+    for (int i = 0; i < d->copied.count; i++) {
+        EditionSeen *s = &d->copied.files[i];
         int differs = 0, known = 0;
-        for (int e = 0; e < in->editions.name_count; e++) {
-            const EditionFile *f = edition_file(&in->editions, e, disc, s->path);
+        for (int e = 0; e < t->name_count; e++) {
+            const EditionFile *f = edition_file(t, e, d->disc, s->path);
             known |= f && f->size == s->size && f->crc == s->crc;
             differs |= f && f->size == s->size && f->crc != s->crc;
         }
         char path[780];
-        if (known || !differs || !join_path(path, sizeof path, in->copy_root, s->path))
+        if (known || !differs || !join_path(path, sizeof path, d->root, s->path))
             continue;
         if (!buf && !(buf = (unsigned char *)malloc(BLOCK)))
             return;
@@ -166,46 +136,55 @@ static void find_zeros(Install *in, int disc)
 }
 
 // The copy of the edition's file, or null.
-static const EditionSeen *seen_file(const DiscFiles *d, const EditionFile *f)
+static const EditionSeen *seen_file(const DiscFiles *f, const EditionFile *file)
 {
-    int i = find_seen(d, f->path);
-    return i >= 0 ? &d->files[i] : NULL;
+    int i = find_seen(f, file->path);
+    return i >= 0 ? &f->files[i] : NULL;
+}
+
+// The files of an edition on the disc: n of them, sorted by path.
+static const EditionFile *edition_files(const DiscCopy *d, int edition, int *n)
+{
+    const EditionTable *t = &d->in->editions;
+    const EditionName *e = &t->names[edition];
+    *n = e->count[d->disc - 1];
+    return t->files + e->first[d->disc - 1];
 }
 
 // Reads again, from the drive, every file of the edition that the copy did
 // not bring as the table says. 0 when the player stopped or gave up.
-static int read_again(Install *in, CdSource *src, int disc, int edition, const DriveReading *reading)
+static int read_again(DiscCopy *d, int edition)
 {
-    const EditionName *e = &in->editions.names[edition];
-    const EditionFile *files = in->editions.files + e->first[disc - 1];
-    int ok = 1;
-    retrying = 1;
-    in->progress.drive = reading;
-    for (int i = 0; ok && i < e->count[disc - 1]; i++) {
+    Progress *p = &d->in->progress;
+    int n, ok = 1;
+    const EditionFile *files = edition_files(d, edition, &n);
+    d->mode = DISC_READING_AGAIN;
+    p->drive = d->drive;
+    for (int i = 0; ok && i < n; i++) {
         char from[520], to[520];
-        if (!edition_damaged(&files[i], seen_file(&in->copied, &files[i])))
+        if (!edition_damaged(&files[i], seen_file(&d->copied, &files[i])))
             continue;
-        if (!join_path(from, sizeof from, src->path, files[i].path) ||
-            !join_path(to, sizeof to, in->copy_root, files[i].path))
+        if (!join_path(from, sizeof from, d->src->path, files[i].path) ||
+            !join_path(to, sizeof to, d->root, files[i].path))
             continue;
         // A file that still cannot be read stays as it is: the verdict names it again.
-        copy_file(from, to, &in->progress);
+        copy_file(from, to, p);
         ok = !stop_requested();
     }
-    in->progress.drive = NULL;
-    retrying = 0;
+    p->drive = NULL;
+    d->mode = DISC_COPYING;
     return ok;
 }
 
 // Asks whether to read the damaged files of a drive's disc again.
-static int ask_read_again(const Install *in, int disc, const EditionVerdict *v)
+static int ask_read_again(const DiscCopy *d, const EditionVerdict *v)
 {
     char text[400], n[32];
     fmt(text, sizeof text,
         "%s files of Tarnok disc %d were not read as they should be (see the list of messages). Clean the disc, put it "
         "back and press Retry to read them again.",
-        fmt_count((uint64_t)v->problem_count, n, sizeof n), disc);
-    return ask_player(in, text, MB_ICONWARNING | MB_RETRYCANCEL) == IDRETRY;
+        fmt_count((uint64_t)v->problem_count, n, sizeof n), d->disc);
+    return ask_player(d->in, text, MB_ICONWARNING | MB_RETRYCANCEL) == IDRETRY;
 }
 
 static int known_edition(Install *in, int disc, const EditionVerdict *v)
@@ -240,31 +219,33 @@ static int other_pressing(Install *in, int disc, const EditionVerdict *v)
 
 // A damaged disc fails the install; the copies that show the damage are
 // not to be taken for whole by a later run.
-static int damaged_disc(Install *in, int disc, int edition)
+static int damaged_disc(DiscCopy *d, int edition)
 {
     char reason[300];
-    const EditionName *e = &in->editions.names[edition];
-    const EditionFile *files = in->editions.files + e->first[disc - 1];
-    for (int i = 0; i < e->count[disc - 1]; i++) {
-        const EditionSeen *s = seen_file(&in->copied, &files[i]);
+    int n;
+    const EditionFile *files = edition_files(d, edition, &n);
+    for (int i = 0; i < n; i++) {
+        const EditionSeen *s = seen_file(&d->copied, &files[i]);
         char path[780];
-        if (s && edition_damaged(&files[i], s) && join_path(path, sizeof path, in->copy_root, s->path))
-            forget_file(in, path);
+        if (s && edition_damaged(&files[i], s) && join_path(path, sizeof path, d->root, s->path))
+            forget_file(d->in, path);
     }
-    fmt(reason, sizeof reason, "CD %d is damaged, or was not read as it should be", disc);
+    fmt(reason, sizeof reason, "CD %d is damaged, or was not read as it should be", d->disc);
     return fail(reason);
 }
 
-int judge_disc(Install *in, CdSource *src, int disc, const DriveReading *reading)
+int judge_disc(DiscCopy *d)
 {
+    Install *in = d->in;
+    int disc = d->disc;
     // A setup built without a table knows no edition: that says nothing
     // of the disc.
     if (in->editions.name_count == 0)
         return 1;
     for (;;) {
         EditionVerdict v;
-        find_zeros(in, disc);
-        edition_judge(&in->editions, disc, in->copied.files, in->copied.count, in->edition[2 - disc], &v);
+        find_zeros(d);
+        edition_judge(&in->editions, disc, d->copied.files, d->copied.count, in->edition[2 - disc], &v);
         if (v.kind == EDITION_KNOWN)
             return known_edition(in, disc, &v);
         if (v.kind == EDITION_PRESSING)
@@ -278,27 +259,7 @@ int judge_disc(Install *in, CdSource *src, int disc, const DriveReading *reading
         setup_log("CD %d: %s files of edition %s are missing, cut short or different:", disc,
                   fmt_count((uint64_t)v.problem_count, n, sizeof n), edition_name(in, v.edition));
         log_problems(v.problems, v.problem_count);
-        if (!reading || !ask_read_again(in, disc, &v) || !read_again(in, src, disc, v.edition, reading))
-            return damaged_disc(in, disc, v.edition);
+        if (!d->drive || !ask_read_again(d, &v) || !read_again(d, v.edition))
+            return damaged_disc(d, v.edition);
     }
-}
-
-// An image whose copy met a raw sector that fails its check: the sector,
-// and the file or folder of the disc it belongs to.
-int report_damage(const Install *in, CdSource *src, int disc)
-{
-    uint64_t lba;
-    const char *where;
-    if (!cd_damage(src, &lba, &where))
-        return 0;
-    char n[32], shown[1024], reason[1200];
-    const char *rel = below(in->copy_root, where);
-    if (rel)
-        fmt(reason, sizeof reason, "disc %d image is damaged: sector %s of %s fails its error check", disc,
-            fmt_count(lba, n, sizeof n), name_escape(rel, shown, sizeof shown));
-    else
-        fmt(reason, sizeof reason, "disc %d image is damaged: sector %s of the disc's root folder fails its error check",
-            disc, fmt_count(lba, n, sizeof n));
-    fail(reason);
-    return 1;
 }
