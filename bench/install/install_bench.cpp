@@ -77,8 +77,8 @@ static int installed;
 static DWORD WINAPI install_told(LPVOID param)
 {
     (void)param;
-    static const InstallHost host = {NULL, NULL, NULL, report_disc, report_file, report_step};
-    installed = do_install(&o, on_progress, NULL, &host);
+    static const InstallHost host = {NULL, NULL, on_progress, report_disc, report_file, report_step};
+    installed = do_install(&o, &host);
     return 0;
 }
 
@@ -129,7 +129,7 @@ int main(int argc, char **argv)
     LARGE_INTEGER a;
     double cpu = cpu_seconds();
     QueryPerformanceCounter(&a);
-    int ok = window ? install_as_the_window(w) : do_install(&o, NULL, NULL, NULL);
+    int ok = window ? install_as_the_window(w) : do_install(&o, NULL);
     double t = seconds_since(a);
     cpu = cpu_seconds() - cpu;
     log_close();

@@ -107,15 +107,6 @@ static int look_for_disc(void *arg, char *text, size_t size)
     return 0;
 }
 
-// A question that looks at the drive while it is open, where whoever runs
-// the install can; else as ask_player asks.
-static int ask_player_looking(const Install *in, const char *text, unsigned int type, QuestionLook look, void *arg)
-{
-    if (!in->host || !in->host->ask || !in->host->ask_looking || stop_requested())
-        return ask_player(in, text, type);
-    return in->host->ask_looking(in->host->ctx, text, type, look, arg);
-}
-
 // Asks for a disc until it is in the drive: 1, or 0 when the player
 // cancels (and always unattended, where nobody can change it). folder is
 // where the disc's files are: the drive's root, or a folder on it. The
@@ -127,7 +118,7 @@ static int ask_for_disc(const Install *in, const char *folder, int disc)
     disc_question(text, sizeof text, folder, disc, ASK_FIRST);
     for (;;) {
         look.seen = disc_now_in(folder);
-        if (ask_player_looking(in, text, MB_ICONINFORMATION | MB_OKCANCEL, look_for_disc, &look) != IDOK)
+        if (ask_player(in, text, MB_ICONINFORMATION | MB_OKCANCEL, look_for_disc, &look) != IDOK)
             return 0;
         int held = disc_now_in(folder);
         if (held == disc)
@@ -163,7 +154,7 @@ static int on_read_trouble(const char *path, unsigned long error, void *ctx)
         "The file %s could not be read from the disc (error %lu): the disc may be dirty or scratched. Clean it, put "
         "it back and press Retry.",
         name_escape(path, shown, sizeof shown), error);
-    return ask_player(d->in, text, MB_ICONWARNING | MB_RETRYCANCEL) == IDRETRY;
+    return ask_player(d->in, text, MB_ICONWARNING | MB_RETRYCANCEL, NULL, NULL) == IDRETRY;
 }
 
 // The host hears of each file of the disc as its copy begins, by its path

@@ -509,7 +509,7 @@ static void clean_up(Install *in)
         setup_log("The build log is kept in %s", log);
 }
 
-int do_install(const InstallOptions *o, ProgressFn callback, void *ctx, const InstallHost *host)
+int do_install(const InstallOptions *o, const InstallHost *host)
 {
     Install in;
     memset(&in, 0, sizeof in);
@@ -517,10 +517,12 @@ int do_install(const InstallOptions *o, ProgressFn callback, void *ctx, const In
     in.host = host;
     in.convert = o->build == 1;
     in.fixed = in.convert ? convert_budget : prebuilt_budget;
-    in.progress.callback = callback;
-    in.progress.ctx = ctx;
     in.edition[0] = in.edition[1] = -1;
     in.list.handle = INVALID_HANDLE_VALUE;
+    if (host) {
+        in.progress.callback = host->progress;
+        in.progress.ctx = host->ctx;
+    }
     if (host && host->step) {
         in.steps.step = host->step;
         in.steps.ctx = host->ctx;

@@ -31,27 +31,28 @@ enum {
     INSTALL_LINK,      // its last stage
 };
 
-// What the install may ask of whoever runs it, and what it tells. ask
-// shows a question with the MB_ type's buttons and icon and waits for the
-// button pressed (IDOK, IDRETRY, ...); it is null when nobody can answer
-// (an unattended install), and so is a null host. Every other member may
-// be null too:
-//   ask_looking  ask, while look(arg, ...) is called every second
-//   disc         a disc's copy of whole bytes begins; the progress count,
-//                at `from` now, counts its bytes
-//   file         the disc's file whose copy begins, by its path on the disc
-//   step         a step after the copies begins, or done of its total parts
-//                are finished
+// What the install may ask of whoever runs it, and what it tells, each
+// handed ctx. ask shows a question with the MB_ type's buttons and icon
+// and waits for the button pressed (IDOK, IDRETRY, ...); with a look, it
+// calls look(arg, ...) every second while the question is open. It is null
+// when nobody can answer (an unattended install), and so is a null host.
+// Every other member may be null too:
+//   progress  the bar: done of total bytes (done may pass total)
+//   disc      a disc's copy of whole bytes begins; the progress count, at
+//             `from` now, counts its bytes
+//   file      the disc's file whose copy begins, by its path on the disc
+//   step      a step after the copies begins, or done of its total parts
+//             are finished
 struct InstallHost {
-    int (*ask)(void *ctx, const char *text, unsigned int type);
     void *ctx;
-    int (*ask_looking)(void *ctx, const char *text, unsigned int type, QuestionLook look, void *arg);
+    int (*ask)(void *ctx, const char *text, unsigned int type, QuestionLook look, void *arg);
+    ProgressFn progress;
     void (*disc)(void *ctx, int disc, uint64_t whole, uint64_t from);
     void (*file)(void *ctx, const char *file);
     void (*step)(void *ctx, int step, int done, int total);
 };
 
-int do_install(const InstallOptions *opts, ProgressFn callback, void *ctx, const InstallHost *host);
+int do_install(const InstallOptions *opts, const InstallHost *host);
 
 // The install folder's own names: what the install makes in it, what the
 // game writes beside them, and what the uninstall removes by name.

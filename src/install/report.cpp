@@ -22,9 +22,9 @@ int fail_file(const char *doing, const char *path, unsigned long error)
     return 0;
 }
 
-int ask_player(const Install *in, const char *text, unsigned int type)
+int ask_player(const Install *in, const char *text, unsigned int type, QuestionLook look, void *arg)
 {
     if (!in->host || !in->host->ask || stop_requested())
         return IDCANCEL;
-    return in->host->ask(in->host->ctx, text, type);
+    return in->host->ask(in->host->ctx, text, type, look, arg);
 }

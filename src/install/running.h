@@ -135,10 +135,11 @@ int fail(const char *reason);
 // "ERROR: <doing> <path>: <the system's reason>", and 0.
 int fail_file(const char *doing, const char *path, unsigned long error);
 
-// Asks the player through whoever runs the install (IDOK, IDRETRY, ...);
-// nobody can answer an unattended install, nor one that the player has
-// asked to stop: IDCANCEL.
-int ask_player(const Install *in, const char *text, unsigned int type);
+// Asks the player through whoever runs the install (IDOK, IDRETRY, ...),
+// looking at the world with look(arg, ...) while the question is open, or
+// with a null look at nothing; nobody can answer an unattended install,
+// nor one that the player has asked to stop: IDCANCEL.
+int ask_player(const Install *in, const char *text, unsigned int type, QuestionLook look, void *arg);
 
 // The discs (discs.cpp): both opened and told apart before anything is
 // written, or one drive for both; then each copied into {game}\cd1 or

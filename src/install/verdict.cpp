@@ -184,7 +184,7 @@ static int ask_read_again(const DiscCopy *d, const EditionVerdict *v)
         "%s files of Tarnok disc %d were not read as they should be (see the list of messages). Clean the disc, put it "
         "back and press Retry to read them again.",
         fmt_count((uint64_t)v->problem_count, n, sizeof n), d->disc);
-    return ask_player(d->in, text, MB_ICONWARNING | MB_RETRYCANCEL) == IDRETRY;
+    return ask_player(d->in, text, MB_ICONWARNING | MB_RETRYCANCEL, NULL, NULL) == IDRETRY;
 }
 
 static int known_edition(Install *in, int disc, const EditionVerdict *v)

@@ -156,7 +156,8 @@ static int run_unattended(const char *refused)
         return 1;
     }
     // No window to move, but a debugger may follow the progress.
-    int ok = do_install(&opts, on_progress, NULL, NULL);
+    static const InstallHost host = {NULL, NULL, on_progress, NULL, NULL, NULL};
+    int ok = do_install(&opts, &host);
     log_close();
     return ok ? 0 : 1;
 }

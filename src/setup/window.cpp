@@ -286,14 +286,13 @@ static void browse_folder(HWND field, const char *title)
     CoTaskMemFree(item);
 }
 
-static int ask_in_window(void *ctx, const char *text, unsigned int type);
-static int ask_looking(void *ctx, const char *text, unsigned int type, QuestionLook look, void *arg);
+static int ask_in_window(void *ctx, const char *text, unsigned int type, QuestionLook look, void *arg);
 
 static DWORD WINAPI worker(LPVOID param)
 {
     (void)param;
-    static const InstallHost host = {ask_in_window, NULL, ask_looking, report_disc, report_file, report_step};
-    int ok = do_install(&opts, on_progress, NULL, &host);
+    static const InstallHost host = {NULL, ask_in_window, on_progress, report_disc, report_file, report_step};
+    int ok = do_install(&opts, &host);
     PostMessageA(hwnd, WM_SETUP_DONE, (WPARAM)(INT_PTR)ok, 0);
     return 0;
 }
@@ -529,9 +528,9 @@ static void wait_for_answer(Question *q, QuestionLook look, void *arg)
 }
 
 // The install's questions: a message box owned by the window, shown by the
-// window's thread, while the install thread waits for the answer. The
-// status line stands still meanwhile.
-static int ask_looking(void *ctx, const char *text, unsigned int type, QuestionLook look, void *arg)
+// window's thread, while the install thread waits for the answer, looking
+// meanwhile when it has a look. The status line stands still meanwhile.
+static int ask_in_window(void *ctx, const char *text, unsigned int type, QuestionLook look, void *arg)
 {
     (void)ctx;
     if (!hwnd)
@@ -545,12 +544,6 @@ static int ask_looking(void *ctx, const char *text, unsigned int type, QuestionL
     report_asking(0);
     CloseHandle(q.answered);
     return q.answer;
-}
-
-// A question with nothing to look for: open until the player answers.
-static int ask_in_window(void *ctx, const char *text, unsigned int type)
-{
-    return ask_looking(ctx, text, type, NULL, NULL);
 }
 
 // The box that MessageBoxA makes is the first dialog made while it runs; a

@@ -717,7 +717,10 @@ TEST_P(StopAt, CleansUpAndSaysSoLast)
     log_reset();
     if (m.line)
         log_listen(stop_at_line, (void *)m.line);
-    int ok = do_install(&o, m.late ? stop_after_arranging : nullptr, &last, nullptr);
+    InstallHost host = {};
+    host.ctx = &last;
+    host.progress = m.late ? stop_after_arranging : nullptr;
+    int ok = do_install(&o, &host);
     log_listen(nullptr, nullptr);
     Lines lines = log_lines();
     EXPECT_EQ(0, ok);

@@ -33,7 +33,10 @@ void record_progress(uint64_t done, uint64_t total, void *ctx)
 int install(const InstallOptions &o, std::vector<std::string> *lines, ProgressLog *progress)
 {
     log_reset();
-    int r = do_install(&o, progress ? record_progress : nullptr, progress, nullptr);
+    InstallHost host = {};
+    host.ctx = progress;
+    host.progress = progress ? record_progress : nullptr;
+    int r = do_install(&o, &host);
     if (lines)
         *lines = log_lines();
     return r;

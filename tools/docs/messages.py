@@ -15,7 +15,6 @@ Where a text comes from. The texts reach the player through these calls:
   SetWindowTextA(st, text)     the status line, and st = put("STATIC", text, ...)
   show_status(text)            the status line, told to screen readers
   ask_player(in, text, ...)    a box that the install asks the window to show
-  ask_player_looking(in, text, ...)  the same box, which looks while it is open
 The status line while an install runs is drawn from what the install does,
 in the words of the functions in STATUS_LINE_PARTS (src/setup/status.cpp).
 A text argument is followed to where its words are: a string literal, a
@@ -118,7 +117,6 @@ SHOWN_BY = {
     "log_line": 1,  # a line of the LHA reader, logged by log_member
     "MessageBoxA": 1,  # a box
     "ask_player": 1,  # a box that the install thread asks the window to show
-    "ask_player_looking": 1,  # the same, looking at the drive while it is open
     "show_status": 0,  # the status line
 }
 
