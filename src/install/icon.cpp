@@ -51,11 +51,7 @@ static DWORD missing_reason(const char *exe)
 static int fail_icon(const char *what, const char *file, const char *exe)
 {
     DWORD error = GetLastError();
-    if (error == ERROR_SUCCESS)
-        error = missing_reason(file);
-    char shown[1024], reason[600];
-    setup_log("ERROR: %s %s: %s", what, name_escape(exe, shown, sizeof shown), error_text(error, reason, sizeof reason));
-    return 0;
+    return fail_file(what, exe, error == ERROR_SUCCESS ? missing_reason(file) : error);
 }
 
 int inject_icon(const char *exe, const unsigned char *data, uint64_t size)
@@ -65,10 +61,8 @@ int inject_icon(const char *exe, const unsigned char *data, uint64_t size)
 
 int inject_icon_into(const char *file, const char *exe, const unsigned char *data, uint64_t size)
 {
-    if (!iconimg_decode(data, size, &picture)) {
-        setup_log("ERROR: %s", "game icon not understood");
-        return 0;
-    }
+    if (!iconimg_decode(data, size, &picture))
+        return fail("game icon not understood");
     iconimg_crop(&picture, &canvas);
     HANDLE update = BeginUpdateResourceA(file, FALSE); // keep the other resources
     if (!update)

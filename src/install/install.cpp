@@ -50,10 +50,11 @@ static_assert(sizeof default_cfg - 1 == 272, "the default TARNOK.CFG is 272 byte
 // says why, so that a full drive shows as such.
 static int fail_unpacking(const char *reason)
 {
+    char line[1200];
     if (!write_failure()[0])
         return fail(reason);
-    setup_log("ERROR: %s: %s", reason, write_failure());
-    return 0;
+    fmt(line, sizeof line, "%s: %s", reason, write_failure());
+    return fail(line);
 }
 
 static HRSRC find_game_resource(void)
@@ -442,9 +443,9 @@ static int register_uninstall(Install *in)
     setup_trace("step: uninstall entry");
     if (write_uninstall_entry(in->dir, in->need))
         return 1;
-    char reason[600];
-    setup_log("ERROR: cannot write the uninstall entry: %s", error_text(GetLastError(), reason, sizeof reason));
-    return 0;
+    char reason[600], line[700];
+    fmt(line, sizeof line, "cannot write the uninstall entry: %s", error_text(GetLastError(), reason, sizeof reason));
+    return fail(line);
 }
 
 static int make_shortcuts(Install *in)

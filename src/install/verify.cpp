@@ -38,33 +38,35 @@ static void report_file(int state, const ListEntry *e, uint64_t found, unsigned 
 
 int verify_install(const char *given)
 {
-    char dir[520], reason[1200], n[32], m[32];
+    char dir[520], reason[1200], line[300], n[32], m[32];
     if (given[0] ? !full_long_folder(given, dir, sizeof dir) : !read_install_location(dir, sizeof dir)) {
-        setup_log("ERROR: %s", given[0] ? "the install folder's path is not valid"
-                                        : "no install folder was given, and no Tarnok install is registered");
+        fail(given[0] ? "the install folder's path is not valid"
+                      : "no install folder was given, and no Tarnok install is registered");
         return VERIFY_FAILED;
     }
     setup_log("Checking the installed files in %s ...", dir);
     ListTally t;
     if (!list_verify(dir, report_file, NULL, &t, reason, sizeof reason)) {
-        setup_log("ERROR: %s", reason);
+        fail(reason);
         return VERIFY_FAILED;
     }
     if (t.linked > 0) {
-        setup_log("ERROR: %s", linked_reason(t.linked, reason, sizeof reason));
+        fail(linked_reason(t.linked, reason, sizeof reason));
         return VERIFY_FAILED;
     }
     if (t.unreadable > 0) {
-        setup_log("ERROR: %s files could not be read", fmt_count((uint64_t)t.unreadable, n, sizeof n));
+        fmt(line, sizeof line, "%s files could not be read", fmt_count((uint64_t)t.unreadable, n, sizeof n));
+        fail(line);
         return VERIFY_FAILED;
     }
     if (t.missing + t.changed > 0) {
-        setup_log("ERROR: %s files are missing and %s changed: install again to repair them",
-                  fmt_count((uint64_t)t.missing, n, sizeof n), fmt_count((uint64_t)t.changed, m, sizeof m));
+        fmt(line, sizeof line, "%s files are missing and %s changed: install again to repair them",
+            fmt_count((uint64_t)t.missing, n, sizeof n), fmt_count((uint64_t)t.changed, m, sizeof m));
+        fail(line);
         return VERIFY_NOT_WHOLE;
     }
     if (!t.complete) {
-        setup_log("ERROR: %s", "the install was not finished: install again to finish it");
+        fail("the install was not finished: install again to finish it");
         return VERIFY_NOT_WHOLE;
     }
     setup_log("All %s files are whole.", fmt_count((uint64_t)t.whole, n, sizeof n));

@@ -348,6 +348,10 @@ class Program:
         self.sources = sources
         self.used = set()  # (file, literal index) reached from a call that shows text
         self.problems = []
+        # What each function formats into a parameter, once followed: a
+        # later search that meets it again, with the parameter already on
+        # its own path, still gets the texts.
+        self.formatted = {}
 
     def values(self, src, expr, pos, depth=0, seen=None):
         """The texts an expression at pos can stand for; None when it cannot
@@ -472,6 +476,8 @@ class Program:
         out = []
         body = s.code[start:end]
         key = ("formats", s.path, start, param)
+        if key in self.formatted:
+            return list(self.formatted[key])
         if key in seen or depth > 16:
             return out
         seen.add(key)
@@ -486,6 +492,7 @@ class Program:
                 for fparams, fstart, fend in t.functions.get(fn, []):
                     if i < len(fparams) and fparams[i]:
                         out += self.formatted_param(t, fparams[i], fstart, fend, depth + 1, seen)
+        self.formatted[key] = out
         return out
 
     def format(self, src, fmt_expr, args, pos, depth=0, seen=None):
