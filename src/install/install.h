@@ -119,21 +119,20 @@ int names_folder(const char *path, const char *dir);
 enum { VERIFY_WHOLE = 0, VERIFY_FAILED = 1, VERIFY_NOT_WHOLE = 3 };
 int verify_install(const char *dir);
 
-// Removes the installation in dir: UNINSTALL_DONE; UNINSTALL_NOTHING when
-// no installation was found there and nothing was touched; UNINSTALL_LEFT
-// when something of it had to stay (uninstall_left says what), and with it
+// Removes the installation in dir, and says how it went: UNINSTALL_DONE;
+// UNINSTALL_NOTHING when no installation was found there and nothing was
+// touched; UNINSTALL_LEFT when something of it had to stay, and with it
 // the uninstaller and the uninstall entry, for a later uninstall to finish.
 enum { UNINSTALL_NOTHING = 0, UNINSTALL_DONE = 1, UNINSTALL_LEFT = 2 };
-int do_uninstall(const char *dir);
-// What the last uninstall had to leave: the first file or folder found,
-// below the install folder ("" for the install folder itself), and the
-// system's reason.
-struct UninstallLeft {
-    char name[520];
+// What it had to leave: the first file or folder found, below the install
+// folder ("" for the install folder itself), and the system's reason; and
+// how many files it kept because no install of ours wrote them (an
+// uninstall by the install's list of files), in the folder it could
+// therefore not remove.
+struct UninstallResult {
+    int outcome; // UNINSTALL_...
+    char left[520];
     unsigned long error;
+    int kept;
 };
-const UninstallLeft *uninstall_left(void);
-// How many files the last uninstall kept because no install of ours wrote
-// them (an uninstall by the install's list of files), in the folder it
-// could therefore not remove.
-int uninstall_kept(void);
+UninstallResult do_uninstall(const char *dir);

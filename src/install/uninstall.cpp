@@ -103,15 +103,6 @@ static void remove_install_mark(const char *dir, int by_list)
     }
 }
 
-// What the last uninstall had to leave, and how many files of the
-// player's it kept.
-static UninstallLeft left;
-static int kept_files;
-
-const UninstallLeft *uninstall_left(void) { return &left; }
-
-int uninstall_kept(void) { return kept_files; }
-
 // The uninstaller and the list of files go last: a later uninstall needs
 // both to finish the job.
 static int goes_last(int item)
@@ -138,18 +129,18 @@ static void remove_named_files(const char *dir)
 
 // Notes what stays: path (below the folder dir, whose name is cut off) and
 // the system's reason. 1, for the callers' returns.
-static int note_left(const char *dir, const char *path, unsigned long error)
+static int note_left(UninstallResult *r, const char *dir, const char *path, unsigned long error)
 {
     const char *name = path_below(path, dir);
-    fmt(left.name, sizeof left.name, "%s", name ? name : path);
-    left.error = error;
+    fmt(r->left, sizeof r->left, "%s", name ? name : path);
+    r->error = error;
     return 1;
 }
 
 // A plain file of the install that is still there is deleted once more, for
 // the reason it stays: 1 when it stays (noted), 0 when it is gone or is no
 // plain file (a link that someone put there, which is not the install's).
-static int file_stays(const char *dir, const char *path)
+static int file_stays(UninstallResult *r, const char *dir, const char *path)
 {
     DWORD a = GetFileAttributesA(path);
     if (a == INVALID_FILE_ATTRIBUTES || (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
@@ -157,12 +148,12 @@ static int file_stays(const char *dir, const char *path)
     if (delete_file_itself(path))
         return 0;
     DWORD error = GetLastError();
-    return error != ERROR_CANT_RESOLVE_FILENAME && note_left(dir, path, error);
+    return error != ERROR_CANT_RESOLVE_FILENAME && note_left(r, dir, path, error);
 }
 
 // The first file that stays below folder, links not entered: 1 when one
 // does (noted).
-static int file_stays_below(const char *dir, const char *folder)
+static int file_stays_below(UninstallResult *r, const char *dir, const char *folder)
 {
     int stays = 0;
     FolderListing l;
@@ -170,7 +161,7 @@ static int file_stays_below(const char *dir, const char *folder)
         char child[520];
         if ((l.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !join_path(child, sizeof child, folder, l.name))
             continue;
-        stays = (l.attributes & FILE_ATTRIBUTE_DIRECTORY) ? file_stays_below(dir, child) : file_stays(dir, child);
+        stays = (l.attributes & FILE_ATTRIBUTE_DIRECTORY) ? file_stays_below(r, dir, child) : file_stays(r, dir, child);
     }
     listing_close(&l);
     return stays;
@@ -179,26 +170,26 @@ static int file_stays_below(const char *dir, const char *folder)
 // 1 when something of the install stays after the removal (noted): a file
 // of the game data, a named file, or a file of a build folder that is the
 // conversion's.
-static int install_stays(const char *dir)
+static int install_stays(UninstallResult *r, const char *dir)
 {
     char path[540];
-    if (layout_path(path, sizeof path, dir, LAYOUT_GAME) && is_real_dir(path) && file_stays_below(dir, path))
+    if (layout_path(path, sizeof path, dir, LAYOUT_GAME) && is_real_dir(path) && file_stays_below(r, dir, path))
         return 1;
     for (int item = 0; item < LAYOUT_COUNT; item++) {
         unsigned flags = install_layout[item].flags;
         if (!(flags & LAYOUT_NAMED) || goes_last(item))
             continue;
-        if ((layout_path(path, sizeof path, dir, item) && file_stays(dir, path)) ||
-            ((flags & LAYOUT_REPLACED) && layout_temp_path(path, sizeof path, dir, item) && file_stays(dir, path)))
+        if ((layout_path(path, sizeof path, dir, item) && file_stays(r, dir, path)) ||
+            ((flags & LAYOUT_REPLACED) && layout_temp_path(path, sizeof path, dir, item) && file_stays(r, dir, path)))
             return 1;
     }
     return build_folder_is_ours(dir) && layout_path(path, sizeof path, dir, LAYOUT_BUILD) &&
-           file_stays_below(dir, path);
+           file_stays_below(r, dir, path);
 }
 
 // 1 when the mark outlasted its removal, busy (noted). A game folder that
 // is a link, or holds one on the way, leads to no mark of this folder's.
-static int mark_stays(const char *dir)
+static int mark_stays(UninstallResult *r, const char *dir)
 {
     static const int chain[3] = {LAYOUT_GAME, LAYOUT_GAME_HD, LAYOUT_HD};
     char path[540];
@@ -207,7 +198,7 @@ static int mark_stays(const char *dir)
             return 0;
     if (RemoveDirectoryA(path))
         return 0;
-    return note_left(dir, path, GetLastError());
+    return note_left(r, dir, path, GetLastError());
 }
 
 // 1 for the name of one of the files that go last, or its temporary name.
@@ -238,15 +229,15 @@ static int only_uninstaller_left(const char *dir)
 // The install folder itself is in use while it is a running program's
 // current folder, and would outlast the uninstaller: 1 then (noted). The
 // test opens it as a removal does.
-static int folder_busy(const char *dir)
+static int folder_busy(UninstallResult *r, const char *dir)
 {
     if (!only_uninstaller_left(dir))
         return 0;
     HANDLE h = CreateFileA(dir, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     if (h == INVALID_HANDLE_VALUE) {
-        left.name[0] = 0;
-        left.error = GetLastError();
+        r->left[0] = 0;
+        r->error = GetLastError();
         return 1;
     }
     CloseHandle(h);
@@ -255,23 +246,23 @@ static int folder_busy(const char *dir)
 
 // One of the files that go last, and its temporary name: 1 when neither
 // stays as a plain file (noted).
-static int remove_last(const char *dir, int item)
+static int remove_last(UninstallResult *r, const char *dir, int item)
 {
     char path[540];
     if (layout_path(path, sizeof path, dir, item))
         delete_file_itself(path);
     if (layout_temp_path(path, sizeof path, dir, item))
         delete_file_itself(path);
-    return !((layout_path(path, sizeof path, dir, item) && file_stays(dir, path)) ||
-             (layout_temp_path(path, sizeof path, dir, item) && file_stays(dir, path)));
+    return !((layout_path(path, sizeof path, dir, item) && file_stays(r, dir, path)) ||
+             (layout_temp_path(path, sizeof path, dir, item) && file_stays(r, dir, path)));
 }
 
 // The uninstaller, then the list of files, which an uninstall that cannot
 // finish keeps for the next.
-static int remove_uninstaller(const char *dir)
+static int remove_uninstaller(UninstallResult *r, const char *dir)
 {
-    return remove_last(dir, LAYOUT_UNINSTALLER) && remove_last(dir, LAYOUT_FILE_LIST) &&
-           remove_last(dir, LAYOUT_REPAIR_LIST);
+    return remove_last(r, dir, LAYOUT_UNINSTALLER) && remove_last(r, dir, LAYOUT_FILE_LIST) &&
+           remove_last(r, dir, LAYOUT_REPAIR_LIST);
 }
 
 // The path of a listed file in path, when it lies below the folder itself:
@@ -399,26 +390,25 @@ static int count_files(const char *folder)
 
 // 1 when a file that the list names stays, or one of the game's hard disk
 // folder, which goes whole (noted).
-static int listed_stays(const char *dir, const FileList *list)
+static int listed_stays(UninstallResult *r, const char *dir, const FileList *list)
 {
     char path[780];
     ListFolder f;
     list_folder_open(&f, dir);
     for (int i = 0; i < list->count; i++) {
         if (!listed_last(&list->entries[i]) && listed_file_here(dir, f.real, list->entries[i].path, path, sizeof path) &&
-            file_stays(dir, path))
+            file_stays(r, dir, path))
             return 1;
     }
     return layout_path(path, sizeof path, dir, LAYOUT_GAME) && is_real_dir(path) &&
-           layout_path(path, sizeof path, dir, LAYOUT_GAME_HD) && is_real_dir(path) && file_stays_below(dir, path);
+           layout_path(path, sizeof path, dir, LAYOUT_GAME_HD) && is_real_dir(path) && file_stays_below(r, dir, path);
 }
 
-int do_uninstall(const char *given)
+// The uninstall, as do_uninstall says: its outcome, with what stays and
+// what was kept in r.
+static int remove_install(const char *given, UninstallResult *r)
 {
     char dir[520], path[540];
-    left.name[0] = 0;
-    left.error = 0;
-    kept_files = 0;
     // An empty folder would make every path below relative to the current
     // drive's root, which is no install folder. The long form lets the
     // entry and the shortcuts match however the folder was spelt.
@@ -448,7 +438,7 @@ int do_uninstall(const char *given)
     // What marks the folder, and what the player needs to finish the job,
     // go only once there is no job left: the mark, the uninstaller, and the
     // entry that runs it. The list stays with them.
-    int stays = by_list ? listed_stays(dir, &list) : install_stays(dir);
+    int stays = by_list ? listed_stays(r, dir, &list) : install_stays(r, dir);
     list_free(&list);
     if (stays)
         return UNINSTALL_LEFT;
@@ -456,13 +446,21 @@ int do_uninstall(const char *given)
         remove_empty_folders(path);
     remove_install_mark(dir, by_list);
     setup_trace("step: mark");
-    if (mark_stays(dir) || folder_busy(dir) || !remove_uninstaller(dir))
+    if (mark_stays(r, dir) || folder_busy(r, dir) || !remove_uninstaller(r, dir))
         return UNINSTALL_LEFT;
     setup_trace("step: uninstaller");
     if (!RemoveDirectoryA(dir))
-        kept_files = count_files(dir);
+        r->kept = count_files(dir);
     setup_trace("step: folder");
     if (entry_ours)
         remove_uninstall_entry();
     return UNINSTALL_DONE;
+}
+
+UninstallResult do_uninstall(const char *dir)
+{
+    UninstallResult r;
+    memset(&r, 0, sizeof r);
+    r.outcome = remove_install(dir, &r);
+    return r;
 }

@@ -243,12 +243,11 @@ static int own_copy_folder(const char *self, const char *tmp, char *folder, cons
 
 // Says what an uninstall had to leave, and why, so that the player can run
 // it again once the file is free: the uninstaller and the entry stay for it.
-static void show_what_is_left(const char *dir)
+static void show_what_is_left(const char *dir, const UninstallResult *left)
 {
-    const UninstallLeft *left = uninstall_left();
     char text[2400], shown[1024], name[1024], reason[600];
     name_escape(dir, shown, sizeof shown);
-    name_escape(left->name[0] ? left->name : dir, name, sizeof name);
+    name_escape(left->left[0] ? left->left : dir, name, sizeof name);
     // A running program's file, or one that a program holds open.
     int in_use = left->error == ERROR_SHARING_VIOLATION || left->error == ERROR_LOCK_VIOLATION ||
                  left->error == ERROR_ACCESS_DENIED;
@@ -268,21 +267,21 @@ int uninstall_second(const char *dir, int quiet)
     char self[520], tmp[260], folder[520];
     const char *folder_name = NULL;
     wait_first_stage();
-    int result = do_uninstall(dir);
-    if (!quiet && result == UNINSTALL_LEFT) {
-        show_what_is_left(dir);
+    UninstallResult result = do_uninstall(dir);
+    if (!quiet && result.outcome == UNINSTALL_LEFT) {
+        show_what_is_left(dir, &result);
     } else if (!quiet) {
         char text[800], n[32];
-        if (result == UNINSTALL_NOTHING)
+        if (result.outcome == UNINSTALL_NOTHING)
             fmt(text, sizeof text, "No Tarnok installation was found in %s.", dir);
-        else if (uninstall_kept() > 0)
+        else if (result.kept > 0)
             fmt(text, sizeof text, "Tarnok: Vorblen has been removed. %s files of yours were kept in %s.",
-                fmt_count((uint64_t)uninstall_kept(), n, sizeof n), dir);
+                fmt_count((uint64_t)result.kept, n, sizeof n), dir);
         else
             fmt(text, sizeof text, "%s", "Tarnok: Vorblen has been removed.");
         MessageBoxA(NULL, text, "Tarnok uninstall", MB_ICONINFORMATION | MB_OK);
     }
-    int code = result == UNINSTALL_LEFT ? 1 : 0;
+    int code = result.outcome == UNINSTALL_LEFT ? 1 : 0;
     // Only the program's own copy and its folder are ever removed: a second
     // stage started from anywhere else leaves its program file alone.
     program_path(self, sizeof self);

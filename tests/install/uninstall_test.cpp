@@ -21,7 +21,7 @@ TEST(Uninstall, AfterAnInstallNothingIsLeft)
     spit(dir + "\\tarnok_pc.ini", "[game]\r\n"); // what the game writes beside itself
     spit(dir + "\\tarnok.log", "played\r\n");
     ASSERT_TRUE(file_exists(start_menu_link()));
-    EXPECT_EQ(1, do_uninstall(dir.c_str()));
+    EXPECT_EQ(1, do_uninstall(dir.c_str()).outcome);
     EXPECT_FALSE(dir_exists(dir));
     EXPECT_FALSE(entry_exists());
     EXPECT_FALSE(file_exists(start_menu_link()));
@@ -34,7 +34,7 @@ TEST(Uninstall, KeepsTheUsersOwnFilesAndTheirFolder)
     install_sample(dir);
     spit(dir + "\\my notes.txt", "mine");
     spit(dir + "\\saves\\slot1.sav", "mine too");
-    EXPECT_EQ(1, do_uninstall(dir.c_str()));
+    EXPECT_EQ(1, do_uninstall(dir.c_str()).outcome);
     EXPECT_EQ((std::vector<std::string>{"my notes.txt", "saves\\", "saves\\slot1.sav"}), list_tree(dir));
 }
 
@@ -52,11 +52,12 @@ TEST(Uninstall, ByTheListOnlyThePlayersFilesStay)
     spit(dir + "\\game\\hd\\TARNOK\\SAVE\\SLOT1.SAV", "a saved game");
     spit(dir + "\\game\\hd\\SAVEGAME.DAT", "another");
     spit(dir + "\\tarnok_pc.ini", "[game]\r\n");
-    EXPECT_EQ(1, do_uninstall(dir.c_str()));
+    UninstallResult r = do_uninstall(dir.c_str());
+    EXPECT_EQ(1, r.outcome);
     EXPECT_EQ((std::vector<std::string>{"game\\", "game\\cd1\\", "game\\cd1\\TARNOK\\", "game\\cd1\\TARNOK\\my map.txt",
                                         "my notes.txt"}),
               list_tree(dir));
-    EXPECT_EQ(2, uninstall_kept());
+    EXPECT_EQ(2, r.kept);
     EXPECT_FALSE(entry_exists());
     EXPECT_FALSE(file_exists(start_menu_link()));
 }
@@ -72,12 +73,13 @@ TEST(Uninstall, ByTheListASavedGameInUseKeepsTheEntry)
     spit(save, "a saved game");
     HANDLE held = CreateFileA(save.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    EXPECT_EQ(UNINSTALL_LEFT, do_uninstall(dir.c_str()));
-    EXPECT_EQ("game\\hd\\SAVEGAME.DAT", std::string(uninstall_left()->name));
+    UninstallResult r = do_uninstall(dir.c_str());
+    EXPECT_EQ(UNINSTALL_LEFT, r.outcome);
+    EXPECT_EQ("game\\hd\\SAVEGAME.DAT", std::string(r.left));
     EXPECT_TRUE(file_exists(dir + "\\uninstall.exe"));
     EXPECT_TRUE(entry_exists());
     CloseHandle(held);
-    EXPECT_EQ(UNINSTALL_DONE, do_uninstall(dir.c_str()));
+    EXPECT_EQ(UNINSTALL_DONE, do_uninstall(dir.c_str()).outcome);
     EXPECT_FALSE(dir_exists(dir));
     EXPECT_FALSE(entry_exists());
 }
@@ -96,7 +98,7 @@ TEST(Uninstall, RemovesAShortcutCutShortWhenTheEntryNamesTheFolder)
             install_sample(base + "\\Other");
         spit(start, "");
         spit(temp, "");
-        EXPECT_EQ(1, do_uninstall(dir.c_str()));
+        EXPECT_EQ(1, do_uninstall(dir.c_str()).outcome);
         EXPECT_EQ(!ours, file_exists(start));
         EXPECT_EQ(!ours, file_exists(temp));
         EXPECT_EQ(!ours, file_exists(desk)) << "the other install's shortcut stays";
@@ -118,7 +120,7 @@ TEST(Uninstall, CleansUpAFailedInstallAndALeftOverBuild)
     ASSERT_TRUE(dir_exists(dir + "\\game\\cd1"));
     spit(dir + "\\build\\build.log", "failed conversion\r\n");
     spit(dir + "\\build\\obj\\a.c.o", "o");
-    EXPECT_EQ(1, do_uninstall(dir.c_str()));
+    EXPECT_EQ(1, do_uninstall(dir.c_str()).outcome);
     EXPECT_FALSE(dir_exists(dir));
 }
 
@@ -136,7 +138,7 @@ TEST(Uninstall, AFolderWithoutInstallationLosesNothing)
     for (const std::string &e : theirs)
         if (e.back() != '\\')
             spit(dir + "\\" + e, e);
-    EXPECT_EQ(0, do_uninstall(dir.c_str()));
+    EXPECT_EQ(0, do_uninstall(dir.c_str()).outcome);
     EXPECT_EQ(theirs, list_tree(dir));
     for (const std::string &e : theirs) {
         if (e.back() != '\\') {
@@ -155,7 +157,7 @@ TEST(Uninstall, TheEntryAndShortcutsOfAnotherInstallStay)
     std::string base = scratch(), first = base + "\\First", second = base + "\\Second";
     install_sample(first);
     install_sample(second);
-    EXPECT_EQ(1, do_uninstall(first.c_str()));
+    EXPECT_EQ(1, do_uninstall(first.c_str()).outcome);
     EXPECT_FALSE(dir_exists(first));
     EXPECT_TRUE(entry_exists());
     EXPECT_TRUE(file_exists(start_menu_link()));
@@ -164,7 +166,7 @@ TEST(Uninstall, TheEntryAndShortcutsOfAnotherInstallStay)
     std::string upper = second;
     for (char &c : upper)
         c = (char)toupper((unsigned char)c);
-    EXPECT_EQ(1, do_uninstall((upper + "\\").c_str()));
+    EXPECT_EQ(1, do_uninstall((upper + "\\").c_str()).outcome);
     EXPECT_FALSE(dir_exists(second));
     EXPECT_FALSE(entry_exists());
     EXPECT_FALSE(file_exists(start_menu_link()));
@@ -195,7 +197,7 @@ TEST(Uninstall, AnySpellingOfTheFolderIsTheFolder)
         } else {
             std::transform(given.begin(), given.end(), given.begin(), [](char c) { return (char)toupper((unsigned char)c); });
         }
-        EXPECT_EQ(1, do_uninstall(given.c_str())) << given;
+        EXPECT_EQ(1, do_uninstall(given.c_str()).outcome) << given;
         EXPECT_FALSE(dir_exists(dir)) << given;
         EXPECT_FALSE(entry_exists()) << given;
         EXPECT_FALSE(file_exists(start_menu_link())) << given;
@@ -212,7 +214,7 @@ TEST(Uninstall, ByTheEntryAloneAndKeepingAPlayersBuildFolder)
     delete_tree((dir + "\\game").c_str());
     spit(dir + "\\build\\build.log", "log");
     spit(dir + "\\build\\mine.c", "int main;");
-    EXPECT_EQ(1, do_uninstall(dir.c_str()));
+    EXPECT_EQ(1, do_uninstall(dir.c_str()).outcome);
     EXPECT_EQ((std::vector<std::string>{"build\\", "build\\build.log", "build\\mine.c"}), list_tree(dir));
     EXPECT_FALSE(entry_exists());
 }
@@ -231,7 +233,7 @@ TEST(Uninstall, NeverFollowsALinkOutOfTheGameFolder)
         Sleep(20);
     if (!dir_exists(dir + "\\game\\saves"))
         GTEST_SKIP() << "cannot make a symbolic link here";
-    EXPECT_EQ(1, do_uninstall(dir.c_str()));
+    EXPECT_EQ(1, do_uninstall(dir.c_str()).outcome);
     EXPECT_EQ("keep me", slurp(base + "\\elsewhere\\precious.sav"));
     EXPECT_FALSE(file_exists(dir + "\\game\\hd\\TARNOK\\f.dat"));
 }
@@ -258,7 +260,7 @@ TEST(Uninstall, NeverDeletesThroughALinkToAFile)
         if (!unix_link(target, dir + "\\" + name))
             GTEST_SKIP() << "cannot make a symbolic link here";
     }
-    EXPECT_EQ(1, do_uninstall(dir.c_str()));
+    EXPECT_EQ(1, do_uninstall(dir.c_str()).outcome);
     for (const char *name : names)
         EXPECT_EQ(std::string("precious ") + name, slurp(base + "\\elsewhere\\" + name)) << name;
     EXPECT_FALSE(dir_exists(dir + "\\game"));
@@ -289,7 +291,7 @@ TEST(Uninstall, AGameFolderThatIsALinkLosesOnlyTheLink)
         Sleep(20);
     if (!dir_exists(dir + "\\game"))
         GTEST_SKIP() << "cannot make a symbolic link here";
-    EXPECT_EQ(1, do_uninstall(dir.c_str())) << "the entry names the folder";
+    EXPECT_EQ(1, do_uninstall(dir.c_str()).outcome) << "the entry names the folder";
     EXPECT_EQ((std::vector<std::string>{"hd\\", "hd\\TARNOK\\", "hd\\TARNOK\\TARNOK.CFG", "save.sav"}),
               list_tree(base + "\\moved"));
     EXPECT_EQ("keep me", slurp(base + "\\moved\\save.sav"));
@@ -315,7 +317,7 @@ TEST(Uninstall, AnEmptyFolderTouchesNoFile)
     GetCurrentDirectoryA(sizeof cwd, cwd);
     ASSERT_TRUE(SetCurrentDirectoryA("U:\\cwd"));
     spit(dir + "\\game\\hd\\TARNOK\\keep.dat", "keep");
-    EXPECT_EQ(0, do_uninstall(""));
+    EXPECT_EQ(0, do_uninstall("").outcome);
     SetCurrentDirectoryA(cwd);
     EXPECT_EQ("keep", slurp(dir + "\\game\\keep.dat"));
     EXPECT_EQ("keep", slurp(dir + "\\tarnok.exe"));
