@@ -71,7 +71,9 @@ static uint64_t make_tree(const char *dir, uint64_t mib)
             return 0;
         total += large;
     }
-    int ok = list_complete(&w);
+    // The record of a whole install ends so.
+    DWORD put = 0;
+    int ok = WriteFile((HANDLE)w.handle, LIST_COMPLETE "\r\n", sizeof LIST_COMPLETE + 1, &put, NULL);
     list_close(&w);
     return ok ? total : 0;
 }

@@ -171,11 +171,10 @@ int list_journal_path(char *out, size_t size, const char *dir);
 
 // The list being written. Every line goes to the system with one WriteFile
 // as soon as it is added, so that a kill loses at most the line being
-// written; complete flushes the file to the disk.
+// written.
 struct ListWriter {
     void *handle;   // open for writing; INVALID_HANDLE_VALUE when closed
     char path[520]; // {dir}\tarnok_files.txt
-    int complete;   // the last whole line is "complete"
 };
 
 // Opens the list of dir to append to it: a list that reads goes on after
@@ -189,9 +188,6 @@ int list_open_journal(ListWriter *w, const char *dir);
 // Appends the entry's line. 1, or 0 with the error in GetLastError()
 // (ERROR_INVALID_NAME for an entry list_format_entry refuses).
 int list_add(ListWriter *w, const ListEntry *e);
-// Appends "complete" unless it is the last line already, and flushes the
-// file to the disk. 1, or 0 with the error in GetLastError().
-int list_complete(ListWriter *w);
 void list_close(ListWriter *w);
 
 // Reads and parses the list of dir: 1 with *out, or 0 when there is no list
@@ -228,14 +224,15 @@ enum {
     LIST_LINKED = 5,
 };
 
-// Checks one entry's file, {dir}\path, in one sequential read of 1 MiB
-// blocks (none when the size differs). Missing: no such file, or a folder
-// in its place. Linked: a path that leads through or to a link (the player
-// moved part of the data and linked it back): nothing behind it is checked,
-// written or removed. Changed: another size (in *found) or CRC-32.
-// Unreadable: it could not be opened or read for another reason, with the
-// system's error in *error.
-int list_check_file(const ListFolder *f, const ListEntry *e, uint64_t *found, unsigned long *error);
+// Checks one entry's file, {dir}\path, in one sequential read in blocks of
+// the caller's buffer (none when the size differs). Missing: no such file,
+// or a folder in its place. Linked: a path that leads through or to a link
+// (the player moved part of the data and linked it back): nothing behind
+// it is checked, written or removed. Changed: another size (in *found) or
+// CRC-32. Unreadable: it could not be opened or read for another reason,
+// with the system's error in *error.
+int list_check_file(const ListFolder *f, const ListEntry *e, unsigned char *buf, size_t buf_size, uint64_t *found,
+                    unsigned long *error);
 
 // One entry's check, as list_check_file tells it.
 struct ListCheck {
@@ -248,9 +245,6 @@ struct ListCheck {
 // else LIST_NOT_COMPARED); every entry still unchecked when the player's
 // stop came is LIST_NOT_COMPARED. 0 when memory ran out.
 int list_check_all(const ListFolder *f, const FileList *list, ListCheck *checks);
-
-// "whole", "missing", "changed", "linked" or "unreadable", as a log line begins.
-const char *list_state_word(int state);
 
 // Told of every fixed entry that is not whole.
 typedef void (*ListReportFn)(int state, const ListEntry *e, uint64_t found, unsigned long error, void *ctx);

@@ -11,10 +11,8 @@
 #include "filelist/filelist.h"
 #include "util/util.h"
 
+// Each thread of the checks reads through a buffer of this size.
 enum { CHECK_BLOCK = 1 << 20 };
-
-// Shared by every check: one install, repair or verify at a time.
-static unsigned char check_buf[CHECK_BLOCK];
 
 int list_file_path(char *out, size_t size, const char *dir)
 {
@@ -114,7 +112,6 @@ static int continue_list(ListWriter *w)
     int ok = data && list_parse(data, size, &list, reason, sizeof reason) && list.whole > 0;
     LARGE_INTEGER at;
     at.QuadPart = ok ? (LONGLONG)list.whole : 0;
-    w->complete = ok && list.complete;
     list_free(&list);
     free(data);
     // The line a kill cut short goes, or the next would be glued to it.
@@ -158,7 +155,6 @@ static int start_list(const ListWriter *w)
 static int open_list(ListWriter *w, int fits)
 {
     w->handle = INVALID_HANDLE_VALUE;
-    w->complete = 0;
     if (!fits) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;
@@ -193,19 +189,7 @@ int list_add(ListWriter *w, const ListEntry *e)
         SetLastError(ERROR_INVALID_NAME);
         return 0;
     }
-    if (!write_line((HANDLE)w->handle, line, (size_t)n))
-        return 0;
-    w->complete = 0;
-    return 1;
-}
-
-int list_complete(ListWriter *w)
-{
-    HANDLE h = (HANDLE)w->handle;
-    if (!w->complete && !write_line(h, LIST_COMPLETE "\r\n", sizeof LIST_COMPLETE + 1))
-        return 0;
-    w->complete = 1;
-    return FlushFileBuffers(h) != 0;
+    return write_line((HANDLE)w->handle, line, (size_t)n);
 }
 
 void list_close(ListWriter *w)
@@ -384,10 +368,10 @@ static int read_crc(HANDLE h, unsigned char *buf, DWORD buf_size, uint32_t *crc,
     }
 }
 
-// list_check_file, reading through the caller's buffer: checks run on two
-// threads at once, each with its own.
-static int check_file_with(const ListFolder *f, const ListEntry *e, unsigned char *buf, size_t buf_size,
-                           uint64_t *found, unsigned long *error)
+// The buffer is the caller's: checks run on two threads at once, each with
+// its own.
+int list_check_file(const ListFolder *f, const ListEntry *e, unsigned char *buf, size_t buf_size, uint64_t *found,
+                    unsigned long *error)
 {
     HANDLE h;
     uint64_t size = 0;
@@ -408,11 +392,6 @@ static int check_file_with(const ListFolder *f, const ListEntry *e, unsigned cha
     if (!read)
         return LIST_UNREADABLE;
     return *found == e->size && crc == e->crc ? LIST_WHOLE : LIST_CHANGED;
-}
-
-int list_check_file(const ListFolder *f, const ListEntry *e, uint64_t *found, unsigned long *error)
-{
-    return check_file_with(f, e, check_buf, sizeof check_buf, found, error);
 }
 
 // A file that the game or the player changes by design is only looked
@@ -459,7 +438,7 @@ static DWORD WINAPI check_some(void *arg)
         else if (e->kind == LIST_CHANGING)
             k->state = changing_state(c->folder, e, &k->found, &k->error);
         else
-            k->state = check_file_with(c->folder, e, buf, CHECK_BLOCK, &k->found, &k->error);
+            k->state = list_check_file(c->folder, e, buf, CHECK_BLOCK, &k->found, &k->error);
     }
     free(buf);
     return 0;
@@ -476,17 +455,6 @@ int list_check_all(const ListFolder *f, const FileList *list, ListCheck *checks)
     }
     // Every entry was taken, unless neither thread had its buffer.
     return c.next >= list->count;
-}
-
-const char *list_state_word(int state)
-{
-    switch (state) {
-    case LIST_WHOLE: return "whole";
-    case LIST_MISSING: return "missing";
-    case LIST_CHANGED: return "changed";
-    case LIST_LINKED: return "linked";
-    default: return "unreadable";
-    }
 }
 
 // Counts one checked entry and tells of it when it is not whole.

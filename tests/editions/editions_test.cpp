@@ -59,24 +59,6 @@ struct Disc {
 
 } // namespace
 
-TEST(Editions, CountsWithThousands)
-{
-    struct Case {
-        uint64_t n;
-        const char *text;
-    } cases[] = {
-        {0, "0"},           {7, "7"},           {999, "999"},         {1000, "1,000"},
-        {1234, "1,234"},    {12345, "12,345"},  {123456, "123,456"},  {1234567, "1,234,567"},
-        {18446744073709551615ull, "18,446,744,073,709,551,615"},
-    };
-    for (const Case &c : cases) {
-        char out[32];
-        EXPECT_STREQ(c.text, fmt_count(c.n, out, sizeof out));
-    }
-    char small[4];
-    EXPECT_STREQ("12,", fmt_count(12345, small, sizeof small));
-}
-
 // Each line alone after a good one: whether it is taken, and what of it.
 TEST(Editions, Lines)
 {

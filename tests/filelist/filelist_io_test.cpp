@@ -46,10 +46,44 @@ std::vector<std::string> read_paths(const std::string &dir, int *ok, int *comple
     return out;
 }
 
+// A state as the log line /verify makes of it begins.
+const char *state_word(int state)
+{
+    switch (state) {
+    case LIST_WHOLE: return "whole";
+    case LIST_MISSING: return "missing";
+    case LIST_CHANGED: return "changed";
+    case LIST_LINKED: return "linked";
+    default: return "unreadable";
+    }
+}
+
 // Each report of list_verify as the log line /verify makes of it.
 void collect(int state, const ListEntry *e, uint64_t, unsigned long, void *ctx)
 {
-    ((std::vector<std::string> *)ctx)->push_back(std::string(list_state_word(state)) + ": " + e->path);
+    ((std::vector<std::string> *)ctx)->push_back(std::string(state_word(state)) + ": " + e->path);
+}
+
+// Ends the list being written as a whole install's record ends: with
+// "complete", unless its last whole line says so already, flushed to the
+// disk.
+int write_complete(ListWriter *w)
+{
+    static const std::string last = "\r\ncomplete\r\n", line = last.substr(2);
+    std::string text = slurp_shared(w->path);
+    DWORD put = 0;
+    if (text.size() < last.size() || text.compare(text.size() - last.size(), last.size(), last) != 0) {
+        if (!WriteFile((HANDLE)w->handle, line.c_str(), (DWORD)line.size(), &put, NULL) || put != line.size())
+            return 0;
+    }
+    return FlushFileBuffers((HANDLE)w->handle) != 0;
+}
+
+// Checks one entry's file through a buffer of the checks' size.
+int check_file(const ListFolder *f, const ListEntry *e, uint64_t *found, unsigned long *error)
+{
+    static unsigned char buf[1 << 20];
+    return list_check_file(f, e, buf, sizeof buf, found, error);
 }
 
 } // namespace
@@ -67,7 +101,7 @@ TEST(ListWriter, WritesTheFormatAndReadsBack)
     std::string after_two = H + "game\\hd\\TARNOK\\TARNOKP2.EXE\t916367\tB83E34F1\tupdate:TARNOKP2.EXE\tfixed\r\n" +
                             "game\\hd\\TARNOK.CFG\t272\t7C30965E\tdefault\tchanging\r\n";
     EXPECT_EQ(after_two, slurp_shared(dir + "\\tarnok_files.txt"));
-    ASSERT_EQ(1, list_complete(&w));
+    ASSERT_EQ(1, write_complete(&w));
     list_close(&w);
     EXPECT_EQ(after_two + "complete\r\n", slurp(dir + "\\tarnok_files.txt"));
 
@@ -87,11 +121,11 @@ TEST(ListWriter, WritesTheFormatAndReadsBack)
     EXPECT_EQ(0, complete);
     EXPECT_EQ(2u, got.size());
     ASSERT_EQ(1, list_open(&w, dir.c_str()));
-    ASSERT_EQ(1, list_complete(&w));
-    ASSERT_EQ(1, list_complete(&w));
+    ASSERT_EQ(1, write_complete(&w));
+    ASSERT_EQ(1, write_complete(&w));
     list_close(&w);
     ASSERT_EQ(1, list_open(&w, dir.c_str()));
-    ASSERT_EQ(1, list_complete(&w));
+    ASSERT_EQ(1, write_complete(&w));
     list_close(&w);
     EXPECT_EQ(after_two + "complete\r\n" +
                   "game\\hd\\TARNOK\\TARNOKP2.EXE\t5\tB83E34F1\tupdate:TARNOKP2.EXE\tfixed\r\ncomplete\r\n",
@@ -174,7 +208,7 @@ TEST(ListWriter, NeverThroughALinkAtItsPlace)
     ASSERT_EQ(1, list_open(&w, dir.c_str())) << GetLastError();
     ListEntry b = entry("game\\B.DAT", 43, 0x414FA339, "cd1:B");
     ASSERT_EQ(1, list_add(&w, &b));
-    ASSERT_EQ(1, list_complete(&w));
+    ASSERT_EQ(1, write_complete(&w));
     list_close(&w);
     EXPECT_EQ(precious, slurp(elsewhere + "\\precious.txt"));
     EXPECT_EQ(std::vector<std::string>{"game\\B.DAT"}, read_paths(dir, &ok, &complete));
@@ -229,7 +263,7 @@ TEST(ListCheck, WholeMissingAndChanged)
         ListEntry e = entry(c.path, c.size, c.crc, "cd1:X");
         uint64_t found = 12345;
         unsigned long error = 0;
-        EXPECT_EQ(c.state, list_check_file(&f, &e, &found, &error)) << c.path;
+        EXPECT_EQ(c.state, check_file(&f, &e, &found, &error)) << c.path;
         EXPECT_EQ(c.found, found) << c.path;
     }
 }
@@ -253,9 +287,9 @@ TEST(ListCheck, ALinkOnAnyStepIsTold)
         ListEntry e = entry(path, 9, 0xCBF43926, "cd1:X");
         uint64_t found = 0;
         unsigned long error = 0;
-        EXPECT_EQ(LIST_LINKED, list_check_file(&f, &e, &found, &error)) << path;
+        EXPECT_EQ(LIST_LINKED, check_file(&f, &e, &found, &error)) << path;
         e = entry((std::string(path) + ".gone").c_str(), 9, 0xCBF43926, "cd1:X");
-        EXPECT_EQ(strchr(path, '\\') ? LIST_LINKED : LIST_MISSING, list_check_file(&f, &e, &found, &error))
+        EXPECT_EQ(strchr(path, '\\') ? LIST_LINKED : LIST_MISSING, check_file(&f, &e, &found, &error))
             << "a file missing behind a link: " << path;
     }
     // The install folder itself may be reached through a link.
@@ -264,7 +298,7 @@ TEST(ListCheck, ALinkOnAnyStepIsTold)
     ListEntry y = entry("Y.DAT", 9, 0xCBF43926, "cd1:Y");
     uint64_t found = 0;
     unsigned long error = 0;
-    EXPECT_EQ(LIST_WHOLE, list_check_file(&f, &y, &found, &error));
+    EXPECT_EQ(LIST_WHOLE, check_file(&f, &y, &found, &error));
 }
 
 TEST(ListVerify, NamesExactlyTheMissingAndTheChanged)

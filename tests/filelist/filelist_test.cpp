@@ -273,14 +273,56 @@ TEST(ListFormat, RefusesWhatTheListCannotHold)
     }
 }
 
-TEST(ListCrc, GoesOnFromTheBytesBefore)
+// Each source as the install writes it, and read back as what it is, with
+// the path inside it.
+TEST(ListSource, WrittenAndReadBack)
 {
-    // The published check value of CRC-32.
-    EXPECT_EQ(0xCBF43926u, crc32_more(0, "123456789", 9));
-    const char text[] = "The quick brown fox jumps over the lazy dog";
-    uint32_t crc = 0;
-    for (size_t at = 0; at < sizeof text - 1; at += 5)
-        crc = crc32_more(crc, text + at, sizeof text - 1 - at < 5 ? sizeof text - 1 - at : 5);
-    EXPECT_EQ(0x414FA339u, crc);
-    EXPECT_EQ(0u, crc32_more(0, "", 0));
+    struct Case {
+        int from;
+        const char *path, *field, *inside;
+    } cases[] = {
+        {LIST_FROM_CD1, "TARNOK\\DISK1\\X.DAT", "cd1:TARNOK\\DISK1\\X.DAT", "TARNOK\\DISK1\\X.DAT"},
+        {LIST_FROM_CD2, "TARNOK\\DISK2\\DISK2", "cd2:TARNOK\\DISK2\\DISK2", "TARNOK\\DISK2\\DISK2"},
+        {LIST_FROM_UPDATE, "TARNOKP2.EXE", "update:TARNOKP2.EXE", "TARNOKP2.EXE"},
+        {LIST_FROM_INSTALL_CR, "PAL.DAT", "install.cr:PAL.DAT", "PAL.DAT"},
+        {LIST_FROM_SETUP, nullptr, "setup", ""},
+        {LIST_FROM_BUILD, "ignored", "build", ""},
+        {LIST_FROM_DEFAULT, nullptr, "default", ""},
+    };
+    for (const Case &c : cases) {
+        char out[LIST_SOURCE_MAX];
+        const char *inside = nullptr;
+        ASSERT_EQ(1, list_source(out, sizeof out, c.from, c.path)) << c.field;
+        EXPECT_STREQ(c.field, out);
+        EXPECT_EQ(c.from, list_source_from(out, &inside)) << c.field;
+        EXPECT_STREQ(c.inside, inside) << c.field;
+    }
+}
+
+// A source the install never writes is read as no source of its: a word
+// with more after it, another case of a word, a prefix cut short. A disc's
+// prefix alone is read in either case.
+TEST(ListSource, OtherFieldsAreNoneOfOurs)
+{
+    struct Case {
+        const char *field;
+        int from;
+    } cases[] = {
+        {"CD1:TARNOK\\X.DAT", LIST_FROM_CD1}, {"cD2:X", LIST_FROM_CD2},   {"cd3:X", LIST_FROM_OTHER},
+        {"cd1", LIST_FROM_OTHER},            {"setup2", LIST_FROM_OTHER}, {"Setup", LIST_FROM_OTHER},
+        {"build:x", LIST_FROM_OTHER},        {"UPDATE:X", LIST_FROM_OTHER}, {"install.cr", LIST_FROM_OTHER},
+        {"", LIST_FROM_OTHER},               {"default ", LIST_FROM_OTHER},
+    };
+    for (const Case &c : cases) {
+        const char *inside = nullptr;
+        EXPECT_EQ(c.from, list_source_from(c.field, &inside)) << c.field;
+        EXPECT_EQ(c.from == LIST_FROM_OTHER ? c.field : c.field + 4, inside) << c.field;
+    }
+    // A source is written whole or not at all.
+    char small[8];
+    EXPECT_EQ(0, list_source(small, sizeof small, LIST_FROM_CD1, "TARNOK\\X.DAT"));
+    EXPECT_STREQ("", small);
+    EXPECT_EQ(0, list_source(small, sizeof small, LIST_FROM_OTHER, "x"));
+    EXPECT_STREQ("", small);
+    EXPECT_EQ(0, list_source(small, sizeof small, 99, "x"));
 }

@@ -347,19 +347,6 @@ TEST(Ours, ANameForTheFolderOrItsGame)
         EXPECT_EQ(k.names, names_folder(k.path, k.dir)) << k.path << " for " << k.dir;
 }
 
-TEST(Ours, DriveRoots)
-{
-    struct Case {
-        const char *path;
-        int root;
-    } cases[] = {
-        {"C:", 1},   {"C:\\", 1}, {"c:/", 1}, {"C:\\\\", 1}, {"\\\\srv\\share", 1}, {"\\\\srv\\share\\", 1},
-        {"C:\\x", 0}, {"C:x", 0}, {"x", 0},   {"", 0},       {"\\\\srv\\share\\x", 0},
-    };
-    for (const Case &k : cases)
-        EXPECT_EQ(k.root, is_drive_root(k.path)) << k.path;
-}
-
 // Only the four entries of the conversion build, and no link, make a build
 // folder ours; an empty one is ours too.
 TEST(Ours, BuildFolders)

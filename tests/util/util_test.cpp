@@ -66,6 +66,18 @@ TEST(Crc32, CarriedOnAndJoined)
 
 // Folding serves any reflected CRC of 32 bits: the CD-ROM EDC polynomial
 // gives what its tables give.
+TEST(Crc32, GoesOnFromTheBytesBefore)
+{
+    // The published check value of CRC-32.
+    EXPECT_EQ(0xCBF43926u, crc32_more(0, "123456789", 9));
+    const char text[] = "The quick brown fox jumps over the lazy dog";
+    uint32_t crc = 0;
+    for (size_t at = 0; at < sizeof text - 1; at += 5)
+        crc = crc32_more(crc, text + at, sizeof text - 1 - at < 5 ? sizeof text - 1 - at : 5);
+    EXPECT_EQ(0x414FA339u, crc);
+    EXPECT_EQ(0u, crc32_more(0, "", 0));
+}
+
 TEST(Crc32, FoldingAnyPolynomial)
 {
     static CrcSlices tab;
@@ -122,6 +134,24 @@ TEST(Format, PathsAreNeverCut)
     EXPECT_STREQ("", b);
 }
 
+TEST(Format, CountsWithThousands)
+{
+    struct Case {
+        uint64_t n;
+        const char *text;
+    } cases[] = {
+        {0, "0"},           {7, "7"},           {999, "999"},         {1000, "1,000"},
+        {1234, "1,234"},    {12345, "12,345"},  {123456, "123,456"},  {1234567, "1,234,567"},
+        {18446744073709551615ull, "18,446,744,073,709,551,615"},
+    };
+    for (const Case &c : cases) {
+        char out[32];
+        EXPECT_STREQ(c.text, fmt_count(c.n, out, sizeof out));
+    }
+    char small[4];
+    EXPECT_STREQ("12,", fmt_count(12345, small, sizeof small));
+}
+
 TEST(Format, Utf8Validity)
 {
     struct Case {
@@ -145,6 +175,64 @@ TEST(Format, Utf8Validity)
     };
     for (const Case &k : cases)
         EXPECT_EQ(k.valid, utf8_valid(k.text)) << k.text;
+}
+
+TEST(Paths, DriveRoots)
+{
+    struct Case {
+        const char *path;
+        int root;
+    } cases[] = {
+        {"C:", 1},   {"C:\\", 1}, {"c:/", 1}, {"C:\\\\", 1}, {"\\\\srv\\share", 1}, {"\\\\srv\\share\\", 1},
+        {"C:\\x", 0}, {"C:x", 0}, {"x", 0},   {"", 0},       {"\\\\srv\\share\\x", 0},
+    };
+    for (const Case &k : cases)
+        EXPECT_EQ(k.root, is_drive_root(k.path)) << k.path;
+}
+
+// Where a path lies below a folder: the rest after the folder and one
+// separator, ASCII case aside; never the folder itself, a sibling whose
+// name begins with the folder's, or a path elsewhere.
+TEST(Paths, BelowAFolder)
+{
+    struct Case {
+        const char *path, *folder, *below; // below: null for none
+    } cases[] = {
+        {"C:\\Games\\Tarnok\\game\\cd1", "C:\\Games\\Tarnok", "game\\cd1"},
+        {"c:\\games\\TARNOK\\x", "C:\\Games\\Tarnok", "x"},
+        {"C:\\Games\\Tarnok", "C:\\Games\\Tarnok", nullptr},
+        {"C:\\Games\\Tarnok\\", "C:\\Games\\Tarnok", ""},
+        {"C:\\Games\\Tarnok PC\\x", "C:\\Games\\Tarnok", nullptr},
+        {"C:\\Games", "C:\\Games\\Tarnok", nullptr},
+        {"C:/Games/Tarnok/x", "C:\\Games\\Tarnok", nullptr},
+        {"D:\\Games\\Tarnok\\x", "C:\\Games\\Tarnok", nullptr},
+        {"C:\\x\\y", "C:\\", "x\\y"},
+        {"C:\\", "C:\\", nullptr},
+        {"\xC3\xA9\\x", "\xC3\x89", nullptr}, // bytes above ASCII are compared as they are
+        {"\xC3\xA9\\x", "\xC3\xA9", "x"},
+    };
+    for (const Case &k : cases) {
+        const char *got = path_below(k.path, k.folder);
+        if (!k.below)
+            EXPECT_EQ(nullptr, got) << k.path << " below " << k.folder;
+        else
+            EXPECT_STREQ(k.below, got ? got : "(none)") << k.path << " below " << k.folder;
+    }
+}
+
+TEST(Paths, TheRootOfAPathsDrive)
+{
+    struct Case {
+        const char *path, *root; // root: "" for none
+    } cases[] = {
+        {"D:\\", "D:\\"}, {"d:", "d:\\"}, {"E:\\TARNOK\\DISK1", "E:\\"}, {"C:x.iso", "C:\\"},
+        {"\\\\srv\\share", ""}, {"1:\\", ""}, {":\\", ""}, {"", ""}, {"x", ""},
+    };
+    for (const Case &k : cases) {
+        char root[4] = "zzz";
+        EXPECT_EQ(k.root[0] != 0, drive_root_of(k.path, root)) << k.path;
+        EXPECT_STREQ(k.root, root) << k.path;
+    }
 }
 
 TEST(MakeDirs, CreatesEveryLevelWithEitherSeparator)
