@@ -181,8 +181,11 @@ static int ask_read_again(const DiscCopy *d, const EditionVerdict *v)
 {
     char text[400], n[32];
     fmt(text, sizeof text,
-        "%s files of Tarnok disc %d were not read as they should be (see the list of messages). Clean the disc, put it "
-        "back and press Retry to read them again.",
+        v->problem_count == 1
+            ? "%s file of Tarnok disc %d was not read as it should be (see the list of messages). Clean the disc, put "
+              "it back and press Retry to read it again."
+            : "%s files of Tarnok disc %d were not read as they should be (see the list of messages). Clean the disc, "
+              "put it back and press Retry to read them again.",
         fmt_count((uint64_t)v->problem_count, n, sizeof n), d->disc);
     return ask_player(d->in, text, MB_ICONWARNING | MB_RETRYCANCEL, NULL, NULL) == IDRETRY;
 }
@@ -198,8 +201,8 @@ static int known_edition(Install *in, int disc, const EditionVerdict *v)
             edition_name(in, e1), edition_name(in, e2));
         return fail(reason);
     }
-    setup_log("CD %d: edition %s, %s files as known", disc, edition_name(in, v->edition),
-              fmt_count((uint64_t)v->files, n, sizeof n));
+    setup_log("CD %d: edition %s, %s %s as known", disc, edition_name(in, v->edition),
+              fmt_count((uint64_t)v->files, n, sizeof n), v->files == 1 ? "file" : "files");
     return 1;
 }
 
@@ -256,8 +259,9 @@ int judge_disc(DiscCopy *d)
             return 1;
         }
         char n[32];
-        setup_log("CD %d: %s files of edition %s are missing, cut short or different:", disc,
-                  fmt_count((uint64_t)v.problem_count, n, sizeof n), edition_name(in, v.edition));
+        setup_log(v.problem_count == 1 ? "CD %d: %s file of edition %s is missing, cut short or different:"
+                                       : "CD %d: %s files of edition %s are missing, cut short or different:",
+                  disc, fmt_count((uint64_t)v.problem_count, n, sizeof n), edition_name(in, v.edition));
         log_problems(v.problems, v.problem_count);
         if (!d->drive || !ask_read_again(d, &v) || !read_again(d, v.edition))
             return damaged_disc(d, v.edition);

@@ -55,13 +55,15 @@ int verify_install(const char *given)
         return VERIFY_FAILED;
     }
     if (t.unreadable > 0) {
-        fmt(line, sizeof line, "%s files could not be read", fmt_count((uint64_t)t.unreadable, n, sizeof n));
+        fmt(line, sizeof line, "%s %s could not be read", fmt_count((uint64_t)t.unreadable, n, sizeof n),
+            t.unreadable == 1 ? "file" : "files");
         fail(line);
         return VERIFY_FAILED;
     }
     if (t.missing + t.changed > 0) {
-        fmt(line, sizeof line, "%s files are missing and %s changed: install again to repair them",
-            fmt_count((uint64_t)t.missing, n, sizeof n), fmt_count((uint64_t)t.changed, m, sizeof m));
+        fmt(line, sizeof line, "%s %s missing and %s changed: install again to repair them",
+            fmt_count((uint64_t)t.missing, n, sizeof n), t.missing == 1 ? "file is" : "files are",
+            fmt_count((uint64_t)t.changed, m, sizeof m));
         fail(line);
         return VERIFY_NOT_WHOLE;
     }
@@ -69,6 +71,7 @@ int verify_install(const char *given)
         fail("the install was not finished: install again to finish it");
         return VERIFY_NOT_WHOLE;
     }
-    setup_log("All %s files are whole.", fmt_count((uint64_t)t.whole, n, sizeof n));
+    setup_log(t.whole == 1 ? "The %s file listed is whole." : "All %s files are whole.",
+              fmt_count((uint64_t)t.whole, n, sizeof n));
     return VERIFY_WHOLE;
 }

@@ -275,7 +275,9 @@ int uninstall_second(const char *dir, int quiet)
         if (result.outcome == UNINSTALL_NOTHING)
             fmt(text, sizeof text, "No Tarnok installation was found in %s.", dir);
         else if (result.kept > 0)
-            fmt(text, sizeof text, "Tarnok: Vorblen has been removed. %s files of yours were kept in %s.",
+            fmt(text, sizeof text,
+                result.kept == 1 ? "Tarnok: Vorblen has been removed. %s file of yours was kept in %s."
+                                 : "Tarnok: Vorblen has been removed. %s files of yours were kept in %s.",
                 fmt_count((uint64_t)result.kept, n, sizeof n), dir);
         else
             fmt(text, sizeof text, "%s", "Tarnok: Vorblen has been removed.");

@@ -108,8 +108,9 @@ TEST(Editions, ADamagedDiscNamesItsFiles)
         SCOPED_TRACE(k.what);
         Lines lines;
         EXPECT_EQ(1, install(k.cd1, &lines));
-        EXPECT_TRUE(has(lines, "CD 1: " + std::to_string(k.named.size()) +
-                                   " files of edition Sample are missing, cut short or different:"));
+        std::string count = std::to_string(k.named.size());
+        const char *files = k.named.size() == 1 ? " file of edition Sample is" : " files of edition Sample are";
+        EXPECT_TRUE(has(lines, "CD 1: " + count + files + " missing, cut short or different:"));
         for (const std::string &n : k.named)
             EXPECT_TRUE(has(lines, n)) << n;
         EXPECT_EQ("ERROR: CD 1 is damaged, or was not read as it should be", lines.back());

@@ -62,7 +62,7 @@ TEST(Verify, NamesWhatIsBrokenAndAnInstallAgainRepairsIt)
     EXPECT_EQ(3, run_setup("/verify /dir \"" + dir + "\"", &lines, "verify"));
     EXPECT_EQ((Lines{"changed: " + hurt}), starting_with(lines, "changed: "));
     EXPECT_EQ((Lines{"missing: " + gone}), starting_with(lines, "missing: "));
-    EXPECT_EQ("ERROR: 1 files are missing and 1 changed: install again to repair them", lines.back());
+    EXPECT_EQ("ERROR: 1 file is missing and 1 changed: install again to repair them", lines.back());
 
     ASSERT_EQ(0, run_setup(install_args(dir), &lines, "repair"));
     EXPECT_EQ("", compare_trees(fresh, dir)) << "a repair ends as a fresh install does";
