@@ -523,11 +523,9 @@ int do_install(const InstallOptions *o, const InstallHost *host)
     if (host) {
         in.progress.callback = host->progress;
         in.progress.ctx = host->ctx;
-    }
-    if (host && host->step) {
         in.steps.step = host->step;
         in.steps.ctx = host->ctx;
-        in.progress.steps = &in.steps;
+        in.progress.steps = host->step ? &in.steps : NULL;
     }
     const char *bad = resolve_install_folder(o->dir, in.dir, sizeof in.dir);
     setup_log("Install to %s (%s)", in.dir, in.convert ? "convert on this PC" : "prebuilt");

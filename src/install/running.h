@@ -21,7 +21,7 @@ struct DiscFiles {
 
 // How the disc's files are being read.
 enum {
-    DISC_COPYING,      // the copy of the whole disc: every file comes once
+    DISC_COPYING,       // the copy of the whole disc: every file comes once
     DISC_READING_AGAIN, // the files that the verdict found damaged, each in place of its copy
 };
 

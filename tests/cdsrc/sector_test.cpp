@@ -254,6 +254,49 @@ TEST(Sector, RunOfAFileNamesItsBadSector)
     EXPECT_EQ(SECTOR_WRONG_ADDRESS, run.result);
 }
 
+// A copy of the image that meets a damaged sector stops, and the source
+// keeps the sector and where on the disc it lies: the file, the folder
+// whose listing it holds, or "" for the root folder, by its path below the
+// disc's root whatever folder the copy went to.
+TEST(Sector, ACopyNamesWhereOnTheDiscTheDamageLies)
+{
+    CdSource *src = cd_open(media_path("disc1-edc.cue").c_str());
+    ASSERT_TRUE(src != nullptr);
+    IsoEntry file, folder;
+    ASSERT_EQ(1, iso_find(src, "TARNOK\\DISK1\\MUSIC\\MUSIK1.WAV", &file));
+    ASSERT_EQ(1, iso_find(src, "TARNOK\\DISK1\\MUSIC", &folder));
+    uint32_t root = src->root_lba;
+    cd_close(src);
+    struct Case {
+        const char *what;
+        uint32_t lba;
+        const char *in;
+    } cases[] = {
+        {"a file", file.lba + 2, "TARNOK\\DISK1\\MUSIC\\MUSIK1.WAV"},
+        {"a folder's listing", folder.lba, "TARNOK\\DISK1\\MUSIC"},
+        {"the root folder's listing", root, ""},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string base = scratch(std::to_string(n++));
+        std::string image = edc_image();
+        image[(size_t)c.lba * RAW + 16 + 100] ^= 0x01;
+        spit(base + "\\disc1-edc.bin", image);
+        spit(base + "\\disc1-edc.cue", slurp(media_path("disc1-edc.cue")));
+        src = cd_open((base + "\\disc1-edc.cue").c_str());
+        ASSERT_TRUE(src != nullptr);
+        Progress p = {};
+        EXPECT_EQ(0, cd_copy_all(src, (base + "\\copy").c_str(), &p));
+        uint64_t lba = 0;
+        const char *in = nullptr;
+        EXPECT_EQ(1, cd_damage(src, &lba, &in));
+        EXPECT_EQ(c.lba, lba);
+        EXPECT_STREQ(c.in, in ? in : "(none)");
+        cd_close(src);
+    }
+}
+
 // Sectors with 96 bytes of sub-channel after each: the check steps over
 // them and never reads them as part of a sector.
 TEST(Sector, RunWithSubChannel)

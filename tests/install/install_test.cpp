@@ -736,3 +736,65 @@ TEST_P(StopAt, CleansUpAndSaysSoLast)
 
 INSTANTIATE_TEST_SUITE_P(Install, StopAt, testing::ValuesIn(stop_moments),
                          [](const testing::TestParamInfo<StopMoment> &p) { return std::string(p.param.name); });
+
+// What an install tells whoever runs it, each call with the host's own
+// context: each disc as its copy begins, with its bytes, then each of its
+// files once, by its path on the disc; and the bar's progress.
+struct Told {
+    std::vector<int> discs;
+    std::vector<uint64_t> wholes;
+    std::vector<Lines> files; // of each disc told, in the order told
+    int progress = 0;
+};
+
+static void told_disc(void *ctx, int disc, uint64_t whole, uint64_t from)
+{
+    (void)from;
+    Told *t = (Told *)ctx;
+    t->discs.push_back(disc);
+    t->wholes.push_back(whole);
+    t->files.emplace_back();
+}
+
+static void told_file(void *ctx, const char *file)
+{
+    Told *t = (Told *)ctx;
+    if (!t->files.empty())
+        t->files.back().push_back(file);
+}
+
+static void told_progress(uint64_t done, uint64_t total, void *ctx)
+{
+    (void)done;
+    (void)total;
+    ((Told *)ctx)->progress++;
+}
+
+TEST(InstallHost, ToldOfEachDiscAndEachOfItsFilesByItsPathOnTheDisc)
+{
+    std::string dir = scratch() + "\\Tarnok";
+    InstallOptions o = options(media_path("disc1"), media_path("disc2.iso"), update(), dir);
+    Told t;
+    InstallHost host = {&t, nullptr, told_progress, told_disc, told_file, nullptr};
+    log_reset();
+    ASSERT_EQ(1, do_install(&o, &host));
+    ASSERT_EQ((std::vector<int>{1, 2}), t.discs);
+    for (int d = 0; d < 2; d++) {
+        SCOPED_TRACE(d + 1);
+        std::string disc = media_path(d == 0 ? "disc1" : "disc2");
+        Lines want;
+        uint64_t bytes = 0;
+        for (const std::string &e : tree_within_copy_depth(disc)) {
+            if (e.back() == '\\')
+                continue;
+            want.push_back(e);
+            bytes += slurp(disc + "\\" + e).size();
+        }
+        Lines got = t.files[d];
+        std::sort(want.begin(), want.end());
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(want, got);
+        EXPECT_EQ(bytes, t.wholes[d]);
+    }
+    EXPECT_GT(t.progress, 0);
+}
