@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "filelist/filelist.h"
+#include "util/util.h"
 
 static int same_entry(const ListEntry *a, const ListEntry *b)
 {
@@ -109,9 +110,43 @@ static void check_path(const uint8_t *data, size_t size)
         abort();
 }
 
+// A map read is sorted, apart and inside the size its second line gives,
+// and written again gives the very bytes read.
+static void check_map(const uint8_t *data, size_t size)
+{
+    char *copy = (char *)malloc(size ? size : 1);
+    memcpy(copy, data, size);
+    // The size the map must give: the one it does, when it reads as one.
+    uint64_t file_size = 0;
+    const char *nl = (const char *)memchr(copy, '\n', size);
+    if (nl && (size_t)(nl - copy) + 1 < size)
+        file_size = strtoull(nl + 1, NULL, 10);
+    Ranges r;
+    if (ranges_parse(copy, size, file_size, &r)) {
+        for (int i = 0; i < r.count; i++) {
+            if (r.at[2 * i] >= r.at[2 * i + 1] || r.at[2 * i + 1] > file_size ||
+                (i > 0 && r.at[2 * i] <= r.at[2 * i - 1]))
+                abort();
+        }
+        size_t room = ranges_map_size(&r);
+        char *text = (char *)malloc(room);
+        size_t n = ranges_format(&r, file_size, text, room);
+        if (n != size || memcmp(text, copy, n) != 0)
+            abort();
+        // Taking out what was added leaves the map as it was.
+        uint64_t bytes = ranges_bytes(&r);
+        if (!ranges_add(&r, 0, 1) || !ranges_take(&r, 0, 1) || ranges_bytes(&r) > bytes)
+            abort();
+        free(text);
+        ranges_free(&r);
+    }
+    free(copy);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     check_list(data, size);
     check_path(data, size);
+    check_map(data, size);
     return 0;
 }

@@ -46,6 +46,18 @@ void copy_done(const Progress *p, const char *dst, uint64_t size, uint32_t crc)
         p->watch->copied(p->watch->ctx, dst, size, crc);
 }
 
+void copy_partial(const Progress *p, const char *dst, uint64_t size, const Ranges *missing)
+{
+    if (p && p->watch && p->watch->partial)
+        p->watch->partial(p->watch->ctx, dst, size, missing);
+}
+
+// 1 when the watch says dst's partial file is the install's to finish.
+static int resumes(const Progress *p, const char *dst, uint64_t size)
+{
+    return p && p->watch && p->watch->resume && p->watch->resume(p->watch->ctx, dst, size);
+}
+
 int copy_wanted(Progress *p, const char *dst, uint64_t size)
 {
     uint32_t crc = 0;
@@ -123,20 +135,16 @@ static HANDLE open_for_read(const char *src)
     return CreateFileA(src, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
 }
 
-// A file being copied, and what it was at its first open. After a failure a
-// drive's file is opened again by its path, which by then may lead to the
-// same path on another disc (or another pressing of it): only the same
-// volume and size, with the disc's marker beside it, may be read on.
-struct SourceFile {
-    HANDLE h;
-    const char *path;
-    uint64_t size;
-    DWORD serial; // a drive's volume serial; 0 for a disk, which is never reopened
-};
+// A file being copied (a SourceRead), and what it was at its first open.
+// After a failure a drive's file is opened again by its path, which by then
+// may lead to the same path on another disc (or another pressing of it):
+// only the same volume and size, with the disc's marker beside it, may be
+// read on. A disk's serial is 0: it is never reopened.
+typedef SourceRead SourceFile;
 
 // The size of the open file and, from a drive, its volume's serial. A disk
 // is not asked for its serial: under Wine that asks the drive's device.
-static int identify(HANDLE h, const Progress *p, uint64_t *size, DWORD *serial)
+static int identify(HANDLE h, const Progress *p, uint64_t *size, unsigned long *serial)
 {
     LARGE_INTEGER n;
     BY_HANDLE_FILE_INFORMATION info;
@@ -158,9 +166,9 @@ static int identify(HANDLE h, const Progress *p, uint64_t *size, DWORD *serial)
 static int same_source(const SourceFile *s, const Progress *p)
 {
     uint64_t size = 0;
-    DWORD serial = 0;
+    unsigned long serial = 0;
     const char *marker = drive_of(p)->marker;
-    return identify(s->h, p, &size, &serial) && size == s->size && serial == s->serial &&
+    return identify((HANDLE)s->h, p, &size, &serial) && size == s->size && serial == s->serial &&
            (!marker || path_exists(marker));
 }
 
@@ -171,43 +179,57 @@ static int same_source(const SourceFile *s, const Progress *p)
 static int reopen_at(SourceFile *s, uint64_t at, DWORD *error, const Progress *p)
 {
     if (s->h != INVALID_HANDLE_VALUE)
-        CloseHandle(s->h);
+        CloseHandle((HANDLE)s->h);
     s->h = open_for_read(s->path);
     if (s->h == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
         return 0;
     }
     if (!same_source(s, p)) {
-        CloseHandle(s->h);
+        CloseHandle((HANDLE)s->h);
         s->h = INVALID_HANDLE_VALUE;
         *error = ERROR_MEDIA_CHANGED;
         return 0;
     }
     LARGE_INTEGER to;
     to.QuadPart = (LONGLONG)at;
-    if (SetFilePointerEx(s->h, to, NULL, FILE_BEGIN))
+    if (SetFilePointerEx((HANDLE)s->h, to, NULL, FILE_BEGIN))
         return 1;
     *error = GetLastError();
     return 0;
 }
 
+// A read of a drive that still fails, with the disc in, is read around
+// when the drive's reading says so.
+enum { READ_AROUND = -1 };
+
+static int reads_around(const Progress *p, unsigned long error)
+{
+    const DriveReading *drive = drive_of(p);
+    return drive && drive->read_around && error != ERROR_MEDIA_CHANGED && !stop_requested() &&
+           (!drive->marker || path_exists(drive->marker));
+}
+
 // One read of a drive's file at offset at, tried again from there as long
 // as copy_try_again says. The end of the file before its size is a failure
 // too: a disc exchanged for one with a shorter file of that path. 0 with
-// the error logged.
+// the error logged; READ_AROUND, with nothing logged, for a part to read
+// around.
 static int read_drive(SourceFile *s, uint64_t at, DWORD *got, const Progress *p)
 {
     DWORD error = 0;
     int tries = 0;
     for (;;) {
         if (s->h != INVALID_HANDLE_VALUE) {
-            if (!ReadFile(s->h, copy_buf, DRIVE_READ, got, NULL))
+            if (!ReadFile((HANDLE)s->h, copy_buf, DRIVE_READ, got, NULL))
                 error = GetLastError();
             else if (*got > 0 || at >= s->size)
                 return 1;
             else
                 error = ERROR_HANDLE_EOF;
         }
+        if (tries == DRIVE_RETRIES && reads_around(p, error))
+            return READ_AROUND;
         if (!copy_try_again(p, s->path, error, &tries))
             break;
         reopen_at(s, at, &error, p);
@@ -221,6 +243,7 @@ static int read_drive(SourceFile *s, uint64_t at, DWORD *got, const Progress *p)
 // as a read is. 0 with the error in GetLastError().
 static int open_source(SourceFile *s, const char *src, const Progress *p)
 {
+    memset(s, 0, sizeof *s);
     s->path = src;
     s->h = open_for_read(src);
     DWORD error = GetLastError();
@@ -229,9 +252,9 @@ static int open_source(SourceFile *s, const char *src, const Progress *p)
         s->h = open_for_read(src);
         error = GetLastError();
     }
-    if (s->h != INVALID_HANDLE_VALUE && !identify(s->h, p, &s->size, &s->serial)) {
+    if (s->h != INVALID_HANDLE_VALUE && !identify((HANDLE)s->h, p, &s->size, &s->serial)) {
         error = GetLastError();
-        CloseHandle(s->h);
+        CloseHandle((HANDLE)s->h);
         s->h = INVALID_HANDLE_VALUE;
     }
     if (s->h != INVALID_HANDLE_VALUE)
@@ -251,7 +274,7 @@ static int read_block(SourceFile *s, uint64_t at, DWORD *got, const Progress *p)
         return 0;
     if (drive_of(p))
         return read_drive(s, at, got, p);
-    if (!ReadFile(s->h, copy_buf, sizeof copy_buf, got, NULL)) {
+    if (!ReadFile((HANDLE)s->h, copy_buf, sizeof copy_buf, got, NULL)) {
         log_failure("read", s->path, GetLastError());
         return 0;
     }
@@ -259,6 +282,98 @@ static int read_block(SourceFile *s, uint64_t at, DWORD *got, const Progress *p)
         log_failure("read", s->path, ERROR_HANDLE_EOF);
         return 0;
     }
+    return 1;
+}
+
+int source_open(SourceRead *s, const char *path, const unsigned char *data, uint64_t size, const Progress *p)
+{
+    if (path)
+        return open_source(s, path, p);
+    memset(s, 0, sizeof *s);
+    s->h = INVALID_HANDLE_VALUE;
+    s->data = data;
+    s->size = size;
+    return 1;
+}
+
+// Moves the open source to offset at.
+static int seek_to(SourceFile *s, uint64_t at)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = (LONGLONG)at;
+    return s->h != INVALID_HANDLE_VALUE && SetFilePointerEx((HANDLE)s->h, to, NULL, FILE_BEGIN);
+}
+
+int source_read_at(SourceRead *s, uint64_t at, unsigned char *buf, uint32_t n, const Progress *p)
+{
+    if (s->data) {
+        if (at > s->size || s->size - at < n) {
+            SetLastError(ERROR_HANDLE_EOF);
+            return 0;
+        }
+        memcpy(buf, s->data + at, n);
+        return 1;
+    }
+    // A drive's read that failed is tried once more, from a handle opened
+    // anew after the drive settled: after a failure its position, or the
+    // disc, may have changed.
+    DWORD error = ERROR_READ_FAULT;
+    int tries = drive_of(p) ? 2 : 1;
+    for (int k = 0; k < tries && !stop_requested(); k++) {
+        DWORD got = 0;
+        if (k > 0)
+            Sleep(DRIVE_RETRY_PAUSE_MS);
+        if (k > 0 ? !reopen_at(s, at, &error, p) : !seek_to(s, at)) {
+            if (k == 0)
+                error = GetLastError();
+            if (error == ERROR_MEDIA_CHANGED)
+                break;
+            continue;
+        }
+        if (ReadFile((HANDLE)s->h, buf, n, &got, NULL) && got == n)
+            return 1;
+        error = got < n && GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_EOF : GetLastError();
+    }
+    SetLastError(error);
+    return 0;
+}
+
+void source_close(SourceRead *s)
+{
+    if (s->h != INVALID_HANDLE_VALUE && s->h)
+        CloseHandle((HANDLE)s->h);
+    s->h = INVALID_HANDLE_VALUE;
+}
+
+// Reads the block [at, at + n) of a drive's file a sector at a time, after
+// a read of all of it failed: what reads goes into copy_buf, what does not
+// is zeros there and noted as missing. 0 when memory for the note ran out
+// or the disc was taken out (logged by the caller's next read).
+static int read_around(SourceFile *s, uint64_t at, DWORD n, const Progress *p, Ranges *missing)
+{
+    for (DWORD k = 0; k < n; k += CD_SECTOR) {
+        DWORD len = n - k < (DWORD)CD_SECTOR ? n - k : (DWORD)CD_SECTOR;
+        if (source_read_at(s, at + k, copy_buf + k, len, p))
+            continue;
+        if (GetLastError() == ERROR_MEDIA_CHANGED || stop_requested())
+            return 0;
+        memset(copy_buf + k, 0, len);
+        if (!ranges_add(missing, at + k, at + k + len))
+            return 0;
+    }
+    return 1;
+}
+
+// Ends a copy whose file was read with gaps: it lies as a partial file, and
+// the watch is told. 1, or 0 when it could not be kept (logged).
+static int keep_partial(DestFile *dest, const char *dst, uint64_t size, const Ranges *missing, const Progress *p)
+{
+    dest_close(dest);
+    if (!partial_write(dst, dest_name(dest), size, missing)) {
+        DeleteFileA(dest_name(dest));
+        return 0;
+    }
+    copy_partial(p, dst, size, missing);
     return 1;
 }
 
@@ -274,10 +389,20 @@ int copy_file(const char *src, const char *dst, Progress *p)
             log_read_failure(src, error, p);
         return 0;
     }
+    // A file that an earlier run read in part is finished, not read again.
+    Ranges had = {};
+    int resume = drive_of(p) && resumes(p, dst, in.size) && partial_read(dst, in.size, &had);
+    ranges_free(&had);
+    if (resume) {
+        FillFrom from = {&in, 0, NULL, NULL, 0};
+        int filled = copy_fill(dst, in.size, &from, p, NULL);
+        source_close(&in);
+        return filled == FILL_WHOLE || filled == FILL_PARTIAL;
+    }
     DestFile dest;
     if (!dest_open_for(&dest, dst, p)) {
         DWORD error = GetLastError();
-        CloseHandle(in.h);
+        source_close(&in);
         log_write_failure(dst, error);
         return 0;
     }
@@ -285,9 +410,15 @@ int copy_file(const char *src, const char *dst, Progress *p)
     int ok = 1;
     uint64_t at = 0;
     uint32_t crc = 0;
+    Ranges missing = {};
     for (;;) {
         DWORD got = 0;
-        if (!read_block(&in, at, &got, p)) {
+        int read = read_block(&in, at, &got, p);
+        if (read == READ_AROUND) {
+            got = in.size - at < (uint64_t)DRIVE_READ ? (DWORD)(in.size - at) : (DWORD)DRIVE_READ;
+            read = read_around(&in, at, got, p, &missing);
+        }
+        if (!read) {
             ok = 0;
             break;
         }
@@ -303,8 +434,13 @@ int copy_file(const char *src, const char *dst, Progress *p)
         if (p)
             progress_add(p, got);
     }
-    if (in.h != INVALID_HANDLE_VALUE)
-        CloseHandle(in.h);
+    source_close(&in);
+    if (ok && missing.count) {
+        ok = keep_partial(&dest, dst, at, &missing, p);
+        ranges_free(&missing);
+        return ok;
+    }
+    ranges_free(&missing);
     if (!dest_finish(&dest, ok))
         return 0;
     copy_done(p, dst, at, crc);

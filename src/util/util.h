@@ -89,6 +89,33 @@ int name_reserved(const char *step, size_t len);
 // escape. Returns out.
 const char *name_escape(const char *text, char *out, size_t size);
 
+// Byte ranges of a file, [at[2i], at[2i+1]) in increasing order, none
+// empty and none touching the next: the parts a copy could not read yet.
+// Zero-filled is empty; ranges_free releases it.
+enum {
+    RANGES_MAX = 65536, // kept apart; beyond that a new one joins its neighbour
+    RANGES_DIGITS = 20, // of the largest 64-bit number
+};
+struct Ranges {
+    uint64_t *at;
+    int count, room;
+};
+// Adds [start, end), joining what it touches: 1, or 0 when memory ran out.
+int ranges_add(Ranges *r, uint64_t start, uint64_t end);
+// Takes [start, end) out: 1, or 0 when memory to split a range ran out.
+int ranges_take(Ranges *r, uint64_t start, uint64_t end);
+uint64_t ranges_bytes(const Ranges *r);
+int ranges_copy(Ranges *to, const Ranges *from);
+void ranges_free(Ranges *r);
+// A partial file's map, the ranges of a file of size bytes still missing,
+// as text (see ranges.cpp): the room it needs, and the text in out[room]
+// (its length, 0 when room is too small).
+size_t ranges_map_size(const Ranges *r);
+size_t ranges_format(const Ranges *r, uint64_t size, char *out, size_t room);
+// Reads a map of len bytes (any bytes) for a file of size bytes into *out:
+// 1, or 0 with *out empty when it is no such map.
+int ranges_parse(const char *text, size_t len, uint64_t size, Ranges *out);
+
 typedef void (*ProgressFn)(uint64_t done, uint64_t total, void *ctx);
 
 // What a copy from a CD drive does once a read has failed, and failed again
@@ -103,22 +130,40 @@ typedef int (*ReadTroubleFn)(const char *path, unsigned long error, void *ctx);
 // marker file there; else it fails with ERROR_MEDIA_CHANGED, for trouble
 // to ask for the disc. A file that ends before its size fails with
 // ERROR_HANDLE_EOF.
+//
+// A drive that reads around damage (read_around) does not hand a read that
+// still fails to trouble while the disc is in: it reads that part again a
+// sector at a time, keeps every sector that reads, notes the others as
+// missing and reads on, so that all that is readable is read first. The
+// file is then left partial (see partial_path), and the watch told.
 struct DriveReading {
     ReadTroubleFn trouble;
     void *ctx;
     const char *marker; // full path of the disc's marker file
+    int read_around;
 };
+
+// The sector of a CD: the drive reads no less, and damage comes in such
+// pieces.
+enum { CD_SECTOR = 2048 };
 
 // Told of each file that a copy writes: as it begins, with its size, and
 // once it is whole, with its size and its CRC-32, computed as it was copied.
 // Asked first whether the file is wanted at all: 0 when dst is there whole
 // already, with its CRC-32 in *crc (the copy then reads nothing of it, and
 // tells copied of it as if it had copied it). Any function may be null.
+//
+// A copy that reads around damage tells partial of a file it could not
+// read whole, with what is missing; it is then left as a partial file.
+// Asked resume (may be null) whether dst's partial file, when there is one,
+// is the install's to finish: 1, and only its missing ranges are read.
 struct CopyWatch {
     void (*begun)(void *ctx, const char *dst, uint64_t size);
     void (*copied)(void *ctx, const char *dst, uint64_t size, uint32_t crc);
     int (*wanted)(void *ctx, const char *dst, uint64_t size, uint32_t *crc);
     void *ctx;
+    void (*partial)(void *ctx, const char *dst, uint64_t size, const Ranges *missing);
+    int (*resume)(void *ctx, const char *dst, uint64_t size);
 };
 
 // Told which step of a long job is under way, for whoever shows it: a step
@@ -150,9 +195,11 @@ struct Progress {
 void progress_add(Progress *p, uint64_t n);
 // Tell p's step watch, if it has one, where the work stands.
 void progress_step(const Progress *p, int step, int done, int total);
-// Tell p's watch, if it has one, that a file's copy begins or is whole.
+// Tell p's watch, if it has one, that a file's copy begins, is whole, or
+// is left partial.
 void copy_begun(const Progress *p, const char *dst, uint64_t size);
 void copy_done(const Progress *p, const char *dst, uint64_t size, uint32_t crc);
+void copy_partial(const Progress *p, const char *dst, uint64_t size, const Ranges *missing);
 // Asks p's watch whether dst (size bytes) is to be copied: 1 when it is
 // (and always without a watch); 0 when it is there whole already, having
 // counted its bytes and told the watch of it as copied.
@@ -173,6 +220,73 @@ int write_file(const char *path, const void *data, uint64_t size);
 // 4 GiB on, ERROR_NOT_ENOUGH_MEMORY, or ERROR_HANDLE_EOF when it ended early.
 unsigned char *read_file(const char *path, uint64_t *size_out);
 int copy_file(const char *src, const char *dst, Progress *p);
+
+// A file of a disc that could not be read whole lies beside its final name
+// as a partial file: its data (what was read, zeros in the gaps) and its
+// map of the ranges still missing (ranges_format), written after the data,
+// so that a map never promises what the data lacks.
+#define PARTIAL_DATA_SUFFIX ".tarnok-part"
+#define PARTIAL_MAP_SUFFIX ".tarnok-map"
+// The partial file's data and map names for dst: 1, or 0 when they do not fit.
+int partial_paths(const char *dst, char *data, size_t data_size, char *map, size_t map_size);
+// The missing ranges of dst's partial file of size bytes: 1, or 0 (out
+// empty) when there is none, or its map or data is not one.
+int partial_read(const char *dst, uint64_t size, Ranges *out);
+// Removes dst's partial file, data and map: the file is whole, or given up.
+void partial_remove(const char *dst);
+// Makes written (dst's data as a copy wrote it, gaps and all) dst's partial
+// file of size bytes with its map. 1, or 0 with why logged.
+int partial_write(const char *dst, const char *written, uint64_t size, const Ranges *missing);
+
+// A copy of a disc file read from where it can be: its path on a drive or a
+// disk, or its whole contents in memory (a file of an image, read whole).
+struct SourceRead {
+    void *h; // open: INVALID_HANDLE_VALUE when closed
+    const char *path;
+    const unsigned char *data;
+    uint64_t size;
+    unsigned long serial;
+};
+// Opens path as a copy opens its source (from a drive as p's reading says),
+// or takes data of size bytes when path is null. 1, or 0 with the error in
+// GetLastError().
+int source_open(SourceRead *s, const char *path, const unsigned char *data, uint64_t size, const Progress *p);
+// Reads n bytes at offset at into buf: 1 when all of them read; a drive's
+// read that fails is tried once more after the drive settles. 0 with the
+// error in GetLastError(), ERROR_MEDIA_CHANGED when the path leads to
+// another file or disc now.
+int source_read_at(SourceRead *s, uint64_t at, unsigned char *buf, uint32_t n, const Progress *p);
+void source_close(SourceRead *s);
+
+// Where the bytes that fill a partial file come from, and how far to trust
+// them. The copy the file was read from is trusted; another copy of the
+// disc only where it cannot splice two different files:
+//   - where table (may be null) knows the file, the whole file assembled
+//     must be as the table has it (table: 1 yes, 0 no, -1 it does not know
+//     the file);
+//   - where it does not, the other copy must have the same size and the
+//     same bytes in every range both copies read: ranges of margin bytes
+//     around each gap are read from a drive, the whole file is compared
+//     from memory.
+// A copy that disagrees gives nothing for the file.
+struct FillFrom {
+    SourceRead *source;
+    int other;
+    int (*table)(void *ctx, uint64_t size, uint32_t crc);
+    void *ctx;
+    uint32_t margin;
+};
+enum {
+    FILL_WHOLE,   // the file is whole now and in its place; the watch was told copied
+    FILL_PARTIAL, // some of it is still missing (in *still); the watch was told partial
+    FILL_REFUSED, // the other copy disagrees: nothing of it was taken
+    FILL_FAILED,  // the partial file could not be read or written (logged)
+};
+// Reads what dst's partial file of size bytes misses from the copy, as
+// FillFrom says, a sector at a time; the map is kept true after each gap,
+// so that a kill loses nothing that was read. still (may be null) gets what
+// is missing afterwards. The bytes read count toward p.
+int copy_fill(const char *dst, uint64_t size, const FillFrom *from, Progress *p, Ranges *still);
 
 // 1 for the entries "." and "..", which every folder but a root lists.
 int is_dot_entry(const char *name);

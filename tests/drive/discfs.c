@@ -10,8 +10,13 @@
  *   shortlist /REL/PATH N  listing that folder fails with EIO after N entries,
  *                        as a directory sector that cannot be read part-way
  *   rate BYTES           bytes a second the drive serves (0 or none: no limit)
- *   readlog FILE         each read of a file appends its path and the bytes
- *                        served to FILE, so that a test counts what was read
+ *   bad /REL/PATH START LEN  every read of that file that reaches a byte of
+ *                        [START, START + LEN) fails with EIO, as a scratch
+ *                        there would; reads before and after it work (up to
+ *                        eight such lines)
+ *   readlog FILE         each read of a file appends its path, the bytes
+ *                        served and the offset they were read from to FILE,
+ *                        so that a test counts what was read
  *   stall MS             the next read takes MS milliseconds longer, once for
  *                        each new stall line, as a drive that re-reads a worn
  *                        part of the disc
@@ -44,6 +49,11 @@ struct control {
     char readlog[PATH_MAX];
     char stall[PATH_MAX];
     long long stall_ms;
+    int bad_count;
+    struct {
+        char path[PATH_MAX];
+        long long start, len;
+    } bad[8];
 };
 
 static char control_path[PATH_MAX];
@@ -87,6 +97,10 @@ static void read_control(struct control *c)
         } else if (!strncmp(line, "shortlist ", 10)) {
             if (sscanf(line + 10, "%4095s %ld", c->shortlist, &c->shortlist_after) != 2)
                 c->shortlist[0] = 0;
+        } else if (!strncmp(line, "bad ", 4)) {
+            if (c->bad_count < 8 && sscanf(line + 4, "%4095s %lld %lld", c->bad[c->bad_count].path,
+                                           &c->bad[c->bad_count].start, &c->bad[c->bad_count].len) == 3)
+                c->bad_count++;
         } else if (!strncmp(line, "rate ", 5)) {
             c->rate = atoll(line + 5);
         } else if (!strncmp(line, "readlog ", 8)) {
@@ -259,6 +273,17 @@ static int fails_here(const struct control *c, const char *path, off_t off, size
     return fail;
 }
 
+/* A read that reaches a bad range of the file. */
+static int reaches_bad(const struct control *c, const char *path, off_t off, size_t size)
+{
+    for (int i = 0; i < c->bad_count; i++) {
+        if (same_path(path, c->bad[i].path) && off < c->bad[i].start + c->bad[i].len &&
+            off + (off_t)size > c->bad[i].start)
+            return 1;
+    }
+    return 0;
+}
+
 static int d_read(const char *path, char *buf, size_t size, off_t off, struct fuse_file_info *fi)
 {
     (void)fi;
@@ -268,7 +293,7 @@ static int d_read(const char *path, char *buf, size_t size, off_t off, struct fu
     /* A disc taken out, or exchanged, reads nothing of the old one's files. */
     if (!real_path(&c, path, real, sizeof real))
         return -EIO;
-    if (fails_here(&c, path, off, size))
+    if (fails_here(&c, path, off, size) || reaches_bad(&c, path, off, size))
         return -EIO;
     int fd = open(real, O_RDONLY);
     if (fd < 0)
@@ -283,7 +308,7 @@ static int d_read(const char *path, char *buf, size_t size, off_t off, struct fu
     if (c.readlog[0]) {
         FILE *log = fopen(c.readlog, "a");
         if (log) {
-            fprintf(log, "%s %zd\n", path, got);
+            fprintf(log, "%s %zd %lld\n", path, got, (long long)off);
             fclose(log);
         }
     }

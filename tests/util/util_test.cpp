@@ -462,3 +462,62 @@ TEST(DeleteTree, AGivenLinkIsNotEntered)
     EXPECT_EQ((std::vector<std::string>{"keep.txt", "sub\\", "sub\\deep.txt"}), list_tree(d + "\\outside"));
     EXPECT_EQ("precious", slurp(d + "\\outside\\keep.txt"));
 }
+
+// The ranges a copy could not read: added and taken as a copy meets and
+// fills them, joined where they touch, and kept apart otherwise.
+TEST(Ranges, AddAndTake)
+{
+    struct Step {
+        char op; // '+' add, '-' take
+        uint64_t start, end;
+        std::vector<uint64_t> after;
+    } steps[] = {
+        {'+', 4096, 6144, {4096, 6144}},
+        {'+', 0, 2048, {0, 2048, 4096, 6144}},
+        {'+', 2048, 4096, {0, 6144}},                      // touching both: one range
+        {'+', 10240, 12288, {0, 6144, 10240, 12288}},
+        {'+', 100, 100, {0, 6144, 10240, 12288}},          // empty: nothing
+        {'-', 2048, 4096, {0, 2048, 4096, 6144, 10240, 12288}}, // split
+        {'-', 1024, 11264, {0, 1024, 11264, 12288}},       // across several
+        {'-', 0, 1024, {11264, 12288}},
+        {'-', 0, 20000, {}},
+    };
+    Ranges r = {};
+    for (const Step &s : steps) {
+        ASSERT_EQ(1, s.op == '+' ? ranges_add(&r, s.start, s.end) : ranges_take(&r, s.start, s.end));
+        EXPECT_EQ(s.after, std::vector<uint64_t>(r.at, r.at + 2 * r.count)) << s.op << s.start << "-" << s.end;
+    }
+    ranges_free(&r);
+}
+
+// A partial file's map: written, read back the same; anything else read
+// is no map.
+TEST(Ranges, MapText)
+{
+    Ranges r = {};
+    ASSERT_EQ(1, ranges_add(&r, 6144, 12288));
+    ASSERT_EQ(1, ranges_add(&r, 1042432, 1048576));
+    std::string text(ranges_map_size(&r), '\0');
+    text.resize(ranges_format(&r, 1048576, &text[0], text.size()));
+    EXPECT_EQ("tarnok-missing 1\r\n1048576\r\n6144 12288\r\n1042432 1048576\r\n", text);
+    Ranges back;
+    ASSERT_EQ(1, ranges_parse(text.data(), text.size(), 1048576, &back));
+    EXPECT_EQ(std::vector<uint64_t>(r.at, r.at + 4), std::vector<uint64_t>(back.at, back.at + 4));
+    ranges_free(&back);
+    const std::string head = "tarnok-missing 1\r\n100\r\n";
+    for (const std::string &bad : {
+             text.substr(0, text.size() - 1),     // cut short
+             head + "10 20\r\n20 30\r\n",          // touching
+             head + "20 30\r\n10 15\r\n",          // out of order
+             head + "10 10\r\n",                   // empty
+             head + "90 101\r\n",                  // past the size
+             head + "010 20\r\n",                  // a leading zero
+             head + "10 20\n",                     // LF alone
+             std::string("tarnok-missing 2\r\n100\r\n"),
+         }) {
+        EXPECT_EQ(0, ranges_parse(bad.data(), bad.size(), 100, &back)) << bad;
+        EXPECT_EQ(0, back.count);
+    }
+    EXPECT_EQ(0, ranges_parse(text.data(), text.size(), 1048575, &back)) << "another size";
+    ranges_free(&r);
+}
