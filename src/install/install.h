@@ -6,6 +6,8 @@
 
 #include "util/util.h"
 
+enum { COPIES_MAX = 3 }; // other copies of a disc, besides the one read first
+
 struct InstallOptions {
     char cd1[520];   // CD 1 source: drive, folder, ISO image or cue sheet
     char cd2[520];   // CD 2 source
@@ -14,6 +16,9 @@ struct InstallOptions {
     int build;       // 1: convert on this PC; anything else: prebuilt
     int desktop;     // non-zero: make a desktop shortcut
     int startmenu;   // non-zero: make a Start menu shortcut
+    // Other copies of CD 1 and CD 2 ("" for none), asked only for what the
+    // source read first could not give.
+    char copies[2][COPIES_MAX][520];
 };
 
 // A look at the world while a question is open, on the asking thread: 1

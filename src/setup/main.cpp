@@ -91,10 +91,21 @@ static void set_defaults(void)
 // a value option in last place empties its field. A path that this Windows
 // could not pass on exactly, or that does not fit, is refused: its field
 // stays empty, and the option's name and the reason are kept in refused.
+// /cd1 and /cd2 may come more than once: the first names the copy of the
+// disc that is read first, each later one another copy of it, asked only
+// for what the ones before could not give.
+static char *disc_field(int disc, int *given)
+{
+    char *first = disc == 1 ? opts.cd1 : opts.cd2;
+    int n = given[disc - 1]++;
+    return n == 0 ? first : n <= COPIES_MAX ? opts.copies[disc - 1][n - 1] : NULL;
+}
+
 static void read_options(char *refused, size_t size)
 {
     static const char *const value_opts[] = {"/cd1", "/cd2", "/patch", "/dir"};
     char *fields[] = {opts.cd1, opts.cd2, opts.patch, opts.dir};
+    int given[2] = {0, 0};
     for (int i = 1; i < nargs;) {
         const char *name = args[i];
         const char *value = i + 1 < nargs ? args[i + 1] : "";
@@ -114,11 +125,14 @@ static void read_options(char *refused, size_t size)
             if (!is_opt(name, value_opts[k]))
                 continue;
             taken = 1;
-            if (lossy) {
-                fields[k][0] = 0;
+            char *field = k < 2 ? disc_field(k + 1, given) : fields[k];
+            if (!field) {
+                fmt(refused, size, "more than %d copies of a disc were given with %s", COPIES_MAX + 1, value_opts[k]);
+            } else if (lossy) {
+                field[0] = 0;
                 fmt(refused, size, "the path given with %s has characters that this Windows cannot pass on",
                     value_opts[k]);
-            } else if (!set_path(fields[k], value)) {
+            } else if (!set_path(field, value)) {
                 fmt(refused, size, "the path given with %s is too long", value_opts[k]);
             }
         }

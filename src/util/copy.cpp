@@ -2,6 +2,8 @@
 // player's stop. A copy from a CD drive reads in small steps, retries a read
 // that fails and then asks what to do; a copy from a disk reads large blocks.
 #include <windows.h>
+#include <winioctl.h>
+#include <ntddcdrm.h>
 
 #include <string.h>
 
@@ -97,6 +99,26 @@ void stop_request(void)
 int stop_requested(void)
 {
     return InterlockedCompareExchange(&stopping, 0, 0) != 0;
+}
+
+int drive_set_speed(const char *path, unsigned kb_per_s)
+{
+    char device[8] = {'\\', '\\', '.', '\\', path[0], ':', 0};
+    if (!path[0] || path[1] != ':')
+        return 0;
+    HANDLE h = CreateFileA(device, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    CDROM_SET_SPEED speed;
+    memset(&speed, 0, sizeof speed);
+    speed.RequestType = CdromSetSpeed;
+    speed.ReadSpeed = (USHORT)(kb_per_s > 0xFFFF ? 0xFFFF : kb_per_s);
+    speed.WriteSpeed = 0xFFFF;
+    speed.RotationControl = CdromDefaultRotation;
+    DWORD got = 0;
+    BOOL ok = DeviceIoControl(h, IOCTL_CDROM_SET_SPEED, &speed, sizeof speed, NULL, 0, &got, NULL);
+    CloseHandle(h);
+    return ok != 0;
 }
 
 int on_cd_drive(const char *path)

@@ -322,6 +322,12 @@ void stop_request(void);
 int stop_requested(void);
 // 1 for a path on a drive that the system calls a CD drive.
 int on_cd_drive(const char *path);
+// Asks the CD drive of path ("D:\...") to read at most kb_per_s KB a
+// second (DRIVE_SPEED_MAX: as fast as it can), as damaged parts of a disc
+// read better slowly. 1 when the drive took it; many drives, and Wine, do
+// not, which is no failure.
+enum { DRIVE_SPEED_MAX = 0xFFFF, DRIVE_SPEED_SLOW = 4 * 176 };
+int drive_set_speed(const char *path, unsigned kb_per_s);
 // A file being written. It is written beside its final name under a
 // temporary name (the path and DEST_TEMP_SUFFIX, or where that would be too
 // long a name of the file's own length) and renamed there only once it is
