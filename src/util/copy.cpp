@@ -242,6 +242,10 @@ static int read_drive(SourceFile *s, uint64_t at, DWORD *got, const Progress *p)
     DWORD error = 0;
     int tries = 0;
     for (;;) {
+        // After a part read around, the handle is opened anew where the
+        // next part begins.
+        if (s->h == INVALID_HANDLE_VALUE)
+            reopen_at(s, at, &error, p);
         if (s->h != INVALID_HANDLE_VALUE) {
             if (!ReadFile((HANDLE)s->h, copy_buf, DRIVE_READ, got, NULL))
                 error = GetLastError();
@@ -336,26 +340,21 @@ int source_read_at(SourceRead *s, uint64_t at, unsigned char *buf, uint32_t n, c
         memcpy(buf, s->data + at, n);
         return 1;
     }
-    // A drive's read that failed is tried once more, from a handle opened
-    // anew after the drive settled: after a failure its position, or the
-    // disc, may have changed.
-    DWORD error = ERROR_READ_FAULT;
-    int tries = drive_of(p) ? 2 : 1;
-    for (int k = 0; k < tries && !stop_requested(); k++) {
-        DWORD got = 0;
-        if (k > 0)
-            Sleep(DRIVE_RETRY_PAUSE_MS);
-        if (k > 0 ? !reopen_at(s, at, &error, p) : !seek_to(s, at)) {
-            if (k == 0)
-                error = GetLastError();
-            if (error == ERROR_MEDIA_CHANGED)
-                break;
-            continue;
-        }
-        if (ReadFile((HANDLE)s->h, buf, n, &got, NULL) && got == n)
-            return 1;
-        error = got < n && GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_EOF : GetLastError();
+    // A drive's read that failed leaves the handle to be opened anew for
+    // the next one: after a failure its position, or the disc, may have
+    // changed. Each read is tried once: a pass over damaged parts is the
+    // retry.
+    DWORD error = 0, got = 0;
+    int placed = s->h == INVALID_HANDLE_VALUE ? drive_of(p) && reopen_at(s, at, &error, p) : seek_to(s, at);
+    if (!placed) {
+        SetLastError(error ? error : GetLastError());
+        return 0;
     }
+    if (ReadFile((HANDLE)s->h, buf, n, &got, NULL) && got == n)
+        return 1;
+    error = got < n && GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_EOF : GetLastError();
+    if (drive_of(p))
+        source_close(s);
     SetLastError(error);
     return 0;
 }
@@ -367,23 +366,16 @@ void source_close(SourceRead *s)
     s->h = INVALID_HANDLE_VALUE;
 }
 
-// Reads the block [at, at + n) of a drive's file a sector at a time, after
-// a read of all of it failed: what reads goes into copy_buf, what does not
-// is zeros there and noted as missing. 0 when memory for the note ran out
-// or the disc was taken out (logged by the caller's next read).
-static int read_around(SourceFile *s, uint64_t at, DWORD n, const Progress *p, Ranges *missing)
+// The part [at, at + n) of a drive's file that did not read, after its
+// retries: zeros in copy_buf, noted as missing, and the handle closed, to
+// be opened anew where the next part begins. Everything readable is read
+// first; the parts missing get passes of their own later, a sector at a
+// time. 0 when memory for the note ran out.
+static int read_around(SourceFile *s, uint64_t at, DWORD n, Ranges *missing)
 {
-    for (DWORD k = 0; k < n; k += CD_SECTOR) {
-        DWORD len = n - k < (DWORD)CD_SECTOR ? n - k : (DWORD)CD_SECTOR;
-        if (source_read_at(s, at + k, copy_buf + k, len, p))
-            continue;
-        if (GetLastError() == ERROR_MEDIA_CHANGED || stop_requested())
-            return 0;
-        memset(copy_buf + k, 0, len);
-        if (!ranges_add(missing, at + k, at + k + len))
-            return 0;
-    }
-    return 1;
+    source_close(s);
+    memset(copy_buf, 0, n);
+    return ranges_add(missing, at, at + n);
 }
 
 // Ends a copy whose file was read with gaps: it lies as a partial file, and
@@ -438,7 +430,7 @@ int copy_file(const char *src, const char *dst, Progress *p)
         int read = read_block(&in, at, &got, p);
         if (read == READ_AROUND) {
             got = in.size - at < (uint64_t)DRIVE_READ ? (DWORD)(in.size - at) : (DWORD)DRIVE_READ;
-            read = read_around(&in, at, got, p, &missing);
+            read = read_around(&in, at, got, &missing);
         }
         if (!read) {
             ok = 0;
