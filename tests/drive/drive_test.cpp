@@ -23,10 +23,11 @@ namespace {
 
 const char drive[] = "D:\\";
 
-// The control file of the file system behind drive D:, as Windows names it.
-std::string control_path()
+// The control file of the file system behind drive D: (or behind drive
+// F:, the second drive), as Windows names it.
+std::string control_path(const char *var = "TARNOK_DRIVE_CONTROL")
 {
-    const char *unix = getenv("TARNOK_DRIVE_CONTROL");
+    const char *unix = getenv(var);
     std::string p = unix ? std::string("Z:") + unix : "";
     for (char &c : p)
         if (c == '/')
@@ -44,6 +45,12 @@ std::string disc_line(int n)
 void drive_does(const std::string &lines)
 {
     spit(control_path(), lines);
+}
+
+// The same for the second drive, F:.
+void drive2_does(const std::string &lines)
+{
+    spit(control_path("TARNOK_DRIVE_CONTROL2"), lines);
 }
 
 // Defines drive D: again, as a disc change does: its volume serial is then
@@ -1045,4 +1052,181 @@ TEST(Drive, DiscQuestionAnswersItself)
     expect_installed(target);
     ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
     EXPECT_EQ(0, wait_exit(r.child));
+}
+// ---- Reading around damage, and other copies of a disc ----
+
+namespace {
+
+// A range of the 1 MiB file that a drive cannot read: reads that reach it
+// fail, reads before and after it work.
+std::string bad_line(uint64_t start, uint64_t len)
+{
+    return std::string("bad ") + bad_file + " " + std::to_string(start) + " " + std::to_string(len) + "\n";
+}
+
+// What a read log says was read of a file: its (offset, bytes) reads.
+std::vector<std::pair<uint64_t, uint64_t>> reads_of(const std::string &log_path, const std::string &file)
+{
+    std::vector<std::pair<uint64_t, uint64_t>> out;
+    std::string log = slurp(log_path);
+    for (size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string line = log.substr(at, end - at);
+        size_t a = line.find(' '), b = line.find(' ', a + 1);
+        if (line.substr(0, a) == file && b != std::string::npos)
+            out.push_back({std::stoull(line.substr(b + 1)), std::stoull(line.substr(a + 1, b - a - 1))});
+    }
+    return out;
+}
+
+// 1 when every read lies within [from, to).
+bool reads_within(const std::vector<std::pair<uint64_t, uint64_t>> &reads, uint64_t from, uint64_t to)
+{
+    for (const auto &r : reads)
+        if (r.first < from || r.first + r.second > to)
+            return false;
+    return true;
+}
+
+// An unattended install of disc 1 from the drives given (each a /cd1) and
+// disc 2 from E:, into target; its exit code and log.
+int install_from(const std::vector<std::string> &cd1, const std::string &target, std::vector<std::string> *log)
+{
+    std::string exe = stage_setup(scratch("setup"), "setup_game"), args = "/silent";
+    for (const std::string &c : cd1)
+        args += " /cd1 " + c;
+    Child c = start_setup(exe, args + " /cd2 E: /patch \"" + patch() + "\" /dir \"" + target + "\"", scratch("tmp"));
+    int code = wait_exit(c, 120000);
+    *log = child_log(c);
+    end_child(c);
+    return code;
+}
+
+int verify(const std::string &target)
+{
+    Child c = start_setup(stage_setup(scratch("verify"), "setup_game"), "/verify /dir \"" + target + "\"",
+                          scratch("verify-tmp"));
+    int code = wait_exit(c, 60000);
+    end_child(c);
+    return code;
+}
+
+const uint64_t margin = 64 * 1024;
+
+} // namespace
+
+// Two copies of disc 1 in two drives, each unable to read a part of the
+// same 1 MiB file: the first is read whole but for its bad part, which the
+// second gives; nothing else of the second is read. The file is as the
+// edition has it, and the install whole.
+TEST(Drive, TwoDamagedCopiesMakeOneWholeInstall)
+{
+    std::string target = scratch("installed") + "\\Tarnok PC", reads = scratch("reads") + "\\reads.log";
+    drive_does(disc_line(1) + bad_line(200000, 6144));
+    drive2_does(disc_line(1) + bad_line(700000, 6144) + "readlog " + unix_path(reads) + "\n");
+    std::vector<std::string> log;
+    EXPECT_EQ(0, install_from({"D:", "F:"}, target, &log)) << lines_text(log);
+    expect_installed(target);
+    EXPECT_EQ(0, verify(target));
+    EXPECT_EQ((std::vector<std::string>{bad_file}), files_read(reads)) << "the second copy gave only what was missing";
+    auto got = reads_of(reads, bad_file);
+    EXPECT_FALSE(got.empty());
+    EXPECT_TRUE(reads_within(got, 200000 - margin, 206144 + margin)) << slurp(reads);
+    EXPECT_TRUE(has_line(log, "TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT: ")) << lines_text(log);
+    // The passes over the first copy leave the sectors that reach the bad
+    // range: 198,656 to 206,847.
+    EXPECT_TRUE(has_line(log, "TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT: 8,192 bytes taken from F:\\")) << lines_text(log);
+}
+
+// One damaged drive alone: the install fails naming the file and what is
+// missing of it, and keeps what it read. Run again with the disc whole, it
+// reads only the missing part of that file (and around it), and ends as a
+// fresh install.
+TEST(Drive, ADamagedDriveKeepsWhatItReadForTheNextRun)
+{
+    std::string target = scratch("installed") + "\\Tarnok PC", reads = scratch("reads") + "\\reads.log";
+    std::string fresh = fresh_install();
+    drive_does(disc_line(1) + bad_line(200000, 6144));
+    std::vector<std::string> log;
+    EXPECT_EQ(1, install_from({"D:"}, target, &log));
+    EXPECT_TRUE(has_line(log, "TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT: 8,192 bytes could not be read, from byte "
+                              "198,656"))
+        << lines_text(log);
+    EXPECT_TRUE(has_line(log, "The files read so far are kept in " + target)) << lines_text(log);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ("ERROR: 1 file of CD 1 could not be read whole", log.back());
+    std::string part = target + "\\game\\cd1\\TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT";
+    EXPECT_TRUE(file_exists(part + ".tarnok-part"));
+    EXPECT_TRUE(file_exists(part + ".tarnok-map"));
+    EXPECT_FALSE(file_exists(part));
+    EXPECT_EQ(3, verify(target)) << "a partial file leaves the install unfinished";
+
+    drive_does(disc_line(1) + "readlog " + unix_path(reads) + "\n");
+    EXPECT_EQ(0, install_from({"D:"}, target, &log)) << lines_text(log);
+    EXPECT_EQ((std::vector<std::string>{bad_file}), files_read(reads)) << "only the missing part is read";
+    EXPECT_TRUE(reads_within(reads_of(reads, bad_file), 198656 - margin, 206848 + margin)) << slurp(reads);
+    EXPECT_EQ("", compare_trees(fresh, target));
+}
+
+// The same file of another copy holds other bytes where both copies read:
+// nothing of that copy is taken, and the install fails naming the file.
+// The table of editions knows the file, so that the whole file assembled
+// must be as the edition has it.
+TEST(Drive, AnotherCopyThatDisagreesIsRefused)
+{
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    std::string other = scratch("other") + "\\disc1";
+    copy_tree(media_path("disc1"), other);
+    std::string file = other + "\\TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT", data = slurp(file);
+    data[203000] = (char)~data[203000];
+    spit(file, data);
+    drive_does(disc_line(1) + bad_line(200000, 6144));
+    drive2_does("disc " + unix_path(other) + "\n");
+    std::vector<std::string> log;
+    EXPECT_EQ(1, install_from({"D:", "F:"}, target, &log));
+    EXPECT_TRUE(has_line(log, "TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT: the copy in F:\\ does not make it as the "
+                              "edition has it; nothing of it is taken"))
+        << lines_text(log);
+    EXPECT_EQ("ERROR: 1 file of CD 1 could not be read whole", log.back());
+    std::string part = slurp(target + "\\game\\cd1\\TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT.tarnok-part");
+    ASSERT_EQ(data.size(), part.size());
+    EXPECT_EQ(std::string(8192, '\0'), part.substr(198656, 8192)) << "a byte of the refused copy was taken";
+}
+
+// A file that no edition lists: another copy that agrees with the first
+// where both read gives the missing part, and the log says the file was
+// assembled from two copies with no table to confirm it; one that differs
+// there gives nothing.
+TEST(Drive, AFileNoTableKnowsIsAssembledOnlyWhereTheCopiesAgree)
+{
+    std::string first = scratch("first") + "\\disc1", second = scratch("second") + "\\disc1";
+    copy_tree(media_path("disc1"), first);
+    std::string extra = "\\TARNOK\\DISK1\\EXTRA\\UNLISTED.DAT";
+    std::string bytes(300000, '\0');
+    for (size_t i = 0; i < bytes.size(); i++)
+        bytes[i] = (char)(i * 7 + i / 1000);
+    spit(first + extra, bytes);
+    copy_tree(first, second);
+    const std::string unlisted = "/TARNOK/DISK1/EXTRA/UNLISTED.DAT";
+    drive_does("disc " + unix_path(first) + "\nbad " + unlisted + " 100000 4096\n");
+    for (int agree : {1, 0}) {
+        SCOPED_TRACE(agree ? "the copies agree" : "the copies differ where both read");
+        std::string changed = bytes;
+        if (!agree)
+            changed[100000 - 3000] = (char)~changed[100000 - 3000];
+        spit(second + extra, changed);
+        drive2_does("disc " + unix_path(second) + "\n");
+        std::string target = scratch(agree ? "agree" : "differ") + "\\Tarnok PC";
+        std::vector<std::string> log;
+        EXPECT_EQ(agree ? 0 : 1, install_from({"D:", "F:"}, target, &log)) << lines_text(log);
+        if (agree) {
+            EXPECT_EQ(bytes, slurp(target + "\\game\\cd1" + extra));
+            EXPECT_TRUE(has_line(log, "TARNOK\\DISK1\\EXTRA\\UNLISTED.DAT: assembled from 2 copies, no table to "
+                                      "confirm it"))
+                << lines_text(log);
+        } else {
+            EXPECT_TRUE(has_line(log, "TARNOK\\DISK1\\EXTRA\\UNLISTED.DAT: the copy in F:\\ differs where both "
+                                      "copies were read; nothing of it is taken"))
+                << lines_text(log);
+        }
+    }
 }
