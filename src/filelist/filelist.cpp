@@ -9,7 +9,7 @@
 
 #include "util/util.h"
 
-static const char *const kind_words[2] = {"fixed", "changing"};
+static const char *const kind_words[3] = {"fixed", "changing", "partial"};
 // The source fields' words by LIST_FROM_; those up to LIST_FROM_INSTALL_CR
 // are prefixes of a path inside their source.
 static const char *const source_words[LIST_FROM_DEFAULT + 1] = {
@@ -76,7 +76,7 @@ int list_format_entry(char *out, size_t size, const ListEntry *e)
         out[0] = 0;
     // The fields are bounded, so every line the checks pass fits this size.
     if (size < LIST_LINE_MAX + 1 || !list_path_safe(e->path) || !source_ok(e->source) ||
-        (e->kind != LIST_FIXED && e->kind != LIST_CHANGING))
+        (e->kind != LIST_FIXED && e->kind != LIST_CHANGING && e->kind != LIST_PARTIAL))
         return 0;
     return fmt(out, size, "%s\t%llu\t%08X\t%s\t%s\r\n", e->path, (unsigned long long)e->size, (unsigned)e->crc,
                e->source, kind_words[e->kind]);
@@ -110,7 +110,7 @@ static int copy_field(TextField f, char *out, size_t size)
 
 static int read_kind(TextField f, int *out)
 {
-    for (int k = 0; k < 2; k++) {
+    for (int k = 0; k < 3; k++) {
         if (f.len == strlen(kind_words[k]) && memcmp(f.s, kind_words[k], f.len) == 0) {
             *out = k;
             return 1;

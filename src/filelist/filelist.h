@@ -24,7 +24,10 @@
 //           of 1 to 259 bytes without a control character is read
 //   kind    "fixed": the file stays as written, is checked and repaired;
 //           "changing": the game or the player changes it by design (the
-//           sound settings game\hd\TARNOK.CFG): written once, never compared
+//           sound settings game\hd\TARNOK.CFG): written once, never compared;
+//           "partial": a disc's file that a drive gave only in part, which
+//           lies beside its path as a partial file (util.h, partial_path)
+//           until a later run finishes it; size is the whole file's, crc 0
 // A line "complete" ends a whole install.
 //
 // An install into a folder whose list was once complete (a repair, an
@@ -71,7 +74,7 @@ enum {
     LIST_FILE_MAX = 64 << 20,
 };
 
-enum { LIST_FIXED = 0, LIST_CHANGING = 1 };
+enum { LIST_FIXED = 0, LIST_CHANGING = 1, LIST_PARTIAL = 2 };
 
 // Where a listed file's bytes came from, as its source field says.
 enum {
@@ -99,7 +102,7 @@ struct ListEntry {
     char source[LIST_SOURCE_MAX]; // "cd1:TARNOK\DISK1\X.DAT", "update:TARNOKP2.EXE", "setup", ...
     uint64_t size;
     uint32_t crc;
-    int kind; // LIST_FIXED or LIST_CHANGING
+    int kind; // LIST_FIXED, LIST_CHANGING or LIST_PARTIAL
     int line; // the number of the line it was last read from (from 1); 0 when not read
 };
 
@@ -222,6 +225,7 @@ enum {
     LIST_UNREADABLE = 3,
     LIST_NOT_COMPARED = 4,
     LIST_LINKED = 5,
+    LIST_PARTIAL_FILE = 6, // a partial entry: a file a drive gave only in part, to be finished
 };
 
 // Checks one entry's file, {dir}\path, in one sequential read in blocks of
@@ -250,7 +254,7 @@ int list_check_all(const ListFolder *f, const FileList *list, ListCheck *checks)
 typedef void (*ListReportFn)(int state, const ListEntry *e, uint64_t found, unsigned long error, void *ctx);
 
 struct ListTally {
-    int whole, missing, changed, unreadable, linked;
+    int whole, missing, changed, unreadable, linked, partial;
     int changing; // entries not compared by design
     int complete; // the list ends with "complete"
 };

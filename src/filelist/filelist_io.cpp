@@ -437,6 +437,8 @@ static DWORD WINAPI check_some(void *arg)
             k->state = LIST_NOT_COMPARED;
         else if (e->kind == LIST_CHANGING)
             k->state = changing_state(c->folder, e, &k->found, &k->error);
+        else if (e->kind == LIST_PARTIAL)
+            k->state = LIST_PARTIAL_FILE;
         else
             k->state = list_check_file(c->folder, e, buf, CHECK_BLOCK, &k->found, &k->error);
     }
@@ -461,7 +463,7 @@ int list_check_all(const ListFolder *f, const FileList *list, ListCheck *checks)
 static void tally_state(ListTally *t, int state, const ListEntry *e, uint64_t found, unsigned long error,
                         ListReportFn report, void *ctx)
 {
-    int *count[6] = {&t->whole, &t->missing, &t->changed, &t->unreadable, NULL, &t->linked};
+    int *count[7] = {&t->whole, &t->missing, &t->changed, &t->unreadable, NULL, &t->linked, &t->partial};
     if (count[state])
         (*count[state])++;
     if (state != LIST_WHOLE && report)

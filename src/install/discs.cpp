@@ -200,11 +200,24 @@ static void disc_copy_begin(DiscCopy *d, Install *in, CdSource *src, int disc)
     d->watch.copied = disc_file_copied;
     d->watch.wanted = disc_file_wanted;
     d->watch.ctx = d;
+    d->watch.partial = disc_file_partial;
+    d->watch.resume = disc_file_resume;
     d->reading.trouble = on_read_trouble;
     d->reading.ctx = d;
     d->reading.marker = d->marker;
+    d->reading.read_around = 1;
     if (src->kind == 0 && on_cd_drive(src->path) && marker_path(d->marker, sizeof d->marker, src->path, disc))
         d->drive = &d->reading;
+    char root[4];
+    DWORD serial = 0;
+    if (d->drive && drive_root_of(src->path, root) && GetVolumeInformationA(root, NULL, 0, &serial, NULL, NULL, NULL, 0))
+        d->serial = serial;
+    // The other copies the player gave for this disc, read only for what
+    // the first could not give.
+    const char(*given)[520] = in->opts->copies[(disc - 1) ^ in->exchanged];
+    for (int k = 0; k < COPIES_MAX; k++)
+        if (given[k][0])
+            fmt(d->copies[d->copy_count++], sizeof d->copies[0], "%s", given[k]);
 }
 
 // An image whose copy met a raw sector that fails its check: 1, having
@@ -246,13 +259,14 @@ static int copy_disc(Install *in, CdSource *src, int disc, uint64_t whole)
     int ok = cd_copy_all(src, d.root, &in->progress);
     in->progress.drive = NULL;
     if (ok)
-        ok = judge_disc(&d);
+        ok = salvage_disc(&d) && judge_disc(&d);
     else if (!report_damage(&d)) {
         fmt(reason, sizeof reason, "copying CD %d failed", disc);
         fail(reason);
     }
     in->progress.watch = NULL;
     disc_files_free(&d.copied);
+    disc_partials_free(&d);
     return ok;
 }
 
@@ -290,6 +304,7 @@ static int open_two_sources(Install *in)
         CdSource *t = a;
         a = b;
         b = t;
+        in->exchanged = 1;
     }
     const char *reason = NULL;
     if (!cd_exists(a, disc1_marker))

@@ -504,7 +504,10 @@ static void clean_up(Install *in)
     close_discs(in);
     keep_record_after_failure(in);
     close_record(in);
-    undo_install(in);
+    // A drive's partial files are kept for the next run, with what else
+    // the discs gave: reading them again takes minutes.
+    if (!in->keep_copies || stop_requested())
+        undo_install(in);
     if (in->convert && fmt_path(log, sizeof log, "%s\\%s\\build.log", in->dir, install_layout[LAYOUT_BUILD].name) &&
         path_exists(log))
         setup_log("The build log is kept in %s", log);

@@ -48,6 +48,9 @@ enum {
 //   file      the disc's file whose copy begins, by its path on the disc
 //   step      a step after the copies begins, or done of its total parts
 //             are finished
+//   choose_copy  the player picks another copy of disc 1 or 2 (an image,
+//             or a folder or drive by a file in it): its path in out, 1;
+//             0 when the player chose none
 struct InstallHost {
     void *ctx;
     int (*ask)(void *ctx, const char *text, unsigned int type, QuestionLook look, void *arg);
@@ -55,7 +58,12 @@ struct InstallHost {
     void (*disc)(void *ctx, int disc, uint64_t whole, uint64_t from);
     void (*file)(void *ctx, const char *file);
     void (*step)(void *ctx, int step, int done, int total);
+    int (*choose_copy)(void *ctx, int disc, char *out, size_t size);
 };
+
+// A question's type may also hold this: its buttons read Retry and
+// Another copy in place of Try Again and Continue.
+enum { QUESTION_ANOTHER_COPY = 0x40000000 };
 
 int do_install(const InstallOptions *opts, const InstallHost *host);
 

@@ -119,6 +119,13 @@ int earlier_whole(const Install *in, const char *full, uint64_t size, uint32_t *
     return 1;
 }
 
+int earlier_partial(const Install *in, const char *full, uint64_t size)
+{
+    const char *rel = path_below(full, in->dir);
+    const ListEntry *e = rel ? list_find(&in->before, rel) : NULL;
+    return e && e->kind == LIST_PARTIAL && e->size == size;
+}
+
 int disc_needed(const Install *in, int disc)
 {
     const char *path;
@@ -127,7 +134,7 @@ int disc_needed(const Install *in, int disc)
         return 1;
     for (int i = 0; i < in->before.count; i++) {
         const ListEntry *e = &in->before.entries[i];
-        if (entry_disc(e, &path) == disc && e->kind == LIST_FIXED && !in->before_whole[i])
+        if (entry_disc(e, &path) == disc && (e->kind == LIST_PARTIAL || (e->kind == LIST_FIXED && !in->before_whole[i])))
             return 1;
     }
     return 0;

@@ -25,6 +25,12 @@ enum {
     DISC_READING_AGAIN, // the files that the verdict found damaged, each in place of its copy
 };
 
+// A file of the disc that a drive gave only in part.
+struct DiscPartial {
+    char path[520]; // below the disc's root
+    uint64_t size;
+};
+
 // The disc being copied: its own record, which copy_disc makes and the
 // verdict on the disc (verdict.cpp) reads. Its watch, made with it, is the
 // one place that hears of each file of the disc: it names the file to
@@ -42,6 +48,14 @@ struct DiscCopy {
     const DriveReading *drive; // &reading for a disc in a CD drive; null for any other source
     DriveReading reading;      // how the drive is read: on_read_trouble, with this record
     char marker[600];          // the disc's marker file in the drive, by which it is known again
+    unsigned long serial;      // the drive's volume serial as the copy began: another copy put in has another
+    // The files that the drive gave only in part, by their path below the
+    // disc's root, each lying beside its place as a partial file; and the
+    // other copies of the disc to take what is missing from.
+    DiscPartial *partial;
+    int partial_count, partial_room;
+    char copies[COPIES_MAX + 4][520];
+    int copy_count;
 };
 
 // Filled once, at the start of do_install, and then only by the steps that
@@ -76,6 +90,8 @@ struct Install {
     int final_open;        // final_list is being written or waits to be put in place
     char **forget;         // paths below {dir} of files that a disc's verdict found damaged
     int forget_count;
+    int exchanged;         // CD 1 and CD 2 were given the other way round
+    int keep_copies;       // a failure keeps what the discs gave: a drive's partial files are for the next run
 };
 
 // The install folder's items as the install, its clean-up and the
@@ -152,6 +168,16 @@ void close_discs(Install *in);
 // (and then, for a drive, the player may have them read again), or that it
 // is of no edition known.
 int judge_disc(DiscCopy *d);
+// What a drive could not read of the disc (salvage.cpp): the watch hears
+// of each file left partial, and whether one that an earlier run left so
+// is to be finished; then the parts missing get passes of their own, are
+// taken from other copies of the disc, and are asked for, until every file
+// is whole or nothing more can be had. 1 when every file is whole; 0 with
+// the files still not whole named, and kept for the next run.
+void disc_file_partial(void *ctx, const char *dst, uint64_t size, const Ranges *missing);
+int disc_file_resume(void *ctx, const char *dst, uint64_t size, FillFrom *how);
+int salvage_disc(DiscCopy *d);
+void disc_partials_free(DiscCopy *d);
 // What the copy found of one file, path below the disc's root, for the
 // verdict: a file read again takes the place of its copy.
 void disc_file_seen(DiscCopy *d, const char *path, uint64_t size, uint32_t crc);
@@ -163,6 +189,9 @@ void disc_files_free(DiscFiles *f);
 // is whole; a write of the list that fails fails the install.
 int check_earlier_files(Install *in);
 int earlier_whole(const Install *in, const char *full, uint64_t size, uint32_t *crc);
+// 1 when the earlier record lists full, of size bytes, as a file a drive
+// gave only in part: its partial file is this install's to finish.
+int earlier_partial(const Install *in, const char *full, uint64_t size);
 // 0 when an earlier complete install holds every file of that disc whole.
 int disc_needed(const Install *in, int disc);
 // The bytes that the earlier list names from that disc.

@@ -17,6 +17,8 @@ void log_file_state(int state, const ListEntry *e, unsigned long error)
         setup_log("unreadable: %s: %s", shown, error_text(error, reason, sizeof reason));
     else if (state == LIST_LINKED)
         setup_log("linked: %s", shown);
+    else if (state == LIST_PARTIAL_FILE)
+        setup_log("read in part: %s", shown);
 }
 
 const char *linked_reason(int count, char *out, size_t size)
@@ -64,6 +66,12 @@ int verify_install(const char *given)
         fmt(line, sizeof line, "%s %s missing and %s changed: install again to repair them",
             fmt_count((uint64_t)t.missing, n, sizeof n), t.missing == 1 ? "file is" : "files are",
             fmt_count((uint64_t)t.changed, m, sizeof m));
+        fail(line);
+        return VERIFY_NOT_WHOLE;
+    }
+    if (t.partial > 0) {
+        fmt(line, sizeof line, "%s %s read only in part from a damaged disc: install again to read the rest",
+            fmt_count((uint64_t)t.partial, n, sizeof n), t.partial == 1 ? "file was" : "files were");
         fail(line);
         return VERIFY_NOT_WHOLE;
     }

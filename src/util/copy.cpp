@@ -54,10 +54,11 @@ void copy_partial(const Progress *p, const char *dst, uint64_t size, const Range
         p->watch->partial(p->watch->ctx, dst, size, missing);
 }
 
-// 1 when the watch says dst's partial file is the install's to finish.
-static int resumes(const Progress *p, const char *dst, uint64_t size)
+// 1 when the watch says dst's partial file is the install's to finish,
+// with how far to trust the source for it in *how.
+static int resumes(const Progress *p, const char *dst, uint64_t size, FillFrom *how)
 {
-    return p && p->watch && p->watch->resume && p->watch->resume(p->watch->ctx, dst, size);
+    return p && p->watch && p->watch->resume && p->watch->resume(p->watch->ctx, dst, size, how);
 }
 
 int copy_wanted(Progress *p, const char *dst, uint64_t size)
@@ -405,10 +406,11 @@ int copy_file(const char *src, const char *dst, Progress *p)
     }
     // A file that an earlier run read in part is finished, not read again.
     Ranges had = {};
-    int resume = drive_of(p) && resumes(p, dst, in.size) && partial_read(dst, in.size, &had);
+    FillFrom from = {&in, 0, NULL, NULL, 0};
+    int resume = drive_of(p) && resumes(p, dst, in.size, &from) && partial_read(dst, in.size, &had);
     ranges_free(&had);
     if (resume) {
-        FillFrom from = {&in, 0, NULL, NULL, 0};
+        from.source = &in;
         int filled = copy_fill(dst, in.size, &from, p, NULL);
         source_close(&in);
         return filled == FILL_WHOLE || filled == FILL_PARTIAL;

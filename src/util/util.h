@@ -163,7 +163,7 @@ struct CopyWatch {
     int (*wanted)(void *ctx, const char *dst, uint64_t size, uint32_t *crc);
     void *ctx;
     void (*partial)(void *ctx, const char *dst, uint64_t size, const Ranges *missing);
-    int (*resume)(void *ctx, const char *dst, uint64_t size);
+    int (*resume)(void *ctx, const char *dst, uint64_t size, struct FillFrom *how);
 };
 
 // Told which step of a long job is under way, for whoever shows it: a step
