@@ -197,9 +197,9 @@ static int copy_disc(Install *in, CdSource *src, int disc, uint64_t whole)
     watch.ctx = in;
     in->progress.drive = from_drive;
     in->progress.watch = &watch;
-    tell_disc_begins(in, disc, whole, in->copy_root);
+    tell_reading_begins(in, INSTALL_READ_COPY, disc, whole, listed_whole_bytes(in, disc), in->copy_root);
     int ok = cd_copy_all(src, in->copy_root, &in->progress);
-    tell_disc_ends(in);
+    tell_reading_ends(in);
     in->progress.drive = NULL;
     if (ok)
         ok = judge_disc(in, src, disc, from_drive);

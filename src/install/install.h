@@ -31,23 +31,45 @@ enum {
     INSTALL_LINK,      // its last stage
 };
 
+// The phases of reading a disc that the install tells its host of. Each
+// counts its own bytes, names each file as its reading begins, and may
+// wait on the drive.
+enum {
+    INSTALL_READ_COPY,  // the disc's copy
+    INSTALL_READ_AGAIN, // the disc's files that were not read as they should be, read again
+};
+
+// A reading phase as it begins: its bytes are those the progress count
+// adds from `from` on, up to whole; skip of them are expected to be found
+// whole already (a repair, a resumed install), and are counted without
+// being read.
+struct ReadingPhase {
+    int kind; // INSTALL_READ_
+    int disc; // 1 or 2
+    uint64_t whole;
+    uint64_t skip;
+    uint64_t from;
+};
+
 // What the install may ask of whoever runs it, and what it tells. ask
 // shows a question with the MB_ type's buttons and icon and waits for the
 // button pressed (IDOK, IDRETRY, ...); it is null when nobody can answer
 // (an unattended install), and so is a null host. Every other member may
 // be null too:
 //   ask_looking  ask, while look(arg, ...) is called every second
-//   disc         a disc's copy of whole bytes begins; the progress count,
-//                at `from` now, counts its bytes
-//   file         the disc's file whose copy begins, by its path on the disc
+//   reading      a reading phase begins
+//   file         the phase's file whose reading begins, by its path on the disc
+//   skipped      a file of that many bytes was found whole and is not read;
+//                the progress count adds them right after
 //   step         a step after the copies begins, or done of its total parts
 //                are finished
 struct InstallHost {
     int (*ask)(void *ctx, const char *text, unsigned int type);
     void *ctx;
     int (*ask_looking)(void *ctx, const char *text, unsigned int type, QuestionLook look, void *arg);
-    void (*disc)(void *ctx, int disc, uint64_t whole, uint64_t from);
+    void (*reading)(void *ctx, const ReadingPhase *phase);
     void (*file)(void *ctx, const char *file);
+    void (*skipped)(void *ctx, uint64_t bytes);
     void (*step)(void *ctx, int step, int done, int total);
 };
 

@@ -94,6 +94,17 @@ uint64_t listed_bytes(const Install *in, int disc)
     return sum;
 }
 
+uint64_t listed_whole_bytes(const Install *in, int disc)
+{
+    uint64_t sum = 0;
+    for (int i = 0; in->before_whole && i < in->before.count; i++) {
+        const ListEntry *e = &in->before.entries[i];
+        if (from_disc(e, disc) && e->kind == LIST_FIXED && in->before_whole[i])
+            sum += e->size;
+    }
+    return sum;
+}
+
 // A write of the list that failed fails the install: without it, a later
 // run could not tell what this one wrote.
 static int list_failed(Install *in, unsigned long error)

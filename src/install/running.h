@@ -18,8 +18,9 @@ struct DiscFiles {
 
 struct Install;
 
-// What the host is told of the disc being copied (telling.cpp): each file
-// as its copy begins, through the progress record's file watch.
+// What the host is told of the disc being read (telling.cpp): each file
+// as its reading begins, and each found whole and not read, through the
+// progress record's file watch.
 struct DiscTelling {
     const Install *in;
     size_t skip;             // the disc copy's folder and separator, before each path on the disc
@@ -42,7 +43,7 @@ struct Install {
     char exe[520];        // {dir}\tarnok.exe
     Progress progress;    // the bar: the discs, the update and the fixed shares
     StepWatch steps;      // the host's, told through the progress record
-    DiscTelling telling;  // the host's news of the disc being copied
+    DiscTelling telling;  // the host's news of the disc being read
     uint64_t fixed;       // progress after the disc copies, by mode
     uint64_t need;        // bytes the install takes: the entry's size
     char drive[4];        // "D:\" when both discs come from that one drive, else ""
@@ -74,10 +75,12 @@ int ask_player(const Install *in, const char *text, unsigned int type);
 // The discs (discs.cpp): both opened and told apart before anything is
 // written, or one drive for both; then copied into {game}\cd1 and \cd2.
 int open_discs(Install *in);
-// Around the copy of a disc of whole bytes into dst: the host hears of it,
-// and of each of its files (telling.cpp).
-void tell_disc_begins(Install *in, int disc, uint64_t whole, const char *dst);
-void tell_disc_ends(Install *in);
+// Around a phase of reading a disc into dst (the copy, or files read
+// again: INSTALL_READ_), of whole bytes, skip of them expected to be found
+// whole and not read: the host hears of it, and of each of its files
+// (telling.cpp). A later phase of reading is told the same way.
+void tell_reading_begins(Install *in, int kind, int disc, uint64_t whole, uint64_t skip, const char *dst);
+void tell_reading_ends(Install *in);
 int copy_discs(Install *in);
 void close_discs(Install *in);
 // The verdict on a disc once copied (verdict.cpp): which known edition it
@@ -102,8 +105,10 @@ int check_earlier_files(Install *in);
 int earlier_whole(const Install *in, const char *full, uint64_t size, uint32_t *crc);
 // 0 when an earlier complete install holds every file of that disc whole.
 int disc_needed(const Install *in, int disc);
-// The bytes that the earlier list names from that disc.
+// The bytes that the earlier list names from that disc, and of them the
+// bytes of files found whole, which a copy of the disc need not read.
 uint64_t listed_bytes(const Install *in, int disc);
+uint64_t listed_whole_bytes(const Install *in, int disc);
 int open_record(Install *in);
 void note_file(Install *in, const char *full, uint64_t size, uint32_t crc, const char *source, int kind);
 int record_ok(const Install *in);

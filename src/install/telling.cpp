@@ -1,6 +1,8 @@
-// What the install tells whoever runs it about a disc being copied: the
-// disc with its size, then each file by its path on the disc, for a status
-// line that names the file and counts the bytes.
+// What the install tells whoever runs it about a phase of reading a disc
+// (its copy, or damaged files read again): the phase with its size, then
+// each file by its path on the disc, and each file found whole and not
+// read, for a status line that names the file, counts the bytes and tells
+// the speed of what is really read.
 #include <string.h>
 
 #include "install/running.h"
@@ -11,7 +13,7 @@ static void tell_file_begun(void *ctx, const char *dst, uint64_t size)
 {
     const DiscTelling *t = (const DiscTelling *)ctx;
     const InstallHost *host = t->in->host;
-    if (strlen(dst) > t->skip)
+    if (host->file && strlen(dst) > t->skip)
         host->file(host->ctx, dst + t->skip);
     if (t->before && t->before->begun)
         t->before->begun(t->before->ctx, dst, size);
@@ -25,25 +27,32 @@ static void tell_file_copied(void *ctx, const char *dst, uint64_t size, uint32_t
         t->before->copied(t->before->ctx, dst, size, crc);
 }
 
-// Whether a file is wanted is for the watch that was there before.
+// Whether a file is wanted is for the watch that was there before; one
+// that is not is found whole, and its bytes are counted without being
+// read, which the host hears before the count.
 static int tell_file_wanted(void *ctx, const char *dst, uint64_t size, uint32_t *crc)
 {
     const DiscTelling *t = (const DiscTelling *)ctx;
-    if (t->before && t->before->wanted)
-        return t->before->wanted(t->before->ctx, dst, size, crc);
-    return 1;
+    const InstallHost *host = t->in->host;
+    if (!t->before || !t->before->wanted || t->before->wanted(t->before->ctx, dst, size, crc))
+        return 1;
+    if (host->skipped)
+        host->skipped(host->ctx, size);
+    return 0;
 }
 
-// The host counts the disc's bytes from where the progress record stands
+// The host counts the phase's bytes from where the progress record stands
 // now: the bar's count may have been spread anew just before.
-void tell_disc_begins(Install *in, int disc, uint64_t whole, const char *dst)
+void tell_reading_begins(Install *in, int kind, int disc, uint64_t whole, uint64_t skip, const char *dst)
 {
     const InstallHost *host = in->host;
     if (!host)
         return;
-    if (host->disc)
-        host->disc(host->ctx, disc, whole, in->progress.done);
-    if (!host->file)
+    if (host->reading) {
+        ReadingPhase phase = {kind, disc, whole, skip, in->progress.done};
+        host->reading(host->ctx, &phase);
+    }
+    if (!host->file && !host->skipped)
         return;
     DiscTelling *t = &in->telling;
     t->in = in;
@@ -56,7 +65,7 @@ void tell_disc_begins(Install *in, int disc, uint64_t whole, const char *dst)
     in->progress.watch = &t->watch;
 }
 
-void tell_disc_ends(Install *in)
+void tell_reading_ends(Install *in)
 {
     if (in->progress.watch == &in->telling.watch)
         in->progress.watch = in->telling.before;

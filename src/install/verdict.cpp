@@ -116,8 +116,21 @@ static int file_as_known(const DiscFiles *d, const EditionFile *f)
     return i >= 0 && d->files[i].size == f->size && d->files[i].crc == f->crc;
 }
 
+// The bytes of the edition's files that the copy did not bring as the
+// table says: what reading them again reads.
+static uint64_t bytes_again(const Install *in, const EditionFile *files, int count)
+{
+    uint64_t sum = 0;
+    for (int i = 0; i < count; i++) {
+        if (!file_as_known(&in->copied, &files[i]))
+            sum += files[i].size;
+    }
+    return sum;
+}
+
 // Reads again, from the drive, every file of the edition that the copy did
-// not bring as the table says. 0 when the player stopped or gave up.
+// not bring as the table says, as a reading phase of its own for the
+// host. 0 when the player stopped or gave up.
 static int read_again(Install *in, CdSource *src, int disc, int edition, const DriveReading *reading)
 {
     const EditionName *e = &in->editions.names[edition];
@@ -125,6 +138,7 @@ static int read_again(Install *in, CdSource *src, int disc, int edition, const D
     int ok = 1;
     retrying = 1;
     in->progress.drive = reading;
+    tell_reading_begins(in, INSTALL_READ_AGAIN, disc, bytes_again(in, files, e->count[disc - 1]), 0, in->copy_root);
     for (int i = 0; ok && i < e->count[disc - 1]; i++) {
         char from[520], to[520];
         if (file_as_known(&in->copied, &files[i]))
@@ -136,6 +150,7 @@ static int read_again(Install *in, CdSource *src, int disc, int edition, const D
         copy_file(from, to, &in->progress);
         ok = !stop_requested();
     }
+    tell_reading_ends(in);
     in->progress.drive = NULL;
     retrying = 0;
     return ok;

@@ -292,7 +292,8 @@ static int ask_looking(void *ctx, const char *text, unsigned int type, QuestionL
 static DWORD WINAPI worker(LPVOID param)
 {
     (void)param;
-    static const InstallHost host = {ask_in_window, NULL, ask_looking, report_disc, report_file, report_step};
+    static const InstallHost host = {ask_in_window, NULL,           ask_looking, report_reading,
+                                     report_file,   report_skipped, report_step};
     int ok = do_install(&opts, on_progress, NULL, &host);
     PostMessageA(hwnd, WM_SETUP_DONE, (WPARAM)(INT_PTR)ok, 0);
     return 0;
