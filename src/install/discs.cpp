@@ -53,11 +53,13 @@ static int disc_now_in(const char *folder)
     return drive_holds_disc(root) ? -1 : 0;
 }
 
-// The disc question, first (held < -1) and again, saying what the drive
-// holds instead. A disc is named by its number when its copy is the
-// drive's root; a disc of the player's that holds a copy in a folder is
-// named by that folder.
-enum { ASK_FIRST = -2 };
+// The disc question, first (held ASK_FIRST) and again, saying what the
+// drive holds instead: HELD_ANOTHER_COPY for the disc asked for, but not
+// the one whose file the copy was reading (another pressing, or another
+// copy of that folder), which it cannot read on from. A disc is named by
+// its number when its copy is the drive's root; a disc of the player's
+// that holds a copy in a folder is named by that folder.
+enum { ASK_FIRST = -2, HELD_ANOTHER_COPY = -3 };
 
 static void disc_question(char *text, size_t size, const char *folder, int disc, int held)
 {
@@ -67,6 +69,11 @@ static void disc_question(char *text, size_t size, const char *folder, int disc,
             fmt(text, size, "Insert Tarnok disc %d into drive %s and press OK.", disc, drive);
         else if (held == 0)
             fmt(text, size, "There is no disc in drive %s. Insert disc %d and press OK.", drive, disc);
+        else if (held == HELD_ANOTHER_COPY)
+            fmt(text, size,
+                "The disc in drive %s is Tarnok disc %d, but not the one setup was reading. Put that disc back in "
+                "and press OK.",
+                drive, disc);
         else if (held > 0)
             fmt(text, size, "The disc in drive %s is Tarnok disc %d. Insert disc %d and press OK.", drive, held,
                 disc);
@@ -80,9 +87,23 @@ static void disc_question(char *text, size_t size, const char *folder, int disc,
         fmt(text, size, "Insert the disc that holds %s and press OK.", shown);
     else if (held == 0)
         fmt(text, size, "There is no disc in drive %s. Insert the disc that holds %s and press OK.", drive, shown);
+    else if (held == HELD_ANOTHER_COPY)
+        fmt(text, size, "The disc in drive %s holds %s, but is not the one setup was reading. Put that disc back in "
+                        "and press OK.",
+            drive, shown);
     else
         fmt(text, size, "The disc in drive %s does not hold %s. Insert the disc that holds it and press OK.", drive,
             shown);
+}
+
+// What the drive holds for the question for a disc: as disc_now_in, but
+// the disc asked for only when the copy can read on from it.
+static int disc_held(const char *folder, int disc)
+{
+    int held = disc_now_in(folder);
+    if (held == disc && !drive_can_read_on())
+        return HELD_ANOTHER_COPY;
+    return held;
 }
 
 // The open question for a disc, looking at the drive every second.
@@ -92,13 +113,14 @@ struct DiscLook {
     int seen; // what the drive held at the last look
 };
 
-// The question answers itself once the disc is in. A wrong disc put in
-// while it is open is named; a drive emptied (the disc being changed)
-// leaves the text as it is.
+// The question answers itself once the disc is in and the copy can read
+// on from it, as the copy's own check will find. A wrong disc put in while
+// it is open is named; a drive emptied (the disc being changed) leaves the
+// text as it is.
 static int look_for_disc(void *arg, char *text, size_t size)
 {
     DiscLook *look = (DiscLook *)arg;
-    int held = disc_now_in(look->folder);
+    int held = disc_held(look->folder, look->disc);
     if (held == look->disc)
         return 1;
     if (held != look->seen && held != 0)
@@ -116,20 +138,23 @@ static int ask_player_looking(const Install *in, const char *text, unsigned int 
     return in->host->ask_looking(in->host->ctx, text, type, look, arg);
 }
 
-// Asks for a disc until it is in the drive: 1, or 0 when the player
-// cancels (and always unattended, where nobody can change it). folder is
-// where the disc's files are: the drive's root, or a folder on it. The
-// player need not press OK: the disc put in answers the question.
+// Asks for a disc until it is in the drive, and is the disc the copy can
+// read on from: 1, or 0 when the player cancels (and always unattended,
+// where nobody can change it). folder is where the disc's files are: the
+// drive's root, or a folder on it. The player need not press OK: the disc
+// put in answers the question. Another copy of the disc asked for, in the
+// middle of a file, is named as such from the first box on.
 static int ask_for_disc(const Install *in, const char *folder, int disc)
 {
     char text[1400];
     DiscLook look = {folder, disc, 0};
-    disc_question(text, sizeof text, folder, disc, ASK_FIRST);
+    int held = disc_held(folder, disc);
+    disc_question(text, sizeof text, folder, disc, held == HELD_ANOTHER_COPY ? held : ASK_FIRST);
     for (;;) {
-        look.seen = disc_now_in(folder);
+        look.seen = held;
         if (ask_player_looking(in, text, MB_ICONINFORMATION | MB_OKCANCEL, look_for_disc, &look) != IDOK)
             return 0;
-        int held = disc_now_in(folder);
+        held = disc_held(folder, disc);
         if (held == disc)
             return 1;
         disc_question(text, sizeof text, folder, disc, held);

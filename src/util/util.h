@@ -188,6 +188,13 @@ void listing_close(FolderListing *l);
 // trouble function says; 0 to give up (p reads no drive, the player
 // stopped, or the trouble function gave up). *tries starts at 0.
 int copy_try_again(const Progress *p, const char *path, unsigned long error, int *tries);
+// While a copy from a drive waits for its disc: 1 when it can read on, by
+// the check it makes before it does: the file it was reading, if any,
+// opens again by its path as the file first opened (its volume serial and
+// size as then). The disc's marker is for the caller to look for. A
+// question that closes itself once the disc is in asks this too, so that
+// it never closes for a disc that the copy then refuses.
+int drive_can_read_on(void);
 // The player's stop: once asked for, every copy fails at its next read.
 void stop_request(void);
 int stop_requested(void);

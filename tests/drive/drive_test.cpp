@@ -402,25 +402,48 @@ TEST(Drive, ReadErrorRetriedInTheWindow)
     EXPECT_EQ(0, wait_exit(r.child));
 }
 
+// Watches the open box for ms: the number of boxes that setup showed
+// meanwhile, the open one counted; 1 while it stays open and no other
+// comes, more for a question that closes and opens again by itself.
+int boxes_within(const Session &r, HWND box, DWORD ms)
+{
+    int shown = 1;
+    HWND open = box;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(50)) {
+        HWND now = gd_find_box("Tarnok setup", r.child.pid, 0);
+        if (now && now != open)
+            shown++;
+        open = now;
+    }
+    return shown;
+}
+
 // Retry answered with another disc in the drive, one with a file of the
 // failing file's path and other bytes: another disc (no disc 1 marker, the
 // file as large), or another pressing of disc 1 (its marker, and the file
-// shorter, or as large on a volume of another serial). Setup asks for disc
-// 1 instead of reading on, and once it is back the file is disc 1's, byte
-// for byte.
+// shorter, or as large on a volume of another serial). Setup does not read
+// on: it asks for disc 1, and for another pressing says from the first box
+// on that it is not the disc it was reading. That one box stays open while
+// the other disc is in (it used to close itself and open again every
+// second); once disc 1 is back it closes by itself, and the file is disc
+// 1's, byte for byte.
 TEST(Drive, RetryWithAnotherDiscInTheDrive)
 {
     const std::string file = "\\TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT";
     const std::string bytes = slurp(media_path("disc1") + file);
     ASSERT_GT(bytes.size(), 300000u);
+    const std::string insert = "Insert Tarnok disc 1 into drive R: and press OK.";
+    const std::string not_that_one =
+        "The disc in drive R: is Tarnok disc 1, but not the one setup was reading. Put that disc back in and press OK.";
     struct Case {
         const char *what;
         bool marker;
         size_t size;
         const char *serial; // of the other disc, which is then defined as a disc change does; null: not
-    } cases[] = {{"another disc", false, bytes.size(), nullptr},
-                 {"another pressing", true, 200000, nullptr},
-                 {"another pressing of another serial", true, bytes.size(), "5EC0D15C"}};
+        const std::string &text;
+    } cases[] = {{"another disc", false, bytes.size(), nullptr, insert},
+                 {"another pressing", true, 200000, nullptr, not_that_one},
+                 {"another pressing of another serial", true, bytes.size(), "5EC0D15C", not_that_one}};
     for (const Case &k : cases) {
         SCOPED_TRACE(k.what);
         std::string other = scratch(k.what);
@@ -443,14 +466,21 @@ TEST(Drive, RetryWithAnotherDiscInTheDrive)
             ASSERT_NO_FATAL_FAILURE(drive_changed());
         }
         answer(box, IDRETRY);
-        box = next_box(r, &text, "drive-retry-asks-for-the-disc", 30000);
+        box = next_box(r, &text, k.marker ? "drive-retry-another-pressing" : "drive-retry-asks-for-the-disc", 30000);
         ASSERT_NE(nullptr, box) << "read on from another disc: " << field(r.w, C_STATUS);
-        EXPECT_EQ("Insert Tarnok disc 1 into drive R: and press OK.", text);
+        EXPECT_EQ(k.text, text);
+        EXPECT_EQ(1, boxes_within(r, box, 3500)) << "the question closed and opened again by itself";
+        EXPECT_TRUE(IsWindow(box));
+        char now[1024] = "";
+        gd_box_text(box, now, sizeof now);
+        EXPECT_EQ(k.text, std::string(now));
         drive_does(disc_line(1));
         if (k.serial) {
             ASSERT_NO_FATAL_FAILURE(drive_changed());
         }
-        answer(box, IDOK);
+        DWORD back = GetTickCount();
+        ASSERT_TRUE(gd_wait_gone(box, 3000)) << "disc 1 is back and the question is still open";
+        printf("%s: the question closed %lu ms after disc 1 was back\n", k.what, (unsigned long)(GetTickCount() - back));
         ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
         EXPECT_TRUE(bytes == slurp(target + "\\game\\cd1" + file)) << "the file is not disc 1's";
         expect_installed(target);
