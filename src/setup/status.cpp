@@ -149,10 +149,19 @@ static int64_t eta_pace(int64_t shown, uint64_t estimate)
     return pace < 500 ? 500 : pace > 1500 ? 1500 : pace;
 }
 
-// +1 when the estimate is far above the shown value, -1 far below, else 0.
+// 1 when the shown value and the estimate are within ETA_NEAR_MS: the line
+// would say much the same, and the end of a copy is no time to jump.
+static int eta_near(int64_t shown, uint64_t estimate)
+{
+    int64_t apart = (int64_t)estimate - shown;
+    return apart <= ETA_NEAR_MS && -apart <= ETA_NEAR_MS;
+}
+
+// +1 when the estimate is somewhat above the shown value, -1 somewhat
+// below, else 0.
 static int eta_side(int64_t shown, uint64_t estimate)
 {
-    if (estimate == ETA_NONE)
+    if (estimate == ETA_NONE || eta_near(shown, estimate))
         return 0;
     int64_t margin = shown * ETA_JUMP_PERCENT / 100;
     if ((int64_t)estimate > shown + margin)
@@ -165,14 +174,14 @@ static int eta_side(int64_t shown, uint64_t estimate)
 // came back from a stall or a part of the disc that reads far slower.
 static int eta_far_off(int64_t shown, uint64_t estimate)
 {
-    if (estimate == ETA_NONE)
+    if (estimate == ETA_NONE || eta_near(shown, estimate))
         return 0;
     uint64_t s = (uint64_t)shown;
-    uint64_t apart = s > estimate ? s - estimate : estimate - s;
-    return apart > ETA_FAR_MIN_MS && (s > ETA_FAR_TIMES * estimate || s * ETA_FAR_TIMES < estimate);
+    return s > ETA_FAR_TIMES * estimate || s * ETA_FAR_TIMES < estimate;
 }
 
-// 1 when the estimate has stayed somewhat off on one side for ETA_JUMP_MS.
+// 1 when the estimate has stayed somewhat off on one side for ETA_JUMP_MS,
+// or for the shown time's 1/ETA_JUMP_SHARE where that is shorter.
 static int eta_stays_off(EtaState *e, uint64_t now_ms, uint64_t estimate)
 {
     int side = eta_side(e->left_ms, estimate);
@@ -180,7 +189,10 @@ static int eta_stays_off(EtaState *e, uint64_t now_ms, uint64_t estimate)
         e->off_side = side;
         e->off_since = now_ms;
     }
-    return side != 0 && now_ms - e->off_since >= ETA_JUMP_MS;
+    uint64_t patience = (uint64_t)e->left_ms / ETA_JUMP_SHARE;
+    if (patience > ETA_JUMP_MS)
+        patience = ETA_JUMP_MS;
+    return side != 0 && now_ms - e->off_since >= patience;
 }
 
 // Counts the shown value down over the time since the last update, at the

@@ -26,10 +26,11 @@ enum {
     STATUS_WAIT_MS = 2000, // a read that takes this long shows the wait
     STATUS_PACE_MS = 250,  // the line is drawn at most four times a second
     ETA_AFTER_MS = 15000,  // a time left after 15 s of reading, or a tenth of what is to be read
-    ETA_JUMP_MS = 8000,    // how long an estimate must stay somewhat off to be taken
+    ETA_JUMP_MS = 8000,    // how long an estimate must stay somewhat off to be taken,
+    ETA_JUMP_SHARE = 4,    // or for a quarter of the time shown, when that is shorter
     ETA_JUMP_PERCENT = 25, // what somewhat off is
     ETA_FAR_TIMES = 2,     // more than twice or less than half a fresh estimate: taken at once
-    ETA_FAR_MIN_MS = 5000, // unless both are this close: the line's smallest step
+    ETA_NEAR_MS = 5000,    // no jump between values this close: the line's smallest step
 };
 
 // "No time left to show": not enough to go on yet, or nothing left.
@@ -79,9 +80,11 @@ int rate_stalled(const RateMeter *m, uint64_t now_ms);
 // The time left as the line shows it. It counts down with the clock and
 // leans towards each new estimate, so it never rises because the estimate
 // wobbles; it takes a new estimate at once when the shown value is more
-// than ETA_FAR_TIMES the estimate or less than its 1/ETA_FAR_TIMES (unless
-// the two are within ETA_FAR_MIN_MS), and otherwise when the estimate stays
-// more than ETA_JUMP_PERCENT off for ETA_JUMP_MS.
+// than ETA_FAR_TIMES the estimate or less than its 1/ETA_FAR_TIMES, and
+// otherwise when the estimate stays more than ETA_JUMP_PERCENT off for
+// ETA_JUMP_MS, or for a quarter of the time shown where that is shorter:
+// a short copy cannot wait as long. Values within ETA_NEAR_MS of each
+// other are never jumped between.
 struct EtaState {
     int shown;           // 1 once there has been an estimate
     int64_t left_ms;     // the value shown at updated_ms

@@ -194,9 +194,11 @@ std::vector<Sample> watch_status(const Child &c, HWND w, DWORD *start, DWORD tim
 }
 
 // A disc's copy as the status line tells it: "CD 1: TARNOK\X.DAT - 2.1 of
-// 4.6 MB, 98 KB/s, about 30 seconds left".
+// 4.6 MB, 98 KB/s, about 30 seconds left", or its files read again: "CD
+// 1, reading again: ...".
 struct CopyLine {
     int disc = 0; // 0: not a copy's line
+    bool again = false;
     std::string file;
     double done_mb = 0, whole_mb = 0;
     double speed = 0;   // bytes a second; 0 while not shown
@@ -218,20 +220,21 @@ long left_of(const std::string &words)
 
 CopyLine copy_line(const std::string &text)
 {
-    static const std::regex line("CD (\\d): (?:(.+) - )?([\\d.]+) of ([\\d.]+) MB"
+    static const std::regex line("CD (\\d)(, reading again)?: (?:(.+) - )?([\\d.]+) of ([\\d.]+) MB"
                                  "(?:, ([\\d.]+) (KB|MB)/s)?(?:, (about .+ left))?");
     std::smatch m;
     CopyLine c;
     if (!std::regex_match(text, m, line))
         return c;
     c.disc = std::stoi(m[1]);
-    c.file = m[2];
-    c.done_mb = std::stod(m[3]);
-    c.whole_mb = std::stod(m[4]);
-    if (m[5].matched)
-        c.speed = std::stod(m[5]) * (m[6] == "KB" ? 1024 : 1048576);
-    if (m[7].matched)
-        c.left_ms = left_of(m[7]);
+    c.again = m[2].matched;
+    c.file = m[3];
+    c.done_mb = std::stod(m[4]);
+    c.whole_mb = std::stod(m[5]);
+    if (m[6].matched)
+        c.speed = std::stod(m[6]) * (m[7] == "KB" ? 1024 : 1048576);
+    if (m[8].matched)
+        c.left_ms = left_of(m[8]);
     return c;
 }
 
@@ -242,8 +245,8 @@ std::vector<Sample> disc1_copy(const std::vector<Sample> &all)
 {
     std::vector<Sample> copy;
     for (const Sample &s : all) {
-        int disc = copy_line(s.text).disc;
-        if (disc == 1 || (!copy.empty() && waiting_line(s.text)))
+        CopyLine c = copy_line(s.text);
+        if ((c.disc == 1 && !c.again) || (!copy.empty() && waiting_line(s.text)))
             copy.push_back(s);
         else if (!copy.empty())
             break;
@@ -977,6 +980,201 @@ TEST(Drive, DiscQuestionAnswersItself)
     ASSERT_TRUE(gd_wait_gone(box, 3000)) << "the question is still open";
     printf("the question closed %lu ms after disc 2 went in\n", (unsigned long)(GetTickCount() - put_in));
     ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
+    expect_installed(target);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// The time left that the line shows, against the truth: at half the copy
+// within a quarter (or 3 s) of it, and from a tenth of the copy on never
+// more than twice it (give or take the line's rounding to 5 s).
+void expect_time_left_true(const std::vector<Sample> &copy, DWORD half_ms)
+{
+    DWORD end = copy.back().ms;
+    const Sample *half = nullptr;
+    for (const Sample &s : copy) {
+        CopyLine c = copy_line(s.text);
+        if (!half && s.ms >= half_ms && c.disc)
+            half = &s;
+        if (c.disc && c.left_ms >= 0 && c.done_mb >= c.whole_mb / 10) {
+            EXPECT_LE(c.left_ms, 2 * (long)(end - s.ms) + 5000) << s.ms << " " << s.text;
+        }
+    }
+    ASSERT_NE(nullptr, half) << samples_text(copy);
+    CopyLine c = copy_line(half->text);
+    double truth = end - half->ms;
+    ASSERT_GE(c.left_ms, 0) << half->text << "\n" << samples_text(copy);
+    EXPECT_NEAR(truth, (double)c.left_ms, std::max(truth * 0.25, 3000.0)) << half->text << "\n" << samples_text(copy);
+    printf("at half-way (%lu ms): \"%s\"; the copy ended %.0f ms later\n", (unsigned long)half->ms,
+           half->text.c_str(), truth);
+}
+
+// A drive at 300 KiB/s that stops for six seconds at the first read of the
+// first file, as one that spins up slowly or re-reads a worn start: the
+// line shows the wait, and then a time left from the speed of the data,
+// not from seconds that held the stall.
+TEST(Drive, StatusLineAfterAStallInTheFirstFile)
+{
+    const unsigned long long rate = 300 * 1024;
+    drive_does(disc_line(1) + "rate " + std::to_string(rate) + "\nstall 6000\n");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    DWORD start = 0;
+    std::vector<Sample> all = watch_status(r.child, r.w, &start);
+    ASSERT_EQ(text_installed, all.back().text) << samples_text(all);
+    std::vector<Sample> copy = disc1_copy(all);
+    ASSERT_GE(copy.size(), 20u) << samples_text(all);
+    int waits = 0;
+    const Sample *half = nullptr;
+    for (const Sample &s : copy) {
+        waits += waiting_line(s.text);
+        CopyLine c = copy_line(s.text);
+        if (!half && c.disc && c.done_mb >= c.whole_mb / 2)
+            half = &s;
+        // The speed, when shown, is the drive's: the stall is no reading.
+        // (Until then the window holds the many small files read first.)
+        if (c.speed > 0 && c.done_mb >= c.whole_mb / 2) {
+            EXPECT_NEAR((double)rate, c.speed, rate * 0.25) << s.text << "\n" << samples_text(copy);
+        }
+    }
+    EXPECT_GE(waits, 8) << "the stall was not shown as the wait\n" << samples_text(copy);
+    ASSERT_NE(nullptr, half) << samples_text(copy);
+    expect_time_left_true(copy, half->ms);
+    expect_installed(target);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// A repair in the window on a slow drive (40 KB/s): two files of disc 1's
+// copy are gone, far apart in the order the copy reads the disc, with
+// megabytes of whole files between them. The files found whole count for
+// the bar at once, but not for the speed, which is the drive's; the time
+// left is what is left to read at it, true at half the reading.
+TEST(Drive, RepairStatusLineOnASlowDrive)
+{
+    std::string target = scratch("installed") + "\\Tarnok PC", reads = scratch("reads") + "\\reads.log";
+    std::string fresh = fresh_install();
+    Child c = start_setup(stage_setup(scratch("copy"), "setup_game"),
+                          "/silent /cd1 \"" + media_path("disc1") + "\" /cd2 \"" + media_path("disc2") +
+                              "\" /patch \"" + patch() + "\" /dir \"" + target + "\"",
+                          scratch("copy-tmp"));
+    ASSERT_EQ(0, wait_exit(c, 120000));
+    end_child(c);
+    // The files between 150 and 500 KB in the order the drive lists them:
+    // the first and the last of them go, the rest of the folder between.
+    drive_does(disc_line(1));
+    const std::string folder = "\\TARNOK\\DISK1\\FILLER\\G000";
+    std::vector<std::string> order;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((std::string("R:") + folder + "\\*").c_str(), &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    do {
+        unsigned long long size = ((unsigned long long)fd.nFileSizeHigh << 32) | fd.nFileSizeLow;
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && size >= 150000 && size <= 500000)
+            order.push_back(fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    ASSERT_GE(order.size(), 3u);
+    std::vector<std::string> gone = {order.front(), order.back()};
+    unsigned long long missing = 0;
+    for (const std::string &g : gone) {
+        std::string path = target + "\\game\\cd1" + folder + "\\" + g;
+        missing += slurp(path).size();
+        ASSERT_TRUE(DeleteFileA(path.c_str())) << path;
+    }
+    const unsigned long long rate = 40000;
+    drive_does(disc_line(1) + "rate " + std::to_string(rate) + "\nreadlog " + unix_path(reads) + "\n");
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    DWORD start = 0;
+    std::vector<Sample> all = watch_status(r.child, r.w, &start);
+    ASSERT_EQ(text_installed, all.back().text) << samples_text(all);
+    std::vector<Sample> copy = disc1_copy(all);
+    ASSERT_GE(copy.size(), 20u) << samples_text(all);
+    printf("%s and %s gone, %llu bytes read at %llu bytes a second\n", gone[0].c_str(), gone[1].c_str(), missing,
+           rate);
+    int speeds = 0;
+    for (const Sample &s : copy) {
+        CopyLine line = copy_line(s.text);
+        if (line.speed > 0) {
+            speeds++;
+            EXPECT_NEAR((double)rate, line.speed, rate * 0.25) << s.text << "\n" << samples_text(copy);
+        }
+    }
+    EXPECT_GE(speeds, (int)copy.size() / 2) << samples_text(copy);
+    ASSERT_NO_FATAL_FAILURE(expect_time_left_true(copy, copy.front().ms + (copy.back().ms - copy.front().ms) / 2));
+    std::vector<std::string> read = files_read(reads);
+    std::sort(read.begin(), read.end());
+    std::vector<std::string> want;
+    for (const std::string &g : gone) {
+        std::string p = folder + "\\" + g;
+        std::replace(p.begin(), p.end(), '\\', '/');
+        want.push_back(p);
+    }
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(want, read);
+    EXPECT_EQ("", compare_trees(fresh, target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// Files that the drive's short listing lost are read again after Retry,
+// as a reading phase of their own: the status line names each file, counts
+// the bytes of those files only (never past them), and shows the wait
+// when the drive stalls at the first of them.
+TEST(Drive, ReadAgainIsShown)
+{
+    const std::string folder = "\\TARNOK\\DISK1\\FILLER\\G000";
+    drive_does(disc_line(1) + "shortlist /TARNOK/DISK1/FILLER/G000 3\n");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    std::string text;
+    HWND box = next_box(r, &text, "drive-read-again-asked");
+    ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+    ASSERT_NE(std::string::npos, text.find("press Retry to read them again")) << text;
+    // What is to be read again: the folder's files that the copy lacks.
+    std::vector<std::string> again;
+    unsigned long long bytes = 0;
+    for (const std::string &f : list_dir(media_path("disc1") + folder)) {
+        if (!file_exists(target + "\\game\\cd1" + folder + "\\" + f)) {
+            again.push_back("TARNOK\\DISK1\\FILLER\\G000\\" + f);
+            bytes += slurp(media_path("disc1") + folder + "\\" + f).size();
+        }
+    }
+    ASSERT_FALSE(again.empty());
+    drive_does(disc_line(1) + "rate 500000\nstall 3000\n");
+    answer(box, IDRETRY);
+    DWORD start = 0;
+    std::vector<Sample> all = watch_status(r.child, r.w, &start);
+    ASSERT_EQ(text_installed, all.back().text) << samples_text(all);
+    int lines = 0, waits = 0;
+    bool in_phase = false;
+    double last_done = 0;
+    for (const Sample &s : all) {
+        CopyLine c = copy_line(s.text);
+        if (c.again) {
+            in_phase = true;
+            lines++;
+            EXPECT_EQ(1, c.disc) << s.text;
+            EXPECT_NEAR(bytes / 1048576.0, c.whole_mb, 0.051) << s.text;
+            EXPECT_LE(c.done_mb, c.whole_mb) << s.text;
+            EXPECT_GE(c.done_mb, last_done) << s.text;
+            last_done = c.done_mb;
+            EXPECT_NE(again.end(), std::find(again.begin(), again.end(), c.file)) << s.text;
+        } else if (in_phase && waiting_line(s.text)) {
+            waits++;
+        } else if (in_phase && c.disc) {
+            break;
+        }
+    }
+    printf("%zu files, %llu bytes read again: %d lines of it, %d of waiting\n", again.size(), bytes, lines, waits);
+    EXPECT_GE(lines, 8) << samples_text(all);
+    EXPECT_GE(waits, 2) << samples_text(all);
     expect_installed(target);
     ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
     EXPECT_EQ(0, wait_exit(r.child));
