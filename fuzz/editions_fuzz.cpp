@@ -54,17 +54,37 @@ static void check_problems(const EditionProblem *list, int count, int extra)
 static void check_verdict(const EditionTable *t, const EditionVerdict *v, int count)
 {
     if (v->kind == EDITION_UNKNOWN) {
-        if (v->edition != -1 || v->problem_count || v->extra_count)
+        if (v->edition != -1 || v->problem_count || v->differ_count || v->extra_count)
             abort();
         return;
     }
-    if (v->edition < 0 || v->edition >= t->name_count || v->files <= 0 || v->matched * 2 <= v->files ||
-        v->matched + v->problem_count != v->files || v->extra_count < 0 || v->extra_count > count)
+    if (v->edition < 0 || v->edition >= t->name_count || v->files <= 0 || v->matched <= 0 ||
+        v->matched + v->problem_count + v->differ_count != v->files || v->extra_count < 0 || v->extra_count > count)
         abort();
-    if ((v->kind == EDITION_KNOWN) != (v->problem_count == 0))
+    int kind = v->problem_count ? EDITION_DAMAGED : v->differ_count ? EDITION_PRESSING : EDITION_KNOWN;
+    if (v->kind != kind)
         abort();
     check_problems(v->problems, v->problem_count, 0);
+    check_problems(v->differs, v->differ_count, 0);
     check_problems(v->extras, v->extra_count, 1);
+}
+
+// What the table knows of a copied file agrees with its files, edition by
+// edition.
+static void check_lookup(const EditionTable *t, int disc, const EditionSeen *s)
+{
+    int want = -1;
+    for (int e = 0; e < t->name_count; e++) {
+        const EditionFile *f = edition_file(t, e, disc, s->path);
+        if (f && (f->edition != e || f->disc != disc))
+            abort();
+        if (f && f->size == s->size && f->crc == s->crc)
+            want = 1;
+        else if (f && want < 0)
+            want = 0;
+    }
+    if (edition_knows(t, disc, s->path, s->size, s->crc) != want)
+        abort();
 }
 
 static void check_count(uint64_t n)
@@ -108,7 +128,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         seen[i].path = disc.files[i].path;
         seen[i].size = disc.files[i].size;
         seen[i].crc = disc.files[i].crc;
+        // A line number of the second table stands for the copy's damage.
+        seen[i].zeros = (uint64_t)(disc.files[i].line & 3) == 1 ? 4097 : 0;
         check_count(seen[i].size);
+        check_lookup(&t, 1 + (pick & 1), &seen[i]);
     }
     int prefer = t.name_count ? (int)(pick >> 1) % (t.name_count + 1) - 1 : -1;
     EditionVerdict v;

@@ -300,7 +300,7 @@ static int write_extent(CdSource *src, const IsoEntry *e, HANDLE out, const char
 static int copy_records(CdSource *src, const IsoEntry *e, int records, uint64_t whole, const char *path, Progress *p)
 {
     DestFile dest;
-    if (!dest_open(&dest, path)) {
+    if (!dest_open_for(&dest, path, p)) {
         log_write_failure(path, GetLastError());
         return 0;
     }

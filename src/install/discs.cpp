@@ -222,7 +222,8 @@ static int copy_disc(Install *in, CdSource *src, int disc, uint64_t whole)
     watch.ctx = in;
     in->progress.drive = from_drive;
     in->progress.watch = &watch;
-    tell_reading_begins(in, INSTALL_READ_COPY, disc, whole, listed_whole_bytes(in, disc), in->copy_root);
+    uint64_t found = whole - disc_bytes_to_copy(in, disc, whole);
+    tell_reading_begins(in, INSTALL_READ_COPY, disc, whole, found, in->copy_root);
     int ok = cd_copy_all(src, in->copy_root, &in->progress);
     tell_reading_ends(in);
     in->progress.drive = NULL;
@@ -338,7 +339,9 @@ static int copy_two_sources(Install *in)
 {
     uint64_t one = cd_total_bytes(in->cd1), two = cd_total_bytes(in->cd2);
     in->progress.total = in->need = one + two + in->fixed;
-    return check_free_space(in, in->progress.total) && make_folders(in) && copy_disc(in, in->cd1, 1, one) &&
+    // A repair needs room for what it copies, not for a whole install.
+    uint64_t written = disc_bytes_to_copy(in, 1, one) + disc_bytes_to_copy(in, 2, two) + other_bytes_to_write(in);
+    return check_free_space(in, written) && make_folders(in) && copy_disc(in, in->cd1, 1, one) &&
            copy_disc(in, in->cd2, 2, two);
 }
 
@@ -367,13 +370,14 @@ static int copy_one_drive(Install *in)
     uint64_t size = cd_total_bytes(src);
     in->need = size + in->fixed + (want[other] ? 0 : listed_bytes(in, other));
     in->progress.total = (want[other] ? size * 2 : size) + in->fixed;
-    int ok = check_free_space(in, in->need) && make_folders(in) && copy_disc(in, src, first, size);
+    int ok = check_free_space(in, disc_bytes_to_copy(in, first, size) + other_bytes_to_write(in)) && make_folders(in) &&
+             copy_disc(in, src, first, size);
     if (ok && want[other] && !ask_for_disc(in, root, other))
         ok = not_inserted(other);
     if (ok && want[other]) {
         uint64_t more = cd_total_bytes(src);
         in->need += more;
-        ok = check_free_space(in, more + in->fixed);
+        ok = check_free_space(in, disc_bytes_to_copy(in, other, more) + other_bytes_to_write(in));
         if (ok) {
             progress_rebudget(&in->progress, more + in->fixed);
             ok = copy_disc(in, src, other, more);

@@ -199,6 +199,38 @@ void edition_table_free(EditionTable *t)
     memset(t, 0, sizeof *t);
 }
 
+const EditionFile *edition_file(const EditionTable *t, int edition, int disc, const char *path)
+{
+    if (edition < 0 || edition >= t->name_count || (disc != 1 && disc != 2))
+        return NULL;
+    const EditionName *e = &t->names[edition];
+    int lo = 0, hi = e->count[disc - 1];
+    const EditionFile *files = t->files + e->first[disc - 1];
+    while (lo < hi) {
+        int mid = lo + (hi - lo) / 2, c = path_cmp(files[mid].path, path);
+        if (c == 0)
+            return &files[mid];
+        if (c < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return NULL;
+}
+
+int edition_knows(const EditionTable *t, int disc, const char *path, uint64_t size, uint32_t crc)
+{
+    int known = -1;
+    for (int e = 0; e < t->name_count; e++) {
+        const EditionFile *f = edition_file(t, e, disc, path);
+        if (f && f->size == size && f->crc == crc)
+            return 1;
+        if (f)
+            known = 0;
+    }
+    return known;
+}
+
 int edition_same(const EditionTable *t, int a, int b)
 {
     if (a < 0 || b < 0 || a >= t->name_count || b >= t->name_count)
@@ -273,59 +305,77 @@ static int same_file(const EditionFile *f, const EditionSeen *s)
     return s && s->size == f->size && s->crc == f->crc;
 }
 
-static void count_match(void *ctx, const EditionFile *f, const EditionSeen *s)
+int edition_damaged(const EditionFile *f, const EditionSeen *s)
 {
-    *(int *)ctx += same_file(f, s);
+    return !s || (!same_file(f, s) && (s->size < f->size || s->zeros != 0));
 }
 
-static int matched_files(const EditionTable *t, int edition, int disc, const SeenOrder *s)
-{
-    int matched = 0;
-    Walk w = {count_match, NULL, &matched};
-    walk_disc(t, edition, disc, s, &w);
-    return matched;
-}
-
-// An edition the disc could be of: more than half of its files are there.
+// How the disc stands against one edition.
 struct Candidate {
-    int edition, files, matched, whole;
+    int edition, files;
+    int matched, differ, missing, extra;
 };
+
+static void count_file(void *ctx, const EditionFile *f, const EditionSeen *s)
+{
+    Candidate *c = (Candidate *)ctx;
+    if (!s)
+        c->missing++;
+    else if (same_file(f, s))
+        c->matched++;
+    else
+        c->differ++;
+}
+
+static void count_extra(void *ctx, const EditionSeen *s)
+{
+    (void)s;
+    ((Candidate *)ctx)->extra++;
+}
+
+static int whole(const Candidate *c)
+{
+    return c->differ == 0 && c->missing == 0;
+}
 
 // 1 when a is the better choice than b: an edition whose every file is
 // there over one that is not; then the other disc's edition; then, of
 // whole ones, the one with more files; of others, the one with more there
-// and then the one with fewer problems.
+// and then the one with fewer missing or different.
 static int better(const Candidate *a, const Candidate *b, int prefer)
 {
-    if (a->whole != b->whole)
-        return a->whole;
+    if (whole(a) != whole(b))
+        return whole(a);
     if ((a->edition == prefer) != (b->edition == prefer))
         return a->edition == prefer;
-    if (a->whole)
+    if (whole(a))
         return a->files > b->files;
     if (a->matched != b->matched)
         return a->matched > b->matched;
-    return a->files - a->matched < b->files - b->matched;
+    return a->differ + a->missing < b->differ + b->missing;
 }
 
 // The edition to judge the disc by, as edition_judge says, with its
-// counts; edition -1 when none has more than half of its files there.
+// counts; edition -1 when the disc is of none. Of an edition, the disc's
+// files must be mostly its own and mostly as it has them: a disc of an
+// edition nobody listed shares some files with a known one, but has files
+// of its own or other contents in most.
 static Candidate choose_edition(const EditionTable *t, int disc, const SeenOrder *s, int prefer)
 {
-    Candidate best = {-1, 0, 0, 0};
+    Candidate best = {-1, 0, 0, 0, 0, 0};
     for (int e = 0; e < t->name_count; e++) {
-        Candidate c = {e, t->names[e].count[disc - 1], 0, 0};
+        Candidate c = {e, t->names[e].count[disc - 1], 0, 0, 0, 0};
         if (c.files == 0)
             continue;
-        c.matched = matched_files(t, e, disc, s);
-        c.whole = c.matched == c.files;
-        if (c.matched > c.files / 2 && (best.edition < 0 || better(&c, &best, prefer)))
+        Walk w = {count_file, count_extra, &c};
+        walk_disc(t, e, disc, s, &w);
+        if (c.matched > 0 && c.matched > c.differ + c.extra && (best.edition < 0 || better(&c, &best, prefer)))
             best = c;
     }
     return best;
 }
 
-static void add_problem(EditionProblem *list, int *count, int kind, const char *path, uint64_t size,
+static void add_problem(EditionProblem *list, int *count, int kind, const char *path, const EditionSeen *s,
                         uint64_t want_size)
 {
     if (*count < EDITION_SHOWN) {
@@ -336,8 +386,9 @@ static void add_problem(EditionProblem *list, int *count, int kind, const char *
             n = sizeof p->path - 1;
         memcpy(p->path, path, n);
         p->path[n] = 0;
-        p->size = size;
+        p->size = s ? s->size : 0;
         p->want_size = want_size;
+        p->zeros = s ? s->zeros : 0;
     }
     (*count)++;
 }
@@ -345,18 +396,19 @@ static void add_problem(EditionProblem *list, int *count, int kind, const char *
 static void note_file(void *ctx, const EditionFile *f, const EditionSeen *s)
 {
     EditionVerdict *v = (EditionVerdict *)ctx;
-    if (!s)
-        add_problem(v->problems, &v->problem_count, EDITION_MISSING, f->path, 0, f->size);
-    else if (s->size != f->size)
-        add_problem(v->problems, &v->problem_count, EDITION_OTHER_SIZE, f->path, s->size, f->size);
-    else if (s->crc != f->crc)
-        add_problem(v->problems, &v->problem_count, EDITION_OTHER_CONTENTS, f->path, s->size, f->size);
+    if (same_file(f, s))
+        return;
+    int kind = !s ? EDITION_MISSING : s->size != f->size ? EDITION_OTHER_SIZE : EDITION_OTHER_CONTENTS;
+    if (edition_damaged(f, s))
+        add_problem(v->problems, &v->problem_count, kind, f->path, s, f->size);
+    else
+        add_problem(v->differs, &v->differ_count, kind, f->path, s, f->size);
 }
 
 static void note_extra(void *ctx, const EditionSeen *s)
 {
     EditionVerdict *v = (EditionVerdict *)ctx;
-    add_problem(v->extras, &v->extra_count, EDITION_EXTRA, s->path, s->size, 0);
+    add_problem(v->extras, &v->extra_count, EDITION_EXTRA, s->path, s, 0);
 }
 
 int edition_judge(const EditionTable *t, int disc, const EditionSeen *seen, int count, int prefer, EditionVerdict *v)
@@ -376,7 +428,7 @@ int edition_judge(const EditionTable *t, int disc, const EditionSeen *seen, int 
         v->matched = c.matched;
         Walk w = {note_file, note_extra, v};
         walk_disc(t, c.edition, disc, &s, &w);
-        v->kind = v->problem_count == 0 ? EDITION_KNOWN : EDITION_DAMAGED;
+        v->kind = v->problem_count ? EDITION_DAMAGED : v->differ_count ? EDITION_PRESSING : EDITION_KNOWN;
     }
     free(s.files);
     return 1;

@@ -81,19 +81,25 @@ void edition_table_free(EditionTable *t);
 int edition_table_load(void *module, EditionTable *t);
 
 // One file copied from a disc: its path below the disc's root ('\' or '/'
-// between steps), its size and the CRC-32 of what was copied. The verdict
-// only reads these; they stay the caller's.
+// between steps), its size and the CRC-32 of what was copied, and what the
+// copy shows of damage: zeros is 1 + the offset of a 2,048-byte sector of
+// zeros in it (as rippers write a sector they could not read), 0 for none
+// found. The verdict only reads these; they stay the caller's.
 struct EditionSeen {
     const char *path;
     uint64_t size;
     uint32_t crc;
+    uint64_t zeros;
 };
 
 enum {
-    EDITION_KNOWN,   // every file of the edition is there, as it should be
-    EDITION_DAMAGED, // most of the edition's files are there as they should
-                     // be, some are missing, cut short or different
-    EDITION_UNKNOWN, // half or fewer of any edition's files are
+    EDITION_KNOWN,    // every file of the edition is there, as it should be
+    EDITION_DAMAGED,  // files of the edition are missing, or differ where
+                      // the copy shows damage: cut short, or with a sector
+                      // of zeros
+    EDITION_UNKNOWN,  // the disc is like no edition
+    EDITION_PRESSING, // every file of the edition is there, some with other
+                      // contents that were read right: another pressing
 };
 
 enum {
@@ -108,22 +114,31 @@ struct EditionProblem {
     char path[EDITION_PATH_MAX]; // the edition's spelling; an extra's own
     uint64_t size;               // the disc's size (0 when missing)
     uint64_t want_size;          // the edition's size (0 for an extra)
+    uint64_t zeros;              // the copy's EditionSeen.zeros
 };
 
-// The verdict on one copied disc.
-//  - KNOWN: edition, and files = matched = the edition's files on this
-//    disc: log "CD 1: edition <name>, <files> files as known".
-//  - DAMAGED: the edition it most resembles; problem_count of its files
-//    are missing, of another size or of other contents, the first
-//    EDITION_SHOWN of them (in path order) in problems: a failure that
-//    names them, then "and <problem_count - EDITION_SHOWN> more".
+// The verdict on one copied disc. A disc is of an edition when that
+// edition names most of the files it holds and most of those agree with
+// it (more files of the edition are on the disc as the table says than
+// differ from it or are not in it at all); of the editions it is of, it is
+// judged by the one it matches best. Then:
+//  - KNOWN: every file of the edition is there as the table says: log
+//    "CD 1: edition <name>, <files> files as known".
+//  - DAMAGED: problem_count of the edition's files are missing, or differ
+//    where the copy shows damage (cut short: smaller than the edition's;
+//    a sector of zeros), the first EDITION_SHOWN of them (in path order)
+//    in problems: a failure that names them, then "and <problem_count -
+//    EDITION_SHOWN> more". However many files are missing, the files the
+//    disc holds decide its edition: a folder that a worn disc did not list
+//    loses none of its files unnoticed.
+//  - PRESSING: no problem, and differ_count files with other contents or a
+//    larger size that show no damage, the first EDITION_SHOWN in differs:
+//    every byte was read right, so this is another pressing of the
+//    edition, and the install goes on, naming them.
 //  - UNKNOWN: edition -1; the install goes on.
 // Files on the disc that the edition lacks do not make a disc damaged (a
 // copied folder may hold a file the player's system put there): they are
 // counted in extra_count, the first EDITION_SHOWN in extras, for the log.
-// A disc is KNOWN or DAMAGED by an edition only when more than half of that
-// edition's files for the disc are there with their path, size and CRC-32;
-// otherwise it is UNKNOWN.
 struct EditionVerdict {
     int kind;
     int edition; // index in the table's names, or -1
@@ -131,20 +146,34 @@ struct EditionVerdict {
     int matched; // of those, the ones the disc has with their size and CRC-32
     int problem_count;
     EditionProblem problems[EDITION_SHOWN];
+    int differ_count;
+    EditionProblem differs[EDITION_SHOWN];
     int extra_count;
     EditionProblem extras[EDITION_SHOWN];
 };
 
-// Judges the count files copied from disc 1 or 2 against the table. The
-// edition chosen is, in this order: one whose every file is there (the one
-// with the most files when several are, so that an edition that adds files
-// to another is told apart; prefer when it is among them); else prefer,
-// when more than half of its files are there; else the one with the most
-// files there, and of those the one with the fewest missing. prefer is the
+// 1 when the copy of a file of the edition shows damage: missing, cut
+// short, or with a sector of zeros where its contents differ.
+int edition_damaged(const EditionFile *f, const EditionSeen *s);
+
+// Judges the count files copied from disc 1 or 2 against the table. Of the
+// editions the disc is of, the one chosen is, in this order: one whose
+// every file is there (the one with the most files when several are, so
+// that an edition that adds files to another is told apart; prefer when it
+// is among them); else prefer; else the one with the most files there, and
+// of those the one with the fewest missing or different. prefer is the
 // edition of the other disc of the install, or -1: editions that share a
 // disc unchanged then agree. Paths compare without regard to ASCII case.
 // Returns 1 with *v filled; 0 when memory ran out (*v then says UNKNOWN).
 int edition_judge(const EditionTable *t, int disc, const EditionSeen *seen, int count, int prefer, EditionVerdict *v);
+
+// The edition's file of that path on disc 1 or 2 (ASCII case aside, '/'
+// as '\'), or null.
+const EditionFile *edition_file(const EditionTable *t, int edition, int disc, const char *path);
+// What the table says of a file of disc 1 or 2 with that size and CRC-32:
+// 1 when an edition has it so, 0 when editions have the path but none
+// with these contents, -1 when no edition has the path.
+int edition_knows(const EditionTable *t, int disc, const char *path, uint64_t size, uint32_t crc);
 
 // 1 when two verdicts' editions are one edition (by name); 0 when either is
 // -1 or they differ: CD 1 and CD 2 of two editions, a failure that names

@@ -190,9 +190,8 @@ static int grow(FileList *l, int room)
     return 1;
 }
 
-// Stores e, replacing the entry of the same path. *room is what the
-// entries array holds. Null, or what went wrong.
-static const char *store_entry(FileList *l, int *room, const ListEntry *e)
+// Stores e, replacing the entry of the same path. Null, or what went wrong.
+static const char *store_entry(FileList *l, const ListEntry *e)
 {
     uint32_t i = find_slot(l, e->path);
     if (l->slots[i]) {
@@ -201,11 +200,11 @@ static const char *store_entry(FileList *l, int *room, const ListEntry *e)
     }
     if (l->count == LIST_ENTRIES_MAX)
         return "more than 100000 files";
-    if (l->count == *room) {
-        int more = *room * 2 < LIST_ENTRIES_MAX ? *room * 2 : LIST_ENTRIES_MAX;
+    if (l->count == l->room) {
+        int more = l->room * 2 < LIST_ENTRIES_MAX ? l->room * 2 : LIST_ENTRIES_MAX;
         if (!grow(l, more))
             return "out of memory";
-        *room = more;
+        l->room = more;
         i = find_slot(l, e->path);
     }
     l->entries[l->count] = *e;
@@ -250,21 +249,11 @@ static int read_header(const unsigned char *data, size_t size, int *done, const 
     return 0;
 }
 
-int list_parse(const unsigned char *data, size_t size, FileList *out, char *reason, size_t reason_size)
+// The lines after the first, from pos on. A salvaging read passes over a
+// line that does not read (its LF ends it) where a strict one stops.
+static int parse_lines(const unsigned char *data, size_t size, size_t pos, FileList *out, int salvage, char *reason,
+                       size_t reason_size)
 {
-    memset(out, 0, sizeof *out);
-    if (reason_size > 0)
-        reason[0] = 0;
-    int done = 0;
-    const char *what = NULL;
-    if (!read_header(data, size, &done, &what))
-        return damaged(out, reason, reason_size, 0, what);
-    int room = FIRST_ROOM;
-    if (!grow(out, room))
-        return damaged(out, reason, reason_size, 0, "out of memory");
-    if (done)
-        return 1;
-    size_t pos = sizeof header_line - 1;
     out->whole = pos;
     unsigned long long line = 1;
     ListEntry e;
@@ -276,20 +265,36 @@ int list_parse(const unsigned char *data, size_t size, FileList *out, char *reas
         // A last line without its line end is one a kill cut short.
         if (!lf && left < longest)
             break;
+        const char *what = NULL;
+        size_t len = lf ? (size_t)(lf - (data + pos)) : 0;
         if (!lf)
-            return damaged(out, reason, reason_size, line, "the line is too long");
-        size_t len = (size_t)(lf - (data + pos));
-        if (len == 0 || data[pos + len - 1] != '\r')
-            return damaged(out, reason, reason_size, line, "the line does not end in CR LF");
+            what = "the line is too long";
+        else if (len == 0 || data[pos + len - 1] != '\r')
+            what = "the line does not end in CR LF";
+        if (what && !salvage)
+            return damaged(out, reason, reason_size, line, what);
+        if (what) {
+            out->skipped++;
+            const unsigned char *next = (const unsigned char *)memchr(data + pos, '\n', left);
+            pos = next ? (size_t)(next - data) + 1 : size;
+            continue;
+        }
         const char *s = (const char *)data + pos;
         len--;
         if (len == sizeof LIST_COMPLETE - 1 && memcmp(s, LIST_COMPLETE, len) == 0) {
             out->complete = 1;
+            out->complete_line = (int)line;
         } else {
             memset(&e, 0, sizeof e);
-            if ((what = read_entry(s, len, &e)) != NULL || (what = store_entry(out, &room, &e)) != NULL)
+            e.line = (int)line;
+            if ((what = read_entry(s, len, &e)) == NULL)
+                what = store_entry(out, &e);
+            else if (salvage)
+                out->skipped++;
+            if (what && (!salvage || out->count == LIST_ENTRIES_MAX || strcmp(what, "out of memory") == 0))
                 return damaged(out, reason, reason_size, line, what);
-            out->complete = 0;
+            if (!what)
+                out->complete = 0;
         }
         pos += len + 2;
         out->whole = pos;
@@ -297,3 +302,59 @@ int list_parse(const unsigned char *data, size_t size, FileList *out, char *reas
     return 1;
 }
 
+static int parse(const unsigned char *data, size_t size, FileList *out, int salvage, char *reason,
+                 size_t reason_size)
+{
+    memset(out, 0, sizeof *out);
+    if (reason_size > 0)
+        reason[0] = 0;
+    int done = 0;
+    const char *what = NULL;
+    if (!read_header(data, size, &done, &what))
+        return damaged(out, reason, reason_size, 0, what);
+    out->room = FIRST_ROOM;
+    if (!grow(out, out->room))
+        return damaged(out, reason, reason_size, 0, "out of memory");
+    if (done)
+        return 1;
+    return parse_lines(data, size, sizeof header_line - 1, out, salvage, reason, reason_size);
+}
+
+int list_parse(const unsigned char *data, size_t size, FileList *out, char *reason, size_t reason_size)
+{
+    return parse(data, size, out, 0, reason, reason_size);
+}
+
+int list_parse_salvage(const unsigned char *data, size_t size, FileList *out)
+{
+    char reason[200];
+    return parse(data, size, out, 1, reason, sizeof reason);
+}
+
+int list_vouched(const FileList *list, const ListEntry *e)
+{
+    return e->line > 0 && e->line < list->complete_line;
+}
+
+static int same_entry(const ListEntry *a, const ListEntry *b)
+{
+    return a->size == b->size && a->crc == b->crc && a->kind == b->kind && strcmp(a->source, b->source) == 0;
+}
+
+int list_overlay(FileList *list, const FileList *over)
+{
+    if (!list->slots && !grow(list, list->room = FIRST_ROOM))
+        return 0;
+    for (int i = 0; i < over->count; i++) {
+        ListEntry e = over->entries[i];
+        const ListEntry *had = list_find(list, e.path);
+        if (had && same_entry(had, &e))
+            continue;
+        // After every line of the list: what a run that did not finish said.
+        e.line = list->complete_line + 1 + i;
+        if (store_entry(list, &e) != NULL)
+            return 0;
+        list->complete = 0;
+    }
+    return 1;
+}

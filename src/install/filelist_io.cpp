@@ -21,6 +21,11 @@ int list_file_path(char *out, size_t size, const char *dir)
     return join_path(out, size, dir, LIST_NAME);
 }
 
+int list_journal_path(char *out, size_t size, const char *dir)
+{
+    return join_path(out, size, dir, LIST_JOURNAL_NAME);
+}
+
 // 1 when the open handle is neither a folder nor a link opened as itself.
 // Asked for the attributes alone: under Wine the whole record of
 // GetFileInformationByHandle costs several times the open itself.
@@ -149,11 +154,12 @@ static int start_list(const ListWriter *w)
     return 0;
 }
 
-int list_open(ListWriter *w, const char *dir)
+// Opens the list at w->path, which fits (else *fits is 0), as list_open says.
+static int open_list(ListWriter *w, int fits)
 {
     w->handle = INVALID_HANDLE_VALUE;
     w->complete = 0;
-    if (!list_file_path(w->path, sizeof w->path, dir)) {
+    if (!fits) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
@@ -167,6 +173,16 @@ int list_open(ListWriter *w, const char *dir)
         return 1;
     SetLastError(ERROR_CANT_ACCESS_FILE);
     return 0;
+}
+
+int list_open(ListWriter *w, const char *dir)
+{
+    return open_list(w, list_file_path(w->path, sizeof w->path, dir));
+}
+
+int list_open_journal(ListWriter *w, const char *dir)
+{
+    return open_list(w, list_journal_path(w->path, sizeof w->path, dir));
 }
 
 int list_add(ListWriter *w, const ListEntry *e)
@@ -199,13 +215,15 @@ void list_close(ListWriter *w)
     w->handle = INVALID_HANDLE_VALUE;
 }
 
-int list_read(const char *dir, FileList *out, char *reason, size_t reason_size)
+// Reads and parses the list at path (which fits, else fits is 0), as
+// list_read says.
+static int read_list(const char *path, int fits, FileList *out, char *reason, size_t reason_size)
 {
-    char path[520], shown[1024], why[600], wrong[600];
+    char shown[1024], why[600], wrong[600];
     memset(out, 0, sizeof *out);
     if (reason_size > 0)
         reason[0] = 0;
-    if (!list_file_path(path, sizeof path, dir)) {
+    if (!fits) {
         fmt(reason, reason_size, "the file list's path is too long");
         return 0;
     }
@@ -237,6 +255,51 @@ int list_read(const char *dir, FileList *out, char *reason, size_t reason_size)
     return ok;
 }
 
+int list_read(const char *dir, FileList *out, char *reason, size_t reason_size)
+{
+    char path[520];
+    return read_list(path, list_file_path(path, sizeof path, dir), out, reason, reason_size);
+}
+
+int list_read_journal(const char *dir, FileList *out, char *reason, size_t reason_size)
+{
+    char path[520];
+    return read_list(path, list_journal_path(path, sizeof path, dir), out, reason, reason_size);
+}
+
+int list_read_salvage(const char *dir, int journal, FileList *out)
+{
+    char path[520];
+    memset(out, 0, sizeof *out);
+    if (!(journal ? list_journal_path(path, sizeof path, dir) : list_file_path(path, sizeof path, dir)))
+        return 0;
+    HANDLE h = open_plain(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    size_t size = 0;
+    unsigned char *data = read_open_list(h, &size);
+    CloseHandle(h);
+    int ok = data && list_parse_salvage(data, size, out);
+    free(data);
+    return ok;
+}
+
+int list_read_record(const char *dir, FileList *out, char *reason, size_t reason_size)
+{
+    FileList repair;
+    char ignored[1200];
+    if (!list_read(dir, out, reason, reason_size))
+        return 0;
+    // A repair's list that cannot be read adds nothing to go by.
+    int ok = !list_read_journal(dir, &repair, ignored, sizeof ignored) || list_overlay(out, &repair);
+    list_free(&repair);
+    if (!ok) {
+        list_free(out);
+        fmt(reason, reason_size, "out of memory");
+    }
+    return ok;
+}
+
 int list_folder_open(ListFolder *f, const char *dir)
 {
     f->real[0] = 0;
@@ -248,6 +311,18 @@ int list_folder_open(ListFolder *f, const char *dir)
         return 1;
     f->real[0] = 0;
     return 0;
+}
+
+// 1 when the folder that would hold {dir}\rel is there but is reached
+// through a link: the player moved part of the data and linked it back.
+static int behind_link(const ListFolder *f, const char *path, const char *rel)
+{
+    char folder_real[1100], expected[1100];
+    const char *slash = strrchr(rel, '\\');
+    if (!slash || !f->real[0] || !real_parent(path, folder_real, sizeof folder_real))
+        return 0;
+    return fmt_path(expected, sizeof expected, "%s\\%.*s", f->real, (int)(slash - rel), rel) &&
+           _stricmp(folder_real, expected) != 0;
 }
 
 // Opens {dir}\rel for a check: its state when it is not there to read.
@@ -263,17 +338,21 @@ static int open_checked(const ListFolder *f, const char *rel, HANDLE *out, uint6
                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (h == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
+        if (behind_link(f, path, rel))
+            return LIST_LINKED;
         // A folder in the file's place does not open as a file on Windows.
         if (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND || is_dir(path))
             return LIST_MISSING;
         return LIST_UNREADABLE;
     }
     LARGE_INTEGER length;
-    // A link on any step below the folder, or a Unix link under Wine at
-    // the last, leads elsewhere than {dir}\rel.
-    if (!plain_attributes(h) || !handle_is_entry(h, f->real, rel)) {
+    // A folder in the file's place is no file of the install's. A link on
+    // any step below the folder, or a Unix link under Wine at the last,
+    // leads elsewhere than {dir}\rel.
+    int plain = plain_attributes(h);
+    if (!plain || !handle_is_entry(h, f->real, rel)) {
         CloseHandle(h);
-        return LIST_MISSING;
+        return !plain && is_dir(path) ? LIST_MISSING : LIST_LINKED;
     }
     if (!GetFileSizeEx(h, &length)) {
         *error = GetLastError();
@@ -336,6 +415,19 @@ int list_check_file(const ListFolder *f, const ListEntry *e, uint64_t *found, un
     return check_file_with(f, e, check_buf, sizeof check_buf, found, error);
 }
 
+// A file that the game or the player changes by design is only looked
+// for: missing or reached through a link, or else not compared.
+static int changing_state(const ListFolder *f, const ListEntry *e, uint64_t *found, unsigned long *error)
+{
+    HANDLE h;
+    *found = 0;
+    *error = 0;
+    int state = open_checked(f, e->path, &h, found, error);
+    if (state == LIST_WHOLE)
+        CloseHandle(h);
+    return state == LIST_MISSING || state == LIST_LINKED ? state : LIST_NOT_COMPARED;
+}
+
 // The checks of a list shared by two threads: each takes the next entry,
 // reads its file through a buffer of its own and notes what it found.
 // Opening files costs Wine's server a round trip each and reading costs a
@@ -362,8 +454,10 @@ static DWORD WINAPI check_some(void *arg)
         ListCheck *k = &c->checks[i];
         k->found = 0;
         k->error = 0;
-        if (e->kind == LIST_CHANGING || stop_requested())
+        if (stop_requested())
             k->state = LIST_NOT_COMPARED;
+        else if (e->kind == LIST_CHANGING)
+            k->state = changing_state(c->folder, e, &k->found, &k->error);
         else
             k->state = check_file_with(c->folder, e, buf, CHECK_BLOCK, &k->found, &k->error);
     }
@@ -390,6 +484,7 @@ const char *list_state_word(int state)
     case LIST_WHOLE: return "whole";
     case LIST_MISSING: return "missing";
     case LIST_CHANGED: return "changed";
+    case LIST_LINKED: return "linked";
     default: return "unreadable";
     }
 }
@@ -398,8 +493,9 @@ const char *list_state_word(int state)
 static void tally_state(ListTally *t, int state, const ListEntry *e, uint64_t found, unsigned long error,
                         ListReportFn report, void *ctx)
 {
-    int *count[4] = {&t->whole, &t->missing, &t->changed, &t->unreadable};
-    (*count[state])++;
+    int *count[6] = {&t->whole, &t->missing, &t->changed, &t->unreadable, NULL, &t->linked};
+    if (count[state])
+        (*count[state])++;
     if (state != LIST_WHOLE && report)
         report(state, e, found, error, ctx);
 }
@@ -410,7 +506,7 @@ int list_verify(const char *dir, ListReportFn report, void *ctx, ListTally *tall
     ListFolder folder;
     char shown[1024];
     memset(tally, 0, sizeof *tally);
-    if (!list_read(dir, &list, reason, reason_size)) {
+    if (!list_read_record(dir, &list, reason, reason_size)) {
         if (!reason[0])
             fmt(reason, reason_size, "there is no file list in %s", name_escape(dir, shown, sizeof shown));
         return 0;
@@ -424,7 +520,7 @@ int list_verify(const char *dir, ListReportFn report, void *ctx, ListTally *tall
         fmt(reason, reason_size, "out of memory");
     for (int i = 0; ok && i < list.count; i++) {
         const ListCheck *k = &checks[i];
-        if (k->state == LIST_NOT_COMPARED)
+        if (k->state == LIST_NOT_COMPARED || (k->state == LIST_WHOLE && list.entries[i].kind == LIST_CHANGING))
             tally->changing += list.entries[i].kind == LIST_CHANGING;
         else
             tally_state(tally, k->state, &list.entries[i], k->found, k->error, report, ctx);

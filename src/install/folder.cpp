@@ -175,10 +175,13 @@ static int trusted_sid(PSID sid, PSID user)
     return 0;
 }
 
-// 1 when an entry of the list lets another account change the folder or
-// what is made in it (entries for inheritance only included). No list at
-// all lets everyone.
-static int others_may_change(const ACL *dacl, PSID user)
+// Rights over a folder that let an account rename it, or rename or replace
+// what is in it, the install folder among them.
+static const DWORD replacing_rights = FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
+
+// 1 when an entry of the list lets another account use one of the rights
+// (entries for inheritance only included). No list at all lets everyone.
+static int others_may(const ACL *dacl, PSID user, DWORD rights)
 {
     if (!dacl)
         return 1;
@@ -186,10 +189,15 @@ static int others_may_change(const ACL *dacl, PSID user)
         ACCESS_ALLOWED_ACE *ace = NULL;
         if (!GetAce((ACL *)dacl, i, (void **)&ace) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
             continue;
-        if ((ace->Mask & changing_rights) && !trusted_sid(&ace->SidStart, user))
+        if ((ace->Mask & rights) && !trusted_sid(&ace->SidStart, user))
             return 1;
     }
     return 0;
+}
+
+static int others_may_change(const ACL *dacl, PSID user)
+{
+    return others_may(dacl, user, changing_rights);
 }
 
 // 1 when the folder lies on a drive that keeps no access lists (FAT, exFAT):
@@ -251,6 +259,32 @@ static int check_existing_install_folder(const char *dir)
     return fail(reason);
 }
 
+// The folder that a new install folder is made in may let other accounts
+// rename it, or the folders in it (C:\Games made by another program
+// inherits "Authenticated Users: Modify" from C:\): they could then put a
+// folder of their own where the player's shortcuts and uninstall entry
+// lead. The install folder itself is the player's own, so this is said,
+// not refused.
+static void note_open_base(const char *base)
+{
+    DWORD user_buf[64];
+    PSID user = current_user(user_buf, sizeof user_buf), owner = NULL;
+    PACL dacl = NULL;
+    PSECURITY_DESCRIPTOR sd = NULL;
+    if (!user || GetNamedSecurityInfoA(base, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                       &owner, NULL, &dacl, NULL, &sd) != ERROR_SUCCESS)
+        return;
+    // A drive without access lists (FAT) gives no owner: there every
+    // account may change everything, which no choice of folder mends.
+    int open = owner && others_may(dacl, user, replacing_rights);
+    LocalFree(sd);
+    char shown[1024];
+    if (open)
+        setup_log("Note: other accounts may rename %s, where the install folder is made, or the folders in it; see "
+                  "\"Folders that other accounts may change\" in the players' guide",
+                  name_escape(base, shown, sizeof shown));
+}
+
 int check_install_folder(Install *in)
 {
     if (!dir_fits(in->dir))
@@ -260,10 +294,14 @@ int check_install_folder(Install *in)
     layout_path(in->game, sizeof in->game, in->dir, LAYOUT_GAME);
     layout_path(in->hd, sizeof in->hd, in->dir, LAYOUT_HD);
     layout_path(in->exe, sizeof in->exe, in->dir, LAYOUT_EXE);
+    // A game folder that this run makes holds nothing of anyone else's: its
+    // new files may be written at their final names.
+    in->progress.fresh = !path_exists(in->game);
     // Known before anything is written: whether this install makes the folder.
     nearest_existing_folder(in->dir, in->base, sizeof in->base);
     if (!strcmp(in->base, in->dir))
         return check_existing_install_folder(in->dir);
+    note_open_base(in->base);
     return 1;
 }
 

@@ -47,12 +47,12 @@ static DWORD missing_reason(const char *exe)
     return ERROR_WRITE_FAULT;
 }
 
-// "ERROR: <what> <exe>: <the system's reason>"
-static int fail_icon(const char *what, const char *exe)
+// "ERROR: <what> <exe>: <the system's reason>", for the file being written.
+static int fail_icon(const char *what, const char *file, const char *exe)
 {
     DWORD error = GetLastError();
     if (error == ERROR_SUCCESS)
-        error = missing_reason(exe);
+        error = missing_reason(file);
     char shown[1024], reason[600];
     setup_log("ERROR: %s %s: %s", what, name_escape(exe, shown, sizeof shown), error_text(error, reason, sizeof reason));
     return 0;
@@ -60,21 +60,26 @@ static int fail_icon(const char *what, const char *exe)
 
 int inject_icon(const char *exe, const unsigned char *data, uint64_t size)
 {
+    return inject_icon_into(exe, exe, data, size);
+}
+
+int inject_icon_into(const char *file, const char *exe, const unsigned char *data, uint64_t size)
+{
     if (!iconimg_decode(data, size, &picture)) {
         setup_log("ERROR: %s", "game icon not understood");
         return 0;
     }
     iconimg_crop(&picture, &canvas);
-    HANDLE update = BeginUpdateResourceA(exe, FALSE); // keep the other resources
+    HANDLE update = BeginUpdateResourceA(file, FALSE); // keep the other resources
     if (!update)
-        return fail_icon("cannot update the game executable's icon in", exe);
+        return fail_icon("cannot update the game executable's icon in", file, exe);
     if (!update_images(update)) {
         DWORD error = GetLastError();
         EndUpdateResourceA(update, TRUE); // discard: the executable stays as it was
         SetLastError(error);
-        return fail_icon("cannot write the game executable's icon into", exe);
+        return fail_icon("cannot write the game executable's icon into", file, exe);
     }
     if (!EndUpdateResourceA(update, FALSE))
-        return fail_icon("cannot write the game executable's icon into", exe);
+        return fail_icon("cannot write the game executable's icon into", file, exe);
     return 1;
 }

@@ -128,6 +128,7 @@ static void recorder_start(Recorder *r, Install *in, const char *base, const cha
     r->watch.wanted = on_recorded_wanted;
     r->watch.ctx = r;
     r->progress.watch = &r->watch;
+    r->progress.fresh = in->progress.fresh;
 }
 
 // Copies every file (not the sub-folders) of one folder into another, as
@@ -301,9 +302,9 @@ static int arrange_game_files(Install *in)
     return record_ok(in);
 }
 
-// Gives the executable being written the icon from the disc copy; a disc
-// without an icon file passes.
-static int give_icon(const char *game, const char *exe)
+// Gives the executable being written as file, beside its final name exe,
+// the icon from the disc copy; a disc without an icon file passes.
+static int give_icon(const char *game, const char *file, const char *exe)
 {
     char path[520];
     fmt(path, sizeof path, "%s\\cd1\\TARNOK\\TARNOK.ICO", game);
@@ -311,7 +312,7 @@ static int give_icon(const char *game, const char *exe)
     unsigned char *icon = read_file(path, &size);
     if (!icon)
         return 1;
-    int ok = inject_icon(exe, icon, size);
+    int ok = inject_icon_into(file, exe, icon, size);
     free(icon);
     return ok;
 }
@@ -334,7 +335,7 @@ static int place_prebuilt_game(const char *game, const char *exe)
     }
     dest_close(&d);
     setup_trace("step: icon");
-    if (!give_icon(game, dest_name(&d))) {
+    if (!give_icon(game, dest_name(&d), exe)) {
         dest_abandon(&d);
         return 0;
     }
@@ -352,7 +353,7 @@ static int convert_game(Install *in)
     fmt(update_exe, sizeof update_exe, "%s\\TARNOKP2.EXE", in->hd);
     int replacing = path_exists(in->exe);
     fmt(linked, sizeof linked, "%s%s", in->exe, replacing ? DEST_TEMP_SUFFIX : "");
-    if (build_game(in->kit, in->dir, update_exe, linked, &in->progress) && give_icon(in->game, linked)) {
+    if (build_game(in->kit, in->dir, update_exe, linked, &in->progress) && give_icon(in->game, linked, in->exe)) {
         if (!replacing || MoveFileExA(linked, in->exe, MOVEFILE_REPLACE_EXISTING))
             return 1;
         fail_file("cannot write the game executable", in->exe, GetLastError());
@@ -477,8 +478,9 @@ static int finish(Install *in)
 static int install_steps(Install *in)
 {
     static int (*const steps[])(Install *) = {
-        open_discs, read_update, check_earlier_files, copy_discs, unpack_update, arrange_game_files,
-        place_game, copy_uninstaller, finish_record, register_uninstall, make_shortcuts, finish,
+        open_discs,    read_update,        check_earlier_files, copy_discs,         unpack_update,
+        arrange_game_files, place_game,    copy_uninstaller,    finish_record,      register_uninstall,
+        make_shortcuts, put_record_in_place, finish,
     };
     for (size_t i = 0; i < sizeof steps / sizeof steps[0]; i++) {
         if (stop_requested() || !steps[i](in))
@@ -495,6 +497,7 @@ static void clean_up(Install *in)
     free(in->update);
     in->update = NULL;
     close_discs(in);
+    keep_record_after_failure(in);
     close_record(in);
     undo_install(in);
     if (in->convert && fmt_path(log, sizeof log, "%s\\%s\\build.log", in->dir, install_layout[LAYOUT_BUILD].name) &&

@@ -95,6 +95,7 @@ enum {
     LAYOUT_SETUP_LOG,   // a setup log of that name, if present
     LAYOUT_BUILD,       // the conversion's work folder
     LAYOUT_FILE_LIST,   // the install's list of the files it wrote
+    LAYOUT_REPAIR_LIST, // the list of what a repair wrote, until it is one with the list
     LAYOUT_COUNT,
 };
 enum {
@@ -130,6 +131,9 @@ int child_ended(void *process, unsigned long wait_ms, unsigned long *code);
 
 // Gives the game executable the icon from CD 1.
 int inject_icon(const char *exe, const unsigned char *data, uint64_t size);
+// The same for the executable being written as file, beside its final
+// name exe, which the failure lines name.
+int inject_icon_into(const char *file, const char *exe, const unsigned char *data, uint64_t size);
 
 // Shortcuts and the uninstall entry, all per user.
 void shortcut_paths(char *start, char *desk);
@@ -173,9 +177,12 @@ int is_drive_root(const char *path);
 enum { VERIFY_WHOLE = 0, VERIFY_FAILED = 1, VERIFY_NOT_WHOLE = 3 };
 int verify_install(const char *dir);
 struct ListEntry;
-// "missing: <path>", "changed: <path>" or "unreadable: <path>: <reason>"
+// "missing: <path>", "changed: <path>", "linked: <path>" or "unreadable: <path>: <reason>"
 // for a listed file that is not as the list says (state: LIST_...).
 void log_file_state(int state, const ListEntry *e, unsigned long error);
+// Why files reached through a link are neither checked nor written, with
+// their count, in out. Returns out.
+const char *linked_reason(int count, char *out, size_t size);
 
 // Removes the installation in dir: UNINSTALL_DONE; UNINSTALL_NOTHING when
 // no installation was found there and nothing was touched; UNINSTALL_LEFT

@@ -16,6 +16,7 @@ const LayoutItem install_layout[LAYOUT_COUNT] = {
     {"setup.log", LAYOUT_NAMED},
     {"build", LAYOUT_FOLDER},
     {LIST_NAME, LAYOUT_NAMED | LAYOUT_REPLACED},
+    {LIST_JOURNAL_NAME, LAYOUT_NAMED | LAYOUT_REPLACED},
 };
 
 int layout_path(char *out, size_t size, const char *dir, int item)

@@ -54,10 +54,15 @@ struct Install {
     int edition[2];        // each disc's edition in it, once known; -1 before and for none
     DiscFiles copied;      // the disc being copied
     char copy_root[520];   // where it is copied to: {game}\cd1 or {game}\cd2
-    ListWriter list;       // {dir}\tarnok_files.txt, a line for each file as soon as it is whole
+    ListWriter list;       // a line for each file as soon as it is whole: the list, or a repair's beside it
     int list_failed;       // a write of it failed (and was reported)
+    int repair;            // the earlier list stays as it is until this run's record is whole
     FileList before;       // what an earlier install or an interrupted one listed
-    unsigned char *before_whole; // per entry of it: 1 when its file is there as listed
+    unsigned char *before_whole; // per entry of it: 1 when its file is there as listed, and trusted
+    DestFile final_list;   // the whole record, written beside the list until the install is whole
+    int final_open;        // final_list is being written or waits to be put in place
+    char **forget;         // paths below {dir} of files that a disc's verdict found damaged
+    int forget_count;
 };
 
 // The failure lines of the install: "ERROR: reason", and 0. While the
@@ -105,14 +110,28 @@ int check_earlier_files(Install *in);
 int earlier_whole(const Install *in, const char *full, uint64_t size, uint32_t *crc);
 // 0 when an earlier complete install holds every file of that disc whole.
 int disc_needed(const Install *in, int disc);
-// The bytes that the earlier list names from that disc, and of them the
-// bytes of files found whole, which a copy of the disc need not read.
+// The bytes that the earlier list names from that disc.
 uint64_t listed_bytes(const Install *in, int disc);
-uint64_t listed_whole_bytes(const Install *in, int disc);
+// Of a disc of total bytes, those this run will copy: all but the files
+// that an earlier install holds whole.
+uint64_t disc_bytes_to_copy(const Install *in, int disc, uint64_t total);
+// The bytes the steps after the disc copies write: the whole share of a
+// first install; for a repair, the game executable and the uninstaller,
+// and what else of the record is not whole.
+uint64_t other_bytes_to_write(const Install *in);
 int open_record(Install *in);
 void note_file(Install *in, const char *full, uint64_t size, uint32_t crc, const char *source, int kind);
 int record_ok(const Install *in);
+// A file that a disc's verdict found damaged: its line goes if the install
+// fails, so that no later run takes it for whole.
+void forget_file(Install *in, const char *full);
+// The whole record in path order, written beside the list; put in place at
+// the very end of the install.
 int finish_record(Install *in);
+int put_record_in_place(Install *in);
+// After a failed run: the earlier record stays as it was, and the lines of
+// what this run wrote are kept but for those of damaged files.
+void keep_record_after_failure(Install *in);
 void close_record(Install *in);
 
 // The install folder (folder.cpp): checked before anything is written,

@@ -117,7 +117,7 @@ int uninstall_kept(void) { return kept_files; }
 // both to finish the job.
 static int goes_last(int item)
 {
-    return item == LAYOUT_UNINSTALLER || item == LAYOUT_FILE_LIST;
+    return item == LAYOUT_UNINSTALLER || item == LAYOUT_FILE_LIST || item == LAYOUT_REPAIR_LIST;
 }
 
 // The files of the install and of the game by their names, with the
@@ -215,8 +215,8 @@ static int mark_stays(const char *dir)
 // 1 for the name of one of the files that go last, or its temporary name.
 static int last_file_name(const char *name)
 {
-    static const int last[2] = {LAYOUT_UNINSTALLER, LAYOUT_FILE_LIST};
-    for (int i = 0; i < 2; i++) {
+    static const int last[3] = {LAYOUT_UNINSTALLER, LAYOUT_FILE_LIST, LAYOUT_REPAIR_LIST};
+    for (int i = 0; i < 3; i++) {
         const char *own = install_layout[last[i]].name;
         size_t n = strlen(own);
         if (_strnicmp(name, own, n) == 0 && (name[n] == 0 || _stricmp(name + n, DEST_TEMP_SUFFIX) == 0))
@@ -272,7 +272,8 @@ static int remove_last(const char *dir, int item)
 // finish keeps for the next.
 static int remove_uninstaller(const char *dir)
 {
-    return remove_last(dir, LAYOUT_UNINSTALLER) && remove_last(dir, LAYOUT_FILE_LIST);
+    return remove_last(dir, LAYOUT_UNINSTALLER) && remove_last(dir, LAYOUT_FILE_LIST) &&
+           remove_last(dir, LAYOUT_REPAIR_LIST);
 }
 
 // The path of a listed file in path, when it lies below the folder itself:
@@ -297,21 +298,70 @@ static int listed_last(const ListEntry *e)
     return _stricmp(e->path, install_layout[LAYOUT_UNINSTALLER].name) == 0;
 }
 
-// With a list: every file it names goes, and so does all under
-// {dir}\game\hd but the mark. Other files below {dir}\game are the
-// player's and stay. Without the folder's real path (links above it
-// resolved) nothing below it is taken for the install's.
+// 1 for a name that ends in the temporary names' suffix.
+static int temp_named(const char *name)
+{
+    size_t n = strlen(name), k = sizeof DEST_TEMP_SUFFIX - 1;
+    return n > k && _stricmp(name + n - k, DEST_TEMP_SUFFIX) == 0;
+}
+
+// The files below folder that a run left under their temporary names, as
+// it wrote them; links are not entered.
+static void remove_temp_files(const char *folder)
+{
+    FolderListing l;
+    for (int more = listing_first(&l, folder, "*"); more; more = listing_next(&l)) {
+        char child[520];
+        if ((l.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !join_path(child, sizeof child, folder, l.name))
+            continue;
+        if (l.attributes & FILE_ATTRIBUTE_DIRECTORY)
+            remove_temp_files(child);
+        else if (temp_named(l.name))
+            delete_file_itself(child);
+    }
+    listing_close(&l);
+}
+
+// With a list: every file it names goes, and the name each was being
+// written under, and so does all under {dir}\game\hd but the mark. Other
+// files below {dir}\game are the player's and stay. Without the folder's
+// real path (links above it resolved) nothing below it is taken for the
+// install's.
 static void remove_listed(const char *dir, const FileList *list)
 {
-    char path[780];
+    char path[780], temp[800];
     ListFolder f;
     list_folder_open(&f, dir);
     for (int i = 0; i < list->count; i++) {
-        if (!listed_last(&list->entries[i]) && listed_file_here(dir, f.real, list->entries[i].path, path, sizeof path))
-            delete_file_itself(path);
+        if (listed_last(&list->entries[i]) || !listed_file_here(dir, f.real, list->entries[i].path, path, sizeof path))
+            continue;
+        delete_file_itself(path);
+        if (dest_temp_path(path, temp, sizeof temp))
+            delete_file_itself(temp);
     }
-    if (layout_path(path, sizeof path, dir, LAYOUT_GAME) && is_real_dir(path))
+    if (layout_path(path, sizeof path, dir, LAYOUT_GAME) && is_real_dir(path)) {
+        remove_temp_files(path);
         remove_hd(dir);
+    }
+}
+
+// The record the uninstall goes by, read as far as it can be: the list and
+// the lines of a repair that did not finish. 1 when it is to be gone by; 0
+// when there is none to go by, or only the list of a first install that
+// never finished: that install wrote everything below {dir}\game (a file
+// it was writing when it stopped may lie there unlisted), which then goes
+// whole, as for an install made before there were lists.
+static int read_uninstall_record(const char *dir, FileList *list)
+{
+    FileList repair;
+    int have = list_read_salvage(dir, 0, list);
+    int repaired = list_read_salvage(dir, 1, &repair);
+    if (repaired && !list_overlay(list, &repair)) {
+        list_free(list);
+        have = 0;
+    }
+    list_free(&repair);
+    return have && (list->complete_line > 0 || list->skipped > 0 || repaired);
 }
 
 // Removes the folders below folder that are empty once the files are gone,
@@ -349,7 +399,8 @@ static int count_files(const char *folder)
     return n;
 }
 
-// 1 when a file that the list names stays (noted).
+// 1 when a file that the list names stays, or one of the game's hard disk
+// folder, which goes whole (noted).
 static int listed_stays(const char *dir, const FileList *list)
 {
     char path[780];
@@ -360,7 +411,8 @@ static int listed_stays(const char *dir, const FileList *list)
             file_stays(dir, path))
             return 1;
     }
-    return 0;
+    return layout_path(path, sizeof path, dir, LAYOUT_GAME) && is_real_dir(path) &&
+           layout_path(path, sizeof path, dir, LAYOUT_GAME_HD) && is_real_dir(path) && file_stays_below(dir, path);
 }
 
 int do_uninstall(const char *given)
@@ -380,15 +432,11 @@ int do_uninstall(const char *given)
 
     // A cut path could name the install folder itself, with whatever else
     // the player keeps there: each path is used whole or not at all. With
-    // the install's list of its files, exactly those go (with the saved
-    // games); an install made before there were lists loses its whole game
-    // folder, as it always did.
-    // An install stopped before its end was writing below {dir}\game when
-    // it stopped, and left there what its list does not name yet: that
-    // folder goes whole, as for an install without a list.
+    // the install's record of its files, exactly those go (with the saved
+    // games), whatever became of a repair since; an install made before
+    // there were lists loses its whole game folder, as it always did.
     FileList list;
-    char reason[1200];
-    int by_list = list_read(dir, &list, reason, sizeof reason) && list.complete;
+    int by_list = read_uninstall_record(dir, &list);
     if (by_list)
         remove_listed(dir, &list);
     else

@@ -1,7 +1,10 @@
 // The verdict on a disc once copied. Its marker file says which disc it is;
 // the table of known editions says whether it is whole: every file of the
-// edition there, with its size and CRC-32 as the copy computed them. A disc
-// of no edition we know is never refused, so that a pressing nobody has
+// edition there, with its size and CRC-32 as the copy computed them. A file
+// that differs is damage only where the copy shows it (a file cut short, a
+// sector of zeros where the edition's file has other contents); otherwise
+// every byte was read right, and the disc is another pressing. A disc of
+// no edition we know is never refused, so that a pressing nobody has
 // listed still installs.
 #include <windows.h>
 
@@ -62,6 +65,7 @@ static void on_copied(void *ctx, const char *dst, uint64_t size, uint32_t crc)
     }
     d->files[i].size = size;
     d->files[i].crc = crc;
+    d->files[i].zeros = 0;
 }
 
 static int on_wanted(void *ctx, const char *dst, uint64_t size, uint32_t *crc)
@@ -90,39 +94,91 @@ static const char *edition_name(const Install *in, int edition)
     return in->editions.names[edition].name;
 }
 
-// One line for each problem the verdict names, then how many more there are.
-static void log_problems(const EditionVerdict *v)
+// One line for each file a verdict names, then how many more there are.
+static void log_problems(const EditionProblem *problems, int count)
 {
     char shown[1024], a[32], b[32];
-    for (int i = 0; i < v->problem_count && i < EDITION_SHOWN; i++) {
-        const EditionProblem *p = &v->problems[i];
+    for (int i = 0; i < count && i < EDITION_SHOWN; i++) {
+        const EditionProblem *p = &problems[i];
         name_escape(p->path, shown, sizeof shown);
         if (p->kind == EDITION_MISSING)
             setup_log("%s: missing", shown);
         else if (p->kind == EDITION_OTHER_SIZE)
             setup_log("%s: size %s instead of %s", shown, fmt_count(p->size, a, sizeof a),
                       fmt_count(p->want_size, b, sizeof b));
+        else if (p->zeros)
+            setup_log("%s: other contents, with a sector of zeros at byte %s (as rippers write a sector they could "
+                      "not read)",
+                      shown, fmt_count(p->zeros - 1, a, sizeof a));
         else
             setup_log("%s: other contents", shown);
     }
-    if (v->problem_count > EDITION_SHOWN)
-        setup_log("and %s more", fmt_count((uint64_t)(v->problem_count - EDITION_SHOWN), a, sizeof a));
+    if (count > EDITION_SHOWN)
+        setup_log("and %s more", fmt_count((uint64_t)(count - EDITION_SHOWN), a, sizeof a));
 }
 
-// 1 when the edition's file is on the disc as the table says.
-static int file_as_known(const DiscFiles *d, const EditionFile *f)
+// 1 + the offset of the first 2,048-byte sector of the file that is all
+// zeros; 0 when there is none, or the file cannot be read.
+static uint64_t sector_of_zeros(const char *path, unsigned char *buf, DWORD buf_size)
+{
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    uint64_t at = 0, found = 0;
+    DWORD got = 0;
+    while (!found && ReadFile(h, buf, buf_size, &got, NULL) && got > 0) {
+        for (DWORD k = 0; !found && k + 2048 <= got; k += 2048) {
+            DWORD j = 0;
+            while (j < 2048 && buf[k + j] == 0)
+                j++;
+            if (j == 2048)
+                found = at + k + 1;
+        }
+        at += got;
+    }
+    CloseHandle(h);
+    return found;
+}
+
+// Looks for a sector of zeros in each copied file that an edition has with
+// the same size and other contents: a ripper's mark of a sector it could
+// not read. Only such files are read again, from the install folder.
+static void find_zeros(Install *in, int disc)
+{
+    enum { BLOCK = 1 << 20 };
+    unsigned char *buf = NULL;
+    for (int i = 0; i < in->copied.count; i++) {
+        EditionSeen *s = &in->copied.files[i];
+        int differs = 0, known = 0;
+        for (int e = 0; e < in->editions.name_count; e++) {
+            const EditionFile *f = edition_file(&in->editions, e, disc, s->path);
+            known |= f && f->size == s->size && f->crc == s->crc;
+            differs |= f && f->size == s->size && f->crc != s->crc;
+        }
+        char path[780];
+        if (known || !differs || !join_path(path, sizeof path, in->copy_root, s->path))
+            continue;
+        if (!buf && !(buf = (unsigned char *)malloc(BLOCK)))
+            return;
+        s->zeros = sector_of_zeros(path, buf, BLOCK);
+    }
+    free(buf);
+}
+
+// The copy of the edition's file, or null.
+static const EditionSeen *seen_file(const DiscFiles *d, const EditionFile *f)
 {
     int i = find_seen(d, f->path);
-    return i >= 0 && d->files[i].size == f->size && d->files[i].crc == f->crc;
+    return i >= 0 ? &d->files[i] : NULL;
 }
 
-// The bytes of the edition's files that the copy did not bring as the
-// table says: what reading them again reads.
+// The bytes of the edition's files whose copies show damage: what reading
+// them again reads.
 static uint64_t bytes_again(const Install *in, const EditionFile *files, int count)
 {
     uint64_t sum = 0;
     for (int i = 0; i < count; i++) {
-        if (!file_as_known(&in->copied, &files[i]))
+        if (edition_damaged(&files[i], seen_file(&in->copied, &files[i])))
             sum += files[i].size;
     }
     return sum;
@@ -141,7 +197,7 @@ static int read_again(Install *in, CdSource *src, int disc, int edition, const D
     tell_reading_begins(in, INSTALL_READ_AGAIN, disc, bytes_again(in, files, e->count[disc - 1]), 0, in->copy_root);
     for (int i = 0; ok && i < e->count[disc - 1]; i++) {
         char from[520], to[520];
-        if (file_as_known(&in->copied, &files[i]))
+        if (!edition_damaged(&files[i], seen_file(&in->copied, &files[i])))
             continue;
         if (!join_path(from, sizeof from, src->path, files[i].path) ||
             !join_path(to, sizeof to, in->copy_root, files[i].path))
@@ -183,6 +239,37 @@ static int known_edition(Install *in, int disc, const EditionVerdict *v)
     return 1;
 }
 
+// Every byte of the files that differ was read right: the disc is another
+// pressing of the edition, and installs as it is.
+static int other_pressing(Install *in, int disc, const EditionVerdict *v)
+{
+    char n[32];
+    in->edition[disc - 1] = -1;
+    setup_log("CD %d: another pressing of edition %s: %s %s from the edition's with no sign of damage, and the disc "
+              "is installed as it is:",
+              disc, edition_name(in, v->edition), fmt_count((uint64_t)v->differ_count, n, sizeof n),
+              v->differ_count == 1 ? "file differs" : "files differ");
+    log_problems(v->differs, v->differ_count);
+    return 1;
+}
+
+// A damaged disc fails the install; the copies that show the damage are
+// not to be taken for whole by a later run.
+static int damaged_disc(Install *in, int disc, int edition)
+{
+    char reason[300];
+    const EditionName *e = &in->editions.names[edition];
+    const EditionFile *files = in->editions.files + e->first[disc - 1];
+    for (int i = 0; i < e->count[disc - 1]; i++) {
+        const EditionSeen *s = seen_file(&in->copied, &files[i]);
+        char path[780];
+        if (s && edition_damaged(&files[i], s) && join_path(path, sizeof path, in->copy_root, s->path))
+            forget_file(in, path);
+    }
+    fmt(reason, sizeof reason, "CD %d is damaged, or was not read as it should be", disc);
+    return fail(reason);
+}
+
 int judge_disc(Install *in, CdSource *src, int disc, const DriveReading *reading)
 {
     // A setup built without a table knows no edition: that says nothing
@@ -191,22 +278,23 @@ int judge_disc(Install *in, CdSource *src, int disc, const DriveReading *reading
         return 1;
     for (;;) {
         EditionVerdict v;
+        find_zeros(in, disc);
         edition_judge(&in->editions, disc, in->copied.files, in->copied.count, in->edition[2 - disc], &v);
         if (v.kind == EDITION_KNOWN)
             return known_edition(in, disc, &v);
+        if (v.kind == EDITION_PRESSING)
+            return other_pressing(in, disc, &v);
         if (v.kind == EDITION_UNKNOWN) {
             in->edition[disc - 1] = -1;
             setup_log("CD %d: not a known edition; its files are installed as they are", disc);
             return 1;
         }
-        char n[32], reason[300];
+        char n[32];
         setup_log("CD %d: %s files of edition %s are missing, cut short or different:", disc,
                   fmt_count((uint64_t)v.problem_count, n, sizeof n), edition_name(in, v.edition));
-        log_problems(&v);
-        if (!reading || !ask_read_again(in, disc, &v) || !read_again(in, src, disc, v.edition, reading)) {
-            fmt(reason, sizeof reason, "CD %d is damaged, or was not read as it should be", disc);
-            return fail(reason);
-        }
+        log_problems(v.problems, v.problem_count);
+        if (!reading || !ask_read_again(in, disc, &v) || !read_again(in, src, disc, v.edition, reading))
+            return damaged_disc(in, disc, v.edition);
     }
 }
 

@@ -16,6 +16,18 @@ void log_file_state(int state, const ListEntry *e, unsigned long error)
         setup_log("changed: %s", shown);
     else if (state == LIST_UNREADABLE)
         setup_log("unreadable: %s: %s", shown, error_text(error, reason, sizeof reason));
+    else if (state == LIST_LINKED)
+        setup_log("linked: %s", shown);
+}
+
+const char *linked_reason(int count, char *out, size_t size)
+{
+    char n[32];
+    fmt(out, size,
+        "%s %s through a link to another place (a folder moved and linked back): the setup checks, repairs and "
+        "removes nothing behind a link; move the folder back into the install folder",
+        fmt_count((uint64_t)count, n, sizeof n), count == 1 ? "file is reached" : "files are reached");
+    return out;
 }
 
 static void report_file(int state, const ListEntry *e, uint64_t found, unsigned long error, void *ctx)
@@ -37,6 +49,10 @@ int verify_install(const char *given)
     ListTally t;
     if (!list_verify(dir, report_file, NULL, &t, reason, sizeof reason)) {
         setup_log("ERROR: %s", reason);
+        return VERIFY_FAILED;
+    }
+    if (t.linked > 0) {
+        setup_log("ERROR: %s", linked_reason(t.linked, reason, sizeof reason));
         return VERIFY_FAILED;
     }
     if (t.unreadable > 0) {

@@ -283,7 +283,7 @@ int copy_file(const char *src, const char *dst, Progress *p)
         return 0;
     }
     DestFile dest;
-    if (!dest_open(&dest, dst)) {
+    if (!dest_open_for(&dest, dst, p)) {
         DWORD error = GetLastError();
         CloseHandle(in.h);
         log_write_failure(dst, error);

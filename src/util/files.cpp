@@ -96,31 +96,62 @@ static int temp_name(const char *path, char *out, size_t size)
     return WideCharToMultiByte(CP_ACP, 0, w, -1, out, (int)size, NULL, NULL) > 0;
 }
 
-int dest_open(DestFile *d, const char *path)
+int dest_temp_path(const char *path, char *out, size_t size)
 {
-    d->handle = INVALID_HANDLE_VALUE;
-    d->temp[0] = 0;
-    if (!fmt_path(d->path, sizeof d->path, "%s", path)) {
+    return temp_name(path, out, size);
+}
+
+// Opens the temporary name for writing, whatever a killed run left there.
+static int open_beside(DestFile *d)
+{
+    // A folder of that name can never be replaced: fail before writing.
+    if (is_dir(d->path)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    if (!temp_name(d->path, d->temp, sizeof d->temp)) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
-    HANDLE f = create_new(path);
-    DWORD error = f == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
-        // A folder of that name can never be replaced: fail before writing.
-        if (is_dir(path)) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return 0;
-        }
-        // A left-over temporary file of a killed run is ours to replace.
-        if (!temp_name(path, d->temp, sizeof d->temp)) {
-            SetLastError(ERROR_FILENAME_EXCED_RANGE);
-            return 0;
-        }
+    HANDLE f = CreateFileA(d->temp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (f == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        make_parent_dirs(d->path);
         f = CreateFileA(d->temp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     }
     d->handle = f;
     return f != INVALID_HANDLE_VALUE;
+}
+
+static int dest_start(DestFile *d, const char *path)
+{
+    d->handle = INVALID_HANDLE_VALUE;
+    d->temp[0] = 0;
+    if (fmt_path(d->path, sizeof d->path, "%s", path))
+        return 1;
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+}
+
+int dest_open(DestFile *d, const char *path)
+{
+    return dest_start(d, path) && open_beside(d);
+}
+
+int dest_open_fresh(DestFile *d, const char *path)
+{
+    if (!dest_start(d, path))
+        return 0;
+    HANDLE f = create_new(path);
+    DWORD error = f == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+        return open_beside(d);
+    d->handle = f;
+    return f != INVALID_HANDLE_VALUE;
+}
+
+int dest_open_for(DestFile *d, const char *path, const Progress *p)
+{
+    return p && p->fresh ? dest_open_fresh(d, path) : dest_open(d, path);
 }
 
 int dest_write(DestFile *d, const void *data, uint64_t size)
@@ -167,8 +198,7 @@ void dest_abandon(DestFile *d)
 {
     DWORD error = GetLastError();
     dest_close(d);
-    if (d->temp[0])
-        DeleteFileA(d->temp);
+    DeleteFileA(dest_name(d));
     SetLastError(error);
 }
 

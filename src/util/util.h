@@ -122,6 +122,9 @@ struct StepWatch {
 // the callback may be null. drive is the reading policy of the source being
 // copied: null for a disk, read in large blocks that fail at the first error.
 // watch, when set, is told of each file copied; steps of each step begun.
+// fresh: the copies go into folders that this run made, where a new file
+// may be written at its final name (see dest_open_fresh); otherwise every
+// file is written beside its final name and put there once it is whole.
 struct Progress {
     uint64_t done;
     uint64_t total;
@@ -130,6 +133,7 @@ struct Progress {
     const DriveReading *drive;
     const CopyWatch *watch;
     const StepWatch *steps;
+    int fresh;
 };
 
 void progress_add(Progress *p, uint64_t n);
@@ -200,21 +204,30 @@ void stop_request(void);
 int stop_requested(void);
 // 1 for a path on a drive that the system calls a CD drive.
 int on_cd_drive(const char *path);
-// A file being written. A new file is written in place; one that would
-// replace an existing file is written beside it under a temporary name (the
-// path and DEST_TEMP_SUFFIX, or where that would be too long a name of the
-// file's own length) and renamed over it only once it is complete, so that
-// a failure, a full disk or a kill leaves the old file as it was.
-// A new install thus costs no call more per file than a plain create.
+// A file being written. It is written beside its final name under a
+// temporary name (the path and DEST_TEMP_SUFFIX, or where that would be too
+// long a name of the file's own length) and renamed there only once it is
+// complete, so that a failure, a full disk or a kill leaves whatever was
+// at the final name as it was, and never a file half made.
 #define DEST_TEMP_SUFFIX ".tarnok-new"
 struct DestFile {
     void *handle;   // open for writing until closed; INVALID_HANDLE_VALUE after
     char path[520]; // the file's own name
     char temp[532]; // the temporary name, or "" when written in place
 };
-// Creates the file, and the folders above it when they are missing. 1, or
-// 0 with the system's error code in GetLastError().
+// Creates the file under its temporary name, and the folders above it when
+// they are missing. 1, or 0 with the system's error code in GetLastError().
 int dest_open(DestFile *d, const char *path);
+// The same for a folder that this run made, where nothing of anyone else's
+// can be: a new file is written at its final name, which saves a rename a
+// file (a copy of a whole disc makes thousands); an existing one is
+// replaced as dest_open replaces it.
+int dest_open_fresh(DestFile *d, const char *path);
+// dest_open for a copy into the folder p says: fresh or not.
+int dest_open_for(DestFile *d, const char *path, const Progress *p);
+// The temporary name that a file of that path is written under: 1, or 0
+// when it cannot be formed.
+int dest_temp_path(const char *path, char *out, size_t size);
 // The name the data is being written under.
 const char *dest_name(const DestFile *d);
 // Writes all of data; 0 with the error code in GetLastError() when the
@@ -226,9 +239,8 @@ void dest_close(DestFile *d);
 // GetLastError(), when the old file cannot be replaced; the temporary file
 // is then removed.
 int dest_commit(DestFile *d);
-// Closes, keeping GetLastError(), and removes the temporary file: the old
-// file stays as it was. A new file keeps what was written of it, so that a
-// failed copy shows how far it came.
+// Closes, keeping GetLastError(), and removes what was written: the old
+// file stays as it was, and nothing half made stays at any name.
 void dest_abandon(DestFile *d);
 // Logs "cannot write PATH: REASON" and keeps it for write_failure().
 void log_write_failure(const char *path, unsigned long error);

@@ -21,17 +21,23 @@ bool has(const Lines &lines, const std::string &line)
     return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// An unattended install of cd1 and the sample disc 2 into a new folder:
-// its exit code, with its log in *lines.
-int install(const std::string &cd1, Lines *lines)
+// An unattended install of cd1 and cd2 into a new folder: its exit code,
+// with its log in *lines.
+int install_discs(const std::string &cd1, const std::string &cd2, Lines *lines)
 {
     std::string base = scratch("run"), exe = stage_setup(base, "setup_game");
-    std::string args = "/silent /cd1 \"" + cd1 + "\" /cd2 \"" + media_path("disc2") + "\" /patch \"" +
-                       media_path("TARNO103.EXE") + "\" /dir \"" + base + "\\Tarnok PC\"";
+    std::string args = "/silent /cd1 \"" + cd1 + "\" /cd2 \"" + cd2 + "\" /patch \"" + media_path("TARNO103.EXE") +
+                       "\" /dir \"" + base + "\\Tarnok PC\"";
     Child c = start_setup(exe, args, base + "\\tmp");
     int code = wait_exit(c, 120000);
     *lines = child_log(c);
     return code;
+}
+
+// The same with the sample disc 2.
+int install(const std::string &cd1, Lines *lines)
+{
+    return install_discs(cd1, media_path("disc2"), lines);
 }
 
 // A byte of a file changed, in a copy of its stored image at offset at.
@@ -64,8 +70,19 @@ TEST(Editions, TheSampleDiscsAreKnown)
     EXPECT_EQ("Done.", lines.back());
 }
 
-// A disc that the table knows, with files missing, cut short or of other
-// contents: the install stops, naming each file and what is wrong with it.
+// A sector of a plain image (no EDC to check) written as zeros, as a
+// ripper writes one it could not read: at offset at of the image.
+void zero_sector(const std::string &path, uint64_t at)
+{
+    std::string data = slurp(path);
+    ASSERT_LE(at + 2048, data.size());
+    std::fill(data.begin() + (ptrdiff_t)at, data.begin() + (ptrdiff_t)(at + 2048), '\0');
+    spit(path, data);
+}
+
+// A disc that the table knows, with files missing, cut short or with a
+// sector of zeros where the edition's file has other contents: the
+// install stops, naming each file and what is wrong with it.
 TEST(Editions, ADamagedDiscNamesItsFiles)
 {
     struct Case {
@@ -75,13 +92,15 @@ TEST(Editions, ADamagedDiscNamesItsFiles)
     };
     std::string base = scratch(), iso = base + "\\disc1.iso", folder = base + "\\disc1";
     ASSERT_TRUE(CopyFileA(media_path("disc1.iso").c_str(), iso.c_str(), FALSE));
-    // The byte lies in the file's second sector of the plain image.
-    change_byte(iso, ((uint64_t)file_lba(iso, music) + 1) * 2048 + 7);
+    // The file's second sector of the plain image.
+    zero_sector(iso, ((uint64_t)file_lba(iso, music) + 1) * 2048);
     copy_tree(media_path("disc1"), folder);
     ASSERT_TRUE(DeleteFileA((folder + "\\TARNOK\\DISK1\\DATA\\BLOCK100.DAT").c_str()));
     spit(folder + "\\TARNOK\\DISK1\\DISK1", "cut");
     Case cases[] = {
-        {"an image with one byte changed", iso, {std::string(music) + ": other contents"}},
+        {"an image with a sector of zeros", iso,
+         {std::string(music) +
+          ": other contents, with a sector of zeros at byte 2,048 (as rippers write a sector they could not read)"}},
         {"a folder with one file gone and one cut short", folder,
          {"TARNOK\\DISK1\\DATA\\BLOCK100.DAT: missing", "TARNOK\\DISK1\\DISK1: size 3 instead of 15"}},
     };
@@ -95,6 +114,60 @@ TEST(Editions, ADamagedDiscNamesItsFiles)
             EXPECT_TRUE(has(lines, n)) << n;
         EXPECT_EQ("ERROR: CD 1 is damaged, or was not read as it should be", lines.back());
     }
+}
+
+// A disc whose files differ from its edition's where every byte was read
+// right is another pressing: it installs, and the log names the files that
+// differ. A plain image with a byte changed, and a raw image whose every
+// sector passes its EDC check; the same raw image with a sector zeroed
+// fails that check and is named.
+TEST(Editions, AnotherPressingInstallsAndADamagedOneDoesNot)
+{
+    const char texts[] = "TARNOK\\DISK2\\DATA\\TEXTS.DAT";
+    std::string base = scratch(), iso = base + "\\disc1.iso";
+    ASSERT_TRUE(CopyFileA(media_path("disc1.iso").c_str(), iso.c_str(), FALSE));
+    change_byte(iso, ((uint64_t)file_lba(iso, music) + 1) * 2048 + 7);
+    Lines lines;
+    EXPECT_EQ(0, install(iso, &lines));
+    EXPECT_TRUE(has(lines, "CD 1: another pressing of edition Sample: 1 file differs from the edition's with no sign "
+                           "of damage, and the disc is installed as it is:"));
+    EXPECT_TRUE(has(lines, std::string(music) + ": other contents"));
+    EXPECT_EQ("Done.", lines.back());
+
+    EXPECT_EQ(0, install_discs(media_path("disc1"), media_path("disc2-pressing.cue"), &lines));
+    EXPECT_TRUE(has(lines, "CD 2: another pressing of edition Sample: 1 file differs from the edition's with no sign "
+                           "of damage, and the disc is installed as it is:"));
+    EXPECT_TRUE(has(lines, std::string(texts) + ": other contents"));
+    EXPECT_EQ("Done.", lines.back());
+
+    ASSERT_TRUE(CopyFileA(media_path("disc2-pressing.bin").c_str(), (base + "\\disc2-pressing.bin").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(media_path("disc2-pressing.cue").c_str(), (base + "\\disc2-pressing.cue").c_str(), FALSE));
+    std::string bin = base + "\\disc2-pressing.bin";
+    uint32_t lba = file_lba(base + "\\disc2-pressing.cue", texts) + 1;
+    std::string data = slurp(bin);
+    std::fill(data.begin() + (size_t)lba * 2352, data.begin() + (size_t)(lba + 1) * 2352, '\0');
+    spit(bin, data);
+    EXPECT_EQ(1, install_discs(media_path("disc1"), base + "\\disc2-pressing.cue", &lines));
+    char count[32];
+    EXPECT_EQ(std::string("ERROR: disc 2 image is damaged: sector ") + fmt_count(lba, count, sizeof count) + " of " +
+                  texts + " fails its error check",
+              lines.back());
+}
+
+// Disc 1 as a copied folder without its largest folder (most of its files):
+// every file it holds is as the edition has it, so it is of that edition,
+// and the files missing are named, however many they are.
+TEST(Editions, AFolderMissingMostFilesIsNamed)
+{
+    std::string folder = scratch() + "\\disc1";
+    copy_tree(media_path("disc1"), folder);
+    ASSERT_EQ(1, delete_tree((folder + "\\MANY").c_str()));
+    Lines lines;
+    EXPECT_EQ(1, install(folder, &lines));
+    EXPECT_TRUE(has(lines, "CD 1: 100 files of edition Sample are missing, cut short or different:"));
+    EXPECT_TRUE(has(lines, "MANY\\F000.TXT: missing"));
+    EXPECT_TRUE(has(lines, "and 90 more"));
+    EXPECT_EQ("ERROR: CD 1 is damaged, or was not read as it should be", lines.back());
 }
 
 // A pressing that nobody has listed (here most files of disc 1 differ) is

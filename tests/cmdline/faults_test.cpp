@@ -354,10 +354,20 @@ TEST(Faults, RepairKilledAtAnyMoment)
     int n = 0;
     for (const Moment &moment : moments) {
         SCOPED_TRACE("killed at \"" + shown(moment) + "\"");
-        std::string dir = broken("repair" + std::to_string(n++));
+        std::string tag = std::to_string(n++);
+        std::string dir = broken("repair" + tag);
         ASSERT_TRUE(run_traced(exe, install_args(dir), scratch("tmp"), at(moment, dir)).killed);
         EXPECT_EQ(0, run_plain(exe, install_args(dir), scratch("tmp")));
         EXPECT_EQ("", compare_trees(clean, dir)) << "the last run differs from a clean install";
+
+        // The player's own files below the game folder outlast a repair
+        // killed there and the uninstall after it.
+        dir = broken("uninstall" + tag);
+        spit(dir + "\\game\\MYMOD\\mod.txt", "mine");
+        ASSERT_TRUE(run_traced(exe, install_args(dir), scratch("tmp"), at(moment, dir)).killed);
+        EXPECT_EQ(0, SecondStage(exe).run(exe, dir, scratch("tmp")));
+        EXPECT_EQ((std::vector<std::string>{"game\\", "game\\MYMOD\\", "game\\MYMOD\\mod.txt", "notes.txt"}),
+                  list_tree(dir));
     }
 }
 
@@ -478,6 +488,32 @@ bool has_line(const std::vector<std::string> &lines, const std::string &line)
 }
 
 } // namespace
+
+// A repair needs room for what it writes, not for a whole install: one
+// small file put back on a drive with little more room than the install
+// takes.
+TEST(Faults, ARepairNeedsOnlyItsOwnRoom)
+{
+    std::string exe = stage_setup(scratch("setup"), "setup_game");
+    std::string drive = scratch("drive");
+    SmallDrive small(drive, 32);
+    if (!small.mounted)
+        GTEST_SKIP() << "cannot mount a small drive here";
+    std::string dir = drive + "\\Tarnok";
+    ASSERT_EQ(0, run_plain(exe, install_args(dir), scratch("tmp")));
+    ULARGE_INTEGER avail, total, free_all;
+    ASSERT_TRUE(GetDiskFreeSpaceExA((drive + "\\").c_str(), &avail, &total, &free_all));
+    const uint64_t left = 6 << 20;
+    ASSERT_GT(avail.QuadPart, left);
+    std::string filler(avail.QuadPart - left, 'f');
+    spit(drive + "\\filler.bin", filler);
+    ASSERT_TRUE(DeleteFileA((dir + "\\game\\cd1\\TARNOK\\DISK1\\DATA\\BLOCK100.DAT").c_str()));
+    Traced t = run_traced(exe, install_args(dir), scratch("tmp"), never);
+    ASSERT_FALSE(t.lines.empty());
+    EXPECT_EQ("Done.", t.lines.back());
+    EXPECT_EQ(0u, t.code);
+    EXPECT_EQ(100000u, slurp(dir + "\\game\\cd1\\TARNOK\\DISK1\\DATA\\BLOCK100.DAT").size());
+}
 
 // A drive that fills up when the install reaches each late step: each step
 // that writes to it fails the install with its own line and the system's

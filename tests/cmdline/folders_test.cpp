@@ -9,6 +9,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <map>
 
 #include "guisupport.h"
@@ -405,4 +406,29 @@ TEST(Folders, UninstallThroughLinksKeepsWhatIsBehindThem)
     EXPECT_EQ("(none)", location());
     remove_link(dir + "\\game");
     remove_link(dir + "\\build");
+}
+
+// A new install folder made in a folder that other accounts may rename or
+// change (as C:\Games made by another program can be): the install goes
+// on, and the log says so once, pointing to the guide. A folder that only
+// the player may change says nothing.
+TEST(Folders, AnOpenFolderAboveANewInstallFolderIsNamed)
+{
+    std::string exe = stage_setup(scratch("setup"), "setup_game");
+    const std::string note = "Note: other accounts may rename %b\\Tarnok, where the install folder is made, or the "
+                             "folders in it; see \"Folders that other accounts may change\" in the players' guide";
+    for (Making how : {OPEN_TO_ALL, PLAIN}) {
+        SCOPED_TRACE(how == PLAIN ? "the player's own" : "open to all");
+        std::string base = clean_scratch(how == PLAIN ? "plain" : "open");
+        make_dirs((base + "\\Tarnok").c_str());
+        if (!make_folder_so(base, how))
+            GTEST_SKIP() << "cannot change the folder's Unix mode here";
+        std::vector<std::string> log;
+        EXPECT_EQ(0, run_setup(exe, "/silent /nodesktop /nostartmenu " + media_args() + " /dir \"" + base +
+                                        "\\Tarnok\\Tarnok PC\"",
+                               "", &log));
+        EXPECT_EQ(how == OPEN_TO_ALL ? 1 : 0, std::count(log.begin(), log.end(), fill(note, base)));
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ("Done.", log.back());
+    }
 }

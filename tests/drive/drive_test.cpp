@@ -607,6 +607,25 @@ TEST(Drive, ShortListingNamesTheMissingFiles)
     end_child(c);
 }
 
+// The disc's largest folder listed empty, most of the disc's files: what
+// the drive did list is all as the edition has it, so the disc is of that
+// edition, and the files missing are named, the first ten and a count.
+TEST(Drive, AFolderListedEmptyIsNamed)
+{
+    drive_does(disc_line(1) + "shortlist /MANY 0\n");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Child c;
+    EXPECT_EQ(1, run_silent(c, "R:", "E:", target));
+    std::vector<std::string> log = child_log(c);
+    EXPECT_TRUE(has_line(log, "CD 1: 100 files of edition Sample are missing, cut short or different:"))
+        << lines_text(log);
+    EXPECT_TRUE(has_line(log, "MANY\\F000.TXT: missing"));
+    EXPECT_TRUE(has_line(log, "and 90 more"));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ("ERROR: CD 1 is damaged, or was not read as it should be", log.back());
+    end_child(c);
+}
+
 // In the window the player may read such files again: once the drive
 // lists the folder whole, Retry reads those files, and no other, again.
 TEST(Drive, ShortListingReadAgainInTheWindow)

@@ -38,10 +38,10 @@ std::string line(const std::string &edition, int disc, uint64_t size, uint32_t c
 struct Disc {
     std::vector<std::string> paths;
     std::vector<EditionSeen> files;
-    void add(const std::string &path, uint64_t size, uint32_t crc)
+    void add(const std::string &path, uint64_t size, uint32_t crc, uint64_t zeros = 0)
     {
         paths.push_back(path);
-        files.push_back({nullptr, size, crc});
+        files.push_back({nullptr, size, crc, zeros});
     }
     const EditionSeen *seen()
     {
@@ -195,8 +195,10 @@ int edition_of(const EditionTable *t, const char *name)
     return -1;
 }
 
-// Retail's disc 1, files 0 to 29 but those skipped, with the changes made.
-Disc retail_disc1(int missing = 0, int short_ones = 0, int changed = 0)
+// Retail's disc 1, files 0 to 29 but those skipped, with the changes made:
+// cut short, changed with a sector of zeros (as a ripper writes what it
+// could not read), and changed, read without a sign of damage.
+Disc retail_disc1(int missing = 0, int short_ones = 0, int changed = 0, int zeroed = 0)
 {
     Disc d;
     for (int i = 0; i < 30; i++) {
@@ -206,7 +208,9 @@ Disc retail_disc1(int missing = 0, int short_ones = 0, int changed = 0)
             continue;
         if (i < missing + short_ones)
             d.add(name, 999 + i, 0x1000 + i);
-        else if (i < missing + short_ones + changed)
+        else if (i < missing + short_ones + zeroed)
+            d.add(name, 1000 + i, 0x8888, 1);
+        else if (i < missing + short_ones + zeroed + changed)
             d.add(name, 1000 + i, 0x9999);
         else
             d.add(name, 1000 + i, 0x1000 + i);
@@ -229,21 +233,28 @@ TEST(Editions, Verdicts)
         p = "data/f" + p.substr(6);
     Disc extra = retail_disc1();
     extra.add("DESKTOP.INI", 80, 0x77);
+    Disc mostly_others = retail_disc1(0, 0, 26);
+    for (int i = 0; i < 5; i++)
+        mostly_others.add("OTHER\\G" + std::to_string(i) + ".DAT", 7, 0x7);
     struct Case {
         const char *what;
         Disc disc;
-        int kind, edition, matched, problems, extras;
+        int kind, edition, matched, problems, differs, extras;
     } cases[] = {
-        {"every file of Retail", retail_disc1(), EDITION_KNOWN, retail, 30, 0, 0},
-        {"every file of Plus, which has Retail's", plus_disc, EDITION_KNOWN, plus, 31, 0, 0},
-        {"paths in other case and with '/'", lower, EDITION_KNOWN, retail, 30, 0, 0},
-        {"a file that no edition has", extra, EDITION_KNOWN, retail, 30, 0, 1},
-        {"one file missing", retail_disc1(1), EDITION_DAMAGED, retail, 29, 1, 0},
-        {"two short, three changed", retail_disc1(0, 2, 3), EDITION_DAMAGED, retail, 25, 5, 0},
-        {"14 missing: 16 of 30 there", retail_disc1(14), EDITION_DAMAGED, retail, 16, 14, 0},
-        {"15 missing: half there", retail_disc1(15), EDITION_UNKNOWN, -1, 0, 0, 0},
-        {"15 changed: half there", retail_disc1(0, 0, 15), EDITION_UNKNOWN, -1, 0, 0, 0},
-        {"nothing", Disc(), EDITION_UNKNOWN, -1, 0, 0, 0},
+        {"every file of Retail", retail_disc1(), EDITION_KNOWN, retail, 30, 0, 0, 0},
+        {"every file of Plus, which has Retail's", plus_disc, EDITION_KNOWN, plus, 31, 0, 0, 0},
+        {"paths in other case and with '/'", lower, EDITION_KNOWN, retail, 30, 0, 0, 0},
+        {"a file that no edition has", extra, EDITION_KNOWN, retail, 30, 0, 0, 1},
+        {"one file missing", retail_disc1(1), EDITION_DAMAGED, retail, 29, 1, 0, 0},
+        {"two short, three changed", retail_disc1(0, 2, 3), EDITION_DAMAGED, retail, 25, 2, 3, 0},
+        {"one with a sector of zeros", retail_disc1(0, 0, 0, 1), EDITION_DAMAGED, retail, 29, 1, 0, 0},
+        {"three changed, read right: a pressing", retail_disc1(0, 0, 3), EDITION_PRESSING, retail, 27, 0, 3, 0},
+        {"14 missing: 16 of 30 there", retail_disc1(14), EDITION_DAMAGED, retail, 16, 14, 0, 0},
+        // A folder the drive did not list: the files there decide.
+        {"25 missing: what is there all as Retail's", retail_disc1(25), EDITION_DAMAGED, retail, 5, 25, 0, 0},
+        {"15 changed: as many as agree", retail_disc1(0, 0, 15), EDITION_UNKNOWN, -1, 0, 0, 0, 0},
+        {"26 changed, 5 others: most not Retail's", mostly_others, EDITION_UNKNOWN, -1, 0, 0, 0, 0},
+        {"nothing", Disc(), EDITION_UNKNOWN, -1, 0, 0, 0, 0},
     };
     for (Case &c : cases) {
         EditionVerdict v = c.disc.judge(t, 1);
@@ -251,6 +262,7 @@ TEST(Editions, Verdicts)
         EXPECT_EQ(c.edition, v.edition) << c.what;
         EXPECT_EQ(c.matched, v.matched) << c.what;
         EXPECT_EQ(c.problems, v.problem_count) << c.what;
+        EXPECT_EQ(c.differs, v.differ_count) << c.what;
         EXPECT_EQ(c.extras, v.extra_count) << c.what;
         if (v.edition >= 0) {
             EXPECT_EQ(t->names[v.edition].count[0], v.files) << c.what;
@@ -265,28 +277,34 @@ TEST(Editions, Verdicts)
 TEST(Editions, ProblemsNamed)
 {
     Table table(editions_text());
-    Disc d = retail_disc1(4, 4, 4); // F00-F03 missing, F04-F07 short, F08-F11 changed
+    // F00-F03 missing, F04-F07 short, F08-F09 with a sector of zeros,
+    // F10-F13 changed without a sign of damage.
+    Disc d = retail_disc1(4, 4, 4, 2);
     d.add("DATA\\NEW.DAT", 3, 0x3);
     EditionVerdict v = d.judge(&table.t, 1);
     ASSERT_EQ(EDITION_DAMAGED, v.kind);
-    EXPECT_EQ(12, v.problem_count);
+    EXPECT_EQ(10, v.problem_count);
     struct Want {
         int kind;
         const char *path;
-        uint64_t size, want_size;
+        uint64_t size, want_size, zeros;
     } want[EDITION_SHOWN] = {
-        {EDITION_MISSING, "DATA\\F00.DAT", 0, 1000},          {EDITION_MISSING, "DATA\\F01.DAT", 0, 1001},
-        {EDITION_MISSING, "DATA\\F02.DAT", 0, 1002},          {EDITION_MISSING, "DATA\\F03.DAT", 0, 1003},
-        {EDITION_OTHER_SIZE, "DATA\\F04.DAT", 1003, 1004},    {EDITION_OTHER_SIZE, "DATA\\F05.DAT", 1004, 1005},
-        {EDITION_OTHER_SIZE, "DATA\\F06.DAT", 1005, 1006},    {EDITION_OTHER_SIZE, "DATA\\F07.DAT", 1006, 1007},
-        {EDITION_OTHER_CONTENTS, "DATA\\F08.DAT", 1008, 1008}, {EDITION_OTHER_CONTENTS, "DATA\\F09.DAT", 1009, 1009},
+        {EDITION_MISSING, "DATA\\F00.DAT", 0, 1000, 0},          {EDITION_MISSING, "DATA\\F01.DAT", 0, 1001, 0},
+        {EDITION_MISSING, "DATA\\F02.DAT", 0, 1002, 0},          {EDITION_MISSING, "DATA\\F03.DAT", 0, 1003, 0},
+        {EDITION_OTHER_SIZE, "DATA\\F04.DAT", 1003, 1004, 0},    {EDITION_OTHER_SIZE, "DATA\\F05.DAT", 1004, 1005, 0},
+        {EDITION_OTHER_SIZE, "DATA\\F06.DAT", 1005, 1006, 0},    {EDITION_OTHER_SIZE, "DATA\\F07.DAT", 1006, 1007, 0},
+        {EDITION_OTHER_CONTENTS, "DATA\\F08.DAT", 1008, 1008, 1}, {EDITION_OTHER_CONTENTS, "DATA\\F09.DAT", 1009, 1009, 1},
     };
     for (int i = 0; i < EDITION_SHOWN; i++) {
         EXPECT_EQ(want[i].kind, v.problems[i].kind) << i;
         EXPECT_STREQ(want[i].path, v.problems[i].path) << i;
         EXPECT_EQ(want[i].size, v.problems[i].size) << i;
         EXPECT_EQ(want[i].want_size, v.problems[i].want_size) << i;
+        EXPECT_EQ(want[i].zeros, v.problems[i].zeros) << i;
     }
+    ASSERT_EQ(4, v.differ_count);
+    EXPECT_STREQ("DATA\\F10.DAT", v.differs[0].path);
+    EXPECT_EQ(EDITION_OTHER_CONTENTS, v.differs[0].kind);
     ASSERT_EQ(1, v.extra_count);
     EXPECT_EQ(EDITION_EXTRA, v.extras[0].kind);
     EXPECT_STREQ("DATA\\NEW.DAT", v.extras[0].path);
@@ -374,12 +392,13 @@ TEST(Editions, SampleDiscs)
     spit(wav, data);
     EditionVerdict v = copied_disc(cd1).judge(t, 1);
     EXPECT_EQ(EDITION_DAMAGED, v.kind);
-    ASSERT_EQ(2, v.problem_count);
-    EXPECT_EQ(EDITION_OTHER_CONTENTS, v.problems[0].kind);
-    EXPECT_STREQ("TARNOK\\DISK1\\MUSIC\\MUSIK1.WAV", v.problems[0].path);
-    EXPECT_EQ(EDITION_MISSING, v.problems[1].kind);
-    EXPECT_STREQ("TARNOK\\INSTALL\\SETUP.DAT", v.problems[1].path);
-    EXPECT_EQ(3000u, v.problems[1].want_size);
+    ASSERT_EQ(1, v.problem_count);
+    EXPECT_EQ(EDITION_MISSING, v.problems[0].kind);
+    EXPECT_STREQ("TARNOK\\INSTALL\\SETUP.DAT", v.problems[0].path);
+    EXPECT_EQ(3000u, v.problems[0].want_size);
+    ASSERT_EQ(1, v.differ_count);
+    EXPECT_EQ(EDITION_OTHER_CONTENTS, v.differs[0].kind);
+    EXPECT_STREQ("TARNOK\\DISK1\\MUSIC\\MUSIK1.WAV", v.differs[0].path);
 }
 
 // setup.exe carries the table the build used, byte for byte; a program

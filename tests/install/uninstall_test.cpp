@@ -61,6 +61,27 @@ TEST(Uninstall, ByTheListOnlyThePlayersFilesStay)
     EXPECT_FALSE(file_exists(start_menu_link()));
 }
 
+// A saved game that another program holds open cannot go: the uninstall
+// by the list then keeps its uninstaller and entry, and names the file,
+// for a later uninstall to finish the job.
+TEST(Uninstall, ByTheListASavedGameInUseKeepsTheEntry)
+{
+    std::string dir = scratch() + "\\Tarnok";
+    install_sample(dir);
+    std::string save = dir + "\\game\\hd\\SAVEGAME.DAT";
+    spit(save, "a saved game");
+    HANDLE held = CreateFileA(save.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ(UNINSTALL_LEFT, do_uninstall(dir.c_str()));
+    EXPECT_EQ("game\\hd\\SAVEGAME.DAT", std::string(uninstall_left()->name));
+    EXPECT_TRUE(file_exists(dir + "\\uninstall.exe"));
+    EXPECT_TRUE(entry_exists());
+    CloseHandle(held);
+    EXPECT_EQ(UNINSTALL_DONE, do_uninstall(dir.c_str()));
+    EXPECT_FALSE(dir_exists(dir));
+    EXPECT_FALSE(entry_exists());
+}
+
 // A shortcut whose saving was cut short (a 0-byte file, or one left under
 // its temporary name) cannot be read: it goes when the entry names the
 // folder, and stays when the entry names another install.

@@ -459,12 +459,25 @@ class Program:
         return [t for t in out if t]
 
     def formatted_param(self, s, param, start, end, depth, seen):
-        """The texts a function formats into one of its parameters."""
+        """The texts a function formats into one of its parameters, itself
+        or through a function of ours that it hands the parameter on to."""
         out = []
         body = s.code[start:end]
+        key = ("formats", s.path, start, param)
+        if key in seen or depth > 16:
+            return out
+        seen.add(key)
         for p, args in calls(body, "fmt"):
             if args and args[0] == param:
                 out += self.format(s, args[2], args[3:], start + p, depth, seen) or []
+        for fn, p, args in all_calls(body):
+            if fn == "fmt" or param not in args:
+                continue
+            i = args.index(param)
+            for t in self.sources:
+                for fparams, fstart, fend in t.functions.get(fn, []):
+                    if i < len(fparams) and fparams[i]:
+                        out += self.formatted_param(t, fparams[i], fstart, fend, depth + 1, seen)
         return out
 
     def format(self, src, fmt_expr, args, pos, depth=0, seen=None):

@@ -14,6 +14,8 @@ Mode 2 the subheader. The EDC/ECC area is left zero; readers of images
 disc1-edc.bin/.cue is the same Mode 1 conversion with each sector's EDC
 filled in, computed by crcmod (python3-crcmod), so that the sector checks
 have an image whose EDCs no code of ours wrote. Its ECC stays zero.
+disc2-pressing.bin/.cue is disc 2 as a pressing that no table lists: its
+TEXTS.DAT holds other bytes of the same size, and every sector its EDC.
 
 The dumps that other tools write come from the same conversion, of a small
 disc OUT/mini1 (disc 1's marker, a text and a file of 100,000 bytes) and of
@@ -263,6 +265,21 @@ def make_dumps(out):
     toc2cue(out, "disc2-pregap", 'CD_ROM\n\nTRACK MODE1_RAW\nDATAFILE "disc2-pregap.bin"\nSTART 00:02:00\n')
 
 
+def make_pressing(out):
+    """Disc 2 with one file rewritten, as another pressing would have it."""
+    tree, iso = os.path.join(out, "pressing2"), os.path.join(out, "pressing2.iso")
+    shutil.copytree(os.path.join(out, "disc2"), tree)
+    texts = os.path.join(tree, "TARNOK", "DISK2", "DATA", "TEXTS.DAT")
+    size = os.path.getsize(texts)
+    with open(texts, "wb") as f:
+        f.write(random.Random(1997).randbytes(size))
+    make_iso(tree, iso)
+    convert_with_edc(iso, os.path.join(out, "disc2-pressing.bin"))
+    write_cue(os.path.join(out, "disc2-pressing.cue"), "disc2-pressing.bin", 1)
+    os.remove(iso)
+    shutil.rmtree(tree)
+
+
 def main():
     out = sys.argv[1]
     for disc in ("disc1", "disc2"):
@@ -276,6 +293,7 @@ def main():
             write_cue(os.path.join(out, base + ".cue"), base + ".bin", mode)
     convert_with_edc(os.path.join(out, "disc1.iso"), os.path.join(out, "disc1-edc.bin"))
     write_cue(os.path.join(out, "disc1-edc.cue"), "disc1-edc.bin", 1)
+    make_pressing(out)
     make_dumps(out)
 
 
