@@ -264,10 +264,11 @@ void crc_build_slices(CrcSlices tab, uint32_t poly);
 // of any width up to 32 bits and any start value share it.
 uint32_t crc_update(const CrcSlices tab, uint32_t crc, const unsigned char *data, uint64_t len);
 // The constants for folding 64 bytes a step with carry-less multiplication,
-// for a reflected CRC of 32 bits, and whether this processor can.
+// for a reflected CRC of 32 bits, and whether this processor can; and for
+// 128 bytes a step in 256-bit registers, where it has them (wide).
 struct CrcFold {
-    uint64_t by4[2], by1[2];
-    int usable;
+    uint64_t by8[2], by4[2], by1[2];
+    int usable, wide;
 };
 void crc_build_fold(CrcFold *f, uint32_t poly);
 // crc_update, folding where it can: the same result, many times faster.
