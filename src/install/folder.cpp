@@ -271,10 +271,11 @@ static void note_open_base(const char *base)
     PSID user = current_user(user_buf, sizeof user_buf), owner = NULL;
     PACL dacl = NULL;
     PSECURITY_DESCRIPTOR sd = NULL;
-    if (!user || drive_without_access_lists(base) ||
-        GetNamedSecurityInfoA(base, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                              NULL, &dacl, NULL, &sd) != ERROR_SUCCESS)
+    if (!user || GetNamedSecurityInfoA(base, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                       &owner, NULL, &dacl, NULL, &sd) != ERROR_SUCCESS)
         return;
+    // A drive without access lists (FAT) gives no owner: there every
+    // account may change everything, which no choice of folder mends.
     int open = owner && others_may(dacl, user, replacing_rights);
     LocalFree(sd);
     char shown[1024];
