@@ -325,8 +325,10 @@ static Candidate choose_edition(const EditionTable *t, int disc, const SeenOrder
     return best;
 }
 
-static void add_problem(EditionProblem *list, int *count, int kind, const char *path, uint64_t size,
-                        uint64_t want_size)
+// The file as the disc has it (seen, null when missing) and as the
+// edition has it (known, null for an extra).
+static void add_problem(EditionProblem *list, int *count, int kind, const char *path, const EditionSeen *seen,
+                        const EditionFile *known)
 {
     if (*count < EDITION_SHOWN) {
         EditionProblem *p = &list[*count];
@@ -336,8 +338,10 @@ static void add_problem(EditionProblem *list, int *count, int kind, const char *
             n = sizeof p->path - 1;
         memcpy(p->path, path, n);
         p->path[n] = 0;
-        p->size = size;
-        p->want_size = want_size;
+        p->size = seen ? seen->size : 0;
+        p->crc = seen ? seen->crc : 0;
+        p->want_size = known ? known->size : 0;
+        p->want_crc = known ? known->crc : 0;
     }
     (*count)++;
 }
@@ -346,17 +350,17 @@ static void note_file(void *ctx, const EditionFile *f, const EditionSeen *s)
 {
     EditionVerdict *v = (EditionVerdict *)ctx;
     if (!s)
-        add_problem(v->problems, &v->problem_count, EDITION_MISSING, f->path, 0, f->size);
+        add_problem(v->problems, &v->problem_count, EDITION_MISSING, f->path, NULL, f);
     else if (s->size != f->size)
-        add_problem(v->problems, &v->problem_count, EDITION_OTHER_SIZE, f->path, s->size, f->size);
+        add_problem(v->problems, &v->problem_count, EDITION_OTHER_SIZE, f->path, s, f);
     else if (s->crc != f->crc)
-        add_problem(v->problems, &v->problem_count, EDITION_OTHER_CONTENTS, f->path, s->size, f->size);
+        add_problem(v->problems, &v->problem_count, EDITION_OTHER_CONTENTS, f->path, s, f);
 }
 
 static void note_extra(void *ctx, const EditionSeen *s)
 {
     EditionVerdict *v = (EditionVerdict *)ctx;
-    add_problem(v->extras, &v->extra_count, EDITION_EXTRA, s->path, s->size, 0);
+    add_problem(v->extras, &v->extra_count, EDITION_EXTRA, s->path, s, NULL);
 }
 
 int edition_judge(const EditionTable *t, int disc, const EditionSeen *seen, int count, int prefer, EditionVerdict *v)

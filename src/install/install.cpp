@@ -477,7 +477,7 @@ static int finish(Install *in)
 static int install_steps(Install *in)
 {
     static int (*const steps[])(Install *) = {
-        open_discs, read_update, check_earlier_files, copy_discs, unpack_update, arrange_game_files,
+        tell_sources, open_discs, read_update, check_earlier_files, copy_discs, unpack_update, arrange_game_files,
         place_game, copy_uninstaller, finish_record, register_uninstall, make_shortcuts, finish,
     };
     for (size_t i = 0; i < sizeof steps / sizeof steps[0]; i++) {

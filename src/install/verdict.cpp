@@ -90,7 +90,9 @@ static const char *edition_name(const Install *in, int edition)
     return in->editions.names[edition].name;
 }
 
-// One line for each problem the verdict names, then how many more there are.
+// One line for each problem the verdict names, with what the edition has
+// and what the copy found, then how many more there are: the CRC-32s tell
+// a drive that misread a file from a disc that differs.
 static void log_problems(const EditionVerdict *v)
 {
     char shown[1024], a[32], b[32];
@@ -98,12 +100,14 @@ static void log_problems(const EditionVerdict *v)
         const EditionProblem *p = &v->problems[i];
         name_escape(p->path, shown, sizeof shown);
         if (p->kind == EDITION_MISSING)
-            setup_log("%s: missing", shown);
+            setup_log("%s: missing (expected %s bytes, CRC-32 %08X)", shown, fmt_count(p->want_size, b, sizeof b),
+                      (unsigned)p->want_crc);
         else if (p->kind == EDITION_OTHER_SIZE)
-            setup_log("%s: size %s instead of %s", shown, fmt_count(p->size, a, sizeof a),
-                      fmt_count(p->want_size, b, sizeof b));
+            setup_log("%s: size %s instead of %s (CRC-32 %08X, expected %08X)", shown, fmt_count(p->size, a, sizeof a),
+                      fmt_count(p->want_size, b, sizeof b), (unsigned)p->crc, (unsigned)p->want_crc);
         else
-            setup_log("%s: other contents", shown);
+            setup_log("%s: other contents (CRC-32 %08X, expected %08X)", shown, (unsigned)p->crc,
+                      (unsigned)p->want_crc);
     }
     if (v->problem_count > EDITION_SHOWN)
         setup_log("and %s more", fmt_count((uint64_t)(v->problem_count - EDITION_SHOWN), a, sizeof a));

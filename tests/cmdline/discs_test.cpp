@@ -43,6 +43,14 @@ void change_byte(const std::string &path, uint64_t at)
     spit(path, data);
 }
 
+// A CRC-32 as the log writes it.
+std::string crc_of(const std::string &data)
+{
+    char hex[16];
+    snprintf(hex, sizeof hex, "%08X", (unsigned)crc32_buf(data.data(), data.size()));
+    return hex;
+}
+
 // Where a file's extent starts in an image.
 uint32_t file_lba(const std::string &image, const char *rel)
 {
@@ -80,10 +88,21 @@ TEST(Editions, ADamagedDiscNamesItsFiles)
     copy_tree(media_path("disc1"), folder);
     ASSERT_TRUE(DeleteFileA((folder + "\\TARNOK\\DISK1\\DATA\\BLOCK100.DAT").c_str()));
     spit(folder + "\\TARNOK\\DISK1\\DISK1", "cut");
+    // Each file named with what the edition has, and what the copy found:
+    // the table knows the sample discs' files as they are.
+    const std::string disc1 = media_path("disc1"), block = "TARNOK\\DISK1\\DATA\\BLOCK100.DAT";
+    const std::string wav = slurp(disc1 + "\\" + music), marker = slurp(disc1 + "\\TARNOK\\DISK1\\DISK1");
+    std::string changed = wav;
+    changed[2048 + 7] = (char)(changed[2048 + 7] ^ 0x5A);
+    char size[32];
+    fmt_count(slurp(disc1 + "\\" + block).size(), size, sizeof size);
     Case cases[] = {
-        {"an image with one byte changed", iso, {std::string(music) + ": other contents"}},
+        {"an image with one byte changed", iso,
+         {std::string(music) + ": other contents (CRC-32 " + crc_of(changed) + ", expected " + crc_of(wav) + ")"}},
         {"a folder with one file gone and one cut short", folder,
-         {"TARNOK\\DISK1\\DATA\\BLOCK100.DAT: missing", "TARNOK\\DISK1\\DISK1: size 3 instead of 15"}},
+         {block + ": missing (expected " + size + " bytes, CRC-32 " + crc_of(slurp(disc1 + "\\" + block)) + ")",
+          "TARNOK\\DISK1\\DISK1: size 3 instead of 15 (CRC-32 " + crc_of("cut") + ", expected " + crc_of(marker) +
+              ")"}},
     };
     for (const Case &k : cases) {
         SCOPED_TRACE(k.what);

@@ -564,7 +564,7 @@ TEST(Drive, ShortListingNamesTheMissingFiles)
     std::vector<std::string> log = child_log(c);
     EXPECT_TRUE(has_line(log, "CD 1: 70 files of edition Sample are missing, cut short or different:")) << lines_text(log);
     int missing = (int)std::count_if(log.begin(), log.end(), [](const std::string &l) {
-        return l.compare(0, 5, "MANY\\") == 0 && l.size() > 9 && l.compare(l.size() - 9, 9, ": missing") == 0;
+        return l.compare(0, 5, "MANY\\") == 0 && l.find(": missing (expected ") != std::string::npos;
     });
     EXPECT_EQ(10, missing) << lines_text(log);
     EXPECT_TRUE(has_line(log, "and 60 more"));
