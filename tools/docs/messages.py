@@ -59,6 +59,7 @@ NOT_MESSAGES = {
     "Convert the game on this PC (needs the build kit, a few minutes)",
     "Start menu shortcut",
     "Desktop shortcut",
+    "Copy details",
     "CD images (*.iso;*.cue;*.bin)\0*.iso;*.cue;*.bin\0All files\0*.*\0",
     "1.03 update (TARNO103.EXE)\0TARNO103.EXE;*.exe\0All files\0*.*\0",
     "Tarnok CD 1 (drive or folder)",
