@@ -234,16 +234,18 @@ struct Findings {
 // hundreds of MB.
 static int file_crc(const char *path, uint32_t *crc)
 {
-    static unsigned char block[1 << 16];
+    enum { BLOCK = 1 << 16 };
+    unsigned char *block = (unsigned char *)malloc(BLOCK);
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                            FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     DWORD got = 0;
-    int ok = h != INVALID_HANDLE_VALUE;
+    int ok = block && h != INVALID_HANDLE_VALUE;
     *crc = 0;
-    while (ok && (ok = ReadFile(h, block, sizeof block, &got, NULL)) && got > 0)
+    while (ok && (ok = ReadFile(h, block, BLOCK, &got, NULL)) && got > 0)
         *crc = crc32_more(*crc, block, got);
     if (h != INVALID_HANDLE_VALUE)
         CloseHandle(h);
+    free(block);
     return ok;
 }
 
@@ -277,10 +279,12 @@ static void add_free_space(Lines *l, const char *dir)
     fmt(held, sizeof held, "%s", dir);
     while (held[0] && !is_dir(held)) {
         char *s = strrchr(held, '\\');
-        if (!s || s == held)
-            held[0] = 0;
+        if (!s || s[1] == 0)
+            held[0] = 0; // a drive's root that is not there, or no folder at all
+        else if (s == held + 2 && held[1] == ':')
+            s[1] = 0; // "C:\", not "C:", which names the current folder
         else
-            *(s == held + 2 && held[1] == ':' ? s + 1 : s) = 0;
+            *s = 0;
     }
     if (held[0] && GetDiskFreeSpaceExA(held, &free_bytes, &total, NULL))
         add(l, "Free space: %s MB of %s MB on its drive", fmt_count(free_bytes.QuadPart >> 20, a, sizeof a),

@@ -611,37 +611,55 @@ static int ask_in_window(void *ctx, const char *text, unsigned int type)
     return ask_looking(ctx, text, type, NULL, NULL);
 }
 
-// The push buttons of a box in their row, each as wide as the widest text
-// needs (the box sized them for its own words), centred; the box widens
-// when the row would not fit.
+// The width a push button needs for its text, in its font.
+static int button_need(HWND b)
+{
+    char text[64];
+    SIZE sz = {0, 0};
+    TEXTMETRICA tm;
+    GetWindowTextA(b, text, sizeof text);
+    HDC dc = GetDC(b);
+    HGDIOBJ old = SelectObject(dc, (HGDIOBJ)SendMessageA(b, WM_GETFONT, 0, 0));
+    GetTextExtentPoint32A(dc, text, (int)strlen(text), &sz);
+    GetTextMetricsA(dc, &tm);
+    SelectObject(dc, old);
+    ReleaseDC(b, dc);
+    return sz.cx + 2 * GetSystemMetrics(SM_CXEDGE) + 2 * tm.tmAveCharWidth;
+}
+
+static int left_of(HWND w)
+{
+    RECT r;
+    GetWindowRect(w, &r);
+    return r.left;
+}
+
+// The push buttons a box shows, from left to right: at most room of them.
+static int box_buttons(HWND box, HWND *b, int room)
+{
+    int n = 0;
+    for (HWND c = GetWindow(box, GW_CHILD); c && n < room; c = GetWindow(c, GW_HWNDNEXT)) {
+        char cls[16];
+        if (!IsWindowVisible(c) || !GetClassNameA(c, cls, sizeof cls) || _stricmp(cls, "Button") != 0)
+            continue;
+        int at = n++;
+        for (; at > 0 && left_of(b[at - 1]) > left_of(c); at--)
+            b[at] = b[at - 1];
+        b[at] = c;
+    }
+    return n;
+}
+
+// The box made its buttons as wide as its own words need. With Copy
+// details among them, each is made as wide as the widest text needs, the
+// row centred, and the box widened when the row would not fit it.
 static void fit_buttons(HWND box)
 {
     HWND b[8];
-    int n = 0, need = 0, gap = px(8);
-    for (HWND c = GetWindow(box, GW_CHILD); c && n < 8; c = GetWindow(c, GW_HWNDNEXT)) {
-        char cls[16], text[64];
-        if (!IsWindowVisible(c) || !GetClassNameA(c, cls, sizeof cls) || _stricmp(cls, "Button") != 0)
-            continue;
-        GetWindowTextA(c, text, sizeof text);
-        HDC dc = GetDC(c);
-        HGDIOBJ old = SelectObject(dc, (HGDIOBJ)SendMessageA(c, WM_GETFONT, 0, 0));
-        SIZE sz = {0, 0};
-        TEXTMETRICA tm;
-        GetTextExtentPoint32A(dc, text, (int)strlen(text), &sz);
-        GetTextMetricsA(dc, &tm);
-        SelectObject(dc, old);
-        ReleaseDC(c, dc);
-        int want = sz.cx + 2 * GetSystemMetrics(SM_CXEDGE) + 2 * tm.tmAveCharWidth;
+    int n = box_buttons(box, b, 8), need = 0, gap = px(8);
+    for (int i = 0; i < n; i++) {
+        int want = button_need(b[i]);
         need = want > need ? want : need;
-        // In the order they stand in the row.
-        int at = n++;
-        RECT r, o;
-        GetWindowRect(c, &r);
-        while (at > 0 && (GetWindowRect(b[at - 1], &o), o.left > r.left)) {
-            b[at] = b[at - 1];
-            at--;
-        }
-        b[at] = c;
     }
     RECT first, client;
     if (n == 0 || !GetWindowRect(b[0], &first) || need <= first.right - first.left)

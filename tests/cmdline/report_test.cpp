@@ -192,6 +192,19 @@ TEST(Report, NoAttemptAndNoInstall)
               after("Install folder"));
     EXPECT_NE("", line_starting(lines, "Log: there is no log %TEMP%\\tarnok_setup.log")) << text;
     EXPECT_FALSE(file_exists(tmp + "\\tarnok_setup.log")) << "a report begins no log";
+
+    // A folder given on a drive that is not there at all.
+    DWORD drives = GetLogicalDrives();
+    char letter = 'K';
+    while (letter < 'Z' && (drives & (1u << (letter - 'A'))))
+        letter++;
+    std::string gone = std::string(1, letter) + ":\\Games\\Tarnok PC";
+    ASSERT_EQ(0, run_report(exe, "/dir \"" + gone + "\"", tmp, &text));
+    expect_report_shape(text);
+    lines = report_lines(text);
+    EXPECT_EQ("Path: " + gone + " (given; it does not exist)", line_starting(lines, "Path: "));
+    EXPECT_EQ("Free space: unknown", line_starting(lines, "Free space: "));
+    EXPECT_EQ("Registered: no", line_starting(lines, "Registered: "));
 }
 
 // An install, then a file of it deleted and one changed: /report /dir
