@@ -755,6 +755,34 @@ TEST(Keyboard, EnterWarnsAndEscCloses)
     EXPECT_EQ(0, wait_exit(r.child));
 }
 
+// After a failed install the keys reach Copy details after Close, Enter
+// there copies the details, and it is then the default button.
+TEST(Keyboard, CopyDetailsByKeys)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    Session r;
+    std::string args = "/cd1 \"" + media_path("disc1.iso") + "\" /cd2 \"" + media_path("disc2") + "\" /patch \"" +
+                       media_path("no such update.exe") + "\" /dir \"" + scratch("installed") + "\\Tarnok PC\"";
+    open_window(r, exe, args, scratch("tmp"));
+    ASSERT_TRUE(focus_on(r.w, C_INSTALL));
+    press_keys(r.w, "Return");
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_failed, 60000)) << field(r.w, C_STATUS);
+    ASSERT_TRUE(focus_on(r.w, C_INSTALL)) << "focus on " << focused_number(r.w);
+    press_keys(r.w, "Tab");
+    ASSERT_TRUE(focus_on(r.w, C_CLOSE)) << "focus on " << focused_number(r.w);
+    press_keys(r.w, "Tab");
+    ASSERT_TRUE(focus_on(r.w, C_DETAILS)) << "focus on " << focused_number(r.w);
+    EXPECT_TRUE(eventually([&] { return is_default(r.w, C_DETAILS); }, 5000));
+    clipboard_clear();
+    press_keys(r.w, "Return");
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_copied, 30000)) << field(r.w, C_STATUS);
+    EXPECT_EQ("end of report", report_lines(clipboard_text()).back());
+    press_keys(r.w, "Tab");
+    EXPECT_TRUE(focus_on(r.w, C_CD1)) << "focus on " << focused_number(r.w);
+    close_window(r.child, r.w);
+}
+
 // A whole install without the mouse: Enter installs, Enter plays.
 TEST(Keyboard, EnterInstallsThenPlays)
 {
