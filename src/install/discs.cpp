@@ -178,6 +178,9 @@ static int on_read_trouble(const char *path, unsigned long error, void *ctx)
 static int copy_disc(Install *in, CdSource *src, int disc, uint64_t whole)
 {
     char shown[1024], reason[64], marker[600];
+    // One drive for both discs: the disc now in it is this one.
+    if (in->drive[0])
+        tell_source(disc, src->path);
     // A cue sheet on the media names the image that the description shows.
     setup_log("Copying %s ...", name_escape(cd_describe(src), shown, sizeof shown));
     disc_files_begin(in, disc);
