@@ -372,7 +372,7 @@ TEST(Window, CopyDetailsAfterAFailure)
     std::string target = scratch("installed") + "\\Tarnok PC";
     Session r;
     open_window(r, exe, "", tmp);
-    fill_fields(r.w, target);
+    fill_fields(r.w, sample_paths(target));
     gd_set_text(gd_control(r.w, C_PATCH), media_path("update-badcrc\\TARNO103.EXE").c_str());
     EXPECT_EQ(24, gd_control_count(r.w)) << "Copy details is shown only after a failure";
     ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
