@@ -142,8 +142,9 @@ static void take_verdict(Scan *s, DetailsSpan line, int disc)
     const char *t = text_of(s, line);
     DetailsDamage *d = &s->out->damage[disc - 1];
     s->out->verdict[disc - 1] = span_of(line.at + 6, line.len - 6);
-    if (ends(t, line.len, "are missing, cut short or different:")) {
+    if (ends(t, line.len, "are missing, cut short or different:") || ends(t, line.len, "installed as it is:")) {
         memset(d, 0, sizeof *d);
+        d->pressing = ends(t, line.len, "installed as it is:");
         s->collecting = disc;
     } else if (starts(t + 6, line.len - 6, "edition ") || starts(t + 6, line.len - 6, "not a known edition")) {
         // Read again and whole now: what was named before is mended.
@@ -170,8 +171,13 @@ static int take_damage(Scan *s, DetailsSpan line)
     return 1;
 }
 
-// "cannot read PATH: REASON", "cannot list PATH: REASON" and an image's
-// "read error in NAME: REASON". A Windows path holds no ": " but in that place.
+// What follows the path of a disc's file that a drive could not read.
+static const char unread_on_disc[] = " could not be read from the disc";
+
+// "cannot read PATH: REASON", "cannot list PATH: REASON", an image's "read
+// error in NAME: REASON" and a drive's "the file PATH could not be read
+// from the disc (error N): ...". A Windows path holds no ": " but in that
+// place, and no unread_on_disc.
 static void take_unread(Scan *s, DetailsSpan line, size_t skip)
 {
     DetailsLog *o = s->out;
@@ -182,8 +188,9 @@ static void take_unread(Scan *s, DetailsSpan line, size_t skip)
     DetailsUnread *u = &o->unread[o->unread_count - 1];
     memset(u, 0, sizeof *u);
     u->line = line;
-    size_t end = skip;
-    while (end + 1 < line.len && !(t[end] == ':' && t[end + 1] == ' '))
+    size_t end = skip, k = sizeof unread_on_disc - 1;
+    while (end + 1 < line.len && !(t[end] == ':' && t[end + 1] == ' ') &&
+           !(line.len - end >= k && memcmp(t + end, unread_on_disc, k) == 0))
         end++;
     if (end + 1 >= line.len)
         end = line.len;
@@ -194,9 +201,15 @@ static void take_unread(Scan *s, DetailsSpan line, size_t skip)
 
 // The lines that name the one file a failure was about come just before
 // its "ERROR: " line; the error code is in the nearest of them.
+static int is_unread_on_disc(const char *t, size_t len)
+{
+    return starts(t, len, "the file ") && holds(t, len, unread_on_disc);
+}
+
 static int is_file_line(const char *t, size_t len)
 {
-    return starts(t, len, "cannot read ") || starts(t, len, "cannot write ") || starts(t, len, "cannot list ");
+    return starts(t, len, "cannot read ") || starts(t, len, "cannot write ") || starts(t, len, "cannot list ") ||
+           is_unread_on_disc(t, len);
 }
 
 static void take_failure(Scan *s, DetailsSpan line)
@@ -250,6 +263,8 @@ static void take_line(Scan *s, DetailsSpan line)
         take_unread(s, line, 12);
     else if (starts(t, line.len, "read error in "))
         take_unread(s, line, 14);
+    else if (is_unread_on_disc(t, line.len))
+        take_unread(s, line, 9);
 }
 
 static void remember(Scan *s, DetailsSpan line)
@@ -633,17 +648,24 @@ static void put_unread(Writer *w, const DetailsFacts *f, const char *log, const 
 static void put_files(Writer *w, const DetailsFacts *f, const char *log, const DetailsLog *l)
 {
     int any = 0;
-    for (int d = 0; d < 2; d++) {
-        const DetailsDamage *g = &l->damage[d];
-        char label[16];
-        fmt(label, sizeof label, "CD %d: ", d + 1);
-        for (int i = 0; i < g->count; i++) {
-            if (!any++)
-                put(w, "Files damaged or missing:");
-            put_span(w, label, log, g->files[i], "");
+    // The files of a damaged disc, then those of another pressing.
+    for (int pressing = 0; pressing < 2; pressing++) {
+        int headed = 0;
+        for (int d = 0; d < 2; d++) {
+            const DetailsDamage *g = &l->damage[d];
+            char label[16];
+            fmt(label, sizeof label, "CD %d: ", d + 1);
+            if (g->pressing != pressing)
+                continue;
+            for (int i = 0; i < g->count; i++) {
+                if (!headed++)
+                    put(w, pressing ? "Files of another pressing, installed as they are:" : "Files damaged or missing:");
+                put_span(w, label, log, g->files[i], "");
+            }
+            if (g->more.len)
+                put_span(w, label, log, g->more, "");
+            any += headed > 0;
         }
-        if (g->more.len)
-            put_span(w, label, log, g->more, "");
     }
     if (!any)
         put(w, "Files damaged or missing: none named");

@@ -77,6 +77,7 @@ struct DetailsDamage {
     DetailsSpan files[DETAILS_FILES];
     int count;
     DetailsSpan more;
+    int pressing; // the files differ from the edition as another pressing's do, and are installed
 };
 
 // What the log says, about the log and about its last attempt: from the

@@ -131,6 +131,9 @@ TEST(DetailsScan, TheFailuresErrorCode)
         {"a file line without one, then one with it", {"cannot read C:\\a: x (error 2)", "cannot list C:\\b: y",
                                                        "ERROR: z"}, 1, 2},
         {"behind another line", {"cannot read C:\\a: x (error 2)", "Copying folder R:\\ ...", "ERROR: z"}, 0, 0},
+        {"a disc that a drive could not read",
+         {"the file D:\\A.DAT could not be read from the disc (error 23): the disc may be dirty or scratched",
+          "ERROR: copying CD 1 failed"}, 1, 23},
         {"none", {"ERROR: CD 1 is not Tarnok disc 1"}, 0, 0},
         {"the largest code", {"ERROR: x (error 4294967295)"}, 1, 4294967295ul},
         {"too large for a code", {"ERROR: x (error 4294967296)"}, 0, 0},
@@ -174,6 +177,30 @@ TEST(DetailsScan, FilesTheVerdictNamed)
     EXPECT_EQ(0, again.l.damage[0].count);
     EXPECT_EQ(0u, again.l.damage[0].more.len);
     EXPECT_EQ("edition Sample, 162 files as known", again(again.l.verdict[0]));
+
+    // Another pressing's files are named too, as such.
+    lines.pop_back();
+    lines.pop_back();
+    lines.push_back("CD 1: another pressing of edition Sample: 1 file differs from the edition's with no sign of "
+                    "damage, and the disc is installed as it is:");
+    lines.push_back("F1.DAT: other contents (CRC-32 00000001, expected 0000000A)");
+    lines.push_back("Done.");
+    Scanned pressing(log_of(lines));
+    ASSERT_EQ(1, pressing.l.damage[0].count);
+    EXPECT_EQ(1, pressing.l.damage[0].pressing);
+    EXPECT_EQ(DETAILS_INSTALLED, pressing.l.result);
+}
+
+// A drive's "could not be read from the disc" names the file that the
+// report lists with what it should be.
+TEST(DetailsScan, AFileADriveCouldNotRead)
+{
+    Scanned s(log_of({"Install to C:\\T (prebuilt)", "Copying folder D:\\ ...",
+                      "the file D:\\TARNOK\\A.DAT could not be read from the disc (error 23): the disc may be dirty",
+                      "ERROR: copying CD 1 failed"}));
+    ASSERT_EQ(1, s.l.unread_count);
+    EXPECT_EQ("D:\\TARNOK\\A.DAT", s(s.l.unread[0].path));
+    EXPECT_EQ(23u, s.l.error);
 }
 
 // The report shows the log's last 200 lines: they begin at line 251 of 450.
