@@ -176,20 +176,12 @@ struct DriveDisc {
     int disc;
 };
 
-// The system's words for an error, without their final full stop, then the
-// number: for a sentence that goes on after it.
-static const char *reason_words(unsigned long error, char *out, size_t size)
-{
-    error_text(error, out, size);
-    char *tail = strstr(out, " (error ");
-    if (tail && tail > out && tail[-1] == '.')
-        memmove(tail - 1, tail, strlen(tail) + 1);
-    return out;
-}
-
 // A read of the drive failed after its retries. A disc taken out, or
 // another disc in its place, is asked for again; a disc that is in is
-// probably dirty or scratched, and the player may clean it and retry.
+// probably dirty or scratched, and the player may clean it and retry. The
+// box says so whatever words the system has for the code, which is only a
+// detail: under Wine an unreadable sector comes back as error 21, "not
+// ready", which would tell the player the drive is empty.
 static int on_read_trouble(const char *path, unsigned long error, void *ctx)
 {
     const DriveDisc *d = (const DriveDisc *)ctx;
@@ -198,10 +190,11 @@ static int on_read_trouble(const char *path, unsigned long error, void *ctx)
             return 1;
         return not_inserted(d->disc);
     }
-    char text[1400], reason[600], shown[1024];
+    char text[1400], shown[1024];
     fmt(text, sizeof text,
-        "Cannot read %s: %s. The disc may be dirty or scratched: clean it, put it back and press Retry.",
-        name_escape(path, shown, sizeof shown), reason_words(error, reason, sizeof reason));
+        "The file %s could not be read from the disc (error %lu): the disc may be dirty or scratched. Clean it, put "
+        "it back and press Retry.",
+        name_escape(path, shown, sizeof shown), error);
     return ask_player(d->in, text, MB_ICONWARNING | MB_RETRYCANCEL) == IDRETRY;
 }
 
@@ -210,6 +203,9 @@ static int on_read_trouble(const char *path, unsigned long error, void *ctx)
 static int copy_disc(Install *in, CdSource *src, int disc, uint64_t whole)
 {
     char shown[1024], reason[64], marker[600];
+    // One drive for both discs: the disc now in it is this one.
+    if (in->drive[0])
+        tell_source(disc, src->path);
     // A cue sheet on the media names the image that the description shows.
     setup_log("Copying %s ...", name_escape(cd_describe(src), shown, sizeof shown));
     disc_files_begin(in, disc);

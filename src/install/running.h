@@ -77,6 +77,12 @@ int fail_file(const char *doing, const char *path, unsigned long error);
 // asked to stop: IDCANCEL.
 int ask_player(const Install *in, const char *text, unsigned int type);
 
+// The sources as given, each on a line of the log (sources.cpp): CD 1, CD
+// 2 and the update, before any is opened; a disc of a drive that holds
+// both again as its copy begins, once it is in.
+int tell_sources(Install *in);
+void tell_source(int disc, const char *given);
+
 // The discs (discs.cpp): both opened and told apart before anything is
 // written, or one drive for both; then copied into {game}\cd1 and \cd2.
 int open_discs(Install *in);

@@ -94,7 +94,9 @@ static const char *edition_name(const Install *in, int edition)
     return in->editions.names[edition].name;
 }
 
-// One line for each file a verdict names, then how many more there are.
+// One line for each file a verdict names, with what the edition has and
+// what the copy found, then how many more there are: the CRC-32s tell a
+// drive that misread a file from a disc that differs.
 static void log_problems(const EditionProblem *problems, int count)
 {
     char shown[1024], a[32], b[32];
@@ -102,16 +104,18 @@ static void log_problems(const EditionProblem *problems, int count)
         const EditionProblem *p = &problems[i];
         name_escape(p->path, shown, sizeof shown);
         if (p->kind == EDITION_MISSING)
-            setup_log("%s: missing", shown);
+            setup_log("%s: missing (expected %s bytes, CRC-32 %08X)", shown, fmt_count(p->want_size, b, sizeof b),
+                      (unsigned)p->want_crc);
         else if (p->kind == EDITION_OTHER_SIZE)
-            setup_log("%s: size %s instead of %s", shown, fmt_count(p->size, a, sizeof a),
-                      fmt_count(p->want_size, b, sizeof b));
+            setup_log("%s: size %s instead of %s (CRC-32 %08X, expected %08X)", shown, fmt_count(p->size, a, sizeof a),
+                      fmt_count(p->want_size, b, sizeof b), (unsigned)p->crc, (unsigned)p->want_crc);
         else if (p->zeros)
-            setup_log("%s: other contents, with a sector of zeros at byte %s (as rippers write a sector they could "
-                      "not read)",
-                      shown, fmt_count(p->zeros - 1, a, sizeof a));
+            setup_log("%s: other contents (CRC-32 %08X, expected %08X), with a sector of zeros at byte %s (as rippers "
+                      "write a sector they could not read)",
+                      shown, (unsigned)p->crc, (unsigned)p->want_crc, fmt_count(p->zeros - 1, a, sizeof a));
         else
-            setup_log("%s: other contents", shown);
+            setup_log("%s: other contents (CRC-32 %08X, expected %08X)", shown, (unsigned)p->crc,
+                      (unsigned)p->want_crc);
     }
     if (count > EDITION_SHOWN)
         setup_log("and %s more", fmt_count((uint64_t)(count - EDITION_SHOWN), a, sizeof a));

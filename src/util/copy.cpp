@@ -102,6 +102,24 @@ static void log_failure(const char *what, const char *path, unsigned long error)
               error_text(error, reason, sizeof reason));
 }
 
+// A file of the disc in a drive that could not be read, once the retries
+// and the player are through: the disc could not be read there, whatever
+// words the system has for the code. Under Wine an unreadable sector comes
+// back as error 21, "not ready", which would tell the player the drive is
+// empty. Another disc in the drive, or none, is no such failure: then the
+// system's reason is the line.
+static void log_read_failure(const char *path, unsigned long error, const Progress *p)
+{
+    const DriveReading *drive = drive_of(p);
+    if (!drive || error == ERROR_MEDIA_CHANGED || (drive->marker && !path_exists(drive->marker))) {
+        log_failure("read", path, error);
+        return;
+    }
+    char shown[1024];
+    setup_log("the file %s could not be read from the disc (error %lu): the disc may be dirty or scratched",
+              name_escape(path, shown, sizeof shown), error);
+}
+
 static HANDLE open_for_read(const char *src)
 {
     return CreateFileA(src, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
@@ -221,7 +239,7 @@ static int read_drive(SourceFile *s, uint64_t at, DWORD *got, const Progress *p)
         reopen_at(s, at, &error, p);
     }
     if (!stop_requested())
-        log_failure("read", s->path, error);
+        log_read_failure(s->path, error, p);
     return 0;
 }
 
@@ -279,7 +297,7 @@ int copy_file(const char *src, const char *dst, Progress *p)
         // folder they copy into being there after a source that is missing.
         make_parent_dirs(dst);
         if (!stop_requested())
-            log_failure("read", src, error);
+            log_read_failure(src, error, p);
         return 0;
     }
     DestFile dest;

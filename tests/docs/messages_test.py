@@ -34,7 +34,9 @@ class TheGuide(unittest.TestCase):
         for text in ("Stop the installation?", "Done.", "ERROR: CD 2 is not Tarnok disc 2",
                      "Ready. About 1.5 GB of free space is needed.",
                      "ERROR: not enough free space on the install folder's drive: <number> MB needed, <number> MB free",
-                     "The path given with <option> is too long.", "LHA: truncated archive"):
+                     "The path given with <option> is too long.", "LHA: truncated archive",
+                     "The file <path> could not be read from the disc (error <number>): the disc may be dirty or "
+                     "scratched. Clean it, put it back and press Retry."):
             self.assertIn(text, out)
 
 
@@ -145,6 +147,27 @@ class Extraction(unittest.TestCase):
             }
             ''', ["ERROR: cannot read the update", "ERROR: CD 1 is not disc 1",
                   "ERROR: <folder> is full: <number> MB free", "ERROR: the folder is a drive"])
+        self.assertEqual(0, code, out)
+
+    def test_the_systems_words_for_an_error_are_one_placeholder(self):
+        # However error_text makes them, the system's words with the number
+        # stand for <text>, taken at once or from a buffer it filled.
+        code, out = self.check('''
+            const char *error_text(unsigned long error, char *out, size_t size)
+            {
+                fmt(out, size, "%s (error %lu)", n ? words : "Unknown error.", error);
+                return out;
+            }
+
+            void copy(const char *path, unsigned long error)
+            {
+                char reason[100], why[100], line[300];
+                setup_log("cannot read %s: %s", path, error_text(error, reason, sizeof reason));
+                error_text(error, why, sizeof why);
+                fmt(line, sizeof line, "cannot list %s: %s", path, why);
+                setup_log("%s", line);
+            }
+            ''', ["cannot read <path>: <text>", "cannot list <path>: <text>"])
         self.assertEqual(0, code, out)
 
     def test_boxes_status_line_and_arrays(self):

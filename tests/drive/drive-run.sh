@@ -3,7 +3,7 @@
 #   drive-run.sh GUI_RUN DISCFS CDDRIVE STATE_DIR TEST_EXE FILTER
 # (GUI_RUN runs a Windows program in the window tests' prefix) mounts the
 # test file system on STATE_DIR/mnt (its control file is
-# STATE_DIR/control), makes drive R: of the window tests' prefix a CD-ROM
+# STATE_DIR/control), makes drive D: of the window tests' prefix a CD-ROM
 # drive that shows it, runs the test program's cases that FILTER selects,
 # and then, however the cases ended, removes the drive and unmounts.
 set -u
@@ -16,7 +16,7 @@ fusermount3 -u "$mnt" 2>/dev/null || true
 "$discfs" "$state/control" "$mnt" -f >"$state/discfs.log" 2>&1 &
 fs=$!
 cleanup() {
-    "$run" "$cddrive" remove r >/dev/null 2>&1 || true
+    "$run" "$cddrive" remove d >/dev/null 2>&1 || true
     fusermount3 -u "$mnt" 2>/dev/null || true
     kill "$fs" 2>/dev/null || true
     wait "$fs" 2>/dev/null || true
@@ -33,7 +33,7 @@ until mountpoint -q "$mnt"; do
     fi
     sleep 0.05
 done
-"$run" "$cddrive" define r "$mnt" || exit 1
+"$run" "$cddrive" define d "$mnt" || exit 1
 # The cases may define the drive again, as a disc change does to its serial.
 TARNOK_DRIVE_CONTROL="$state/control" TARNOK_DRIVE_MOUNT="$mnt" TARNOK_CDDRIVE="$cddrive" \
     "$run" "$exe" --gtest_filter="$filter"

@@ -1,4 +1,4 @@
-// Installs from a real CD drive as a player with discs meets them: drive R:
+// Installs from a real CD drive as a player with discs meets them: drive D:
 // is a CD-ROM drive of Wine's mount manager that shows a FUSE file system
 // (discfs), whose control file changes the disc, fails reads or listings,
 // and slows or stalls the drive while setup reads it. Drive E: holds disc 2
@@ -18,12 +18,13 @@
 
 #include "guisupport.h"
 #include "testsupport.h"
+#include "util/util.h"
 
 namespace {
 
-const char drive[] = "R:\\";
+const char drive[] = "D:\\";
 
-// The control file of the file system behind drive R:, as Windows names it.
+// The control file of the file system behind drive D:, as Windows names it.
 std::string control_path()
 {
     const char *unix = getenv("TARNOK_DRIVE_CONTROL");
@@ -46,7 +47,7 @@ void drive_does(const std::string &lines)
     spit(control_path(), lines);
 }
 
-// Defines drive R: again, as a disc change does: its volume serial is then
+// Defines drive D: again, as a disc change does: its volume serial is then
 // the one that the disc's .windows-serial file gives.
 void drive_changed()
 {
@@ -56,7 +57,7 @@ void drive_changed()
     for (char &c : exe)
         if (c == '/')
             c = '\\';
-    ASSERT_EQ(0, run_process("\"" + exe + "\" define r \"" + mount + "\""));
+    ASSERT_EQ(0, run_process("\"" + exe + "\" define d \"" + mount + "\""));
 }
 
 struct Session {
@@ -67,17 +68,33 @@ struct Session {
 
 std::string patch() { return media_path("TARNO103.EXE"); }
 
-// The window, filled for an install into target from CD 1 and CD 2.
-void open_window(Session &r, const std::string &cd1, const std::string &cd2, const std::string &target)
+// The window of setup.exe exe, filled for an install into target from CD
+// 1, CD 2 and the update.
+void fill_window(Session &r, const std::string &exe, const std::string &cd1, const std::string &cd2,
+                 const std::string &update, const std::string &target)
 {
-    std::string exe = stage_setup(scratch("setup"), "setup_game");
     r.child = start_setup(exe, "", scratch("tmp"));
     r.w = setup_window(r.child);
     ASSERT_NE(nullptr, r.w) << "no setup window";
     gd_set_text(gd_control(r.w, C_CD1), cd1.c_str());
     gd_set_text(gd_control(r.w, C_CD2), cd2.c_str());
-    gd_set_text(gd_control(r.w, C_PATCH), patch().c_str());
+    gd_set_text(gd_control(r.w, C_PATCH), update.c_str());
     gd_set_text(gd_control(r.w, C_DIR), target.c_str());
+}
+
+// The window, filled for an install into target from CD 1 and CD 2.
+void open_window(Session &r, const std::string &cd1, const std::string &cd2, const std::string &target)
+{
+    fill_window(r, stage_setup(scratch("setup"), "setup_game"), cd1, cd2, patch(), target);
+}
+
+// The same as a player has it, for the cases that make the guide's
+// pictures: setup.exe and the update in the player's downloads, the game
+// into the player's folder.
+void open_player_window(Session &r, const std::string &cd1, const std::string &cd2)
+{
+    std::string exe = stage_player("setup_game", {"TARNO103.EXE"});
+    fill_window(r, exe, cd1, cd2, std::string(player_downloads) + "\\TARNO103.EXE", player_folder);
 }
 
 // An unattended install; its exit code. The drives go unquoted: a quote
@@ -277,7 +294,36 @@ unsigned long long tree_bytes(const std::string &folder)
 }
 
 const char bad_file[] = "/TARNOK/DISK1/FILLER/G000/FILL0001.DAT";
-const char bad_path[] = "R:\\TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT";
+const char bad_path[] = "D:\\TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT";
+
+// What the box and the log say of a file of the disc in the drive that
+// reads no further: the disc could not be read there, with the system's
+// code as a detail. Groups: the file, the code.
+const std::regex box_unreadable("The file (.+) could not be read from the disc \\(error (\\d+)\\): the disc may be "
+                                "dirty or scratched\\. Clean it, put it back and press Retry\\.");
+const std::regex line_unreadable("the file (.+) could not be read from the disc \\(error (\\d+)\\): the disc may be "
+                                 "dirty or scratched");
+
+// 1 when the guide's table of messages has a row for text, in which the
+// path stands as <path> and the system's code as <number>.
+bool in_guide(const std::string &text, const std::string &path)
+{
+    std::string row = text;
+    size_t at = row.find(path);
+    if (at != std::string::npos)
+        row.replace(at, path.size(), "<path>");
+    row = std::regex_replace(row, std::regex("\\(error \\d+\\)"), "(error <number>)");
+    return slurp(source_path("docs\\players.md")).find("| `" + row + "` |") != std::string::npos;
+}
+
+// The log line that says a file of the disc could not be read, or "".
+std::string unreadable_line(const std::vector<std::string> &log)
+{
+    for (const std::string &l : log)
+        if (std::regex_match(l, line_unreadable))
+            return l;
+    return "";
+}
 
 std::string eio_line(int failures)
 {
@@ -299,17 +345,17 @@ TEST(Drive, OneDriveBothDiscs)
     std::string text;
     HWND box = next_box(r, &text, "drive-insert-disc1");
     ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
-    EXPECT_EQ("Insert Tarnok disc 1 into drive R: and press OK.", text);
+    EXPECT_EQ("Insert Tarnok disc 1 into drive D: and press OK.", text);
     EXPECT_TRUE(dir_exists(target + "\\game\\cd2\\TARNOK\\DISK2")) << "the disc in the drive goes first";
     answer(box, IDOK);
     box = next_box(r, &text, "drive-wrong-disc");
     ASSERT_NE(nullptr, box);
-    EXPECT_EQ("The disc in drive R: is Tarnok disc 2. Insert disc 1 and press OK.", text);
+    EXPECT_EQ("The disc in drive D: is Tarnok disc 2. Insert disc 1 and press OK.", text);
     drive_does("disc none\n");
     answer(box, IDOK);
     box = next_box(r, &text, "drive-no-disc");
     ASSERT_NE(nullptr, box);
-    EXPECT_EQ("There is no disc in drive R:. Insert disc 1 and press OK.", text);
+    EXPECT_EQ("There is no disc in drive D:. Insert disc 1 and press OK.", text);
     // Disc 1's size is known only now: the bar is spread anew over what is
     // left, from where it stands, and never moves back.
     HWND bar = gd_control(r.w, C_PROG);
@@ -339,14 +385,14 @@ TEST(Drive, OneDriveBothDiscs)
 TEST(Drive, CancelAtTheDiscQuestion)
 {
     drive_does(disc_line(1));
-    std::string target = scratch("installed") + "\\Tarnok PC";
+    std::string target = player_folder;
     Session r;
-    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, drive, target));
+    ASSERT_NO_FATAL_FAILURE(open_player_window(r, drive, drive));
     ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
     std::string text;
     HWND box = next_box(r, &text, "drive-insert-disc2");
     ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
-    EXPECT_EQ("Insert Tarnok disc 2 into drive R: and press OK.", text);
+    EXPECT_EQ("Insert Tarnok disc 2 into drive D: and press OK.", text);
     answer(box, IDCANCEL);
     ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_failed, 60000)) << field(r.w, C_STATUS);
     std::vector<std::string> log = child_log(r.child);
@@ -363,7 +409,7 @@ TEST(Drive, UnattendedWithOneDriveIsRefused)
     drive_does(disc_line(1));
     struct Case {
         const char *cd1, *cd2;
-    } cases[] = {{"R:", "r:\\"}, {"R:/", "R:\\"}};
+    } cases[] = {{"D:", "d:\\"}, {"D:/", "D:\\"}};
     for (const Case &k : cases) {
         SCOPED_TRACE(std::string(k.cd1) + " and " + k.cd2);
         std::string target = scratch("installed") + "\\Tarnok PC";
@@ -371,7 +417,7 @@ TEST(Drive, UnattendedWithOneDriveIsRefused)
         EXPECT_EQ(1, run_silent(c, k.cd1, k.cd2, target));
         std::vector<std::string> log = child_log(c);
         ASSERT_FALSE(log.empty());
-        EXPECT_EQ("ERROR: CD 1 and CD 2 are both drive R:; an unattended install needs both discs at once (copy one "
+        EXPECT_EQ("ERROR: CD 1 and CD 2 are both drive D:; an unattended install needs both discs at once (copy one "
                   "disc to a folder, or use an image of it)",
                   log.back());
         EXPECT_FALSE(dir_exists(target));
@@ -379,24 +425,29 @@ TEST(Drive, UnattendedWithOneDriveIsRefused)
     }
 }
 
-// A scratched file: the box names it and the system's reason; the disc is
-// cleaned (the reads heal) and Retry goes on from where it failed.
+// A scratched file: the box says that the disc could not be read there and
+// names the file, with the system's code as a detail only: under Wine the
+// code is 21, whose words, "Not ready", would say that the drive is empty.
+// Its wording is the guide's. The disc is cleaned (the reads heal) and
+// Retry goes on from where it failed.
 TEST(Drive, ReadErrorRetriedInTheWindow)
 {
     drive_does(disc_line(1) + eio_line(0));
-    std::string target = scratch("installed") + "\\Tarnok PC";
+    std::string target = player_folder;
     Session r;
-    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_NO_FATAL_FAILURE(open_player_window(r, drive, "E:\\"));
     ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
     std::string text;
     HWND box = next_box(r, &text, "drive-read-error");
     ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
-    std::string head = std::string("Cannot read ") + bad_path + ": ";
-    EXPECT_EQ(head, text.substr(0, head.size())) << text;
-    EXPECT_NE(std::string::npos, text.find("(error ")) << text;
-    std::string tail = ". The disc may be dirty or scratched: clean it, put it back and press Retry.";
-    ASSERT_GT(text.size(), tail.size());
-    EXPECT_EQ(tail, text.substr(text.size() - tail.size()));
+    std::smatch said;
+    ASSERT_TRUE(std::regex_match(text, said, box_unreadable)) << text;
+    EXPECT_EQ(bad_path, said[1].str());
+    printf("the box: \"%s\"\n", text.c_str());
+    std::string lower = text;
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+    EXPECT_EQ(std::string::npos, lower.find("not ready")) << text;
+    EXPECT_TRUE(in_guide(text, bad_path)) << "no row in docs/players.md for: " << text;
     drive_does(disc_line(1));
     answer(box, IDRETRY);
     ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
@@ -435,9 +486,9 @@ TEST(Drive, RetryWithAnotherDiscInTheDrive)
     const std::string file = "\\TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT";
     const std::string bytes = slurp(media_path("disc1") + file);
     ASSERT_GT(bytes.size(), 300000u);
-    const std::string insert = "Insert Tarnok disc 1 into drive R: and press OK.";
+    const std::string insert = "Insert Tarnok disc 1 into drive D: and press OK.";
     const std::string not_that_one =
-        "The disc in drive R: is Tarnok disc 1, but not the one setup was reading. Put that disc back in and press OK.";
+        "The disc in drive D: is Tarnok disc 1, but not the one setup was reading. Put that disc back in and press OK.";
     struct Case {
         const char *what;
         bool marker;
@@ -503,18 +554,19 @@ TEST(Drive, ReadErrorInAFolderOfTheDisc)
     drive_does(dvd_line + "eio /CD1" + bad_file + " 300000 0\n");
     std::string target = scratch("installed") + "\\Tarnok PC";
     Session r;
-    ASSERT_NO_FATAL_FAILURE(open_window(r, "R:\\CD1", "E:\\", target));
+    ASSERT_NO_FATAL_FAILURE(open_window(r, "D:\\CD1", "E:\\", target));
     ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
     std::string text;
     HWND box = next_box(r, &text, "drive-folder-read-error");
     ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
-    std::string head = "Cannot read R:\\CD1\\TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT: ";
-    EXPECT_EQ(head, text.substr(0, head.size())) << text;
+    std::smatch said;
+    ASSERT_TRUE(std::regex_match(text, said, box_unreadable)) << text;
+    EXPECT_EQ("D:\\CD1\\TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT", said[1].str());
     drive_does("disc none\n");
     answer(box, IDRETRY);
     box = next_box(r, &text, "drive-folder-disc-question");
     ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
-    EXPECT_EQ("Insert the disc that holds R:\\CD1 and press OK.", text);
+    EXPECT_EQ("Insert the disc that holds D:\\CD1 and press OK.", text);
     drive_does(dvd_line);
     answer(box, IDOK);
     ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
@@ -523,7 +575,8 @@ TEST(Drive, ReadErrorInAFolderOfTheDisc)
     EXPECT_EQ(0, wait_exit(r.child));
 }
 
-// Cancel at the read error fails the install with the file and the reason.
+// Cancel at the read error fails the install: the log names the file that
+// the disc could not give, in the guide's words.
 TEST(Drive, ReadErrorLeftInTheWindow)
 {
     drive_does(disc_line(1) + eio_line(0));
@@ -537,7 +590,9 @@ TEST(Drive, ReadErrorLeftInTheWindow)
     answer(box, IDCANCEL);
     ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_failed, 60000)) << field(r.w, C_STATUS);
     std::vector<std::string> log = child_log(r.child);
-    EXPECT_TRUE(has_line(log, std::string("cannot read ") + bad_path + ": ")) << lines_text(log);
+    std::string line = unreadable_line(log);
+    EXPECT_EQ(0u, line.find(std::string("the file ") + bad_path + " ")) << lines_text(log);
+    EXPECT_TRUE(in_guide(line, bad_path)) << "no row in docs/players.md for: " << line;
     EXPECT_EQ("ERROR: copying CD 1 failed", log.back());
     EXPECT_FALSE(dir_exists(target));
     ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
@@ -545,25 +600,26 @@ TEST(Drive, ReadErrorLeftInTheWindow)
 }
 
 // Unattended, a read that heals within the retries installs; one that does
-// not fails with the file and the reason, and nothing is asked.
+// not fails, the log naming the file that the disc could not give, and
+// nothing is asked.
 TEST(Drive, ReadErrorsUnattended)
 {
     std::string target = scratch("healed") + "\\Tarnok PC";
     drive_does(disc_line(1) + eio_line(1));
     Child c;
-    EXPECT_EQ(0, run_silent(c, "R:", "E:", target)) << lines_text(child_log(c));
+    EXPECT_EQ(0, run_silent(c, "D:", "E:", target)) << lines_text(child_log(c));
     expect_installed(target);
     end_child(c);
 
     target = scratch("scratched") + "\\Tarnok PC";
     drive_does(disc_line(1) + eio_line(0));
     Child d;
-    EXPECT_EQ(1, run_silent(d, "R:", "E:", target));
+    EXPECT_EQ(1, run_silent(d, "D:", "E:", target));
     std::vector<std::string> log = child_log(d);
     ASSERT_GE(log.size(), 2u);
-    std::string head = std::string("cannot read ") + bad_path + ": ";
-    EXPECT_EQ(head, log[log.size() - 2].substr(0, head.size())) << lines_text(log);
-    EXPECT_NE(std::string::npos, log[log.size() - 2].find("(error ")) << log[log.size() - 2];
+    std::smatch said;
+    ASSERT_TRUE(std::regex_match(log[log.size() - 2], said, line_unreadable)) << lines_text(log);
+    EXPECT_EQ(bad_path, said[1].str());
     EXPECT_EQ("ERROR: copying CD 1 failed", log.back());
     EXPECT_FALSE(dir_exists(target));
     end_child(d);
@@ -575,9 +631,9 @@ TEST(Drive, UnlistableFolderFails)
     drive_does(disc_line(1) + "unlist /TARNOK/DISK1/DATA\n");
     std::string target = scratch("installed") + "\\Tarnok PC";
     Child c;
-    EXPECT_EQ(1, run_silent(c, "R:", "E:", target));
+    EXPECT_EQ(1, run_silent(c, "D:", "E:", target));
     std::vector<std::string> log = child_log(c);
-    EXPECT_TRUE(has_line(log, "cannot list R:\\TARNOK\\DISK1\\DATA: ")) << lines_text(log);
+    EXPECT_TRUE(has_line(log, "cannot list D:\\TARNOK\\DISK1\\DATA: ")) << lines_text(log);
     ASSERT_FALSE(log.empty());
     EXPECT_EQ("ERROR: copying CD 1 failed", log.back());
     EXPECT_FALSE(dir_exists(target));
@@ -593,11 +649,11 @@ TEST(Drive, ShortListingNamesTheMissingFiles)
     drive_does(disc_line(1) + "shortlist /MANY 30\n");
     std::string target = scratch("installed") + "\\Tarnok PC";
     Child c;
-    EXPECT_EQ(1, run_silent(c, "R:", "E:", target));
+    EXPECT_EQ(1, run_silent(c, "D:", "E:", target));
     std::vector<std::string> log = child_log(c);
     EXPECT_TRUE(has_line(log, "CD 1: 70 files of edition Sample are missing, cut short or different:")) << lines_text(log);
     int missing = (int)std::count_if(log.begin(), log.end(), [](const std::string &l) {
-        return l.compare(0, 5, "MANY\\") == 0 && l.size() > 9 && l.compare(l.size() - 9, 9, ": missing") == 0;
+        return l.compare(0, 5, "MANY\\") == 0 && l.find(": missing (expected ") != std::string::npos;
     });
     EXPECT_EQ(10, missing) << lines_text(log);
     EXPECT_TRUE(has_line(log, "and 60 more"));
@@ -615,7 +671,7 @@ TEST(Drive, AFolderListedEmptyIsNamed)
     drive_does(disc_line(1) + "shortlist /MANY 0\n");
     std::string target = scratch("installed") + "\\Tarnok PC";
     Child c;
-    EXPECT_EQ(1, run_silent(c, "R:", "E:", target));
+    EXPECT_EQ(1, run_silent(c, "D:", "E:", target));
     std::vector<std::string> log = child_log(c);
     EXPECT_TRUE(has_line(log, "CD 1: 100 files of edition Sample are missing, cut short or different:"))
         << lines_text(log);
@@ -702,7 +758,7 @@ TEST(Drive, AnInstallAgainReadsOnlyWhatIsMissingOrChanged)
     std::string fresh = fresh_install();
     drive_does(disc_line(1));
     Child c;
-    ASSERT_EQ(0, run_silent(c, "R:", "E:", target));
+    ASSERT_EQ(0, run_silent(c, "D:", "E:", target));
     end_child(c);
     const std::string gone = "game\\cd1\\TARNOK\\DISK1\\DATA\\BLOCK100.DAT";
     const std::string hurt = "game\\cd1\\TARNOK\\DISK1\\MUSIC\\MUSIK1.WAV";
@@ -711,7 +767,7 @@ TEST(Drive, AnInstallAgainReadsOnlyWhatIsMissingOrChanged)
     data[data.size() / 2] ^= 1;
     spit(target + "\\" + hurt, data);
     drive_does(disc_line(1) + "readlog " + unix_path(reads) + "\n");
-    ASSERT_EQ(0, run_silent(c, "R:", "E:", target));
+    ASSERT_EQ(0, run_silent(c, "D:", "E:", target));
     std::vector<std::string> log = child_log(c);
     end_child(c);
     EXPECT_TRUE(has_line(log, "missing: " + gone)) << lines_text(log);
@@ -732,7 +788,7 @@ TEST(Drive, AKilledInstallResumesWithoutReadingAgain)
     std::string list = target + "\\tarnok_files.txt";
     drive_does(disc_line(1) + "rate 1000000\n");
     std::string exe = stage_setup(scratch("setup"), "setup_game");
-    Child c = start_setup(exe, "/silent /cd1 R: /cd2 E: /patch \"" + patch() + "\" /dir \"" + target + "\"", scratch("tmp"));
+    Child c = start_setup(exe, "/silent /cd1 D: /cd2 E: /patch \"" + patch() + "\" /dir \"" + target + "\"", scratch("tmp"));
     ASSERT_TRUE(eventually(
         [&] {
             std::string now = slurp_shared(list);
@@ -751,7 +807,7 @@ TEST(Drive, AKilledInstallResumesWithoutReadingAgain)
     }
     ASSERT_GT(finished.size(), 20u);
     drive_does(disc_line(1) + "readlog " + unix_path(reads) + "\n");
-    ASSERT_EQ(0, run_silent(c, "R:", "E:", target));
+    ASSERT_EQ(0, run_silent(c, "D:", "E:", target));
     end_child(c);
     std::vector<std::string> read = files_read(reads);
     int again = 0;
@@ -784,7 +840,7 @@ TEST(Drive, OneDriveRepairAsksOnlyForTheDiscNeeded)
     std::string text;
     HWND box = next_box(r, &text, "drive-repair-insert-disc2");
     ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
-    EXPECT_EQ("Insert Tarnok disc 2 into drive R: and press OK.", text);
+    EXPECT_EQ("Insert Tarnok disc 2 into drive D: and press OK.", text);
     EXPECT_TRUE(files_read(reads).empty()) << "disc 1, not needed, was read";
     drive_does(disc_line(2) + "readlog " + unix_path(reads) + "\n");
     answer(box, IDOK);
@@ -810,13 +866,34 @@ TEST(Drive, DiscRemovedAndPutBack)
     std::string text;
     HWND box = next_box(r, &text, "drive-disc-removed");
     ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
-    EXPECT_EQ("Insert Tarnok disc 1 into drive R: and press OK.", text);
+    EXPECT_EQ("Insert Tarnok disc 1 into drive D: and press OK.", text);
     drive_does(disc_line(1));
     answer(box, IDOK);
     ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
     expect_installed(target);
     ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
     EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// The disc taken out in the middle of a file, unattended: nobody can put it
+// back, and the log says so. The file is not said to be unreadable on a
+// dirty disc: the disc is gone, not damaged.
+TEST(Drive, DiscRemovedUnattended)
+{
+    drive_does(disc_line(1) + "rate 400000\n");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    std::string exe = stage_setup(scratch("setup"), "setup_game");
+    Child c = start_setup(exe, "/silent /cd1 D: /cd2 E: /patch \"" + patch() + "\" /dir \"" + target + "\"",
+                          scratch("tmp"));
+    std::string part = target + "\\game\\cd1\\TARNOK\\DISK1\\FILLER\\G000\\FILL0000.DAT";
+    ASSERT_TRUE(eventually([&] { return file_exists(part); }, 60000));
+    drive_does("disc none\n");
+    EXPECT_EQ(1, wait_exit(c, 60000));
+    std::vector<std::string> log = child_log(c);
+    end_child(c);
+    EXPECT_TRUE(has_line(log, "ERROR: disc 1 was not inserted")) << lines_text(log);
+    EXPECT_EQ("", unreadable_line(log)) << lines_text(log);
+    EXPECT_FALSE(dir_exists(target));
 }
 
 // At 1x CD speed, Yes to the stop ends the process within two seconds with
@@ -845,7 +922,7 @@ TEST(Drive, StopAtSingleSpeed)
     EXPECT_EQ("ERROR: the installation was stopped", log.back());
 }
 
-// Detection: drive E: holds disc 2 and disc 1 is found nowhere (drive R: is
+// Detection: drive E: holds disc 2 and disc 1 is found nowhere (drive D: is
 // empty, no image lies beside setup), so both fields start with drive E:.
 TEST(Drive, DetectionFillsBothFieldsFromOneDrive)
 {
@@ -937,9 +1014,9 @@ TEST(Drive, StallIsShown)
 {
     std::string slow = disc_line(1) + "rate 200000\n";
     drive_does(slow);
-    std::string target = scratch("installed") + "\\Tarnok PC";
+    std::string target = player_folder;
     Session r;
-    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_NO_FATAL_FAILURE(open_player_window(r, drive, "E:\\"));
     ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
     HWND st = gd_control(r.w, C_STATUS);
     ASSERT_TRUE(eventually([&] { return copy_line(text_of(st)).left_ms >= 0; }, 60000)) << text_of(st);
@@ -972,14 +1049,14 @@ TEST(Drive, StallIsShown)
 TEST(Drive, DiscQuestionAnswersItself)
 {
     drive_does(disc_line(1));
-    std::string target = scratch("installed") + "\\Tarnok PC";
+    std::string target = player_folder;
     Session r;
-    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, drive, target));
+    ASSERT_NO_FATAL_FAILURE(open_player_window(r, drive, drive));
     ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
     std::string text;
     HWND box = next_box(r, &text, "drive-question-disc2");
     ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
-    const std::string asked = "Insert Tarnok disc 2 into drive R: and press OK.";
+    const std::string asked = "Insert Tarnok disc 2 into drive D: and press OK.";
     EXPECT_EQ(asked, text);
     auto box_says = [&] {
         char now[1024];
@@ -990,7 +1067,7 @@ TEST(Drive, DiscQuestionAnswersItself)
     Sleep(2500);
     EXPECT_EQ(asked, box_says()) << "an emptied drive is no wrong disc";
     drive_does(disc_line(1));
-    const std::string wrong = "The disc in drive R: is Tarnok disc 1. Insert disc 2 and press OK.";
+    const std::string wrong = "The disc in drive D: is Tarnok disc 1. Insert disc 2 and press OK.";
     EXPECT_TRUE(eventually([&] { return box_says() == wrong; }, 3000)) << box_says();
     screenshot("drive-question-wrong-disc");
     EXPECT_TRUE(IsWindow(box)) << "a wrong disc closed the question";
@@ -1000,6 +1077,141 @@ TEST(Drive, DiscQuestionAnswersItself)
     printf("the question closed %lu ms after disc 2 went in\n", (unsigned long)(GetTickCount() - put_in));
     ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
     expect_installed(target);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+namespace {
+
+// The drive's disc and a setup of its own (exe in *exe), with its log in
+// tmp: an unattended install from drive D: and drive E:, its exit code.
+int install_from_drive(const std::string &tag, std::string *exe, std::string *tmp)
+{
+    std::string base = scratch(tag);
+    *exe = stage_setup(base, "setup_game");
+    *tmp = base + "\\tmp";
+    Child c = start_setup(*exe, "/silent /nodesktop /nostartmenu /cd1 D: /cd2 E: /patch \"" + patch() + "\" /dir \"" +
+                                    base + "\\Tarnok PC\"",
+                          *tmp);
+    int code = wait_exit(c, 120000);
+    end_child(c);
+    return code;
+}
+
+std::string crc_text(const std::string &data)
+{
+    char hex[16];
+    snprintf(hex, sizeof hex, "%08X", (unsigned)crc32_buf(data.data(), data.size()));
+    return hex;
+}
+
+// The error code at the end of a line "... (error N)"; "" when none.
+std::string error_code_of(const std::string &line)
+{
+    std::smatch m;
+    return std::regex_search(line, m, std::regex("\\(error ([0-9]+)\\)")) ? m[1].str() : "";
+}
+
+} // namespace
+
+// A disc in a drive with a damaged file, unattended, then setup.exe
+// /report: a file that the drive cannot read, named with what the disc's
+// edition has and the error code of the read; and a file that the drive
+// reads with other bytes and no error, named with the CRC-32 the edition
+// has and the one the copy found.
+TEST(Drive, ReportNamesTheDamagedFile)
+{
+    const std::string misread = "TARNOK\\DISK1\\DATA\\BLOCK100.DAT";
+    const std::string unread = media_path("disc1") + std::string(bad_path).substr(2);
+    std::string was = slurp(media_path("disc1\\" + misread)), read = was;
+    read[5000] = (char)~read[5000];
+    char size[32];
+    fmt_count(slurp(unread).size(), size, sizeof size);
+
+    drive_does(disc_line(1) + eio_line(0));
+    std::string exe, tmp, text;
+    ASSERT_EQ(1, install_from_drive("unread", &exe, &tmp));
+    ASSERT_EQ(0, run_report(exe, "", tmp, &text));
+    std::vector<std::string> lines = report_lines(text);
+    EXPECT_EQ(0u, line_starting(lines, "CD 1: ").find("CD 1: CD drive D:\\ (")) << text;
+    EXPECT_EQ("Failure: ERROR: copying CD 1 failed", line_starting(lines, "Failure: "));
+    std::string failed = line_starting(lines, std::string("the file ") + bad_path + " could not be read from the disc");
+    std::string code = error_code_of(failed);
+    ASSERT_NE("", code) << text;
+    EXPECT_EQ(0u, line_starting(lines, "Error code: ").find("Error code: " + code + " (")) << text;
+    EXPECT_EQ(0u, line_starting(lines, "Error in: ").find(std::string("Error in: the file ") + bad_path)) << text;
+    std::string named = line_starting(lines, "Files that could not be read:");
+    auto at = std::find(lines.begin(), lines.end(), named);
+    ASSERT_NE(lines.end(), at) << text;
+    ASSERT_NE(lines.end(), at + 1);
+    EXPECT_EQ(0u, at[1].find(std::string("the file ") + bad_path + " could not be read from the disc")) << at[1];
+    EXPECT_NE(std::string::npos, at[1].find("(error " + code + ")")) << at[1];
+    std::string expected = std::string("; expected ") + size + " bytes, CRC-32 " + crc_text(slurp(unread)) + " (edition Sample)";
+    ASSERT_GE(at[1].size(), expected.size());
+    EXPECT_EQ(expected, at[1].substr(at[1].size() - expected.size())) << at[1];
+
+    // A byte read otherwise with no error is all a drive shows of another
+    // pressing: it installs, and the report names the file all the same.
+    drive_does(disc_line(1) + "flip /TARNOK/DISK1/DATA/BLOCK100.DAT 5000\n");
+    ASSERT_EQ(0, install_from_drive("misread", &exe, &tmp));
+    ASSERT_EQ(0, run_report(exe, "", tmp, &text));
+    lines = report_lines(text);
+    EXPECT_EQ("Failure: none", line_starting(lines, "Failure: "));
+    EXPECT_EQ("CD 1 verdict: another pressing of edition Sample: 1 file differs from the edition's with no sign of "
+              "damage, and the disc is installed as it is",
+              line_starting(lines, "CD 1 verdict: "));
+    EXPECT_EQ("Files of another pressing, installed as they are:", line_starting(lines, "Files of another pressing"));
+    EXPECT_EQ("CD 1: " + misread + ": other contents (CRC-32 " + crc_text(read) + ", expected " + crc_text(was) + ")",
+              line_starting(lines, "CD 1: " + misread)) << text;
+    EXPECT_EQ("Error code: none", line_starting(lines, "Error code: "));
+}
+
+// The box of a read error offers Copy details: the details of the install
+// so far go on the clipboard, with the question the box asks, and the box
+// stays open. Cancelled, the install fails, and Copy details beside Install
+// tells the failure, the file and the error code.
+TEST(Drive, CopyDetailsFromTheReadErrorBox)
+{
+    drive_does(disc_line(1) + eio_line(0));
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    std::string text;
+    HWND box = next_box(r, &text, "drive-read-error-details");
+    ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+    HWND copy = GetDlgItem(box, IDHELP);
+    ASSERT_NE(nullptr, copy);
+    EXPECT_EQ("Copy details", text_of(copy));
+    EXPECT_TRUE(IsWindowVisible(copy));
+    EXPECT_LE(text_width(copy, "Copy details"), [&] {
+        RECT b;
+        GetClientRect(copy, &b);
+        return (int)b.right;
+    }()) << "the button is too narrow for its text";
+    clipboard_clear();
+    ASSERT_TRUE(gd_click(copy));
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_copied, 30000)) << field(r.w, C_STATUS);
+    EXPECT_TRUE(IsWindow(box)) << "Copy details closed the question";
+    screenshot("drive-read-error-copied");
+    std::vector<std::string> lines = report_lines(clipboard_text());
+    EXPECT_EQ("Result: under way, asking a question", line_starting(lines, "Result: "));
+    EXPECT_EQ("Question: " + text, line_starting(lines, "Question: "));
+    EXPECT_EQ(0u, line_starting(lines, "CD 1: ").find("CD 1: CD drive D:\\ (")) << lines_text(lines);
+    EXPECT_EQ("Check: not made while the install runs", line_starting(lines, "Check: "));
+    EXPECT_EQ("end of report", lines.empty() ? "" : lines.back());
+
+    answer(box, IDCANCEL);
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_failed, 60000)) << field(r.w, C_STATUS);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_DETAILS)));
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_copied, 30000)) << field(r.w, C_STATUS);
+    lines = report_lines(clipboard_text());
+    std::string code = error_code_of(text);
+    ASSERT_NE("", code) << text;
+    EXPECT_EQ("Result: failed", line_starting(lines, "Result: "));
+    EXPECT_EQ("Failure: ERROR: copying CD 1 failed", line_starting(lines, "Failure: "));
+    EXPECT_EQ(0u, line_starting(lines, "Error code: ").find("Error code: " + code + " (")) << lines_text(lines);
+    EXPECT_EQ("", line_starting(lines, "Question: "));
     ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
     EXPECT_EQ(0, wait_exit(r.child));
 }
@@ -1086,7 +1298,7 @@ TEST(Drive, RepairStatusLineOnASlowDrive)
     const std::string folder = "\\TARNOK\\DISK1\\FILLER\\G000";
     std::vector<std::string> order;
     WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((std::string("R:") + folder + "\\*").c_str(), &fd);
+    HANDLE h = FindFirstFileA((std::string("D:") + folder + "\\*").c_str(), &fd);
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
     do {
         unsigned long long size = ((unsigned long long)fd.nFileSizeHigh << 32) | fd.nFileSizeLow;

@@ -36,14 +36,35 @@ void open_window(Session &r, const std::string &exe, const std::string &args, co
     ASSERT_NE(nullptr, r.w) << "no setup window";
 }
 
-// The paths of a complete install from the sample media.
-void fill_fields(HWND w, const std::string &dir)
+// The paths of a complete install: both discs, the update, the folder.
+struct Paths {
+    std::string cd1, cd2, patch, dir;
+};
+
+// From the sample media where the build keeps them, into dir.
+Paths sample_paths(const std::string &dir)
 {
-    gd_set_text(gd_control(w, C_CD1), media_path("disc1.iso").c_str());
-    gd_set_text(gd_control(w, C_CD2), media_path("disc2").c_str());
-    gd_set_text(gd_control(w, C_PATCH), media_path("TARNO103.EXE").c_str());
-    gd_set_text(gd_control(w, C_DIR), dir.c_str());
+    return {media_path("disc1.iso"), media_path("disc2"), media_path("TARNO103.EXE"), dir};
 }
+
+// As a player has them, for the cases that make the guide's pictures:
+// disc 1's image and the update downloaded beside setup.exe (stage_player
+// with both), disc 2 in drive E:, the game into the player's folder.
+Paths player_paths()
+{
+    std::string from = player_downloads;
+    return {from + "\\disc1.iso", "E:\\", from + "\\TARNO103.EXE", player_folder};
+}
+
+void fill_fields(HWND w, const Paths &p)
+{
+    gd_set_text(gd_control(w, C_CD1), p.cd1.c_str());
+    gd_set_text(gd_control(w, C_CD2), p.cd2.c_str());
+    gd_set_text(gd_control(w, C_PATCH), p.patch.c_str());
+    gd_set_text(gd_control(w, C_DIR), p.dir.c_str());
+}
+
+typedef std::vector<std::string> Lines;
 
 bool has_line(const std::vector<std::string> &lines, const std::string &prefix)
 {
@@ -53,16 +74,15 @@ bool has_line(const std::vector<std::string> &lines, const std::string &prefix)
     return false;
 }
 
-// Opens setup (a copy of `variant` with the holding kit beside it in `dir`)
-// and starts a convert-mode install into `target`, which stops at the
+// Opens setup (exe, staged in `dir`, with the holding kit laid out beside
+// it) and starts a convert-mode install of `paths`, which stops at the
 // recompiler until hold_release.
-void start_held_install(Session &r, const std::string &variant, const std::string &dir, const std::string &target)
+void start_held_install(Session &r, const std::string &exe, const std::string &dir, const Paths &paths)
 {
-    std::string exe = stage_setup(dir, variant);
     stage_holding_kit(dir);
     open_window(r, exe, "", scratch("tmp"));
     ASSERT_NE(nullptr, r.w);
-    fill_fields(r.w, target);
+    fill_fields(r.w, paths);
     gd_set_check(gd_control(r.w, C_BUILD), 1);
     ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
     ASSERT_TRUE(hold_reached(dir, 60000)) << field(r.w, C_STATUS);
@@ -88,11 +108,12 @@ HWND ask_to_stop(Session &r, bool cancel_button = false)
 
 // Drive E: holds disc 2; beside setup.exe lie images of both discs, the
 // update and a file that only looks like an image. The drive wins over the
-// image of the same disc.
+// image of the same disc. Staged as a player has it: the screenshot is the
+// guide's picture of the start.
 TEST(Window, FieldsFromDetection)
 {
-    std::string dir = scratch("setup");
-    std::string exe = stage_setup(dir, "setup_game", {"disc1.iso", "disc2.iso"});
+    std::string dir = player_downloads;
+    std::string exe = stage_player("setup_game", {"disc1.iso", "disc2.iso"});
     spit(dir + "\\TARNO103.EXE", "detected by its name only");
     spit(dir + "\\notadisc.iso", "no image at all");
     Session r;
@@ -177,19 +198,19 @@ TEST(Window, EmptyFieldWarnsAndStartsNothing)
 
 // The whole road: Install, the list and status line following the log, the
 // bar at 1000, Play starting the game in the install folder. The desktop
-// box is cleared: only the Start menu shortcut is made.
+// box is cleared: only the Start menu shortcut is made. Staged as a player
+// has it, for the guide's pictures.
 TEST(Window, InstallThenPlay)
 {
-    std::string dir = scratch("setup");
-    std::string exe = stage_setup(dir, "setup_game");
-    std::string target = scratch("installed") + "\\Tarnok PC";
+    std::string exe = stage_player("setup_game", {"disc1.iso", "TARNO103.EXE"});
+    std::string target = player_folder;
     char start[520], desk[520];
     shortcut_paths(start, desk);
     DeleteFileA(start);
     DeleteFileA(desk);
     Session r;
     open_window(r, exe, "", scratch("tmp"));
-    fill_fields(r.w, target);
+    fill_fields(r.w, player_paths());
     gd_set_check(gd_control(r.w, C_PRE), 1);
     gd_set_check(gd_control(r.w, C_DESK), 0);
     screenshot("filled-in");
@@ -227,13 +248,14 @@ TEST(Window, InstallThenPlay)
 // close request asks; No lets the install go on (here to its failure), and
 // the same window then installs the prebuilt game, with the Start menu box
 // cleared: the list keeps the first run's lines, and only the desktop
-// shortcut is made.
+// shortcut is made. Staged as a player has it, for the guide's pictures.
 TEST(Window, CloseAnsweredNoThenFailedThenCorrected)
 {
-    std::string dir = scratch("setup");
-    std::string target = scratch("installed") + "\\Tarnok PC";
+    std::string dir = player_downloads;
+    std::string target = player_folder;
+    std::string exe = stage_player("setup_game", {"disc1.iso", "TARNO103.EXE"});
     Session r;
-    ASSERT_NO_FATAL_FAILURE(start_held_install(r, "setup_game", dir, target));
+    ASSERT_NO_FATAL_FAILURE(start_held_install(r, exe, dir, player_paths()));
     EXPECT_FALSE(gd_enabled(gd_control(r.w, C_INSTALL)));
     EXPECT_EQ("Cancel", field(r.w, C_CLOSE));
     // The newest line is selected; the status line says what the install
@@ -291,8 +313,9 @@ TEST(Window, CloseAnsweredNoThenFailedThenCorrected)
 TEST(Window, CloseAnsweredYesEndsTheProcess)
 {
     std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_nogame");
     Session r;
-    ASSERT_NO_FATAL_FAILURE(start_held_install(r, "setup_nogame", dir, scratch("installed") + "\\Tarnok PC"));
+    ASSERT_NO_FATAL_FAILURE(start_held_install(r, exe, dir, sample_paths(scratch("installed") + "\\Tarnok PC")));
     std::vector<HANDLE> build;
     for (DWORD id : children_of(r.child.pid)) {
         HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
@@ -325,8 +348,9 @@ TEST(Window, CloseAnsweredYesEndsTheProcess)
 TEST(Window, CloseAnsweredYesAfterTheInstallEnded)
 {
     std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_nogame");
     Session r;
-    ASSERT_NO_FATAL_FAILURE(start_held_install(r, "setup_nogame", dir, scratch("installed") + "\\Tarnok PC"));
+    ASSERT_NO_FATAL_FAILURE(start_held_install(r, exe, dir, sample_paths(scratch("installed") + "\\Tarnok PC")));
     HWND box = ask_to_stop(r);
     ASSERT_NE(nullptr, box);
     hold_release(dir);
@@ -334,6 +358,61 @@ TEST(Window, CloseAnsweredYesAfterTheInstallEnded)
     gd_answer(box, IDYES);
     EXPECT_TRUE(gd_wait_gone(r.w, 10000));
     EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// After a failed install, Copy details beside Install and Close puts the
+// details on the clipboard, as text in both forms other programs paste,
+// and the status line says so. They are the report that setup.exe /report
+// writes from the same log afterwards, line for line (the drive's free
+// space aside, which may change meanwhile).
+TEST(Window, CopyDetailsAfterAFailure)
+{
+    std::string dir = scratch("setup"), tmp = scratch("tmp");
+    std::string exe = stage_setup(dir, "setup_game");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    open_window(r, exe, "", tmp);
+    fill_fields(r.w, sample_paths(target));
+    gd_set_text(gd_control(r.w, C_PATCH), media_path("update-badcrc\\TARNO103.EXE").c_str());
+    EXPECT_EQ(24, gd_control_count(r.w)) << "Copy details is shown only after a failure";
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_failed, 60000)) << field(r.w, C_STATUS);
+    ASSERT_EQ(25, gd_control_count(r.w));
+    HWND copy = gd_control(r.w, C_DETAILS);
+    EXPECT_EQ("Copy details", text_of(copy));
+    EXPECT_TRUE(gd_enabled(copy));
+    RECT b, install;
+    GetWindowRect(copy, &b);
+    GetWindowRect(gd_control(r.w, C_INSTALL), &install);
+    EXPECT_EQ(install.top, b.top);
+    EXPECT_LT(b.right, install.left) << "beside Install, on its left";
+    clipboard_clear();
+    ASSERT_TRUE(gd_click(copy));
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_copied, 30000)) << field(r.w, C_STATUS);
+    screenshot("copied-details");
+    std::string ansi, pasted = clipboard_text(&ansi);
+    Lines lines = report_lines(pasted);
+    ASSERT_FALSE(lines.empty()) << "nothing on the clipboard";
+    EXPECT_EQ(0u, lines[0].find("Tarnok: Vorblen - Pellurin Setup ")) << lines[0];
+    EXPECT_EQ("end of report", lines.back());
+    EXPECT_EQ("Result: failed", line_starting(lines, "Result: "));
+    EXPECT_EQ("Failure: ERROR: this is not the official 1.03US update (TARNOKP2.EXE does not match)",
+              line_starting(lines, "Failure: "));
+    EXPECT_EQ("CD 1: ISO image " + media_path("disc1.iso") + " (2,048-byte sectors)", line_starting(lines, "CD 1: "));
+    EXPECT_EQ("Path: " + target + " (of the last attempt; it does not exist)", line_starting(lines, "Path: "));
+    // The report is ASCII here: the ANSI form holds the same bytes.
+    EXPECT_EQ(pasted, ansi);
+    close_window(r.child, r.w);
+
+    std::string text;
+    ASSERT_EQ(0, run_report(exe, "", tmp, &text));
+    Lines written = report_lines(text);
+    ASSERT_EQ(written.size(), lines.size()) << text << "\n----\n" << pasted;
+    for (size_t i = 0; i < lines.size(); i++) {
+        if (lines[i].compare(0, 12, "Free space: ") != 0) {
+            EXPECT_EQ(written[i], lines[i]) << i;
+        }
+    }
 }
 
 // "Image..." on a field that names a folder opens the file dialog without a
@@ -445,7 +524,7 @@ TEST(Window, TaskbarButtonShowsProgress)
         std::string exe = stage_setup(scratch("setup" + tag), "setup_game");
         Session r;
         open_window(r, exe, "", scratch("tmp" + tag));
-        fill_fields(r.w, scratch("installed" + tag) + "\\Tarnok PC");
+        fill_fields(r.w, sample_paths(scratch("installed" + tag) + "\\Tarnok PC"));
         if (!k.installs)
             gd_set_text(gd_control(r.w, C_PATCH), media_path("no such update.exe").c_str());
         ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
@@ -698,6 +777,34 @@ TEST(Keyboard, EnterWarnsAndEscCloses)
     EXPECT_EQ(0, wait_exit(r.child));
 }
 
+// After a failed install the keys reach Copy details after Close, Enter
+// there copies the details, and it is then the default button.
+TEST(Keyboard, CopyDetailsByKeys)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    Session r;
+    std::string args = "/cd1 \"" + media_path("disc1.iso") + "\" /cd2 \"" + media_path("disc2") + "\" /patch \"" +
+                       media_path("no such update.exe") + "\" /dir \"" + scratch("installed") + "\\Tarnok PC\"";
+    open_window(r, exe, args, scratch("tmp"));
+    ASSERT_TRUE(focus_on(r.w, C_INSTALL));
+    press_keys(r.w, "Return");
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_failed, 60000)) << field(r.w, C_STATUS);
+    ASSERT_TRUE(focus_on(r.w, C_INSTALL)) << "focus on " << focused_number(r.w);
+    press_keys(r.w, "Tab");
+    ASSERT_TRUE(focus_on(r.w, C_CLOSE)) << "focus on " << focused_number(r.w);
+    press_keys(r.w, "Tab");
+    ASSERT_TRUE(focus_on(r.w, C_DETAILS)) << "focus on " << focused_number(r.w);
+    EXPECT_TRUE(eventually([&] { return is_default(r.w, C_DETAILS); }, 5000));
+    clipboard_clear();
+    press_keys(r.w, "Return");
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_copied, 30000)) << field(r.w, C_STATUS);
+    EXPECT_EQ("end of report", report_lines(clipboard_text()).back());
+    press_keys(r.w, "Tab");
+    EXPECT_TRUE(focus_on(r.w, C_CD1)) << "focus on " << focused_number(r.w);
+    close_window(r.child, r.w);
+}
+
 // A whole install without the mouse: Enter installs, Enter plays.
 TEST(Keyboard, EnterInstallsThenPlays)
 {
@@ -736,7 +843,7 @@ TEST(Window, BusyWindowThenFailure)
     stage_holding_kit(dir);
     Session r;
     open_window(r, exe, "", scratch("tmp"));
-    fill_fields(r.w, target);
+    fill_fields(r.w, sample_paths(target));
     gd_set_check(gd_control(r.w, C_DESK), 0);
     ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
     ASSERT_TRUE(hold_reached(dir, 60000)) << field(r.w, C_STATUS);

@@ -1,6 +1,7 @@
 #include "guisupport.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include <tlhelp32.h>
 
@@ -12,6 +13,7 @@
 const char *const text_ready = "Ready. About 1.5 GB of free space is needed.";
 const char *const text_failed = "The installation did not finish - see the messages above.";
 const char *const text_installed = "Tarnok is installed.";
+const char *const text_copied = "The details are on the clipboard: paste them where you ask for help.";
 
 static std::string unix_build()
 {
@@ -29,6 +31,18 @@ std::string stage_setup(const std::string &folder, const std::string &variant,
         EXPECT_TRUE(CopyFileA(media_path(f).c_str(), (folder + "\\" + name).c_str(), FALSE)) << f;
     }
     return exe;
+}
+
+const char *const player_downloads = "C:\\Games\\Downloads";
+const char *const player_folder = "C:\\Games\\Tarnok PC";
+
+std::string stage_player(const std::string &variant, const std::vector<std::string> &media_files)
+{
+    delete_tree(player_folder);
+    delete_tree(player_downloads);
+    EXPECT_FALSE(dir_exists(player_folder)) << "an earlier install is left in " << player_folder;
+    make_dirs(player_downloads);
+    return stage_setup(player_downloads, variant, media_files);
 }
 
 void stage_holding_kit(const std::string &folder)
@@ -152,6 +166,83 @@ std::vector<std::string> child_log(const Child &c)
     return lines;
 }
 
+std::vector<std::string> report_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find("\r\n", at);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(at));
+            break;
+        }
+        lines.push_back(text.substr(at, end - at));
+        at = end + 2;
+    }
+    return lines;
+}
+
+int run_report(const std::string &exe, const std::string &args, const std::string &tmp, std::string *text)
+{
+    std::string file = scratch("report") + "\\details.txt";
+    Child c = start_setup_in(exe, "/report \"" + file + "\"" + (args.empty() ? "" : " " + args), tmp);
+    int code = wait_exit(c, 120000);
+    end_child(c);
+    bool ok = false;
+    *text = slurp(file, &ok);
+    if (!ok)
+        text->clear();
+    return code;
+}
+
+static std::string utf8_of(const wchar_t *w)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
+    std::string s(n > 0 ? (size_t)n : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w, -1, &s[0], n, nullptr, nullptr);
+    s.resize(strlen(s.c_str()));
+    return s;
+}
+
+std::string clipboard_text(std::string *ansi)
+{
+    std::string text;
+    if (ansi)
+        ansi->clear();
+    if (!eventually([] { return OpenClipboard(nullptr) != 0; }, 5000))
+        return text;
+    HANDLE h = GetClipboardData(CF_UNICODETEXT);
+    const wchar_t *w = h ? (const wchar_t *)GlobalLock(h) : nullptr;
+    if (w) {
+        text = utf8_of(w);
+        GlobalUnlock(h);
+    }
+    HANDLE a = ansi ? GetClipboardData(CF_TEXT) : nullptr;
+    const char *bytes = a ? (const char *)GlobalLock(a) : nullptr;
+    if (bytes) {
+        *ansi = bytes;
+        GlobalUnlock(a);
+    }
+    CloseClipboard();
+    return text;
+}
+
+void clipboard_clear()
+{
+    if (eventually([] { return OpenClipboard(nullptr) != 0; }, 5000)) {
+        EmptyClipboard();
+        CloseClipboard();
+    }
+}
+
+std::string line_starting(const std::vector<std::string> &lines, const std::string &head)
+{
+    for (const std::string &l : lines)
+        if (l.compare(0, head.size(), head) == 0)
+            return l;
+    return "";
+}
+
 HWND setup_window(const Child &c, DWORD timeout_ms)
 {
     return gd_find_window("TarnokSetup", nullptr, c.pid, timeout_ms);
@@ -199,6 +290,70 @@ static bool start_unix(const std::string &cmd)
     return true;
 }
 
+static void add_text(std::string *out, const char *kind, const std::string &text)
+{
+    if (text.empty())
+        return;
+    std::string line = text;
+    for (char &c : line)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    *out += std::string(kind) + ": " + line + "\n";
+}
+
+static BOOL CALLBACK add_control(HWND w, LPARAM lp)
+{
+    std::string *out = (std::string *)lp;
+    if (!IsWindowVisible(w))
+        return TRUE;
+    char cls[64] = "";
+    GetClassNameA(w, cls, sizeof cls);
+    if (_stricmp(cls, "ListBox") != 0) {
+        add_text(out, "text", text_of(w));
+        return TRUE;
+    }
+    char line[1024];
+    int n = gd_list_count(w);
+    for (int i = 0; i < n; i++) {
+        gd_list_item(w, i, line, sizeof line);
+        add_text(out, "list", line);
+    }
+    return TRUE;
+}
+
+static BOOL CALLBACK add_window(HWND w, LPARAM lp)
+{
+    std::string *out = (std::string *)lp;
+    if (!IsWindowVisible(w))
+        return TRUE;
+    char cls[64] = "";
+    GetClassNameA(w, cls, sizeof cls);
+    *out += std::string("window ") + cls + "\n";
+    add_text(out, "title", text_of(w));
+    EnumChildWindows(w, add_control, lp);
+    return TRUE;
+}
+
+// The texts the display shows, for the screenshot's <name>.txt: first the
+// running test's name and every test name of the program.
+static std::string display_texts()
+{
+    std::string out;
+    const testing::UnitTest *u = testing::UnitTest::GetInstance();
+    const testing::TestInfo *now = u->current_test_info();
+    if (now)
+        out += std::string("# test ") + now->test_suite_name() + "." + now->name() + "\n";
+    out += "# names";
+    for (int i = 0; i < u->total_test_suite_count(); i++) {
+        const testing::TestSuite *s = u->GetTestSuite(i);
+        for (int j = 0; j < s->total_test_count(); j++)
+            out += std::string(" ") + s->name() + "." + s->GetTestInfo(j)->name();
+    }
+    out += "\n";
+    EnumWindows(add_window, (LPARAM)&out);
+    return out;
+}
+
 // The PNG is written under a temporary name and appears when it is complete.
 static void take_shot(const std::string &name, const std::string &crop)
 {
@@ -206,6 +361,7 @@ static void take_shot(const std::string &name, const std::string &crop)
     make_dirs(dir.c_str());
     std::string png = dir + "\\" + name + ".png";
     DeleteFileA(png.c_str());
+    spit(dir + "\\" + name + ".txt", display_texts());
     std::string unix_png = unix_build() + "/test-output/gui/" + name + ".png";
     std::string cmd = "/bin/sh -c \"/usr/bin/import -window root " + crop + "'" + unix_png + ".part.png' && mv '" +
                       unix_png + ".part.png' '" + unix_png + "'\"";

@@ -24,11 +24,13 @@ enum {
     C_LIST = 22,
     C_INSTALL = 23,
     C_CLOSE = 24,
+    C_DETAILS = 25, // Copy details: there only after a failed install
 };
 
 extern const char *const text_ready;
 extern const char *const text_failed;
 extern const char *const text_installed;
+extern const char *const text_copied;
 
 // A folder holding build\<variant>.exe as setup.exe, with the given files of
 // the sample media copied beside it. Returns the path of setup.exe.
@@ -40,6 +42,17 @@ void stage_holding_kit(const std::string &folder);
 void hold_release(const std::string &folder);
 // 1 once the holding recompiler has started.
 bool hold_reached(const std::string &folder, DWORD timeout_ms);
+
+// A player's own folders, for the cases whose screenshots become the
+// guide's pictures: setup.exe and what the player downloaded beside it in
+// C:\Games\Downloads, the game installed into C:\Games\Tarnok PC, as the
+// guide tells it. The cases of the window tests' prefix run one at a time,
+// so they share these folders; each staging empties both first.
+extern const char *const player_downloads;
+extern const char *const player_folder;
+// build\<variant>.exe as setup.exe in the player's downloads, with the given
+// files of the sample media beside it. Returns the path of setup.exe.
+std::string stage_player(const std::string &variant, const std::vector<std::string> &media_files = {});
 
 struct Child {
     HANDLE process = nullptr;
@@ -64,6 +77,22 @@ std::vector<std::string> child_log(const Child &c);
 // The setup window of the child, or null.
 HWND setup_window(const Child &c, DWORD timeout_ms = 20000);
 
+// The details of the last install attempt as a player pastes them. A
+// report's text split at its CR LF line ends (a last line without one is
+// kept as it is).
+std::vector<std::string> report_lines(const std::string &text);
+// setup.exe /report into a scratch file, run with the temporary folder tmp
+// as it is (the log in it is what the report tells of): its exit code,
+// with the file's text in *text ("" when there is none).
+int run_report(const std::string &exe, const std::string &args, const std::string &tmp, std::string *text);
+// The clipboard's text as UTF-16 (CF_UNICODETEXT), in UTF-8; and the
+// ANSI form (CF_TEXT) in *ansi when not null. "" when there is none.
+std::string clipboard_text(std::string *ansi = nullptr);
+// Empties the clipboard, so that a text on it later is a new one.
+void clipboard_clear();
+// The line of a report that starts with `head`, or "".
+std::string line_starting(const std::vector<std::string> &lines, const std::string &head);
+
 std::string text_of(HWND w);
 std::string field(HWND top, int n);
 std::vector<std::string> list_lines(HWND top);
@@ -87,7 +116,12 @@ template <class F> bool eventually(F pred, DWORD timeout_ms = 30000)
 // when the question or the message did not come.
 HWND uninstall_answer_yes(Child &first, std::string *text, const char *question_shot = nullptr);
 
-// A PNG of the whole display in <build>\test-output\gui\<name>.png.
+// A PNG of the whole display in <build>\test-output\gui\<name>.png, and
+// beside it <name>.txt with every text it shows, read from the windows as
+// the picture is taken: each visible top-level window's class and title,
+// its controls' texts, a list's lines one by one. Its first lines name the
+// running test and every test of the program, for the guide's picture
+// tool to check that none of them, and no path of the build, is seen.
 void screenshot(const std::string &name);
 // The same of one window only.
 void screenshot_window(const std::string &name, HWND w);
