@@ -108,7 +108,7 @@ int rate_stalled(const RateMeter *m, uint64_t now_ms)
 // the gap that reaches past it counts in part. A quiet time longer than
 // the rhythm that is not a stall yet is a gap in progress that brought
 // nothing so far: the speed falls while the drive is slow to answer.
-uint64_t rate_speed(const RateMeter *m, uint64_t now_ms)
+static void rate_window(const RateMeter *m, uint64_t now_ms, uint64_t *reading_ms, uint64_t *bytes_read)
 {
     const uint64_t window = RATE_WINDOW_MS;
     uint64_t rhythm = rate_rhythm(m), pace = rate_pace(m), reading = 0, bytes = 0;
@@ -128,9 +128,24 @@ uint64_t rate_speed(const RateMeter *m, uint64_t now_ms)
         reading += t;
         bytes += n;
     }
+    *reading_ms = reading;
+    *bytes_read = bytes;
+}
+
+uint64_t rate_speed(const RateMeter *m, uint64_t now_ms)
+{
+    uint64_t reading, bytes;
+    rate_window(m, now_ms, &reading, &bytes);
     if (reading < RATE_MIN_MS || bytes == 0)
         return 0;
     return bytes * 1000 / reading;
+}
+
+uint64_t rate_history_ms(const RateMeter *m, uint64_t now_ms)
+{
+    uint64_t reading, bytes;
+    rate_window(m, now_ms, &reading, &bytes);
+    return reading;
 }
 
 void eta_reset(EtaState *e)
@@ -330,10 +345,14 @@ static uint64_t status_to_read(const StatusCopy *s)
 }
 
 // A time left needs a tenth of what is to be read, read, or ETA_AFTER_MS
-// of the phase: before that the speed says little about the rest.
+// of the phase, and a whole window of reading behind the speed: before
+// that the speed says little about the rest (a disc whose small files come
+// first reads slower than its large ones, whatever its drive).
 static int status_enough_to_go_on(const StatusCopy *s, uint64_t now_ms)
 {
     uint64_t reading = s->whole > s->skip ? s->whole - s->skip : 0;
+    if (rate_history_ms(&s->meter, now_ms) < RATE_WINDOW_MS)
+        return 0;
     return status_read(s) >= reading / 10 || (now_ms > s->start_ms && now_ms - s->start_ms >= ETA_AFTER_MS);
 }
 

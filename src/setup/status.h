@@ -25,9 +25,10 @@ enum {
     RATE_STALL_TIMES = 3,  // a wait this many times the rhythm is a stall
     STATUS_WAIT_MS = 2000, // a read that takes this long shows the wait
     STATUS_PACE_MS = 250,  // the line is drawn at most four times a second
-    ETA_AFTER_MS = 15000,  // a time left after 15 s of reading, or a tenth of what is to be read
+    ETA_AFTER_MS = 15000,  // a time left after 15 s of the phase, or a tenth of what is to be read,
+                           // and a whole window of reading behind the speed
     ETA_JUMP_MS = 8000,    // how long an estimate must stay somewhat off to be taken,
-    ETA_JUMP_SHARE = 4,    // or for a quarter of the time shown, when that is shorter
+    ETA_JUMP_SHARE = 8,    // or for an eighth of the time shown, when that is shorter
     ETA_JUMP_PERCENT = 25, // what somewhat off is
     ETA_FAR_TIMES = 2,     // more than twice or less than half a fresh estimate: taken at once
     ETA_NEAR_MS = 5000,    // no jump between values this close: the line's smallest step
@@ -69,6 +70,8 @@ void rate_add(RateMeter *m, uint64_t now_ms, uint64_t bytes);
 // no stall yet, counts as reading that brought nothing so far. 0 while
 // there is less than RATE_MIN_MS of reading or no byte has come yet.
 uint64_t rate_speed(const RateMeter *m, uint64_t now_ms);
+// The reading time, at most RATE_WINDOW_MS, that rate_speed goes by.
+uint64_t rate_history_ms(const RateMeter *m, uint64_t now_ms);
 // Milliseconds since bytes last came (or since the start, before any did).
 uint64_t rate_idle_ms(const RateMeter *m, uint64_t now_ms);
 // 1 when the read in progress has become a stall by rate_speed's rule: it
@@ -82,7 +85,7 @@ int rate_stalled(const RateMeter *m, uint64_t now_ms);
 // wobbles; it takes a new estimate at once when the shown value is more
 // than ETA_FAR_TIMES the estimate or less than its 1/ETA_FAR_TIMES, and
 // otherwise when the estimate stays more than ETA_JUMP_PERCENT off for
-// ETA_JUMP_MS, or for a quarter of the time shown where that is shorter:
+// ETA_JUMP_MS, or for an eighth of the time shown where that is shorter:
 // a short copy cannot wait as long. Values within ETA_NEAR_MS of each
 // other are never jumped between.
 struct EtaState {

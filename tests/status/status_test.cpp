@@ -318,11 +318,12 @@ static bool shown_mb(const std::string &text, double *done, double *whole)
 }
 
 // A stall in the first file, a repair that finds most files whole, a
-// resumed install: the speed shown is that of the reading, and the time
-// left is what is left to read at it. At half the reading the time left is
-// within a quarter (or 3 s) of the truth; after a tenth of what is to be
-// read it is never more than twice the truth (the line's least, "about 5
-// seconds", aside), and the MB done never go back nor past the whole.
+// resumed install, small files read slowly before large ones: the speed
+// shown is that of the reading, and the time left is what is left to read
+// at it. At half the reading the time left is within a quarter (or 3 s) of
+// the truth; after a tenth of what is to be read it is never more than
+// twice the truth (the line's least, "about 5 seconds", aside), and the MB
+// done never go back nor past the whole.
 TEST(StatusCopy, TimeLeftFromWhatIsRead)
 {
     const uint64_t M = MIB;
@@ -347,6 +348,11 @@ TEST(StatusCopy, TimeLeftFromWhatIsRead)
          593 * M, 150 * KIB},
         {"a resumed install at 8x", {{Step::FOUND, 200 * M, 0, 0}, {Step::READ, 100 * M, 1200 * KIB, 0}}, 200 * M,
          1200 * KIB},
+        // Small files first, for a second and a half, which read at a third
+        // of the large ones' speed, as the sample disc's do from a slow
+        // drive (the speed is not checked: 0).
+        {"a stall, then small files, then large ones",
+         {{Step::STALL, 0, 0, 6000}, {Step::READ, M / 7, 100 * KIB, 0}, {Step::READ, 4 * M, 300 * KIB, 0}}, 0, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -364,11 +370,11 @@ TEST(StatusCopy, TimeLeftFromWhatIsRead)
             }
             // Not while the drive is slower to answer than two reads take.
             uint64_t speed = shown_speed(t.text);
-            if (speed && t.idle * c.rate < 2 * 64 * KIB * 1000) {
+            if (speed && c.rate && t.idle * c.rate < 2 * 64 * KIB * 1000) {
                 EXPECT_NEAR(0, off(speed, c.rate), 0.25) << t.ms << " " << t.text;
             }
             if (t.left != ETA_NONE && p.read[i] >= p.to_read / 10) {
-                EXPECT_LE(t.left, std::max<uint64_t>(2 * t.truth, 5000)) << t.ms << " " << t.text;
+                EXPECT_LE(t.left, std::max<uint64_t>(2 * t.truth, 7499)) << t.ms << " " << t.text;
             }
             if (!half_seen && t.ms >= mid) {
                 half_seen = true;
