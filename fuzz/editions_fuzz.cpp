@@ -48,6 +48,11 @@ static void check_problems(const EditionProblem *list, int count, int extra)
     for (int i = 0; i < count && i < EDITION_SHOWN; i++) {
         if (!terminated(list[i].path, EDITION_PATH_MAX) || (list[i].kind == EDITION_EXTRA) != extra)
             abort();
+        // What is not there has no size and no CRC-32.
+        if (list[i].kind == EDITION_MISSING && (list[i].size || list[i].crc))
+            abort();
+        if (list[i].kind == EDITION_EXTRA && (list[i].want_size || list[i].want_crc))
+            abort();
     }
 }
 

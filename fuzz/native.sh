@@ -1,15 +1,15 @@
 #!/bin/sh
 # Host-side hardening of the code that parses outside bytes (not run through
 # Wine): the LHA reader, the ISO 9660 and cue sheet parsing, the raw sector
-# checks, the table of disc editions, the icon image maker and the install's
-# file list, built with clang under AddressSanitizer and
-# UndefinedBehaviorSanitizer as libFuzzer targets.
+# checks, the table of disc editions, the icon image maker, the install's
+# file list and the log a report is made from, built with clang under
+# AddressSanitizer and UndefinedBehaviorSanitizer as libFuzzer targets.
 #   native.sh build  SOURCE BUILD        configure and build fuzz/ with clang
 #   native.sh replay SOURCE BUILD        run every file of every corpus once
 #   native.sh fuzz   SOURCE BUILD NAME   fuzz one target for 30 seconds
 set -eu
 step=$1 src=$2 out=$3
-targets="lh5 walk isoparse cueimage iconimg filelist sector editions"
+targets="lh5 walk isoparse cueimage iconimg filelist sector editions details"
 case "$step" in
 build)
     CXX=clang++ cmake -S "$src/fuzz" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

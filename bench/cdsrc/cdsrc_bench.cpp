@@ -24,7 +24,9 @@ int main(int argc, char **argv)
         fprintf(stderr, "cannot open %s\n", argv[1]);
         return 1;
     }
-    Progress p = {0, 0, NULL, NULL};
+    // DEST is new, as the folders of a first install are: the files are
+    // written at their own names, as the floor writes them.
+    Progress p = {0, 0, NULL, NULL, NULL, NULL, NULL, 1};
     int ok = cd_copy_all(src, argv[2], &p);
     cd_close(src);
     QueryPerformanceCounter(&t1);

@@ -28,7 +28,7 @@ int id_set_add(IdSet *set, uint64_t a, uint64_t b);
 
 enum {
     COPY_SECTORS = 32,                        // one copy step: 64 KiB
-    FETCH_STEPS = 16,                         // copy steps read ahead with one read: 1 MiB
+    FETCH_STEPS = 16,                         // copy steps fetched with one read: 1 MiB
     RUN_SECTORS = COPY_SECTORS * FETCH_STEPS, // sectors fetched with one read, in any layout
 };
 
@@ -69,15 +69,3 @@ int iso_extent_fits(CdSource *src, uint32_t lba, uint64_t size);
 
 uint64_t dir_total(const char *folder, int depth);
 int dir_copy(const char *src, const char *dst, Progress *p, int depth);
-
-// Reading ahead for a copy from an image, in a second thread. The copy
-// posts the extents it will read, in order, takes each run of
-// min(sectors left, RUN_SECTORS) sectors as it comes to it, with the CRC-32
-// of the run's bytes of the file, and releases it once written. A take that
-// gives null leaves the run to the copy's own read. Without the thread (it
-// could not start, or the posts went astray) posts and takes do nothing.
-void ahead_start(CdSource *src);
-void ahead_stop(void);
-int ahead_post(uint32_t lba, uint64_t size);
-const unsigned char *ahead_take(uint32_t lba, uint32_t k, uint32_t *crc);
-void ahead_release(void);

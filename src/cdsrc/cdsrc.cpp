@@ -68,7 +68,9 @@ static int find_layout(CdSource *src, uint64_t start)
 // before their track positions were read.
 static int open_image(CdSource *src, const char *work, uint64_t start)
 {
-    HANDLE h = CreateFileA(work, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    // A copy reads the image mostly from its start to its end, in the order
+    // its files were mastered: the system may read ahead for it.
+    HANDLE h = CreateFileA(work, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (h == INVALID_HANDLE_VALUE)
         return 0;
     src->image = h;

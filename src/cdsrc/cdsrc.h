@@ -44,3 +44,10 @@ int cd_copy_all(CdSource *src, const char *dst, Progress *p);
 // the file or folder it belongs to, below its root ("" for the root folder
 // itself).
 int cd_damage(const CdSource *src, uint64_t *lba, const char **in);
+// What a source given as a path is, in words for the log, into out[size]
+// (returned): "CD drive E:\ (label "TARNOK2", serial 1A2B-3C4D, file system
+// CDFS)", "folder C:\CD1", "CUE/BIN image C:\d.cue, data file C:\d.bin
+// (2,352-byte raw sectors, mode 1)", "ISO image C:\d.iso (2,048-byte
+// sectors)", or what is there instead: "C:\d.iso (not found)". The source
+// is opened for this and closed again.
+const char *cd_tell(const char *given, char *out, size_t size);

@@ -1,7 +1,7 @@
 // Reading runs of an image's sectors, and checking raw ones as they come:
 // each stored sector's sync pattern, header address and mode, and its EDC.
-// The copy's own thread and the thread that reads ahead both read through
-// here, so that damage shows the same way whichever read it first.
+// Every read of an image's sectors goes through here, with the handle and
+// layout it is given, so that damage shows the same way whoever reads.
 #include <windows.h>
 
 #include <string.h>

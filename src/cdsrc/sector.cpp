@@ -34,8 +34,8 @@ int sector_passes(int result)
     return result == SECTOR_OK || result == SECTOR_UNCHECKED;
 }
 
-// Built as the program starts: sectors are checked on the thread that
-// reads ahead and on the copy's own.
+// Built as the program starts, before any thread could check a sector
+// and find them half made.
 __attribute__((constructor)) static void build_edc(void)
 {
     crc_build_fold(&edc_fold, EDC_POLY_REFLECTED);

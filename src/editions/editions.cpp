@@ -375,8 +375,10 @@ static Candidate choose_edition(const EditionTable *t, int disc, const SeenOrder
     return best;
 }
 
-static void add_problem(EditionProblem *list, int *count, int kind, const char *path, const EditionSeen *s,
-                        uint64_t want_size)
+// The file as the disc has it (seen, null when missing) and as the
+// edition has it (known, null for an extra).
+static void add_problem(EditionProblem *list, int *count, int kind, const char *path, const EditionSeen *seen,
+                        const EditionFile *known)
 {
     if (*count < EDITION_SHOWN) {
         EditionProblem *p = &list[*count];
@@ -386,9 +388,11 @@ static void add_problem(EditionProblem *list, int *count, int kind, const char *
             n = sizeof p->path - 1;
         memcpy(p->path, path, n);
         p->path[n] = 0;
-        p->size = s ? s->size : 0;
-        p->want_size = want_size;
-        p->zeros = s ? s->zeros : 0;
+        p->size = seen ? seen->size : 0;
+        p->crc = seen ? seen->crc : 0;
+        p->want_size = known ? known->size : 0;
+        p->want_crc = known ? known->crc : 0;
+        p->zeros = seen ? seen->zeros : 0;
     }
     (*count)++;
 }
@@ -400,15 +404,15 @@ static void note_file(void *ctx, const EditionFile *f, const EditionSeen *s)
         return;
     int kind = !s ? EDITION_MISSING : s->size != f->size ? EDITION_OTHER_SIZE : EDITION_OTHER_CONTENTS;
     if (edition_damaged(f, s))
-        add_problem(v->problems, &v->problem_count, kind, f->path, s, f->size);
+        add_problem(v->problems, &v->problem_count, kind, f->path, s, f);
     else
-        add_problem(v->differs, &v->differ_count, kind, f->path, s, f->size);
+        add_problem(v->differs, &v->differ_count, kind, f->path, s, f);
 }
 
 static void note_extra(void *ctx, const EditionSeen *s)
 {
     EditionVerdict *v = (EditionVerdict *)ctx;
-    add_problem(v->extras, &v->extra_count, EDITION_EXTRA, s->path, s, 0);
+    add_problem(v->extras, &v->extra_count, EDITION_EXTRA, s->path, s, NULL);
 }
 
 int edition_judge(const EditionTable *t, int disc, const EditionSeen *seen, int count, int prefer, EditionVerdict *v)

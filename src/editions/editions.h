@@ -114,6 +114,8 @@ struct EditionProblem {
     char path[EDITION_PATH_MAX]; // the edition's spelling; an extra's own
     uint64_t size;               // the disc's size (0 when missing)
     uint64_t want_size;          // the edition's size (0 for an extra)
+    uint32_t crc;                // the disc's CRC-32 (0 when missing)
+    uint32_t want_crc;           // the edition's CRC-32 (0 for an extra)
     uint64_t zeros;              // the copy's EditionSeen.zeros
 };
 

@@ -53,11 +53,13 @@ static int disc_now_in(const char *folder)
     return drive_root_of(folder, root) && drive_holds_disc(root) ? -1 : 0;
 }
 
-// The disc question, first (held < -1) and again, saying what the drive
-// holds instead. A disc is named by its number when its copy is the
-// drive's root; a disc of the player's that holds a copy in a folder is
-// named by that folder.
-enum { ASK_FIRST = -2 };
+// The disc question, first (held ASK_FIRST) and again, saying what the
+// drive holds instead: HELD_ANOTHER_COPY for the disc asked for, but not
+// the one whose file the copy was reading (another pressing, or another
+// copy of that folder), which it cannot read on from. A disc is named by
+// its number when its copy is the drive's root; a disc of the player's
+// that holds a copy in a folder is named by that folder.
+enum { ASK_FIRST = -2, HELD_ANOTHER_COPY = -3 };
 
 static void disc_question(char *text, size_t size, const char *folder, int disc, int held)
 {
@@ -67,6 +69,11 @@ static void disc_question(char *text, size_t size, const char *folder, int disc,
             fmt(text, size, "Insert Tarnok disc %d into drive %s and press OK.", disc, drive);
         else if (held == 0)
             fmt(text, size, "There is no disc in drive %s. Insert disc %d and press OK.", drive, disc);
+        else if (held == HELD_ANOTHER_COPY)
+            fmt(text, size,
+                "The disc in drive %s is Tarnok disc %d, but not the one setup was reading. Put that disc back in "
+                "and press OK.",
+                drive, disc);
         else if (held > 0)
             fmt(text, size, "The disc in drive %s is Tarnok disc %d. Insert disc %d and press OK.", drive, held,
                 disc);
@@ -80,9 +87,23 @@ static void disc_question(char *text, size_t size, const char *folder, int disc,
         fmt(text, size, "Insert the disc that holds %s and press OK.", shown);
     else if (held == 0)
         fmt(text, size, "There is no disc in drive %s. Insert the disc that holds %s and press OK.", drive, shown);
+    else if (held == HELD_ANOTHER_COPY)
+        fmt(text, size, "The disc in drive %s holds %s, but is not the one setup was reading. Put that disc back in "
+                        "and press OK.",
+            drive, shown);
     else
         fmt(text, size, "The disc in drive %s does not hold %s. Insert the disc that holds it and press OK.", drive,
             shown);
+}
+
+// What the drive holds for the question for a disc: as disc_now_in, but
+// the disc asked for only when the copy can read on from it.
+static int disc_held(const char *folder, int disc)
+{
+    int held = disc_now_in(folder);
+    if (held == disc && !drive_can_read_on())
+        return HELD_ANOTHER_COPY;
+    return held;
 }
 
 // The open question for a disc, looking at the drive every second.
@@ -92,13 +113,14 @@ struct DiscLook {
     int seen; // what the drive held at the last look
 };
 
-// The question answers itself once the disc is in. A wrong disc put in
-// while it is open is named; a drive emptied (the disc being changed)
-// leaves the text as it is.
+// The question answers itself once the disc is in and the copy can read
+// on from it, as the copy's own check will find. A wrong disc put in while
+// it is open is named; a drive emptied (the disc being changed) leaves the
+// text as it is.
 static int look_for_disc(void *arg, char *text, size_t size)
 {
     DiscLook *look = (DiscLook *)arg;
-    int held = disc_now_in(look->folder);
+    int held = disc_held(look->folder, look->disc);
     if (held == look->disc)
         return 1;
     if (held != look->seen && held != 0)
@@ -107,20 +129,23 @@ static int look_for_disc(void *arg, char *text, size_t size)
     return 0;
 }
 
-// Asks for a disc until it is in the drive: 1, or 0 when the player
-// cancels (and always unattended, where nobody can change it). folder is
-// where the disc's files are: the drive's root, or a folder on it. The
-// player need not press OK: the disc put in answers the question.
+// Asks for a disc until it is in the drive, and is the disc the copy can
+// read on from: 1, or 0 when the player cancels (and always unattended,
+// where nobody can change it). folder is where the disc's files are: the
+// drive's root, or a folder on it. The player need not press OK: the disc
+// put in answers the question. Another copy of the disc asked for, in the
+// middle of a file, is named as such from the first box on.
 static int ask_for_disc(const Install *in, const char *folder, int disc)
 {
     char text[1400];
     DiscLook look = {folder, disc, 0};
-    disc_question(text, sizeof text, folder, disc, ASK_FIRST);
+    int held = disc_held(folder, disc);
+    disc_question(text, sizeof text, folder, disc, held == HELD_ANOTHER_COPY ? held : ASK_FIRST);
     for (;;) {
-        look.seen = disc_now_in(folder);
+        look.seen = held;
         if (ask_player(in, text, MB_ICONINFORMATION | MB_OKCANCEL, look_for_disc, &look) != IDOK)
             return 0;
-        int held = disc_now_in(folder);
+        held = disc_held(folder, disc);
         if (held == disc)
             return 1;
         disc_question(text, sizeof text, folder, disc, held);
@@ -157,15 +182,15 @@ static int on_read_trouble(const char *path, unsigned long error, void *ctx)
     return ask_player(d->in, text, MB_ICONWARNING | MB_RETRYCANCEL, NULL, NULL) == IDRETRY;
 }
 
-// The host hears of each file of the disc as its copy begins, by its path
-// on the disc; the files read again after the verdict are not named.
+// The host hears of each file of the disc as its reading begins, by its
+// path on the disc.
 static void disc_file_begun(void *ctx, const char *dst, uint64_t size)
 {
     (void)size;
     const DiscCopy *d = (const DiscCopy *)ctx;
     const InstallHost *host = d->in->host;
     const char *path = path_below(dst, d->root);
-    if (path && d->mode == DISC_COPYING && host && host->file)
+    if (path && host && host->file)
         host->file(host->ctx, path);
 }
 
@@ -180,10 +205,26 @@ static void disc_file_copied(void *ctx, const char *dst, uint64_t size, uint32_t
     disc_file_seen(d, path, size, crc);
 }
 
-// A file that an earlier install holds whole is not copied again.
+// A file that an earlier install holds whole is not copied again: its
+// bytes are counted without being read, which the host hears before the
+// count, so that they never pass for speed.
 static int disc_file_wanted(void *ctx, const char *dst, uint64_t size, uint32_t *crc)
 {
-    return !earlier_whole(((const DiscCopy *)ctx)->in, dst, size, crc);
+    const Install *in = ((const DiscCopy *)ctx)->in;
+    if (!earlier_whole(in, dst, size, crc))
+        return 1;
+    if (in->host && in->host->skipped)
+        in->host->skipped(in->host->ctx, size);
+    return 0;
+}
+
+void disc_tell_reading(const DiscCopy *d, int kind, uint64_t whole, uint64_t skip)
+{
+    const InstallHost *host = d->in->host;
+    if (!host || !host->reading)
+        return;
+    ReadingPhase phase = {kind, d->disc, whole, skip, d->in->progress.done};
+    host->reading(host->ctx, &phase);
 }
 
 // The record of disc 1 or 2, copied from src into {game}\cd1 or \cd2. A
@@ -248,14 +289,15 @@ static int copy_disc(Install *in, CdSource *src, int disc, uint64_t whole)
 {
     char shown[1024], reason[64];
     DiscCopy d;
-    const InstallHost *host = in->host;
+    // One drive for both discs: the disc now in it is this one.
+    if (in->drive[0])
+        tell_source(disc, src->path);
     // A cue sheet on the media names the image that the description shows.
     setup_log("Copying %s ...", name_escape(cd_describe(src), shown, sizeof shown));
     disc_copy_begin(&d, in, src, disc);
     in->progress.drive = d.drive;
     in->progress.watch = &d.watch;
-    if (host && host->disc)
-        host->disc(host->ctx, disc, whole, in->progress.done);
+    disc_tell_reading(&d, INSTALL_READ_COPY, whole, whole - disc_bytes_to_copy(in, disc, whole));
     int ok = cd_copy_all(src, d.root, &in->progress);
     in->progress.drive = NULL;
     if (ok)

@@ -272,9 +272,10 @@ static void note_open_base(const char *base)
     if (!user || GetNamedSecurityInfoA(base, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                        &owner, NULL, &dacl, NULL, &sd) != ERROR_SUCCESS)
         return;
-    // A drive without access lists (FAT) gives no owner, and nothing is
-    // noted. Its volume is not asked for that: under Wine the question says
-    // on the console that the label of Z:, the Linux root, cannot be read.
+    // A drive without access lists (FAT) gives no owner: there every
+    // account may change everything, which no choice of folder mends. Its
+    // volume is not asked for that: under Wine the question says on the
+    // console that the label of Z:, the Linux root, cannot be read.
     int open = owner && others_may(dacl, user, replacing_rights);
     LocalFree(sd);
     char shown[1024];

@@ -483,9 +483,9 @@ static int finish(Install *in)
 static int install_steps(Install *in)
 {
     static int (*const steps[])(Install *) = {
-        open_discs,    read_update,        check_earlier_files, copy_discs,         unpack_update,
-        arrange_game_files, place_game,    copy_uninstaller,    finish_record,      register_uninstall,
-        make_shortcuts, put_record_in_place, finish,
+        tell_sources,   open_discs,         read_update,         check_earlier_files, copy_discs,
+        unpack_update,  arrange_game_files, place_game,          copy_uninstaller,    finish_record,
+        register_uninstall, make_shortcuts, put_record_in_place, finish,
     };
     for (size_t i = 0; i < sizeof steps / sizeof steps[0]; i++) {
         if (stop_requested() || !steps[i](in))

@@ -36,6 +36,26 @@ enum {
     INSTALL_LINK,      // its last stage
 };
 
+// The phases of reading a disc that the install tells its host of. Each
+// counts its own bytes, names each file as its reading begins, and may
+// wait on the drive.
+enum {
+    INSTALL_READ_COPY,  // the disc's copy
+    INSTALL_READ_AGAIN, // the disc's files that were not read as they should be, read again
+};
+
+// A reading phase as it begins: its bytes are those the progress count
+// adds from `from` on, up to whole; skip of them are expected to be found
+// whole already (a repair, a resumed install), and are counted without
+// being read.
+struct ReadingPhase {
+    int kind; // INSTALL_READ_
+    int disc; // 1 or 2
+    uint64_t whole;
+    uint64_t skip;
+    uint64_t from;
+};
+
 // What the install may ask of whoever runs it, and what it tells, each
 // handed ctx. ask shows a question with the MB_ type's buttons and icon
 // and waits for the button pressed (IDOK, IDRETRY, ...); with a look, it
@@ -43,9 +63,10 @@ enum {
 // when nobody can answer (an unattended install), and so is a null host.
 // Every other member may be null too:
 //   progress  the bar: done of total bytes (done may pass total)
-//   disc      a disc's copy of whole bytes begins; the progress count, at
-//             `from` now, counts its bytes
-//   file      the disc's file whose copy begins, by its path on the disc
+//   reading   a reading phase begins
+//   file      the phase's file whose reading begins, by its path on the disc
+//   skipped   a file of that many bytes was found whole and is not read;
+//             the progress count adds them right after
 //   step      a step after the copies begins, or done of its total parts
 //             are finished
 //   choose_copy  the player picks another copy of disc 1 or 2 (an image,
@@ -55,8 +76,9 @@ struct InstallHost {
     void *ctx;
     int (*ask)(void *ctx, const char *text, unsigned int type, QuestionLook look, void *arg);
     ProgressFn progress;
-    void (*disc)(void *ctx, int disc, uint64_t whole, uint64_t from);
+    void (*reading)(void *ctx, const ReadingPhase *phase);
     void (*file)(void *ctx, const char *file);
+    void (*skipped)(void *ctx, uint64_t bytes);
     void (*step)(void *ctx, int step, int done, int total);
     int (*choose_copy)(void *ctx, int disc, char *out, size_t size);
 };
@@ -123,6 +145,12 @@ int link_target(const char *link, char *out, size_t size);
 // both folders exist and are the same folder however spelt.
 int build_folder_is_ours(const char *dir);
 int names_folder(const char *path, const char *dir);
+// 1 when the uninstall entry's location names the folder dir.
+int entry_names_folder(const char *dir);
+// The folder made full with the long name of each step that exists, so
+// that a short (8.3) name, a trailing dot, '/' or another case all give
+// one spelling; 0 when it is empty or cannot be made full within size.
+int full_long_folder(const char *given, char *out, size_t size);
 
 // Reads every file that the install in dir (empty: the registered one)
 // lists, compares it with its size and CRC-32 and logs each one that is

@@ -120,16 +120,11 @@ int make_install_folder(const char *dir, const char *base, char *made, size_t si
 // {dir}\game\hd\TARNOK (every install makes it first) or is the uninstall
 // entry's location.
 int is_install_folder(const char *dir);
-// 1 when the uninstall entry's location names the folder dir.
-int entry_names_folder(const char *dir);
 // 1 when path is a folder of its own, not a link or junction to another.
 int is_real_dir(const char *path);
 // The folder made full (GetFullPathNameA) without trailing separators; 0 when
 // it is empty or cannot be made full within size.
 int full_folder(const char *given, char *out, size_t size);
-// full_folder with the long name of each step that exists, so that a short
-// (8.3) name, a trailing dot, '/' or another case all give one spelling.
-int full_long_folder(const char *given, char *out, size_t size);
 
 // Gives the executable being written as file, beside its final name exe,
 // which the failure lines name, the icon from CD 1 (icon.cpp).
@@ -157,12 +152,24 @@ int fail_file(const char *doing, const char *path, unsigned long error);
 // nor one that the player has asked to stop: IDCANCEL.
 int ask_player(const Install *in, const char *text, unsigned int type, QuestionLook look, void *arg);
 
+// The sources as given, each on a line of the log (sources.cpp): CD 1, CD
+// 2 and the update, before any is opened; a disc of a drive that holds
+// both again as its copy begins, once it is in.
+int tell_sources(Install *in);
+void tell_source(int disc, const char *given);
+
 // The discs (discs.cpp): both opened and told apart before anything is
 // written, or one drive for both; then each copied into {game}\cd1 or
 // \cd2 with a record of its own, and judged.
 int open_discs(Install *in);
 int copy_discs(Install *in);
 void close_discs(Install *in);
+// A phase of reading the disc (INSTALL_READ_) begins, of whole bytes, skip
+// of them expected to be found whole and not read: the host hears of it
+// and counts its bytes from where the progress record stands now, which
+// may have been spread anew just before; its files are named by the
+// disc's watch.
+void disc_tell_reading(const DiscCopy *d, int kind, uint64_t whole, uint64_t skip);
 // The verdict on a disc once copied (verdict.cpp): which known edition it
 // is, or that files of its edition are missing, cut short or different
 // (and then, for a drive, the player may have them read again), or that it

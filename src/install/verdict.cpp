@@ -63,7 +63,9 @@ static const char *edition_name(const Install *in, int edition)
     return in->editions.names[edition].name;
 }
 
-// One line for each file a verdict names, then how many more there are.
+// One line for each file a verdict names, with what the edition has and
+// what the copy found, then how many more there are: the CRC-32s tell a
+// drive that misread a file from a disc that differs.
 static void log_problems(const EditionProblem *problems, int count)
 {
     char shown[1024], a[32], b[32];
@@ -71,16 +73,18 @@ static void log_problems(const EditionProblem *problems, int count)
         const EditionProblem *p = &problems[i];
         name_escape(p->path, shown, sizeof shown);
         if (p->kind == EDITION_MISSING)
-            setup_log("%s: missing", shown);
+            setup_log("%s: missing (expected %s bytes, CRC-32 %08X)", shown, fmt_count(p->want_size, b, sizeof b),
+                      (unsigned)p->want_crc);
         else if (p->kind == EDITION_OTHER_SIZE)
-            setup_log("%s: size %s instead of %s", shown, fmt_count(p->size, a, sizeof a),
-                      fmt_count(p->want_size, b, sizeof b));
+            setup_log("%s: size %s instead of %s (CRC-32 %08X, expected %08X)", shown, fmt_count(p->size, a, sizeof a),
+                      fmt_count(p->want_size, b, sizeof b), (unsigned)p->crc, (unsigned)p->want_crc);
         else if (p->zeros)
-            setup_log("%s: other contents, with a sector of zeros at byte %s (as rippers write a sector they could "
-                      "not read)",
-                      shown, fmt_count(p->zeros - 1, a, sizeof a));
+            setup_log("%s: other contents (CRC-32 %08X, expected %08X), with a sector of zeros at byte %s (as rippers "
+                      "write a sector they could not read)",
+                      shown, (unsigned)p->crc, (unsigned)p->want_crc, fmt_count(p->zeros - 1, a, sizeof a));
         else
-            setup_log("%s: other contents", shown);
+            setup_log("%s: other contents (CRC-32 %08X, expected %08X)", shown, (unsigned)p->crc,
+                      (unsigned)p->want_crc);
     }
     if (count > EDITION_SHOWN)
         setup_log("and %s more", fmt_count((uint64_t)(count - EDITION_SHOWN), a, sizeof a));
@@ -151,8 +155,21 @@ static const EditionFile *edition_files(const DiscCopy *d, int edition, int *n)
     return t->files + e->first[d->disc - 1];
 }
 
+// The bytes of the edition's files whose copies show damage: what reading
+// them again reads.
+static uint64_t bytes_again(const DiscCopy *d, const EditionFile *files, int count)
+{
+    uint64_t sum = 0;
+    for (int i = 0; i < count; i++) {
+        if (edition_damaged(&files[i], seen_file(&d->copied, &files[i])))
+            sum += files[i].size;
+    }
+    return sum;
+}
+
 // Reads again, from the drive, every file of the edition that the copy did
-// not bring as the table says. 0 when the player stopped or gave up.
+// not bring as the table says, as a reading phase of its own for the
+// host. 0 when the player stopped or gave up.
 static int read_again(DiscCopy *d, int edition)
 {
     Progress *p = &d->in->progress;
@@ -160,6 +177,7 @@ static int read_again(DiscCopy *d, int edition)
     const EditionFile *files = edition_files(d, edition, &n);
     d->mode = DISC_READING_AGAIN;
     p->drive = d->drive;
+    disc_tell_reading(d, INSTALL_READ_AGAIN, bytes_again(d, files, n), 0);
     for (int i = 0; ok && i < n; i++) {
         char from[520], to[520];
         if (!edition_damaged(&files[i], seen_file(&d->copied, &files[i])))

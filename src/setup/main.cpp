@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "setup/details.h"
 #include "setup/setup.h"
 #include "setup/window.h"
 
@@ -163,6 +164,54 @@ static int run_verify(void)
     return code;
 }
 
+// /report FILE, in any place: the details of the last install attempt go
+// into FILE, and nothing else is done. The log is read, not begun afresh:
+// it is what the report tells of. The argument after /report (or 0 when
+// there is none), else -1.
+static int report_at(void)
+{
+    for (int i = 1; i < nargs; i++)
+        if (is_opt(args[i], "/report"))
+            return i + 1 < nargs ? i + 1 : 0;
+    return -1;
+}
+
+// The report file takes the place of one of that name only once it is
+// whole; a folder that is missing is not made for it.
+static int write_report(const char *path, const char *text, size_t len)
+{
+    char full[520], *name = NULL;
+    DWORD n = GetFullPathNameA(path, sizeof full, full, &name);
+    if (n == 0 || n >= sizeof full || !name || name == full)
+        return 0;
+    name[-1] = 0;
+    int folder = is_dir(full) || (name - full == 3 && full[1] == ':');
+    name[-1] = '\\';
+    DestFile d;
+    if (!folder || !dest_open(&d, full))
+        return 0;
+    if (!dest_write(&d, text, len)) {
+        dest_abandon(&d);
+        return 0;
+    }
+    return dest_commit(&d);
+}
+
+// 0 once the report is written, else 1.
+static int run_report(int at)
+{
+    char refused[160] = "", path[520];
+    read_options(refused, sizeof refused);
+    if (at <= 0 || inexact[at] || refused[0] || !fmt_path(path, sizeof path, "%s", args[at]))
+        return 1;
+    DetailsAsk ask = {opts.dir, NULL};
+    size_t len = 0;
+    char *text = details_make(&ask, &len);
+    int ok = text && write_report(path, text, len);
+    free(text);
+    return ok ? 0 : 1;
+}
+
 static int run_unattended(const char *refused)
 {
     if (refused[0]) {
@@ -170,7 +219,7 @@ static int run_unattended(const char *refused)
         return 1;
     }
     // No window to move, but a debugger may follow the progress.
-    static const InstallHost host = {NULL, NULL, on_progress, NULL, NULL, NULL};
+    static const InstallHost host = {NULL, NULL, on_progress, NULL, NULL, NULL, NULL};
     int ok = do_install(&opts, &host);
     log_close();
     return ok ? 0 : 1;
@@ -243,6 +292,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE prev, LPSTR cmdline, int show)
     if (run_uninstall(&code))
         return code;
     remove_left_over_copy();
+    int report = report_at();
+    if (report >= 0)
+        return run_report(report);
     log_open();
     if (wants_verify())
         return run_verify();

@@ -17,14 +17,14 @@ static HWND target; // the window that is told; null: none
 // writes it as it tells what it does; the window's timer reads it.
 enum {
     LIVE_NONE,    // nothing told yet: the log lines are the status line
-    LIVE_COPY,    // a disc is being copied
+    LIVE_READING, // a disc is being read: copied, or files read again
     LIVE_STEP,    // a step after the copies
     LIVE_COMPILE, // the conversion's compiles
 };
 struct Live {
     int what;      // LIVE_
     int asking;    // a question is open: the line stands still
-    uint64_t from; // the progress count when the disc's copy began
+    uint64_t from; // the progress count when the reading phase began
     StatusCopy copy;
     int step;      // the StatusStep of a LIVE_STEP
     int done, total;
@@ -48,11 +48,11 @@ void report_to(HWND w)
     log_listen(w ? post_line : NULL, NULL);
 }
 
-// The bytes of the disc being copied, as the meter counts them.
+// The bytes of the reading phase, as the meter counts them.
 static void count_copied(uint64_t done)
 {
     AcquireSRWLockExclusive(&live_lock);
-    if (live.what == LIVE_COPY && done >= live.from)
+    if (live.what == LIVE_READING && done >= live.from)
         status_copy_bytes(&live.copy, GetTickCount64(), done - live.from);
     ReleaseSRWLockExclusive(&live_lock);
 }
@@ -82,13 +82,20 @@ void on_progress(uint64_t done, uint64_t total, void *ctx)
     PostMessageA(target, WM_SETUP_PROGRESS, (WPARAM)(INT_PTR)value, 0);
 }
 
-void report_disc(void *ctx, int disc, uint64_t whole, uint64_t from)
+// The install's reading phases as the status line words them.
+static int status_phase_of(int kind)
+{
+    return kind == INSTALL_READ_AGAIN ? STATUS_READ_AGAIN : STATUS_COPY;
+}
+
+void report_reading(void *ctx, const ReadingPhase *phase)
 {
     (void)ctx;
     AcquireSRWLockExclusive(&live_lock);
-    live.what = LIVE_COPY;
-    live.from = from;
-    status_copy_begin(&live.copy, disc, whole, GetTickCount64());
+    live.what = LIVE_READING;
+    live.from = phase->from;
+    status_copy_begin(&live.copy, status_phase_of(phase->kind), phase->disc, phase->whole, phase->skip,
+                      GetTickCount64());
     ReleaseSRWLockExclusive(&live_lock);
 }
 
@@ -96,8 +103,17 @@ void report_file(void *ctx, const char *file)
 {
     (void)ctx;
     AcquireSRWLockExclusive(&live_lock);
-    if (live.what == LIVE_COPY)
+    if (live.what == LIVE_READING)
         status_copy_file(&live.copy, file);
+    ReleaseSRWLockExclusive(&live_lock);
+}
+
+void report_skipped(void *ctx, uint64_t bytes)
+{
+    (void)ctx;
+    AcquireSRWLockExclusive(&live_lock);
+    if (live.what == LIVE_READING)
+        status_copy_skipped(&live.copy, GetTickCount64(), bytes);
     ReleaseSRWLockExclusive(&live_lock);
 }
 
@@ -125,13 +141,15 @@ void report_step(void *ctx, int step, int done, int total)
 }
 
 // Time spent on a question is no time of the drive's: once it is answered
-// the meter and the time left start again from the bytes copied so far.
+// the meter and the time left start again from the bytes read so far.
 void report_asking(int open)
 {
     AcquireSRWLockExclusive(&live_lock);
     live.asking = open;
-    if (!open && live.what == LIVE_COPY) {
-        rate_start(&live.copy.meter, GetTickCount64(), live.copy.done);
+    if (!open && live.what == LIVE_READING) {
+        uint64_t now = GetTickCount64();
+        rate_start(&live.copy.meter, now, live.copy.done - live.copy.skipped);
+        live.copy.found_ms = now;
         eta_reset(&live.copy.eta);
     }
     ReleaseSRWLockExclusive(&live_lock);
@@ -150,7 +168,7 @@ int report_live_line(uint64_t now_ms, char *out, size_t size)
     AcquireSRWLockExclusive(&live_lock);
     if (live.asking || live.what == LIVE_NONE)
         shown = 0;
-    else if (live.what == LIVE_COPY)
+    else if (live.what == LIVE_READING)
         status_copy_text(&live.copy, now_ms, out, size);
     else if (live.what == LIVE_COMPILE)
         status_compile_line(out, size, live.done, live.total);

@@ -17,6 +17,7 @@ enum {
     WM_SETUP_ASK = 0x8000 + 4,      // lParam: the asking thread's question, answered in it
     WM_SETUP_ASK_SAY = 0x8000 + 5,  // lParam: _strdup'ed new text of the open question, freed by the window
     WM_SETUP_ASK_END = 0x8000 + 6,  // the open question has answered itself: close it as OK
+    WM_SETUP_DETAILS = 0x8000 + 7,  // wParam: length, lParam: the report (heap, or null), freed by the window
 };
 
 // From here on log lines and progress go to the window w as posted
@@ -26,13 +27,14 @@ void report_to(HWND__ *w);
 // and names them to a debugger that is attached.
 void on_progress(uint64_t done, uint64_t total, void *ctx);
 
-// What the install tells its host for the status line (InstallHost's disc,
-// file and step), kept for the window, which draws the line on its own
-// clock: report_live_line gives the line for now_ms, 1, or 0 while there
-// is none (before the first disc, and while a question is open). Callable
-// from any thread.
-void report_disc(void *ctx, int disc, uint64_t whole, uint64_t from);
+// What the install tells its host for the status line (InstallHost's
+// reading, file, skipped and step), kept for the window, which draws the
+// line on its own clock: report_live_line gives the line for now_ms, 1, or
+// 0 while there is none (before the first disc, and while a question is
+// open). Callable from any thread.
+void report_reading(void *ctx, const ReadingPhase *phase);
 void report_file(void *ctx, const char *file);
+void report_skipped(void *ctx, uint64_t bytes);
 void report_step(void *ctx, int step, int done, int total);
 // A question of the install opens (1) or is answered (0).
 void report_asking(int open);

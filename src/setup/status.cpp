@@ -57,55 +57,95 @@ uint64_t rate_idle_ms(const RateMeter *m, uint64_t now_ms)
     return now_ms > last->ms ? now_ms - last->ms : 0;
 }
 
-// The bytes counted by moment t, each point's bytes spread evenly over the
-// time since the point before. Points have strictly rising times.
-static uint64_t rate_bytes_at(const RateMeter *m, uint64_t t)
-{
-    const RatePoint *a = rate_point(m, 0);
-    if (t <= a->ms)
-        return a->bytes;
-    for (int i = 1; i < m->count; i++) {
-        const RatePoint *b = rate_point(m, i);
-        if (t <= b->ms)
-            return a->bytes + (b->bytes - a->bytes) * (t - a->ms) / (b->ms - a->ms);
-        a = b;
-    }
-    return a->bytes;
-}
-
-// The longest gap between points that ends inside the window before the
-// newest point, at most a window: the rhythm this drive delivers in. A
-// pause no longer than that is no stall yet.
+// The drive's rhythm: the middle one of its last RATE_RHYTHM_GAPS gaps
+// between points (the lower middle of an even number). A stall is one gap
+// among them, so it never sets the rhythm; a drive that slows down sets it
+// within a few gaps. One gap alone is no rhythm (0): a first read that
+// took a wait's time may be a drive spinning up as well as a slow one.
 static uint64_t rate_rhythm(const RateMeter *m)
 {
-    uint64_t newest = rate_point(m, m->count - 1)->ms;
-    uint64_t longest = 0;
-    for (int i = 1; i < m->count; i++) {
-        const RatePoint *a = rate_point(m, i - 1);
-        const RatePoint *b = rate_point(m, i);
-        if (b->ms + RATE_WINDOW_MS > newest && b->ms - a->ms > longest)
-            longest = b->ms - a->ms;
+    uint64_t gaps[RATE_RHYTHM_GAPS];
+    int n = 0;
+    for (int i = m->count - 1; i >= 1 && n < RATE_RHYTHM_GAPS; i--) {
+        uint64_t g = rate_point(m, i)->ms - rate_point(m, i - 1)->ms;
+        int at = n++;
+        while (at > 0 && gaps[at - 1] > g) {
+            gaps[at] = gaps[at - 1];
+            at--;
+        }
+        gaps[at] = g;
     }
-    const uint64_t window = RATE_WINDOW_MS;
-    return longest < window ? longest : window;
+    return n >= 2 ? gaps[(n - 1) / 2] : 0;
 }
 
-// The window ends at the newest point, or, once the drive has been quiet
-// for longer than its rhythm, that much before now: the time beyond it
-// brought nothing.
+// The reading time of a gap: all of it, unless the line showed it as a
+// wait and it is far longer than the drive's rhythm. Such a stall counts
+// as one rhythm, the time its bytes took once the drive read again.
+static uint64_t rate_reading_ms(uint64_t gap, uint64_t rhythm)
+{
+    if (gap >= STATUS_WAIT_MS && gap > RATE_STALL_TIMES * rhythm)
+        return rhythm;
+    return gap;
+}
+
+// How long a read of this drive takes so far: its rhythm, or its one gap
+// while it has no rhythm yet.
+static uint64_t rate_pace(const RateMeter *m)
+{
+    uint64_t rhythm = rate_rhythm(m);
+    if (rhythm || m->count != 2)
+        return rhythm;
+    return rate_point(m, 1)->ms - rate_point(m, 0)->ms;
+}
+
+int rate_stalled(const RateMeter *m, uint64_t now_ms)
+{
+    uint64_t idle = rate_idle_ms(m, now_ms);
+    return idle >= STATUS_WAIT_MS && idle > RATE_STALL_TIMES * rate_pace(m);
+}
+
+// From now back, gap by gap, until a window of reading time is gathered;
+// the gap that reaches past it counts in part. A quiet time longer than
+// the rhythm that is not a stall yet is a gap in progress that brought
+// nothing so far: the speed falls while the drive is slow to answer.
+static void rate_window(const RateMeter *m, uint64_t now_ms, uint64_t *reading_ms, uint64_t *bytes_read)
+{
+    const uint64_t window = RATE_WINDOW_MS;
+    uint64_t rhythm = rate_rhythm(m), pace = rate_pace(m), reading = 0, bytes = 0;
+    uint64_t idle = rate_idle_ms(m, now_ms);
+    if (m->count > 1 && idle > pace && !rate_stalled(m, now_ms))
+        reading = idle - pace < window ? idle - pace : window;
+    for (int i = m->count - 1; i >= 1 && reading < window; i--) {
+        const RatePoint *a = rate_point(m, i - 1);
+        const RatePoint *b = rate_point(m, i);
+        uint64_t t = rate_reading_ms(b->ms - a->ms, rhythm), n = b->bytes - a->bytes;
+        if (t == 0)
+            continue; // a wait of no known reading time: its bytes say nothing either
+        if (t > window - reading) {
+            n = n * (window - reading) / t;
+            t = window - reading;
+        }
+        reading += t;
+        bytes += n;
+    }
+    *reading_ms = reading;
+    *bytes_read = bytes;
+}
+
 uint64_t rate_speed(const RateMeter *m, uint64_t now_ms)
 {
-    if (m->count < 2)
+    uint64_t reading, bytes;
+    rate_window(m, now_ms, &reading, &bytes);
+    if (reading < RATE_MIN_MS || bytes == 0)
         return 0;
-    uint64_t oldest = rate_point(m, 0)->ms;
-    uint64_t end = rate_point(m, m->count - 1)->ms;
-    uint64_t rhythm = rate_rhythm(m);
-    if (now_ms > end && now_ms - end > rhythm)
-        end = now_ms - rhythm;
-    uint64_t begin = end - oldest > RATE_WINDOW_MS ? end - RATE_WINDOW_MS : oldest;
-    if (end - begin < RATE_MIN_MS)
-        return 0;
-    return (rate_bytes_at(m, end) - rate_bytes_at(m, begin)) * 1000 / (end - begin);
+    return bytes * 1000 / reading;
+}
+
+uint64_t rate_history_ms(const RateMeter *m, uint64_t now_ms)
+{
+    uint64_t reading, bytes;
+    rate_window(m, now_ms, &reading, &bytes);
+    return reading;
 }
 
 void eta_reset(EtaState *e)
@@ -124,10 +164,19 @@ static int64_t eta_pace(int64_t shown, uint64_t estimate)
     return pace < 500 ? 500 : pace > 1500 ? 1500 : pace;
 }
 
-// +1 when the estimate is far above the shown value, -1 far below, else 0.
+// 1 when the shown value and the estimate are within ETA_NEAR_MS: the line
+// would say much the same, and the end of a copy is no time to jump.
+static int eta_near(int64_t shown, uint64_t estimate)
+{
+    int64_t apart = (int64_t)estimate - shown;
+    return apart <= ETA_NEAR_MS && -apart <= ETA_NEAR_MS;
+}
+
+// +1 when the estimate is somewhat above the shown value, -1 somewhat
+// below, else 0.
 static int eta_side(int64_t shown, uint64_t estimate)
 {
-    if (estimate == ETA_NONE)
+    if (estimate == ETA_NONE || eta_near(shown, estimate))
         return 0;
     int64_t margin = shown * ETA_JUMP_PERCENT / 100;
     if ((int64_t)estimate > shown + margin)
@@ -135,7 +184,19 @@ static int eta_side(int64_t shown, uint64_t estimate)
     return (int64_t)estimate < shown - margin ? -1 : 0;
 }
 
-// 1 when the estimate has stayed far off on one side for ETA_JUMP_MS.
+// 1 when the shown value is more than ETA_FAR_TIMES the estimate, or less
+// than its 1/ETA_FAR_TIMES: no wobble, but news, such as a drive that
+// came back from a stall or a part of the disc that reads far slower.
+static int eta_far_off(int64_t shown, uint64_t estimate)
+{
+    if (estimate == ETA_NONE || eta_near(shown, estimate))
+        return 0;
+    uint64_t s = (uint64_t)shown;
+    return s > ETA_FAR_TIMES * estimate || s * ETA_FAR_TIMES < estimate;
+}
+
+// 1 when the estimate has stayed somewhat off on one side for ETA_JUMP_MS,
+// or for the shown time's 1/ETA_JUMP_SHARE where that is shorter.
 static int eta_stays_off(EtaState *e, uint64_t now_ms, uint64_t estimate)
 {
     int side = eta_side(e->left_ms, estimate);
@@ -143,12 +204,15 @@ static int eta_stays_off(EtaState *e, uint64_t now_ms, uint64_t estimate)
         e->off_side = side;
         e->off_since = now_ms;
     }
-    return side != 0 && now_ms - e->off_since >= ETA_JUMP_MS;
+    uint64_t patience = (uint64_t)e->left_ms / ETA_JUMP_SHARE;
+    if (patience > ETA_JUMP_MS)
+        patience = ETA_JUMP_MS;
+    return side != 0 && now_ms - e->off_since >= patience;
 }
 
 // Counts the shown value down over the time since the last update, at the
-// pace the estimate asks for, then takes the estimate if it has stayed far
-// off long enough.
+// pace the estimate asks for, then takes the estimate if it is far off, or
+// has stayed somewhat off long enough.
 uint64_t eta_update(EtaState *e, uint64_t now_ms, uint64_t estimate_ms)
 {
     // A drive that all but stopped could promise centuries; the sums below
@@ -169,11 +233,18 @@ uint64_t eta_update(EtaState *e, uint64_t now_ms, uint64_t estimate_ms)
     if (e->left_ms < 0)
         e->left_ms = 0;
     e->updated_ms = now_ms;
-    if (eta_stays_off(e, now_ms, estimate_ms)) {
+    if (eta_far_off(e->left_ms, estimate_ms) || eta_stays_off(e, now_ms, estimate_ms)) {
         e->left_ms = (int64_t)estimate_ms;
         e->off_side = 0;
     }
     return (uint64_t)e->left_ms;
+}
+
+void eta_hold(EtaState *e, uint64_t now_ms)
+{
+    if (now_ms > e->updated_ms)
+        e->updated_ms = now_ms;
+    e->off_side = 0;
 }
 
 // n rounded to the nearest multiple of step.
@@ -219,12 +290,17 @@ int eta_words(uint64_t left_ms, char *out, size_t size)
     return fmt(out, size, "about %llu hour%s %llu minutes left", h, h == 1 ? "" : "s", m);
 }
 
-void status_copy_begin(StatusCopy *s, int disc, uint64_t whole, uint64_t now_ms)
+void status_copy_begin(StatusCopy *s, int phase, int disc, uint64_t whole, uint64_t skip, uint64_t now_ms)
 {
+    s->phase = phase;
     s->disc = disc;
     s->whole = whole;
+    s->skip = skip;
     s->done = 0;
+    s->skipped = 0;
     s->start_ms = now_ms;
+    s->found_ms = now_ms;
+    s->tenths = 0;
     s->file[0] = 0;
     rate_start(&s->meter, now_ms, 0);
     eta_reset(&s->eta);
@@ -235,45 +311,58 @@ void status_copy_file(StatusCopy *s, const char *file)
     name_escape(file, s->file, sizeof s->file);
 }
 
+// The bytes read so far: what was counted and not found whole.
+static uint64_t status_read(const StatusCopy *s)
+{
+    return s->done > s->skipped ? s->done - s->skipped : 0;
+}
+
+// Counted at once and at the same time as done, so that what was read
+// stays as it was: the progress count that comes after holds these bytes
+// already.
+void status_copy_skipped(StatusCopy *s, uint64_t now_ms, uint64_t bytes)
+{
+    s->skipped += bytes;
+    s->done += bytes;
+    if (now_ms > s->found_ms)
+        s->found_ms = now_ms;
+}
+
 void status_copy_bytes(StatusCopy *s, uint64_t now_ms, uint64_t done)
 {
-    s->done = done;
-    rate_add(&s->meter, now_ms, done);
+    if (done > s->done)
+        s->done = done;
+    rate_add(&s->meter, now_ms, status_read(s));
 }
 
-// A time left needs a tenth of the disc copied or ETA_AFTER_MS of copying:
-// before that the speed says little about the rest.
+// Bytes that are still to be read: what is left of the phase, less what is
+// expected to be found whole and has not been yet.
+static uint64_t status_to_read(const StatusCopy *s)
+{
+    uint64_t ahead = s->skip > s->skipped ? s->skip - s->skipped : 0;
+    uint64_t left = s->whole > s->done ? s->whole - s->done : 0;
+    return left > ahead ? left - ahead : 0;
+}
+
+// A time left needs a tenth of what is to be read, read, or ETA_AFTER_MS
+// of the phase, and a whole window of reading behind the speed: before
+// that the speed says little about the rest (a disc whose small files come
+// first reads slower than its large ones, whatever its drive).
 static int status_enough_to_go_on(const StatusCopy *s, uint64_t now_ms)
 {
-    return s->done >= s->whole / 10 || (now_ms > s->start_ms && now_ms - s->start_ms >= ETA_AFTER_MS);
+    uint64_t reading = s->whole > s->skip ? s->whole - s->skip : 0;
+    if (rate_history_ms(&s->meter, now_ms) < RATE_WINDOW_MS)
+        return 0;
+    return status_read(s) >= reading / 10 || (now_ms > s->start_ms && now_ms - s->start_ms >= ETA_AFTER_MS);
 }
 
-int status_copy_text(StatusCopy *s, uint64_t now_ms, char *out, size_t size)
+// How long the drive has been quiet: since bytes were last read or found
+// whole, for finding whole files is no wait for the drive.
+static uint64_t status_quiet_ms(const StatusCopy *s, uint64_t now_ms)
 {
-    int copying = s->done < s->whole;
-    uint64_t waited = rate_idle_ms(&s->meter, now_ms);
-    if (copying && waited > STATUS_WAIT_MS) {
-        eta_update(&s->eta, now_ms, ETA_NONE);
-        return status_wait_line(out, size, waited);
-    }
-    uint64_t speed = rate_speed(&s->meter, now_ms);
-    uint64_t left = ETA_NONE;
-    if (copying && status_enough_to_go_on(s, now_ms)) {
-        uint64_t estimate = speed ? (s->whole - s->done) * 1000 / speed : ETA_NONE;
-        left = eta_update(&s->eta, now_ms, estimate);
-    }
-    return status_copy_line(out, size, s->disc, s->file, s->done, s->whole, speed, left);
-}
-
-// Bytes in MB, rounded: with one decimal below 10 MB or when tenths are
-// asked for, else whole.
-static void status_megabytes(uint64_t bytes, int tenths, char *out, size_t size)
-{
-    uint64_t t = (bytes * 10 + MB / 2) / MB;
-    if (t < 100 || tenths)
-        fmt(out, size, "%llu.%llu", (unsigned long long)(t / 10), (unsigned long long)(t % 10));
-    else
-        fmt(out, size, "%llu", (unsigned long long)((bytes + MB / 2) / MB));
+    uint64_t idle = rate_idle_ms(&s->meter, now_ms);
+    uint64_t since_found = now_ms > s->found_ms ? now_ms - s->found_ms : 0;
+    return idle < since_found ? idle : since_found;
 }
 
 // 1 when the speed is told in KB/s: a single-speed drive reads 150 KB/s,
@@ -281,6 +370,61 @@ static void status_megabytes(uint64_t bytes, int tenths, char *out, size_t size)
 static int status_slow(uint64_t speed)
 {
     return (speed + KB / 2) / KB < SLOW_KB;
+}
+
+// While the drive stalls, what is left to read stays as it was, and so
+// does the time left; a drive that waits as long between its bursts is
+// reading, and the time left counts down.
+int status_copy_text(StatusCopy *s, uint64_t now_ms, char *out, size_t size)
+{
+    int reading = s->done < s->whole;
+    uint64_t waited = status_quiet_ms(s, now_ms);
+    if (reading && waited >= STATUS_WAIT_MS) {
+        if (rate_stalled(&s->meter, now_ms))
+            eta_hold(&s->eta, now_ms);
+        else if (s->eta.shown)
+            eta_update(&s->eta, now_ms, ETA_NONE);
+        return status_wait_line(out, size, waited);
+    }
+    uint64_t speed = rate_speed(&s->meter, now_ms);
+    uint64_t left = ETA_NONE;
+    if (reading && status_enough_to_go_on(s, now_ms)) {
+        uint64_t estimate = speed ? status_to_read(s) * 1000 / speed : ETA_NONE;
+        left = eta_update(&s->eta, now_ms, estimate);
+    }
+    if (speed != 0 && status_slow(speed))
+        s->tenths = 1;
+    StatusFigures f = {s->phase, s->disc, s->file, s->done, s->whole, speed, left, s->tenths};
+    return status_copy_line(out, size, &f);
+}
+
+// Bytes in MB with one decimal, rounded.
+static void status_tenths(uint64_t bytes, char *out, size_t size)
+{
+    uint64_t t = (bytes * 10 + MB / 2) / MB;
+    fmt(out, size, "%llu.%llu", (unsigned long long)(t / 10), (unsigned long long)(t % 10));
+}
+
+// A size in MB: with one decimal below 10 MB, else whole and rounded.
+static void status_megabytes(uint64_t bytes, char *out, size_t size)
+{
+    if ((bytes * 10 + MB / 2) / MB < 100)
+        status_tenths(bytes, out, size);
+    else
+        fmt(out, size, "%llu", (unsigned long long)((bytes + MB / 2) / MB));
+}
+
+// The MB done: as the whole once they reach it; with one decimal below
+// 10 MB or when asked for; else whole megabytes counted down, which the
+// decimal never shows less than.
+static void status_done_megabytes(uint64_t done, uint64_t whole, int tenths, char *out, size_t size)
+{
+    if (done >= whole)
+        status_megabytes(whole, out, size);
+    else if (tenths || done < 10 * (uint64_t)MB)
+        status_tenths(done, out, size);
+    else
+        fmt(out, size, "%llu", (unsigned long long)(done / MB));
 }
 
 // "3.4 MB/s", "150 KB/s", or "" while the speed is not known.
@@ -292,23 +436,28 @@ static void status_speed_part(uint64_t speed, char *out, size_t size)
     else if (status_slow(speed))
         fmt(out, size, "%llu KB/s", (unsigned long long)((speed + KB / 2) / KB));
     else {
-        status_megabytes(speed, 0, mb, sizeof mb);
+        status_megabytes(speed, mb, sizeof mb);
         fmt(out, size, "%s MB/s", mb);
     }
 }
 
-int status_copy_line(char *out, size_t size, int disc, const char *file, uint64_t done, uint64_t whole,
-                     uint64_t speed, uint64_t left_ms)
+
+int status_copy_line(char *out, size_t size, const StatusFigures *f)
 {
     char done_mb[24], whole_mb[24], speed_part[32], left[64];
-    status_megabytes(done, speed != 0 && status_slow(speed), done_mb, sizeof done_mb);
-    status_megabytes(whole, 0, whole_mb, sizeof whole_mb);
-    status_speed_part(speed, speed_part, sizeof speed_part);
+    int tenths = f->tenths || (f->speed != 0 && status_slow(f->speed));
+    status_done_megabytes(f->done, f->whole, tenths, done_mb, sizeof done_mb);
+    status_megabytes(f->whole, whole_mb, sizeof whole_mb);
+    status_speed_part(f->speed, speed_part, sizeof speed_part);
     left[0] = 0;
-    if (left_ms != ETA_NONE)
-        eta_words(left_ms, left, sizeof left);
-    return fmt(out, size, "CD %d: %s%s%s of %s MB%s%s%s%s", disc, file, file[0] ? " - " : "", done_mb, whole_mb,
-               speed_part[0] ? ", " : "", speed_part, left[0] ? ", " : "", left);
+    if (f->left_ms != ETA_NONE)
+        eta_words(f->left_ms, left, sizeof left);
+    // Each phase's line as a whole format, as the guide lists it.
+    return fmt(out, size,
+               f->phase == STATUS_READ_AGAIN ? "CD %d, reading again: %s%s%s of %s MB%s%s%s%s"
+                                             : "CD %d: %s%s%s of %s MB%s%s%s%s",
+               f->disc, f->file, f->file[0] ? " - " : "", done_mb, whole_mb, speed_part[0] ? ", " : "", speed_part,
+               left[0] ? ", " : "", left);
 }
 
 int status_wait_line(char *out, size_t size, uint64_t waited_ms)

@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "setup/details.h"
 #include "setup/setup.h"
 #include "setup/status.h"
 #include "setup/window.h"
@@ -23,6 +24,7 @@ static HWND e_cd1, e_cd2, e_patch, e_dir;
 static HWND b_browse[6];
 static HWND r_pre, r_build, c_start, c_desk;
 static HWND prog, st, lst, b_install, b_close;
+static HWND b_details; // "Copy details", shown after a failed install
 static int busy;
 static int stopping; // the player said Yes to the stop; the install is winding up
 static int done_ok;
@@ -43,6 +45,8 @@ static IAccPropServices *acc;   // the status line's live setting; null where th
 static UINT msg_button_made;    // the shell's "TaskbarButtonCreated"
 static HWND ask_box;            // the box of the install's open question, while it is shown
 static HHOOK box_hook;          // finds that box as it is made
+static WNDPROC ask_box_proc;    // that box's own window procedure, which ours stands before
+static int details_busy;        // the details are being gathered for the clipboard
 
 enum {
     ID_CD1_IMAGE = 101,
@@ -53,6 +57,7 @@ enum {
     ID_DIR = 106,
     ID_INSTALL = 107,
     ID_CLOSE = 108,
+    ID_DETAILS = 109,
 };
 
 // Windows 8's, which the headers give only to programs that need Windows 8.
@@ -76,6 +81,9 @@ static int px(int v) { return MulDiv(v, dpi, 96); }
 static const char title_box[] = "Tarnok setup";
 static const char text_ready[] = "Ready. About 1.5 GB of free space is needed.";
 static const char text_failed[] = "The installation did not finish - see the messages above.";
+static const char text_copied[] = "The details are on the clipboard: paste them where you ask for help.";
+static const char text_not_copied[] = "The details could not be put on the clipboard.";
+static const char text_details[] = "Copy details";
 static const char text_intro[] = "Install Tarnok: Vorblen as a native Windows game.\n"
                                  "You need your two Tarnok CDs (discs, ISO images or copied folders) "
                                  "and the official 1.03 update (TARNO103.EXE).";
@@ -241,6 +249,11 @@ static void make_controls(void)
               336, 598, 110, 0);
     b_install = put("BUTTON", "Install", WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 418, 456, 96, 30, ID_INSTALL);
     b_close = put("BUTTON", "Cancel", WS_TABSTOP, 518, 456, 96, 30, ID_CLOSE);
+    // Made last, so that the keys reach it after Close; shown only after
+    // an install that failed.
+    b_details = put("BUTTON", text_details, WS_TABSTOP, 318, 456, 96, 30, ID_DETAILS);
+    if (b_details)
+        ShowWindow(b_details, SW_HIDE);
 }
 
 static void browse_file(HWND field, const char *filter, const char *title)
@@ -291,7 +304,8 @@ static int ask_in_window(void *ctx, const char *text, unsigned int type, Questio
 static DWORD WINAPI worker(LPVOID param)
 {
     (void)param;
-    static const InstallHost host = {NULL, ask_in_window, on_progress, report_disc, report_file, report_step};
+    static const InstallHost host = {NULL,           ask_in_window, on_progress, report_reading,
+                                     report_file, report_skipped, report_step};
     int ok = do_install(&opts, &host);
     PostMessageA(hwnd, WM_SETUP_DONE, (WPARAM)(INT_PTR)ok, 0);
     return 0;
@@ -447,6 +461,7 @@ static void start_install(void)
     }
     busy = 1;
     enable_choices(0);
+    ShowWindow(b_details, SW_HIDE);
     EnableWindow(b_install, FALSE);
     SetWindowTextA(b_close, "Cancel");
     report_live_clear();
@@ -464,6 +479,50 @@ static void start_install(void)
         return;
     }
     CloseHandle(t);
+}
+
+// The details are gathered on a thread of their own: the check of an
+// install folder reads every file in it. The report comes back to the
+// window as a posted message, and goes on the clipboard there.
+static DWORD WINAPI details_worker(LPVOID param)
+{
+    char *question = (char *)param;
+    DetailsAsk ask = {"", question};
+    size_t len = 0;
+    char *text = details_make(&ask, &len);
+    free(question);
+    if (!PostMessageA(hwnd, WM_SETUP_DETAILS, (WPARAM)len, (LPARAM)text))
+        free(text);
+    return 0;
+}
+
+// Copy details: after a failed install, or from a question of the install
+// that is open (question, its text; the install then still runs).
+static void copy_details(const char *question)
+{
+    if (details_busy)
+        return;
+    char *copy = question ? _strdup(question) : NULL;
+    if (question && !copy)
+        return;
+    details_busy = 1;
+    show_status("Gathering the details...");
+    HANDLE t = CreateThread(NULL, 0, details_worker, copy, 0, NULL);
+    if (!t) {
+        details_busy = 0;
+        free(copy);
+        show_status(text_not_copied);
+        return;
+    }
+    CloseHandle(t);
+}
+
+static void on_details(char *text, size_t len)
+{
+    details_busy = 0;
+    int ok = text && details_to_clipboard(hwnd, text, len);
+    free(text);
+    show_status(ok ? text_copied : text_not_copied);
 }
 
 static void play(void)
@@ -546,19 +605,122 @@ static int ask_in_window(void *ctx, const char *text, unsigned int type, Questio
     return q.answer;
 }
 
+// The width a push button needs for its text, in its font.
+static int button_need(HWND b)
+{
+    char text[64];
+    SIZE sz = {0, 0};
+    TEXTMETRICA tm;
+    GetWindowTextA(b, text, sizeof text);
+    HDC dc = GetDC(b);
+    HGDIOBJ old = SelectObject(dc, (HGDIOBJ)SendMessageA(b, WM_GETFONT, 0, 0));
+    GetTextExtentPoint32A(dc, text, (int)strlen(text), &sz);
+    GetTextMetricsA(dc, &tm);
+    SelectObject(dc, old);
+    ReleaseDC(b, dc);
+    return sz.cx + 2 * GetSystemMetrics(SM_CXEDGE) + 2 * tm.tmAveCharWidth;
+}
+
+static int left_of(HWND w)
+{
+    RECT r;
+    GetWindowRect(w, &r);
+    return r.left;
+}
+
+// The push buttons a box shows, from left to right: at most room of them.
+static int box_buttons(HWND box, HWND *b, int room)
+{
+    int n = 0;
+    for (HWND c = GetWindow(box, GW_CHILD); c && n < room; c = GetWindow(c, GW_HWNDNEXT)) {
+        char cls[16];
+        if (!IsWindowVisible(c) || !GetClassNameA(c, cls, sizeof cls) || _stricmp(cls, "Button") != 0)
+            continue;
+        int at = n++;
+        for (; at > 0 && left_of(b[at - 1]) > left_of(c); at--)
+            b[at] = b[at - 1];
+        b[at] = c;
+    }
+    return n;
+}
+
+// The box made its buttons as wide as its own words need. With Copy
+// details among them, each is made as wide as the widest text needs, the
+// row centred, and the box widened when the row would not fit it.
+static void fit_buttons(HWND box)
+{
+    HWND b[8];
+    int n = box_buttons(box, b, 8), need = 0, gap = px(8);
+    for (int i = 0; i < n; i++) {
+        int want = button_need(b[i]);
+        need = want > need ? want : need;
+    }
+    RECT first, client;
+    if (n == 0 || !GetWindowRect(b[0], &first) || need <= first.right - first.left)
+        return;
+    MapWindowPoints(NULL, box, (POINT *)&first, 2);
+    GetClientRect(box, &client);
+    int row = n * need + (n - 1) * gap, grow = row + 2 * gap - client.right;
+    if (grow > 0) {
+        RECT w;
+        GetWindowRect(box, &w);
+        SetWindowPos(box, NULL, w.left - grow / 2, w.top, w.right - w.left + grow, w.bottom - w.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        GetClientRect(box, &client);
+    }
+    for (int i = 0; i < n; i++)
+        SetWindowPos(b[i], NULL, (client.right - row) / 2 + i * (need + gap), first.top, need,
+                     first.bottom - first.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The open question's own text, as it reads now.
+static void copy_details_of_box(HWND box)
+{
+    char text[1400] = "";
+    HWND t = GetDlgItem(box, BOX_TEXT_ID);
+    if (t)
+        GetWindowTextA(t, text, sizeof text);
+    copy_details(text);
+}
+
+// Stands before the question's box: its Help button becomes Copy details,
+// which leaves the box open. The box's own procedure would take the
+// button for help, and Wine's does nothing with it; F1 asks for the same.
+static LRESULT CALLBACK ask_box_wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_COMMAND && LOWORD(wp) == IDHELP) {
+        copy_details_of_box(w);
+        return 0;
+    }
+    if (msg == WM_HELP) {
+        copy_details_of_box(w);
+        return TRUE;
+    }
+    LRESULT r = CallWindowProcW(ask_box_proc, w, msg, wp, lp);
+    if (msg == WM_INITDIALOG) {
+        SetDlgItemTextA(w, IDHELP, text_details);
+        fit_buttons(w);
+    }
+    return r;
+}
+
 // The box that MessageBoxA makes is the first dialog made while it runs; a
 // second box over it (the stop question) is not.
 static LRESULT CALLBACK note_box(int code, WPARAM wp, LPARAM lp)
 {
     char cls[16];
     if (code == HCBT_CREATEWND && !ask_box && !(((CBT_CREATEWNDA *)lp)->lpcs->style & WS_CHILD) &&
-        GetClassNameA((HWND)wp, cls, sizeof cls) && strcmp(cls, "#32770") == 0)
+        GetClassNameA((HWND)wp, cls, sizeof cls) && strcmp(cls, "#32770") == 0) {
         ask_box = (HWND)wp;
+        ask_box_proc = (WNDPROC)SetWindowLongPtrW(ask_box, GWLP_WNDPROC, (LONG_PTR)ask_box_wndproc);
+    }
     return CallNextHookEx(box_hook, code, wp, lp);
 }
 
 // Shows the question and hands the answer back; the box is noted as it is
-// made, so that the install can close it or change its text.
+// made, so that the install can close it or change its text. Every
+// question of the install is about a disc or the files read from it, and
+// offers Copy details, where Help would stand.
 static void on_ask(Question *q)
 {
     if (stopping) {
@@ -566,7 +728,7 @@ static void on_ask(Question *q)
     } else {
         ask_box = NULL;
         box_hook = SetWindowsHookExA(WH_CBT, note_box, NULL, GetCurrentThreadId());
-        q->answer = MessageBoxA(hwnd, q->text, title_box, q->type);
+        q->answer = MessageBoxA(hwnd, q->text, title_box, q->type | MB_HELP);
         if (box_hook)
             UnhookWindowsHookEx(box_hook);
         box_hook = NULL;
@@ -669,6 +831,7 @@ static void on_command(int id, int code, HWND sender)
             start_install();
         break;
     case ID_CLOSE: close_request(); break;
+    case ID_DETAILS: copy_details(NULL); break;
     default: break;
     }
 }
@@ -730,6 +893,7 @@ static void on_done(int ok)
         SendMessageA(prog, PBM_SETPOS, 0, 0);
         show_status(text_failed);
         enable_choices(1);
+        ShowWindow(b_details, SW_SHOW);
     }
     EnableWindow(b_install, TRUE);
     SetWindowTextA(b_close, "Close");
@@ -778,13 +942,13 @@ static void follow_focus(void)
     if (f == focus_seen)
         return;
     focus_seen = f;
-    HWND buttons[8] = {b_browse[0], b_browse[1], b_browse[2], b_browse[3], b_browse[4], b_browse[5], b_install,
-                       b_close};
+    HWND buttons[9] = {b_browse[0], b_browse[1], b_browse[2], b_browse[3], b_browse[4], b_browse[5], b_install,
+                       b_close, b_details};
     HWND def = b_install;
-    for (int i = 0; i < 8; i++)
+    for (int i = 0; i < 9; i++)
         if (buttons[i] == f)
             def = f;
-    for (int i = 0; i < 8; i++) {
+    for (int i = 0; i < 9; i++) {
         int is_def = (SendMessageA(buttons[i], WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) != 0;
         if (is_def != (buttons[i] == def))
             SendMessageA(buttons[i], BM_SETSTYLE, buttons[i] == def ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
@@ -823,6 +987,7 @@ static LRESULT CALLBACK wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
     case WM_SETUP_ASK: on_ask((Question *)lp); return 0;
     case WM_SETUP_ASK_SAY: on_ask_say((char *)lp); return 0;
     case WM_SETUP_ASK_END: on_ask_end(); return 0;
+    case WM_SETUP_DETAILS: on_details((char *)lp, (size_t)wp); return 0;
     case WM_TIMER:
         if (wp == STATUS_TIMER)
             on_status_timer();

@@ -165,14 +165,18 @@ static HANDLE open_for_read(const char *src)
 // read on. A disk's serial is 0: it is never reopened.
 typedef SourceRead SourceFile;
 
+// The file a copy is reading from a drive, while it reads it: what the
+// question for the disc looks at. One copy at a time, as with copy_buf.
+static const SourceFile *drive_file;
+
 // The size of the open file and, from a drive, its volume's serial. A disk
 // is not asked for its serial: under Wine that asks the drive's device.
-static int identify(HANDLE h, const Progress *p, uint64_t *size, unsigned long *serial)
+static int identify(HANDLE h, int drive, uint64_t *size, unsigned long *serial)
 {
     LARGE_INTEGER n;
     BY_HANDLE_FILE_INFORMATION info;
     *serial = 0;
-    if (!drive_of(p)) {
+    if (!drive) {
         if (!GetFileSizeEx(h, &n))
             return 0;
         *size = (uint64_t)n.QuadPart;
@@ -185,14 +189,34 @@ static int identify(HANDLE h, const Progress *p, uint64_t *size, unsigned long *
     return 1;
 }
 
-// 1 when the reopened file is the one first opened, on the disc being copied.
-static int same_source(const SourceFile *s, const Progress *p)
+// 1 when the open handle h is the drive's file that s first opened: the
+// same size, on a volume of the same serial.
+static int same_as_first(HANDLE h, const SourceFile *s)
 {
     uint64_t size = 0;
     unsigned long serial = 0;
+    return identify(h, 1, &size, &serial) && size == s->size && serial == s->serial;
+}
+
+// 1 when the reopened file is the one first opened, on the disc being copied.
+static int same_source(const SourceFile *s, const Progress *p)
+{
     const char *marker = drive_of(p)->marker;
-    return identify((HANDLE)s->h, p, &size, &serial) && size == s->size && serial == s->serial &&
-           (!marker || path_exists(marker));
+    return same_as_first((HANDLE)s->h, s) && (!marker || path_exists(marker));
+}
+
+// The check that reopen_at makes, without reading: the path opens as the
+// file first opened.
+int drive_can_read_on(void)
+{
+    if (!drive_file)
+        return 1;
+    HANDLE h = open_for_read(drive_file->path);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    int same = same_as_first(h, drive_file);
+    CloseHandle(h);
+    return same;
 }
 
 // Opens the source again at offset at after a failure of a drive: after a
@@ -279,7 +303,7 @@ static int open_source(SourceFile *s, const char *src, const Progress *p)
         s->h = open_for_read(src);
         error = GetLastError();
     }
-    if (s->h != INVALID_HANDLE_VALUE && !identify((HANDLE)s->h, p, &s->size, &s->serial)) {
+    if (s->h != INVALID_HANDLE_VALUE && !identify((HANDLE)s->h, drive_of(p) != NULL, &s->size, &s->serial)) {
         error = GetLastError();
         CloseHandle((HANDLE)s->h);
         s->h = INVALID_HANDLE_VALUE;
@@ -423,6 +447,8 @@ int copy_file(const char *src, const char *dst, Progress *p)
         return 0;
     }
     copy_begun(p, dst, in.size);
+    if (drive_of(p))
+        drive_file = &in;
     int ok = 1;
     uint64_t at = 0;
     uint32_t crc = 0;
@@ -450,6 +476,7 @@ int copy_file(const char *src, const char *dst, Progress *p)
         if (p)
             progress_add(p, got);
     }
+    drive_file = NULL;
     source_close(&in);
     if (ok && missing.count) {
         ok = keep_partial(&dest, dst, at, &missing, p);

@@ -317,6 +317,13 @@ void listing_close(FolderListing *l);
 // trouble function says; 0 to give up (p reads no drive, the player
 // stopped, or the trouble function gave up). *tries starts at 0.
 int copy_try_again(const Progress *p, const char *path, unsigned long error, int *tries);
+// While a copy from a drive waits for its disc: 1 when it can read on, by
+// the check it makes before it does: the file it was reading, if any,
+// opens again by its path as the file first opened (its volume serial and
+// size as then). The disc's marker is for the caller to look for. A
+// question that closes itself once the disc is in asks this too, so that
+// it never closes for a disc that the copy then refuses.
+int drive_can_read_on(void);
 // The player's stop: once asked for, every copy fails at its next read.
 void stop_request(void);
 int stop_requested(void);
@@ -388,10 +395,11 @@ void crc_build_slices(CrcSlices tab, uint32_t poly);
 // of any width up to 32 bits and any start value share it.
 uint32_t crc_update(const CrcSlices tab, uint32_t crc, const unsigned char *data, uint64_t len);
 // The constants for folding 64 bytes a step with carry-less multiplication,
-// for a reflected CRC of 32 bits, and whether this processor can.
+// for a reflected CRC of 32 bits, and whether this processor can; and for
+// 128 bytes a step in 256-bit registers, where it has them (wide).
 struct CrcFold {
-    uint64_t by4[2], by1[2];
-    int usable;
+    uint64_t by8[2], by4[2], by1[2];
+    int usable, wide;
 };
 void crc_build_fold(CrcFold *f, uint32_t poly);
 // crc_update, folding where it can: the same result, many times faster.

@@ -228,6 +228,7 @@ TEST(CueSheet, SheetInItsOwnBufferAndTooLongNames)
 // images exist, but each names one.
 TEST(CueSheet, PeerSheets)
 {
+    SKIP_WITHOUT_PEER_DATA();
     struct Case {
         const char *file, *image;
     } cases[] = {

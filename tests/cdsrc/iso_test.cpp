@@ -270,46 +270,6 @@ TEST_F(Disc1, ReadsWholeFilesAndRefusesFolders)
     EXPECT_TRUE(cd_read(src, "TARNOK\\MISSING", &size) == nullptr);
 }
 
-// The reading thread hands over only the run the copy asks for next, whole,
-// with the CRC-32 of the file's bytes in it.
-// A run asked for out of order turns reading ahead off for the rest of the
-// copy, and one that was never posted is left to the copy: neither waits.
-TEST_F(Disc1, ReadAheadHandsOverOnlyTheRunAskedFor)
-{
-    IsoEntry block, icon;
-    ASSERT_EQ(1, iso_find(src, "TARNOK\\DISK1\\DATA\\BLOCK100.DAT", &block));
-    ASSERT_EQ(1, iso_find(src, "TARNOK\\TARNOK.ICO", &icon));
-    uint32_t block_k = (uint32_t)iso_sectors(block.size), icon_k = (uint32_t)iso_sectors(icon.size);
-    std::string want = slurp(media_path("disc1\\TARNOK\\DISK1\\DATA\\BLOCK100.DAT"));
-
-    uint32_t crc = 0;
-    ahead_start(src);
-    EXPECT_TRUE(ahead_take(block.lba, block_k, &crc) == nullptr) << "nothing posted";
-    ASSERT_EQ(1, ahead_post(block.lba, block.size));
-    ASSERT_EQ(1, ahead_post(icon.lba, icon.size));
-    const unsigned char *got = ahead_take(block.lba, block_k, &crc);
-    ASSERT_TRUE(got != nullptr);
-    EXPECT_TRUE(want == std::string((const char *)got, want.size()));
-    EXPECT_EQ(crc32_buf(want.data(), want.size()), crc) << "the CRC-32 of the file's bytes in the run";
-    ahead_release();
-    EXPECT_TRUE(ahead_take(icon.lba + 1, icon_k - 1, &crc) == nullptr) << "out of order";
-    EXPECT_TRUE(ahead_take(icon.lba, icon_k, &crc) == nullptr) << "off for the rest of the copy";
-    ahead_stop();
-
-    // A raw image's sectors come packed, as the copy's own reads give them.
-    CdSource *raw = cd_open(media_path("disc1-m2.cue").c_str());
-    ASSERT_TRUE(raw != nullptr);
-    ahead_start(raw);
-    ASSERT_EQ(1, ahead_post(block.lba, block.size));
-    got = ahead_take(block.lba, block_k, &crc);
-    ASSERT_TRUE(got != nullptr);
-    EXPECT_TRUE(want == std::string((const char *)got, want.size()));
-    EXPECT_EQ(crc32_buf(want.data(), want.size()), crc);
-    ahead_release();
-    ahead_stop();
-    cd_close(raw);
-}
-
 // Small hostile images: what each does, and that nothing lands outside the
 // destination or takes long.
 class Hostile : public ::testing::Test {

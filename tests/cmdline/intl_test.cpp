@@ -528,3 +528,56 @@ TEST(IntlUser, ProfileOutsideAscii)
     uninstall_two_stages(dir, tmp);
     EXPECT_TRUE(beside == entries_w(parent_of(dir)));
 }
+
+// In the prefix whose user name is not ASCII: an unattended install that
+// fails (another release's update, kept in the user's Downloads folder),
+// with its log in the user's temporary folder, then /report. The report
+// writes those folders as %USERPROFILE% and %TEMP%, and the user's name
+// nowhere.
+TEST(IntlUser, ReportLeavesTheNameOut)
+{
+    const char *expected = getenv("TARNOK_INTL_USER");
+    if (!expected)
+        GTEST_SKIP() << "only in the prefix whose user name is not ASCII";
+    std::wstring user = wide(expected), profile = L"C:\\users\\" + user;
+    wchar_t buf[MAX_PATH] = L"", tmp[MAX_PATH] = L"";
+    ASSERT_TRUE(GetEnvironmentVariableW(L"USERPROFILE", buf, MAX_PATH) > 0);
+    ASSERT_TRUE(profile == buf) << utf8(buf);
+    HKEY env;
+    DWORD size = sizeof buf - sizeof buf[0];
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Environment", 0, KEY_READ, &env));
+    LONG got = RegQueryValueExW(env, L"TEMP", NULL, NULL, (BYTE *)buf, &size);
+    RegCloseKey(env);
+    ASSERT_EQ(ERROR_SUCCESS, got);
+    buf[size / sizeof buf[0]] = 0;
+    ExpandEnvironmentStringsW(buf, tmp, MAX_PATH);
+    CreateDirectoryW(tmp, NULL);
+
+    std::wstring downloads = profile + L"\\Downloads", folder = downloads + L"\\Отчёт";
+    CreateDirectoryW(downloads.c_str(), NULL);
+    delete_tree(utf8(folder).c_str());
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
+    std::wstring update = folder + L"\\TARNO103.EXE";
+    ASSERT_TRUE(CopyFileW(wide(media_path("update-badcrc\\TARNO103.EXE")).c_str(), update.c_str(), FALSE));
+    std::string exe = stage_setup(scratch("setup"), "setup_game");
+    std::wstring dir = L"C:\\Игры\\Отчёт PC";
+    Child c = start_w(L"\"" + wide(exe) + L"\" /silent /cd1 \"" + wide(media_path("disc1.iso")) + L"\" /cd2 \"" +
+                          wide(media_path("disc2")) + L"\" /patch \"" + update + L"\" /dir \"" + dir + L"\"",
+                      L"", tmp);
+    EXPECT_EQ(1, wait_exit(c, 120000));
+    Child r = start_w(L"\"" + wide(exe) + L"\" /report \"" + folder + L"\\details.txt\"", L"", tmp);
+    EXPECT_EQ(0, wait_exit(r, 120000));
+    std::string text = slurp(utf8(folder) + "\\details.txt");
+    delete_tree(utf8(folder).c_str());
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(std::string::npos, text.find(expected)) << text;
+    EXPECT_EQ(std::string::npos, text.find("users\\")) << text;
+    std::vector<std::string> lines = report_lines(text);
+    char n[32];
+    fmt_count(slurp(media_path("update-badcrc\\TARNO103.EXE")).size(), n, sizeof n);
+    EXPECT_EQ("Update: file %USERPROFILE%\\Downloads\\Отчёт\\TARNO103.EXE (" + std::string(n) + " bytes)",
+              line_starting(lines, "Update: "));
+    EXPECT_EQ(0u, line_starting(lines, "Log: ").find("Log: the last 5 of 5 lines of %TEMP%\\tarnok_setup.log"));
+    EXPECT_EQ("Path: " + utf8(dir) + " (of the last attempt; it does not exist)", line_starting(lines, "Path: "));
+    EXPECT_EQ("end of report", lines.empty() ? "" : lines.back());
+}

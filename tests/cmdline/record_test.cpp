@@ -99,7 +99,9 @@ TEST(Record, AFailedRepairKeepsTheRecordAndThePlayersFiles)
     std::string record = slurp(dir + "\\" + list_name);
     Lines lines;
     EXPECT_EQ(1, run_setup(install_args(dir, damaged_disc2()), &lines, "repair"));
-    EXPECT_TRUE(has(lines, "TARNOK\\DISK2\\DATA\\TEXTS.DAT: size 3,000 instead of 7,000"));
+    const std::string cut = "TARNOK\\DISK2\\DATA\\TEXTS.DAT: size 3,000 instead of 7,000 (CRC-32 ";
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [&](const std::string &l) { return l.compare(0, cut.size(), cut) == 0; }));
     EXPECT_EQ("ERROR: CD 2 is damaged, or was not read as it should be", lines.back());
     EXPECT_EQ(record, slurp(dir + "\\" + list_name));
     EXPECT_EQ(3, verify(dir, &lines));

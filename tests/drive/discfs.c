@@ -20,6 +20,9 @@
  *   stall MS             the next read takes MS milliseconds longer, once for
  *                        each new stall line, as a drive that re-reads a worn
  *                        part of the disc
+ *   flip /REL/PATH N     byte N of that file reads with its bits inverted,
+ *                        without an error, as a drive that misreads a
+ *                        scratched sector where its error correction fails
  *
  * Usage: discfs CONTROL MOUNTPOINT [fuse options]
  */
@@ -54,6 +57,8 @@ struct control {
         char path[PATH_MAX];
         long long start, len;
     } bad[8];
+    char flip_path[PATH_MAX];
+    long long flip_at;
 };
 
 static char control_path[PATH_MAX];
@@ -105,6 +110,9 @@ static void read_control(struct control *c)
             c->rate = atoll(line + 5);
         } else if (!strncmp(line, "readlog ", 8)) {
             snprintf(c->readlog, sizeof c->readlog, "%s", line + 8);
+        } else if (!strncmp(line, "flip ", 5)) {
+            if (sscanf(line + 5, "%4095s %lld", c->flip_path, &c->flip_at) != 2)
+                c->flip_path[0] = 0;
         } else if (!strncmp(line, "stall ", 6)) {
             snprintf(c->stall, sizeof c->stall, "%s", line);
             c->stall_ms = atoll(line + 6);
@@ -303,6 +311,8 @@ static int d_read(const char *path, char *buf, size_t size, off_t off, struct fu
     close(fd);
     if (got < 0)
         return -error;
+    if (c.flip_path[0] && same_path(path, c.flip_path) && c.flip_at >= off && c.flip_at < off + got)
+        buf[c.flip_at - off] = (char)~buf[c.flip_at - off];
     stall_once(&c);
     serve_slowly(c.rate, (size_t)got);
     if (c.readlog[0]) {

@@ -18,6 +18,7 @@
 
 #include "guisupport.h"
 #include "testsupport.h"
+#include "util/util.h"
 
 namespace {
 
@@ -217,9 +218,11 @@ std::vector<Sample> watch_status(const Child &c, HWND w, DWORD *start, DWORD tim
 }
 
 // A disc's copy as the status line tells it: "CD 1: TARNOK\X.DAT - 2.1 of
-// 4.6 MB, 98 KB/s, about 30 seconds left".
+// 4.6 MB, 98 KB/s, about 30 seconds left", or its files read again: "CD
+// 1, reading again: ...".
 struct CopyLine {
     int disc = 0; // 0: not a copy's line
+    bool again = false;
     std::string file;
     double done_mb = 0, whole_mb = 0;
     double speed = 0;   // bytes a second; 0 while not shown
@@ -241,20 +244,21 @@ long left_of(const std::string &words)
 
 CopyLine copy_line(const std::string &text)
 {
-    static const std::regex line("CD (\\d): (?:(.+) - )?([\\d.]+) of ([\\d.]+) MB"
+    static const std::regex line("CD (\\d)(, reading again)?: (?:(.+) - )?([\\d.]+) of ([\\d.]+) MB"
                                  "(?:, ([\\d.]+) (KB|MB)/s)?(?:, (about .+ left))?");
     std::smatch m;
     CopyLine c;
     if (!std::regex_match(text, m, line))
         return c;
     c.disc = std::stoi(m[1]);
-    c.file = m[2];
-    c.done_mb = std::stod(m[3]);
-    c.whole_mb = std::stod(m[4]);
-    if (m[5].matched)
-        c.speed = std::stod(m[5]) * (m[6] == "KB" ? 1024 : 1048576);
-    if (m[7].matched)
-        c.left_ms = left_of(m[7]);
+    c.again = m[2].matched;
+    c.file = m[3];
+    c.done_mb = std::stod(m[4]);
+    c.whole_mb = std::stod(m[5]);
+    if (m[6].matched)
+        c.speed = std::stod(m[6]) * (m[7] == "KB" ? 1024 : 1048576);
+    if (m[8].matched)
+        c.left_ms = left_of(m[8]);
     return c;
 }
 
@@ -265,8 +269,8 @@ std::vector<Sample> disc1_copy(const std::vector<Sample> &all)
 {
     std::vector<Sample> copy;
     for (const Sample &s : all) {
-        int disc = copy_line(s.text).disc;
-        if (disc == 1 || (!copy.empty() && waiting_line(s.text)))
+        CopyLine c = copy_line(s.text);
+        if ((c.disc == 1 && !c.again) || (!copy.empty() && waiting_line(s.text)))
             copy.push_back(s);
         else if (!copy.empty())
             break;
@@ -459,25 +463,48 @@ TEST(Drive, ReadErrorRetriedInTheWindow)
     EXPECT_EQ(0, wait_exit(r.child));
 }
 
+// Watches the open box for ms: the number of boxes that setup showed
+// meanwhile, the open one counted; 1 while it stays open and no other
+// comes, more for a question that closes and opens again by itself.
+int boxes_within(const Session &r, HWND box, DWORD ms)
+{
+    int shown = 1;
+    HWND open = box;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(50)) {
+        HWND now = gd_find_box("Tarnok setup", r.child.pid, 0);
+        if (now && now != open)
+            shown++;
+        open = now;
+    }
+    return shown;
+}
+
 // Retry answered with another disc in the drive, one with a file of the
 // failing file's path and other bytes: another disc (no disc 1 marker, the
 // file as large), or another pressing of disc 1 (its marker, and the file
-// shorter, or as large on a volume of another serial). Setup asks for disc
-// 1 instead of reading on, and once it is back the file is disc 1's, byte
-// for byte.
+// shorter, or as large on a volume of another serial). Setup does not read
+// on: it asks for disc 1, and for another pressing says from the first box
+// on that it is not the disc it was reading. That one box stays open while
+// the other disc is in (it used to close itself and open again every
+// second); once disc 1 is back it closes by itself, and the file is disc
+// 1's, byte for byte.
 TEST(Drive, RetryWithAnotherDiscInTheDrive)
 {
     const std::string file = "\\TARNOK\\DISK1\\FILLER\\G000\\FILL0001.DAT";
     const std::string bytes = slurp(media_path("disc1") + file);
     ASSERT_GT(bytes.size(), 300000u);
+    const std::string insert = "Insert Tarnok disc 1 into drive D: and press OK.";
+    const std::string not_that_one =
+        "The disc in drive D: is Tarnok disc 1, but not the one setup was reading. Put that disc back in and press OK.";
     struct Case {
         const char *what;
         bool marker;
         size_t size;
         const char *serial; // of the other disc, which is then defined as a disc change does; null: not
-    } cases[] = {{"another disc", false, bytes.size(), nullptr},
-                 {"another pressing", true, 200000, nullptr},
-                 {"another pressing of another serial", true, bytes.size(), "5EC0D15C"}};
+        const std::string &text;
+    } cases[] = {{"another disc", false, bytes.size(), nullptr, insert},
+                 {"another pressing", true, 200000, nullptr, not_that_one},
+                 {"another pressing of another serial", true, bytes.size(), "5EC0D15C", not_that_one}};
     for (const Case &k : cases) {
         SCOPED_TRACE(k.what);
         std::string other = scratch(k.what);
@@ -500,14 +527,21 @@ TEST(Drive, RetryWithAnotherDiscInTheDrive)
             ASSERT_NO_FATAL_FAILURE(drive_changed());
         }
         answer(box, IDRETRY);
-        box = next_box(r, &text, "drive-retry-asks-for-the-disc", 30000);
+        box = next_box(r, &text, k.marker ? "drive-retry-another-pressing" : "drive-retry-asks-for-the-disc", 30000);
         ASSERT_NE(nullptr, box) << "read on from another disc: " << field(r.w, C_STATUS);
-        EXPECT_EQ("Insert Tarnok disc 1 into drive D: and press OK.", text);
+        EXPECT_EQ(k.text, text);
+        EXPECT_EQ(1, boxes_within(r, box, 3500)) << "the question closed and opened again by itself";
+        EXPECT_TRUE(IsWindow(box));
+        char now[1024] = "";
+        gd_box_text(box, now, sizeof now);
+        EXPECT_EQ(k.text, std::string(now));
         drive_does(disc_line(1));
         if (k.serial) {
             ASSERT_NO_FATAL_FAILURE(drive_changed());
         }
-        answer(box, IDOK);
+        DWORD back = GetTickCount();
+        ASSERT_TRUE(gd_wait_gone(box, 3000)) << "disc 1 is back and the question is still open";
+        printf("%s: the question closed %lu ms after disc 1 was back\n", k.what, (unsigned long)(GetTickCount() - back));
         ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_installed, 120000)) << field(r.w, C_STATUS);
         EXPECT_TRUE(bytes == slurp(target + "\\game\\cd1" + file)) << "the file is not disc 1's";
         expect_installed(target);
@@ -626,7 +660,7 @@ TEST(Drive, ShortListingNamesTheMissingFiles)
     std::vector<std::string> log = child_log(c);
     EXPECT_TRUE(has_line(log, "CD 1: 70 files of edition Sample are missing, cut short or different:")) << lines_text(log);
     int missing = (int)std::count_if(log.begin(), log.end(), [](const std::string &l) {
-        return l.compare(0, 5, "MANY\\") == 0 && l.size() > 9 && l.compare(l.size() - 9, 9, ": missing") == 0;
+        return l.compare(0, 5, "MANY\\") == 0 && l.find(": missing (expected ") != std::string::npos;
     });
     EXPECT_EQ(10, missing) << lines_text(log);
     EXPECT_TRUE(has_line(log, "and 60 more"));
@@ -1100,7 +1134,6 @@ int install_from(const std::vector<std::string> &cd1, const std::string &target,
     end_child(c);
     return code;
 }
-
 int verify(const std::string &target)
 {
     Child c = start_setup(stage_setup(scratch("verify"), "setup_game"), "/verify /dir \"" + target + "\"",
@@ -1229,4 +1262,333 @@ TEST(Drive, AFileNoTableKnowsIsAssembledOnlyWhereTheCopiesAgree)
                 << lines_text(log);
         }
     }
+}
+
+namespace {
+
+// The drive's disc and a setup of its own (exe in *exe), with its log in
+// tmp: an unattended install from drive D: and drive E:, its exit code.
+int install_from_drive(const std::string &tag, std::string *exe, std::string *tmp)
+{
+    std::string base = scratch(tag);
+    *exe = stage_setup(base, "setup_game");
+    *tmp = base + "\\tmp";
+    Child c = start_setup(*exe, "/silent /nodesktop /nostartmenu /cd1 D: /cd2 E: /patch \"" + patch() + "\" /dir \"" +
+                                    base + "\\Tarnok PC\"",
+                          *tmp);
+    int code = wait_exit(c, 120000);
+    end_child(c);
+    return code;
+}
+
+std::string crc_text(const std::string &data)
+{
+    char hex[16];
+    snprintf(hex, sizeof hex, "%08X", (unsigned)crc32_buf(data.data(), data.size()));
+    return hex;
+}
+
+// The error code at the end of a line "... (error N)"; "" when none.
+std::string error_code_of(const std::string &line)
+{
+    std::smatch m;
+    return std::regex_search(line, m, std::regex("\\(error ([0-9]+)\\)")) ? m[1].str() : "";
+}
+
+} // namespace
+
+// A disc in a drive with a damaged file, unattended, then setup.exe
+// /report: a file that the drive cannot read, named with what the disc's
+// edition has and the error code of the read; and a file that the drive
+// reads with other bytes and no error, named with the CRC-32 the edition
+// has and the one the copy found.
+TEST(Drive, ReportNamesTheDamagedFile)
+{
+    const std::string misread = "TARNOK\\DISK1\\DATA\\BLOCK100.DAT";
+    const std::string unread = media_path("disc1") + std::string(bad_path).substr(2);
+    std::string was = slurp(media_path("disc1\\" + misread)), read = was;
+    read[5000] = (char)~read[5000];
+    char size[32];
+    fmt_count(slurp(unread).size(), size, sizeof size);
+
+    drive_does(disc_line(1) + eio_line(0));
+    std::string exe, tmp, text;
+    ASSERT_EQ(1, install_from_drive("unread", &exe, &tmp));
+    ASSERT_EQ(0, run_report(exe, "", tmp, &text));
+    std::vector<std::string> lines = report_lines(text);
+    EXPECT_EQ(0u, line_starting(lines, "CD 1: ").find("CD 1: CD drive D:\\ (")) << text;
+    EXPECT_EQ("Failure: ERROR: copying CD 1 failed", line_starting(lines, "Failure: "));
+    std::string failed = line_starting(lines, std::string("the file ") + bad_path + " could not be read from the disc");
+    std::string code = error_code_of(failed);
+    ASSERT_NE("", code) << text;
+    EXPECT_EQ(0u, line_starting(lines, "Error code: ").find("Error code: " + code + " (")) << text;
+    EXPECT_EQ(0u, line_starting(lines, "Error in: ").find(std::string("Error in: the file ") + bad_path)) << text;
+    std::string named = line_starting(lines, "Files that could not be read:");
+    auto at = std::find(lines.begin(), lines.end(), named);
+    ASSERT_NE(lines.end(), at) << text;
+    ASSERT_NE(lines.end(), at + 1);
+    EXPECT_EQ(0u, at[1].find(std::string("the file ") + bad_path + " could not be read from the disc")) << at[1];
+    EXPECT_NE(std::string::npos, at[1].find("(error " + code + ")")) << at[1];
+    std::string expected = std::string("; expected ") + size + " bytes, CRC-32 " + crc_text(slurp(unread)) + " (edition Sample)";
+    ASSERT_GE(at[1].size(), expected.size());
+    EXPECT_EQ(expected, at[1].substr(at[1].size() - expected.size())) << at[1];
+
+    // A byte read otherwise with no error is all a drive shows of another
+    // pressing: it installs, and the report names the file all the same.
+    drive_does(disc_line(1) + "flip /TARNOK/DISK1/DATA/BLOCK100.DAT 5000\n");
+    ASSERT_EQ(0, install_from_drive("misread", &exe, &tmp));
+    ASSERT_EQ(0, run_report(exe, "", tmp, &text));
+    lines = report_lines(text);
+    EXPECT_EQ("Failure: none", line_starting(lines, "Failure: "));
+    EXPECT_EQ("CD 1 verdict: another pressing of edition Sample: 1 file differs from the edition's with no sign of "
+              "damage, and the disc is installed as it is",
+              line_starting(lines, "CD 1 verdict: "));
+    EXPECT_EQ("Files of another pressing, installed as they are:", line_starting(lines, "Files of another pressing"));
+    EXPECT_EQ("CD 1: " + misread + ": other contents (CRC-32 " + crc_text(read) + ", expected " + crc_text(was) + ")",
+              line_starting(lines, "CD 1: " + misread)) << text;
+    EXPECT_EQ("Error code: none", line_starting(lines, "Error code: "));
+}
+
+// The box of a read error offers Copy details: the details of the install
+// so far go on the clipboard, with the question the box asks, and the box
+// stays open. Cancelled, the install fails, and Copy details beside Install
+// tells the failure, the file and the error code.
+TEST(Drive, CopyDetailsFromTheReadErrorBox)
+{
+    drive_does(disc_line(1) + eio_line(0));
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    std::string text;
+    HWND box = next_box(r, &text, "drive-read-error-details");
+    ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+    HWND copy = GetDlgItem(box, IDHELP);
+    ASSERT_NE(nullptr, copy);
+    EXPECT_EQ("Copy details", text_of(copy));
+    EXPECT_TRUE(IsWindowVisible(copy));
+    EXPECT_LE(text_width(copy, "Copy details"), [&] {
+        RECT b;
+        GetClientRect(copy, &b);
+        return (int)b.right;
+    }()) << "the button is too narrow for its text";
+    clipboard_clear();
+    ASSERT_TRUE(gd_click(copy));
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_copied, 30000)) << field(r.w, C_STATUS);
+    EXPECT_TRUE(IsWindow(box)) << "Copy details closed the question";
+    screenshot("drive-read-error-copied");
+    std::vector<std::string> lines = report_lines(clipboard_text());
+    EXPECT_EQ("Result: under way, asking a question", line_starting(lines, "Result: "));
+    EXPECT_EQ("Question: " + text, line_starting(lines, "Question: "));
+    EXPECT_EQ(0u, line_starting(lines, "CD 1: ").find("CD 1: CD drive D:\\ (")) << lines_text(lines);
+    EXPECT_EQ("Check: not made while the install runs", line_starting(lines, "Check: "));
+    EXPECT_EQ("end of report", lines.empty() ? "" : lines.back());
+
+    answer(box, IDCANCEL);
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_failed, 60000)) << field(r.w, C_STATUS);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_DETAILS)));
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_copied, 30000)) << field(r.w, C_STATUS);
+    lines = report_lines(clipboard_text());
+    std::string code = error_code_of(text);
+    ASSERT_NE("", code) << text;
+    EXPECT_EQ("Result: failed", line_starting(lines, "Result: "));
+    EXPECT_EQ("Failure: ERROR: copying CD 1 failed", line_starting(lines, "Failure: "));
+    EXPECT_EQ(0u, line_starting(lines, "Error code: ").find("Error code: " + code + " (")) << lines_text(lines);
+    EXPECT_EQ("", line_starting(lines, "Question: "));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// The time left that the line shows, against the truth: at half the copy
+// within a quarter (or 3 s) of it, and from a tenth of the copy on never
+// more than twice it (give or take the line's rounding to 5 s).
+void expect_time_left_true(const std::vector<Sample> &copy, DWORD half_ms)
+{
+    DWORD end = copy.back().ms;
+    const Sample *half = nullptr;
+    for (const Sample &s : copy) {
+        CopyLine c = copy_line(s.text);
+        if (!half && s.ms >= half_ms && c.disc)
+            half = &s;
+        if (c.disc && c.left_ms >= 0 && c.done_mb >= c.whole_mb / 10) {
+            EXPECT_LE(c.left_ms, 2 * (long)(end - s.ms) + 5000) << s.ms << " " << s.text;
+        }
+    }
+    ASSERT_NE(nullptr, half) << samples_text(copy);
+    CopyLine c = copy_line(half->text);
+    double truth = end - half->ms;
+    ASSERT_GE(c.left_ms, 0) << half->text << "\n" << samples_text(copy);
+    EXPECT_NEAR(truth, (double)c.left_ms, std::max(truth * 0.25, 3000.0)) << half->text << "\n" << samples_text(copy);
+    printf("at half-way (%lu ms): \"%s\"; the copy ended %.0f ms later\n", (unsigned long)half->ms,
+           half->text.c_str(), truth);
+}
+
+// A drive at 300 KiB/s that stops for six seconds at the first read of the
+// first file, as one that spins up slowly or re-reads a worn start: the
+// line shows the wait, and then a time left from the speed of the data,
+// not from seconds that held the stall.
+TEST(Drive, StatusLineAfterAStallInTheFirstFile)
+{
+    const unsigned long long rate = 300 * 1024;
+    drive_does(disc_line(1) + "rate " + std::to_string(rate) + "\nstall 6000\n");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    DWORD start = 0;
+    std::vector<Sample> all = watch_status(r.child, r.w, &start);
+    ASSERT_EQ(text_installed, all.back().text) << samples_text(all);
+    std::vector<Sample> copy = disc1_copy(all);
+    ASSERT_GE(copy.size(), 20u) << samples_text(all);
+    int waits = 0;
+    const Sample *half = nullptr;
+    for (const Sample &s : copy) {
+        waits += waiting_line(s.text);
+        CopyLine c = copy_line(s.text);
+        if (!half && c.disc && c.done_mb >= c.whole_mb / 2)
+            half = &s;
+        // The speed, when shown, is the drive's: the stall is no reading.
+        // (Until then the window holds the many small files read first.)
+        if (c.speed > 0 && c.done_mb >= c.whole_mb / 2) {
+            EXPECT_NEAR((double)rate, c.speed, rate * 0.25) << s.text << "\n" << samples_text(copy);
+        }
+    }
+    EXPECT_GE(waits, 8) << "the stall was not shown as the wait\n" << samples_text(copy);
+    ASSERT_NE(nullptr, half) << samples_text(copy);
+    expect_time_left_true(copy, half->ms);
+    expect_installed(target);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// A repair in the window on a slow drive (40 KB/s): two files of disc 1's
+// copy are gone, far apart in the order the copy reads the disc, with
+// megabytes of whole files between them. The files found whole count for
+// the bar at once, but not for the speed, which is the drive's; the time
+// left is what is left to read at it, true at half the reading.
+TEST(Drive, RepairStatusLineOnASlowDrive)
+{
+    std::string target = scratch("installed") + "\\Tarnok PC", reads = scratch("reads") + "\\reads.log";
+    Child c = start_setup(stage_setup(scratch("copy"), "setup_game"),
+                          "/silent /cd1 \"" + media_path("disc1") + "\" /cd2 \"" + media_path("disc2") +
+                              "\" /patch \"" + patch() + "\" /dir \"" + target + "\"",
+                          scratch("copy-tmp"));
+    ASSERT_EQ(0, wait_exit(c, 120000));
+    end_child(c);
+    // The files between 150 and 500 KB in the order the drive lists them:
+    // the first and the last of them go, the rest of the folder between.
+    drive_does(disc_line(1));
+    const std::string folder = "\\TARNOK\\DISK1\\FILLER\\G000";
+    std::vector<std::string> order;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((std::string("D:") + folder + "\\*").c_str(), &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    do {
+        unsigned long long size = ((unsigned long long)fd.nFileSizeHigh << 32) | fd.nFileSizeLow;
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && size >= 150000 && size <= 500000)
+            order.push_back(fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    ASSERT_GE(order.size(), 3u);
+    std::vector<std::string> gone = {order.front(), order.back()};
+    unsigned long long missing = 0;
+    for (const std::string &g : gone) {
+        std::string path = target + "\\game\\cd1" + folder + "\\" + g;
+        missing += slurp(path).size();
+        ASSERT_TRUE(DeleteFileA(path.c_str())) << path;
+    }
+    const unsigned long long rate = 40000;
+    drive_does(disc_line(1) + "rate " + std::to_string(rate) + "\nreadlog " + unix_path(reads) + "\n");
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    DWORD start = 0;
+    std::vector<Sample> all = watch_status(r.child, r.w, &start);
+    ASSERT_EQ(text_installed, all.back().text) << samples_text(all);
+    std::vector<Sample> copy = disc1_copy(all);
+    ASSERT_GE(copy.size(), 20u) << samples_text(all);
+    printf("%s and %s gone, %llu bytes read at %llu bytes a second\n", gone[0].c_str(), gone[1].c_str(), missing,
+           rate);
+    int speeds = 0;
+    for (const Sample &s : copy) {
+        CopyLine line = copy_line(s.text);
+        if (line.speed > 0) {
+            speeds++;
+            EXPECT_NEAR((double)rate, line.speed, rate * 0.25) << s.text << "\n" << samples_text(copy);
+        }
+    }
+    EXPECT_GE(speeds, (int)copy.size() / 2) << samples_text(copy);
+    ASSERT_NO_FATAL_FAILURE(expect_time_left_true(copy, copy.front().ms + (copy.back().ms - copy.front().ms) / 2));
+    std::vector<std::string> read = files_read(reads);
+    std::sort(read.begin(), read.end());
+    std::vector<std::string> want;
+    for (const std::string &g : gone) {
+        std::string p = folder + "\\" + g;
+        std::replace(p.begin(), p.end(), '\\', '/');
+        want.push_back(p);
+    }
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(want, read);
+    expect_installed(target);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// Files that the drive's short listing lost are read again after Retry,
+// as a reading phase of their own: the status line names each file, counts
+// the bytes of those files only (never past them), and shows the wait
+// when the drive stalls at the first of them.
+TEST(Drive, ReadAgainIsShown)
+{
+    const std::string folder = "\\TARNOK\\DISK1\\FILLER\\G000";
+    drive_does(disc_line(1) + "shortlist /TARNOK/DISK1/FILLER/G000 3\n");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    ASSERT_NO_FATAL_FAILURE(open_window(r, drive, "E:\\", target));
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    std::string text;
+    HWND box = next_box(r, &text, "drive-read-again-asked");
+    ASSERT_NE(nullptr, box) << field(r.w, C_STATUS);
+    ASSERT_NE(std::string::npos, text.find("press Retry to read them again")) << text;
+    // What is to be read again: the folder's files that the copy lacks.
+    std::vector<std::string> again;
+    unsigned long long bytes = 0;
+    for (const std::string &f : list_dir(media_path("disc1") + folder)) {
+        if (!file_exists(target + "\\game\\cd1" + folder + "\\" + f)) {
+            again.push_back("TARNOK\\DISK1\\FILLER\\G000\\" + f);
+            bytes += slurp(media_path("disc1") + folder + "\\" + f).size();
+        }
+    }
+    ASSERT_FALSE(again.empty());
+    drive_does(disc_line(1) + "rate 500000\nstall 3000\n");
+    answer(box, IDRETRY);
+    DWORD start = 0;
+    std::vector<Sample> all = watch_status(r.child, r.w, &start);
+    ASSERT_EQ(text_installed, all.back().text) << samples_text(all);
+    int lines = 0, waits = 0;
+    bool in_phase = false;
+    double last_done = 0;
+    for (const Sample &s : all) {
+        CopyLine c = copy_line(s.text);
+        if (c.again) {
+            in_phase = true;
+            lines++;
+            EXPECT_EQ(1, c.disc) << s.text;
+            EXPECT_NEAR(bytes / 1048576.0, c.whole_mb, 0.051) << s.text;
+            EXPECT_LE(c.done_mb, c.whole_mb) << s.text;
+            EXPECT_GE(c.done_mb, last_done) << s.text;
+            last_done = c.done_mb;
+            EXPECT_NE(again.end(), std::find(again.begin(), again.end(), c.file)) << s.text;
+        } else if (in_phase && waiting_line(s.text)) {
+            waits++;
+        } else if (in_phase && c.disc) {
+            break;
+        }
+    }
+    printf("%zu files, %llu bytes read again: %d lines of it, %d of waiting\n", again.size(), bytes, lines, waits);
+    EXPECT_GE(lines, 8) << samples_text(all);
+    EXPECT_GE(waits, 2) << samples_text(all);
+    expect_installed(target);
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_CLOSE)));
+    EXPECT_EQ(0, wait_exit(r.child));
 }

@@ -266,22 +266,33 @@ TEST(Editions, ProblemsNamed)
     EditionVerdict v = d.judge(&table.t, 1);
     ASSERT_EQ(EDITION_DAMAGED, v.kind);
     EXPECT_EQ(10, v.problem_count);
+    // What the disc has and what the edition has: size and CRC-32, 0 for a
+    // file that is not there.
     struct Want {
         int kind;
         const char *path;
-        uint64_t size, want_size, zeros;
+        uint64_t size, want_size;
+        uint32_t crc, want_crc;
+        uint64_t zeros;
     } want[EDITION_SHOWN] = {
-        {EDITION_MISSING, "DATA\\F00.DAT", 0, 1000, 0},          {EDITION_MISSING, "DATA\\F01.DAT", 0, 1001, 0},
-        {EDITION_MISSING, "DATA\\F02.DAT", 0, 1002, 0},          {EDITION_MISSING, "DATA\\F03.DAT", 0, 1003, 0},
-        {EDITION_OTHER_SIZE, "DATA\\F04.DAT", 1003, 1004, 0},    {EDITION_OTHER_SIZE, "DATA\\F05.DAT", 1004, 1005, 0},
-        {EDITION_OTHER_SIZE, "DATA\\F06.DAT", 1005, 1006, 0},    {EDITION_OTHER_SIZE, "DATA\\F07.DAT", 1006, 1007, 0},
-        {EDITION_OTHER_CONTENTS, "DATA\\F08.DAT", 1008, 1008, 1}, {EDITION_OTHER_CONTENTS, "DATA\\F09.DAT", 1009, 1009, 1},
+        {EDITION_MISSING, "DATA\\F00.DAT", 0, 1000, 0, 0x1000, 0},
+        {EDITION_MISSING, "DATA\\F01.DAT", 0, 1001, 0, 0x1001, 0},
+        {EDITION_MISSING, "DATA\\F02.DAT", 0, 1002, 0, 0x1002, 0},
+        {EDITION_MISSING, "DATA\\F03.DAT", 0, 1003, 0, 0x1003, 0},
+        {EDITION_OTHER_SIZE, "DATA\\F04.DAT", 1003, 1004, 0x1004, 0x1004, 0},
+        {EDITION_OTHER_SIZE, "DATA\\F05.DAT", 1004, 1005, 0x1005, 0x1005, 0},
+        {EDITION_OTHER_SIZE, "DATA\\F06.DAT", 1005, 1006, 0x1006, 0x1006, 0},
+        {EDITION_OTHER_SIZE, "DATA\\F07.DAT", 1006, 1007, 0x1007, 0x1007, 0},
+        {EDITION_OTHER_CONTENTS, "DATA\\F08.DAT", 1008, 1008, 0x8888, 0x1008, 1},
+        {EDITION_OTHER_CONTENTS, "DATA\\F09.DAT", 1009, 1009, 0x8888, 0x1009, 1},
     };
     for (int i = 0; i < EDITION_SHOWN; i++) {
         EXPECT_EQ(want[i].kind, v.problems[i].kind) << i;
         EXPECT_STREQ(want[i].path, v.problems[i].path) << i;
         EXPECT_EQ(want[i].size, v.problems[i].size) << i;
         EXPECT_EQ(want[i].want_size, v.problems[i].want_size) << i;
+        EXPECT_EQ(want[i].crc, v.problems[i].crc) << i;
+        EXPECT_EQ(want[i].want_crc, v.problems[i].want_crc) << i;
         EXPECT_EQ(want[i].zeros, v.problems[i].zeros) << i;
     }
     ASSERT_EQ(4, v.differ_count);
@@ -291,6 +302,8 @@ TEST(Editions, ProblemsNamed)
     EXPECT_EQ(EDITION_EXTRA, v.extras[0].kind);
     EXPECT_STREQ("DATA\\NEW.DAT", v.extras[0].path);
     EXPECT_EQ(3u, v.extras[0].size);
+    EXPECT_EQ(3u, v.extras[0].crc);
+    EXPECT_EQ(0u, v.extras[0].want_crc);
 }
 
 // Disc 2 is the same in Retail, Plus and Budget: it takes the edition of

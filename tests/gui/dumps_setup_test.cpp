@@ -114,11 +114,19 @@ TEST(Dumps, UnattendedInstall)
     Child c = start_setup(exe, args, scratch("tmp"));
     EXPECT_EQ(0, wait_exit(c, 120000));
     std::vector<std::string> log = child_log(c);
-    ASSERT_GE(log.size(), 5u);
-    EXPECT_EQ("Copying image " + media_path("disc1-sub24.mdf") + " ...", log[1]);
-    EXPECT_EQ("CD 1: edition Sample, 162 files as known", log[2]);
-    EXPECT_EQ("Copying image " + media_path("disc2-pregap.bin") + " ...", log[3]);
-    EXPECT_EQ("CD 2: edition Sample, 11 files as known", log[4]);
+    ASSERT_GE(log.size(), 8u);
+    // Each dump as given, with its data file and sector layout.
+    EXPECT_EQ("CD 1 source: Alcohol image " + media_path("disc1-sub24.mds") + ", data file " +
+                  media_path("disc1-sub24.mdf") + " (2,448-byte raw sectors with sub-channel, mode 2 form 1)",
+              log[1]);
+    EXPECT_EQ("CD 2 source: CUE/BIN image " + media_path("disc2-pregap.cue") + ", data file " +
+                  media_path("disc2-pregap.bin") + " (2,352-byte raw sectors, mode 1, track from byte 352,800)",
+              log[2]);
+    EXPECT_EQ(0u, log[3].find("Update source: file " + media_path("TARNO103.EXE") + " (")) << log[3];
+    EXPECT_EQ("Copying image " + media_path("disc1-sub24.mdf") + " ...", log[4]);
+    EXPECT_EQ("CD 1: edition Sample, 162 files as known", log[5]);
+    EXPECT_EQ("Copying image " + media_path("disc2-pregap.bin") + " ...", log[6]);
+    EXPECT_EQ("CD 2: edition Sample, 11 files as known", log[7]);
     EXPECT_EQ("Done.", log.back());
     EXPECT_EQ(slurp(media_path("disc1\\TARNOK\\DISK1\\DISK1")), slurp(target + "\\game\\cd1\\TARNOK\\DISK1\\DISK1"));
     EXPECT_EQ(slurp(media_path("disc2\\TARNOK\\DISK2\\DISK2")), slurp(target + "\\game\\cd2\\TARNOK\\DISK2\\DISK2"));

@@ -64,6 +64,8 @@ void fill_fields(HWND w, const Paths &p)
     gd_set_text(gd_control(w, C_DIR), p.dir.c_str());
 }
 
+typedef std::vector<std::string> Lines;
+
 bool has_line(const std::vector<std::string> &lines, const std::string &prefix)
 {
     for (const std::string &l : lines)
@@ -356,6 +358,61 @@ TEST(Window, CloseAnsweredYesAfterTheInstallEnded)
     gd_answer(box, IDYES);
     EXPECT_TRUE(gd_wait_gone(r.w, 10000));
     EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// After a failed install, Copy details beside Install and Close puts the
+// details on the clipboard, as text in both forms other programs paste,
+// and the status line says so. They are the report that setup.exe /report
+// writes from the same log afterwards, line for line (the drive's free
+// space aside, which may change meanwhile).
+TEST(Window, CopyDetailsAfterAFailure)
+{
+    std::string dir = scratch("setup"), tmp = scratch("tmp");
+    std::string exe = stage_setup(dir, "setup_game");
+    std::string target = scratch("installed") + "\\Tarnok PC";
+    Session r;
+    open_window(r, exe, "", tmp);
+    fill_fields(r.w, sample_paths(target));
+    gd_set_text(gd_control(r.w, C_PATCH), media_path("update-badcrc\\TARNO103.EXE").c_str());
+    EXPECT_EQ(24, gd_control_count(r.w)) << "Copy details is shown only after a failure";
+    ASSERT_TRUE(gd_click(gd_control(r.w, C_INSTALL)));
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_failed, 60000)) << field(r.w, C_STATUS);
+    ASSERT_EQ(25, gd_control_count(r.w));
+    HWND copy = gd_control(r.w, C_DETAILS);
+    EXPECT_EQ("Copy details", text_of(copy));
+    EXPECT_TRUE(gd_enabled(copy));
+    RECT b, install;
+    GetWindowRect(copy, &b);
+    GetWindowRect(gd_control(r.w, C_INSTALL), &install);
+    EXPECT_EQ(install.top, b.top);
+    EXPECT_LT(b.right, install.left) << "beside Install, on its left";
+    clipboard_clear();
+    ASSERT_TRUE(gd_click(copy));
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_copied, 30000)) << field(r.w, C_STATUS);
+    screenshot("copied-details");
+    std::string ansi, pasted = clipboard_text(&ansi);
+    Lines lines = report_lines(pasted);
+    ASSERT_FALSE(lines.empty()) << "nothing on the clipboard";
+    EXPECT_EQ(0u, lines[0].find("Tarnok: Vorblen - Pellurin Setup ")) << lines[0];
+    EXPECT_EQ("end of report", lines.back());
+    EXPECT_EQ("Result: failed", line_starting(lines, "Result: "));
+    EXPECT_EQ("Failure: ERROR: this is not the official 1.03US update (TARNOKP2.EXE does not match)",
+              line_starting(lines, "Failure: "));
+    EXPECT_EQ("CD 1: ISO image " + media_path("disc1.iso") + " (2,048-byte sectors)", line_starting(lines, "CD 1: "));
+    EXPECT_EQ("Path: " + target + " (of the last attempt; it does not exist)", line_starting(lines, "Path: "));
+    // The report is ASCII here: the ANSI form holds the same bytes.
+    EXPECT_EQ(pasted, ansi);
+    close_window(r.child, r.w);
+
+    std::string text;
+    ASSERT_EQ(0, run_report(exe, "", tmp, &text));
+    Lines written = report_lines(text);
+    ASSERT_EQ(written.size(), lines.size()) << text << "\n----\n" << pasted;
+    for (size_t i = 0; i < lines.size(); i++) {
+        if (lines[i].compare(0, 12, "Free space: ") != 0) {
+            EXPECT_EQ(written[i], lines[i]) << i;
+        }
+    }
 }
 
 // "Image..." on a field that names a folder opens the file dialog without a
@@ -718,6 +775,34 @@ TEST(Keyboard, EnterWarnsAndEscCloses)
     press_keys(r.w, "Escape");
     EXPECT_TRUE(gd_wait_gone(r.w, 10000));
     EXPECT_EQ(0, wait_exit(r.child));
+}
+
+// After a failed install the keys reach Copy details after Close, Enter
+// there copies the details, and it is then the default button.
+TEST(Keyboard, CopyDetailsByKeys)
+{
+    std::string dir = scratch("setup");
+    std::string exe = stage_setup(dir, "setup_game");
+    Session r;
+    std::string args = "/cd1 \"" + media_path("disc1.iso") + "\" /cd2 \"" + media_path("disc2") + "\" /patch \"" +
+                       media_path("no such update.exe") + "\" /dir \"" + scratch("installed") + "\\Tarnok PC\"";
+    open_window(r, exe, args, scratch("tmp"));
+    ASSERT_TRUE(focus_on(r.w, C_INSTALL));
+    press_keys(r.w, "Return");
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_failed, 60000)) << field(r.w, C_STATUS);
+    ASSERT_TRUE(focus_on(r.w, C_INSTALL)) << "focus on " << focused_number(r.w);
+    press_keys(r.w, "Tab");
+    ASSERT_TRUE(focus_on(r.w, C_CLOSE)) << "focus on " << focused_number(r.w);
+    press_keys(r.w, "Tab");
+    ASSERT_TRUE(focus_on(r.w, C_DETAILS)) << "focus on " << focused_number(r.w);
+    EXPECT_TRUE(eventually([&] { return is_default(r.w, C_DETAILS); }, 5000));
+    clipboard_clear();
+    press_keys(r.w, "Return");
+    ASSERT_TRUE(gd_wait_text(gd_control(r.w, C_STATUS), text_copied, 30000)) << field(r.w, C_STATUS);
+    EXPECT_EQ("end of report", report_lines(clipboard_text()).back());
+    press_keys(r.w, "Tab");
+    EXPECT_TRUE(focus_on(r.w, C_CD1)) << "focus on " << focused_number(r.w);
+    close_window(r.child, r.w);
 }
 
 // A whole install without the mouse: Enter installs, Enter plays.

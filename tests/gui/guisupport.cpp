@@ -1,6 +1,7 @@
 #include "guisupport.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include <tlhelp32.h>
 
@@ -12,6 +13,7 @@
 const char *const text_ready = "Ready. About 1.5 GB of free space is needed.";
 const char *const text_failed = "The installation did not finish - see the messages above.";
 const char *const text_installed = "Tarnok is installed.";
+const char *const text_copied = "The details are on the clipboard: paste them where you ask for help.";
 
 static std::string unix_build()
 {
@@ -162,6 +164,83 @@ std::vector<std::string> child_log(const Child &c)
         start = end + 2;
     }
     return lines;
+}
+
+std::vector<std::string> report_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find("\r\n", at);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(at));
+            break;
+        }
+        lines.push_back(text.substr(at, end - at));
+        at = end + 2;
+    }
+    return lines;
+}
+
+int run_report(const std::string &exe, const std::string &args, const std::string &tmp, std::string *text)
+{
+    std::string file = scratch("report") + "\\details.txt";
+    Child c = start_setup_in(exe, "/report \"" + file + "\"" + (args.empty() ? "" : " " + args), tmp);
+    int code = wait_exit(c, 120000);
+    end_child(c);
+    bool ok = false;
+    *text = slurp(file, &ok);
+    if (!ok)
+        text->clear();
+    return code;
+}
+
+static std::string utf8_of(const wchar_t *w)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
+    std::string s(n > 0 ? (size_t)n : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w, -1, &s[0], n, nullptr, nullptr);
+    s.resize(strlen(s.c_str()));
+    return s;
+}
+
+std::string clipboard_text(std::string *ansi)
+{
+    std::string text;
+    if (ansi)
+        ansi->clear();
+    if (!eventually([] { return OpenClipboard(nullptr) != 0; }, 5000))
+        return text;
+    HANDLE h = GetClipboardData(CF_UNICODETEXT);
+    const wchar_t *w = h ? (const wchar_t *)GlobalLock(h) : nullptr;
+    if (w) {
+        text = utf8_of(w);
+        GlobalUnlock(h);
+    }
+    HANDLE a = ansi ? GetClipboardData(CF_TEXT) : nullptr;
+    const char *bytes = a ? (const char *)GlobalLock(a) : nullptr;
+    if (bytes) {
+        *ansi = bytes;
+        GlobalUnlock(a);
+    }
+    CloseClipboard();
+    return text;
+}
+
+void clipboard_clear()
+{
+    if (eventually([] { return OpenClipboard(nullptr) != 0; }, 5000)) {
+        EmptyClipboard();
+        CloseClipboard();
+    }
+}
+
+std::string line_starting(const std::vector<std::string> &lines, const std::string &head)
+{
+    for (const std::string &l : lines)
+        if (l.compare(0, head.size(), head) == 0)
+            return l;
+    return "";
 }
 
 HWND setup_window(const Child &c, DWORD timeout_ms)

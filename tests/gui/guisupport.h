@@ -24,11 +24,13 @@ enum {
     C_LIST = 22,
     C_INSTALL = 23,
     C_CLOSE = 24,
+    C_DETAILS = 25, // Copy details: there only after a failed install
 };
 
 extern const char *const text_ready;
 extern const char *const text_failed;
 extern const char *const text_installed;
+extern const char *const text_copied;
 
 // A folder holding build\<variant>.exe as setup.exe, with the given files of
 // the sample media copied beside it. Returns the path of setup.exe.
@@ -74,6 +76,22 @@ void end_child(Child &c);
 std::vector<std::string> child_log(const Child &c);
 // The setup window of the child, or null.
 HWND setup_window(const Child &c, DWORD timeout_ms = 20000);
+
+// The details of the last install attempt as a player pastes them. A
+// report's text split at its CR LF line ends (a last line without one is
+// kept as it is).
+std::vector<std::string> report_lines(const std::string &text);
+// setup.exe /report into a scratch file, run with the temporary folder tmp
+// as it is (the log in it is what the report tells of): its exit code,
+// with the file's text in *text ("" when there is none).
+int run_report(const std::string &exe, const std::string &args, const std::string &tmp, std::string *text);
+// The clipboard's text as UTF-16 (CF_UNICODETEXT), in UTF-8; and the
+// ANSI form (CF_TEXT) in *ansi when not null. "" when there is none.
+std::string clipboard_text(std::string *ansi = nullptr);
+// Empties the clipboard, so that a text on it later is a new one.
+void clipboard_clear();
+// The line of a report that starts with `head`, or "".
+std::string line_starting(const std::vector<std::string> &lines, const std::string &head);
 
 std::string text_of(HWND w);
 std::string field(HWND top, int n);

@@ -1,7 +1,9 @@
 // The setup window at one display scaling (TARNOK_DPI, set in the prefix by
-// scaling-run.sh): every text fits its control, measured with the font the
-// window gives its controls, and no control overlaps another or leaves the client area. A
-// screenshot of the window goes to test-output\gui\scaling-<dpi>.png.
+// scaling-run.sh), as it starts and after a failed install: every text fits
+// its control, measured with the font the window gives its controls, and no
+// control overlaps another or leaves the client area. A screenshot of the
+// window goes to test-output\gui\scaling-<dpi>.png, and of the failed one
+// to scaling-<dpi>-failed.png.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -106,6 +108,53 @@ struct Window {
     ~Window() { end_child(child); }
 };
 
+// Every control of the window: its text fits, it stays inside the client
+// area and overlaps no other; at 96 DPI each is where the layout puts it.
+void expect_laid_out(HWND top, int dpi, size_t count)
+{
+    RECT client;
+    GetClientRect(top, &client);
+    std::vector<Control> all = controls_of(top);
+    ASSERT_EQ(count, all.size());
+    // The font made again here is the one the list box sized its lines by.
+    TEXTMETRICA tm = {};
+    measure(all[0].w, "Ay", DT_SINGLELINE, 10000, &tm);
+    EXPECT_EQ(tm.tmHeight, (int)SendMessageA(all[C_LIST - 1].w, LB_GETITEMHEIGHT, 0, 0));
+    for (const Control &c : all) {
+        expect_text_fits(c);
+        RECT in;
+        EXPECT_TRUE(c.r.left >= 0 && c.r.top >= 0 && c.r.right <= client.right && c.r.bottom <= client.bottom)
+            << describe(c) << " leaves the client area";
+        for (const Control &o : all) {
+            if (o.n > c.n) {
+                EXPECT_FALSE(IntersectRect(&in, &c.r, &o.r)) << describe(c) << " overlaps " << describe(o);
+            }
+        }
+    }
+    // At 96 DPI the window is laid out as it always was; only the intro is
+    // as tall as its three lines (here 39 pixels) instead of 36.
+    if (dpi != 96)
+        return;
+    const RECT layout[25] = {
+        {16, 14, 616, 50},    {16, 66, 106, 86},    {110, 62, 470, 86},   {478, 62, 544, 86},
+        {548, 62, 614, 86},   {16, 98, 106, 118},   {110, 94, 470, 118},  {478, 94, 544, 118},
+        {548, 94, 614, 118},  {16, 130, 106, 150},  {110, 126, 470, 150}, {478, 126, 614, 150},
+        {16, 162, 106, 182},  {110, 158, 470, 182}, {478, 158, 614, 182}, {16, 198, 316, 220},
+        {16, 222, 536, 244},  {16, 254, 216, 276},  {230, 254, 430, 276}, {16, 288, 614, 306},
+        {16, 312, 614, 332},  {16, 336, 614, 446},  {418, 456, 514, 486}, {518, 456, 614, 486},
+        {318, 456, 414, 486},
+    };
+    EXPECT_EQ(630, client.right);
+    EXPECT_EQ(520, client.bottom);
+    for (const Control &c : all) {
+        RECT want = layout[c.n - 1];
+        if (c.n == 1)
+            want.bottom = c.r.bottom > want.bottom ? c.r.bottom : want.bottom;
+        EXPECT_TRUE(EqualRect(&want, &c.r)) << describe(c) << " at " << c.r.left << "," << c.r.top << " "
+                                            << c.r.right - c.r.left << "x" << c.r.bottom - c.r.top;
+    }
+}
+
 } // namespace
 
 class Scaling : public ::testing::Test {
@@ -135,44 +184,14 @@ TEST_F(Scaling, EveryTextFitsAndNothingOverlaps)
     EXPECT_GE(client.bottom, MulDiv(520, dpi, 96));
     screenshot_window("scaling-" + std::to_string(dpi), win.w);
 
-    std::vector<Control> all = controls_of(win.w);
-    ASSERT_EQ(24u, all.size());
-    // The font made again here is the one the list box sized its lines by.
-    TEXTMETRICA tm = {};
-    measure(all[0].w, "Ay", DT_SINGLELINE, 10000, &tm);
-    EXPECT_EQ(tm.tmHeight, (int)SendMessageA(all[C_LIST - 1].w, LB_GETITEMHEIGHT, 0, 0));
-    for (const Control &c : all) {
-        expect_text_fits(c);
-        RECT in;
-        EXPECT_TRUE(c.r.left >= 0 && c.r.top >= 0 && c.r.right <= client.right && c.r.bottom <= client.bottom)
-            << describe(c) << " leaves the client area";
-        for (const Control &o : all) {
-            if (o.n > c.n) {
-                EXPECT_FALSE(IntersectRect(&in, &c.r, &o.r)) << describe(c) << " overlaps " << describe(o);
-            }
-        }
-    }
-    // At 96 DPI the window is laid out as it always was; only the intro is
-    // as tall as its three lines (here 39 pixels) instead of 36.
-    if (dpi == 96) {
-        const RECT layout[24] = {
-            {16, 14, 616, 50},    {16, 66, 106, 86},    {110, 62, 470, 86},   {478, 62, 544, 86},
-            {548, 62, 614, 86},   {16, 98, 106, 118},   {110, 94, 470, 118},  {478, 94, 544, 118},
-            {548, 94, 614, 118},  {16, 130, 106, 150},  {110, 126, 470, 150}, {478, 126, 614, 150},
-            {16, 162, 106, 182},  {110, 158, 470, 182}, {478, 158, 614, 182}, {16, 198, 316, 220},
-            {16, 222, 536, 244},  {16, 254, 216, 276},  {230, 254, 430, 276}, {16, 288, 614, 306},
-            {16, 312, 614, 332},  {16, 336, 614, 446},  {418, 456, 514, 486}, {518, 456, 614, 486},
-        };
-        EXPECT_EQ(630, client.right);
-        EXPECT_EQ(520, client.bottom);
-        for (const Control &c : all) {
-            RECT want = layout[c.n - 1];
-            if (c.n == 1)
-                want.bottom = c.r.bottom > want.bottom ? c.r.bottom : want.bottom;
-            EXPECT_TRUE(EqualRect(&want, &c.r)) << describe(c) << " at " << c.r.left << "," << c.r.top << " "
-                                                << c.r.right - c.r.left << "x" << c.r.bottom - c.r.top;
-        }
-    }
+    expect_laid_out(win.w, dpi, 24);
+
+    // An install that fails at once (there are no discs) shows Copy
+    // details beside Install and Close.
+    ASSERT_TRUE(gd_click(gd_control(win.w, C_INSTALL)));
+    ASSERT_TRUE(gd_wait_text(gd_control(win.w, C_STATUS), text_failed, 60000)) << field(win.w, C_STATUS);
+    screenshot_window("scaling-" + std::to_string(dpi) + "-failed", win.w);
+    expect_laid_out(win.w, dpi, 25);
     PostMessageA(win.w, WM_CLOSE, 0, 0);
     EXPECT_TRUE(gd_wait_gone(win.w, 10000));
     EXPECT_EQ(0, wait_exit(win.child));

@@ -22,9 +22,34 @@ static Lines operator+(Lines a, const Lines &b)
     return a;
 }
 
-static Lines started(const std::string &dir, const char *mode = "prebuilt")
+// What the log says of a source given, in the forms these tests give:
+// a folder, a plain image, or a path where there is nothing.
+static std::string told(const std::string &path)
 {
-    return {"Install to " + dir + " (" + mode + ")"};
+    if (dir_exists(path))
+        return "folder " + path;
+    if (!file_exists(path))
+        return path + " (not found)";
+    return "ISO image " + path + " (2,048-byte sectors)";
+}
+
+static std::string told_update(const std::string &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    char n[32];
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a))
+        return path + " (not found)";
+    return "file " + path + " (" + fmt_count((uint64_t)a.nFileSizeHigh << 32 | a.nFileSizeLow, n, sizeof n) +
+           " bytes)";
+}
+
+// The first lines of an install: the folder and mode, then each source as
+// it was given (CD 1 and CD 2 as the log tells them).
+static Lines started(const std::string &dir, const std::string &cd1, const std::string &cd2,
+                     const std::string &patch = update(), const char *mode = "prebuilt")
+{
+    return {"Install to " + dir + " (" + mode + ")", "CD 1 source: " + cd1, "CD 2 source: " + cd2,
+            "Update source: " + told_update(patch)};
 }
 
 static Lines copying(const std::string &desc1, const std::string &desc2)
@@ -146,7 +171,17 @@ struct Form {
     const char *kind1, *src1;            // the source holding disc 1, as the log names it
     const char *kind2, *src2;            // and the one holding disc 2
     const char *disc1, *disc2;           // the trees they were made from
+    const char *told1, *told2;           // what the log tells of CD 1 and CD 2; %m: the media folder
 };
+
+// A form's told text with the media folder in it.
+static std::string in_media(const char *text)
+{
+    std::string t = text;
+    for (size_t at; (at = t.find("%m")) != std::string::npos;)
+        t.replace(at, 2, media_path(""));
+    return t;
+}
 
 // Cases are named by their name alone in test listings.
 static void PrintTo(const Form &f, std::ostream *os) { *os << f.name; }
@@ -162,7 +197,7 @@ TEST_P(SourceForms, CopiesBothDiscsAndArrangesTheGame)
     ASSERT_EQ(1, install(options(media_path(f.cd1), media_path(f.cd2), update(), dir), &lines, &progress));
     std::string desc1 = std::string(f.kind1) + " " + media_path(f.src1);
     std::string desc2 = std::string(f.kind2) + " " + media_path(f.src2);
-    EXPECT_EQ(started(dir) + copying(desc1, desc2) + finished, lines);
+    EXPECT_EQ(started(dir, in_media(f.told1), in_media(f.told2)) + copying(desc1, desc2) + finished, lines);
     expect_installed(dir, media_path(f.disc1), media_path(f.disc2));
     expect_progress(progress, dir, 12582912);
 }
@@ -170,13 +205,23 @@ TEST_P(SourceForms, CopiesBothDiscsAndArrangesTheGame)
 INSTANTIATE_TEST_SUITE_P(
     Install, SourceForms,
     testing::Values(
-        Form{"FolderAndFolder", "disc1", "disc2", "folder", "disc1", "folder", "disc2", "disc1", "disc2"},
-        Form{"IsoAndMode1", "disc1.iso", "disc2-m1.cue", "image", "disc1.iso", "image", "disc2-m1.bin", "disc1", "disc2"},
-        Form{"Mode2AndIso", "disc1-m2.cue", "disc2.iso", "image", "disc1-m2.bin", "image", "disc2.iso", "disc1", "disc2"},
+        Form{"FolderAndFolder", "disc1", "disc2", "folder", "disc1", "folder", "disc2", "disc1", "disc2",
+             "folder %m\\disc1", "folder %m\\disc2"},
+        Form{"IsoAndMode1", "disc1.iso", "disc2-m1.cue", "image", "disc1.iso", "image", "disc2-m1.bin", "disc1", "disc2",
+             "ISO image %m\\disc1.iso (2,048-byte sectors)",
+             "CUE/BIN image %m\\disc2-m1.cue, data file %m\\disc2-m1.bin (2,352-byte raw sectors, mode 1)"},
+        Form{"Mode2AndIso", "disc1-m2.cue", "disc2.iso", "image", "disc1-m2.bin", "image", "disc2.iso", "disc1", "disc2",
+             "CUE/BIN image %m\\disc1-m2.cue, data file %m\\disc1-m2.bin (2,352-byte raw sectors, mode 2 form 1)",
+             "ISO image %m\\disc2.iso (2,048-byte sectors)"},
         Form{"SubchannelAndPregap", "disc1-sub24.mds", "disc2-pregap.cue", "image", "disc1-sub24.mdf", "image",
-             "disc2-pregap.bin", "disc1", "disc2"},
-        // Given the other way round: exchanged without a word.
-        Form{"Swapped", "disc2", "disc1.iso", "image", "disc1.iso", "folder", "disc2", "disc1", "disc2"}),
+             "disc2-pregap.bin", "disc1", "disc2",
+             "Alcohol image %m\\disc1-sub24.mds, data file %m\\disc1-sub24.mdf (2,448-byte raw sectors with "
+             "sub-channel, mode 2 form 1)",
+             "CUE/BIN image %m\\disc2-pregap.cue, data file %m\\disc2-pregap.bin (2,352-byte raw sectors, mode 1, "
+             "track from byte 352,800)"},
+        // Given the other way round: exchanged without a word, told as given.
+        Form{"Swapped", "disc2", "disc1.iso", "image", "disc1.iso", "folder", "disc2", "disc1", "disc2",
+             "folder %m\\disc2", "ISO image %m\\disc1.iso (2,048-byte sectors)"}),
     [](const testing::TestParamInfo<Form> &i) { return std::string(i.param.name); });
 
 // Failures before anything is copied leave nothing behind; later ones keep
@@ -209,7 +254,7 @@ TEST_P(Failures, StopWithTheirMessage)
     };
     Lines lines;
     EXPECT_EQ(0, install(options(where(f.cd1), where(f.cd2), where(f.patch), dir), &lines));
-    Lines expected = started(dir);
+    Lines expected = started(dir, told(where(f.cd1)), told(where(f.cd2)), where(f.patch));
     if (f.copies)
         expected = expected + copying("folder " + media_path("disc1"), "folder " + media_path("disc2"));
     // %s stands for the update's path, %r for the system's reason a missing file has.
@@ -307,9 +352,10 @@ TEST(InstallFailure, TooLittleFreeSpaceFailsBeforeCopying)
     uint64_t budget = huge + tree_bytes(media_path("disc2")) + 12582912;
     std::string needed = "ERROR: not enough free space on the install folder's drive: " +
                          std::to_string((budget + 1048575) / 1048576) + " MB needed, ";
-    ASSERT_EQ(2u, lines.size()) << (lines.empty() ? "" : lines.back());
-    EXPECT_EQ(needed, lines[1].substr(0, needed.size()));
-    EXPECT_EQ(" MB free", lines[1].substr(lines[1].size() - 8));
+    // The folder and the sources, then the failure.
+    ASSERT_EQ(5u, lines.size()) << (lines.empty() ? "" : lines.back());
+    EXPECT_EQ(needed, lines[4].substr(0, needed.size()));
+    EXPECT_EQ(" MB free", lines[4].substr(lines[4].size() - 8));
     EXPECT_FALSE(dir_exists(dir)) << "nothing is written";
 }
 
@@ -341,7 +387,8 @@ TEST(InstallDisc1, WithoutInstallFolderFailsAtInstallCr)
     std::string base = scratch(), dir = base + "\\Tarnok", cd1 = disc1_without_install(base);
     Lines lines;
     EXPECT_EQ(0, install(options(cd1, media_path("disc2"), update(), dir), &lines));
-    Lines expected = started(dir) + copying("folder " + cd1, "folder " + media_path("disc2")) +
+    Lines expected = started(dir, told(cd1), told(media_path("disc2"))) +
+                     copying("folder " + cd1, "folder " + media_path("disc2")) +
                      Lines{"Setting up the game files ...", "ERROR: INSTALL.CR on CD 1 could not be unpacked"};
     EXPECT_EQ(expected, lines);
     EXPECT_TRUE(list_dir(dir + "\\game\\hd\\TARNOK\\GRAPH").empty());
@@ -354,7 +401,9 @@ TEST(InstallDisc1, MissingSpriteFolderAndIconAreNoFailure)
     DeleteFileA((cd1 + "\\TARNOK\\TARNOK.ICO").c_str());
     Lines lines;
     EXPECT_EQ(1, install(options(cd1, media_path("disc2"), update(), dir), &lines));
-    EXPECT_EQ(started(dir) + copying("folder " + cd1, "folder " + media_path("disc2")) + finished, lines)
+    EXPECT_EQ(started(dir, told(cd1), told(media_path("disc2"))) +
+                  copying("folder " + cd1, "folder " + media_path("disc2")) + finished,
+              lines)
         << "no line for the missing icon";
     EXPECT_TRUE(dir_exists(dir + "\\game\\hd\\TARNOK\\ORBU"));
     EXPECT_TRUE(list_dir(dir + "\\game\\hd\\TARNOK\\ORBU").empty());
@@ -492,7 +541,8 @@ TEST(InstallConvert, BuildsTheGameWithTheKitBesideTheProgram)
     Lines lines;
     ProgressLog progress;
     ASSERT_EQ(1, install(options(media_path("disc1.iso"), media_path("disc2"), update(), dir, 1), &lines, &progress));
-    Lines expected = started(dir, "convert on this PC") +
+    Lines expected = started(dir, told(media_path("disc1.iso")), told(media_path("disc2")), update(),
+                             "convert on this PC") +
                      copying("image " + media_path("disc1.iso"), "folder " + media_path("disc2")) +
                      Lines{"Setting up the game files ...",
                            "Converting the game code on this PC (this takes a few minutes)...", "Done."};
@@ -747,12 +797,12 @@ struct Told {
     int progress = 0;
 };
 
-static void told_disc(void *ctx, int disc, uint64_t whole, uint64_t from)
+static void told_reading(void *ctx, const ReadingPhase *phase)
 {
-    (void)from;
     Told *t = (Told *)ctx;
-    t->discs.push_back(disc);
-    t->wholes.push_back(whole);
+    EXPECT_EQ(INSTALL_READ_COPY, phase->kind);
+    t->discs.push_back(phase->disc);
+    t->wholes.push_back(phase->whole);
     t->files.emplace_back();
 }
 
@@ -775,7 +825,7 @@ TEST(InstallHost, ToldOfEachDiscAndEachOfItsFilesByItsPathOnTheDisc)
     std::string dir = scratch() + "\\Tarnok";
     InstallOptions o = options(media_path("disc1"), media_path("disc2.iso"), update(), dir);
     Told t;
-    InstallHost host = {&t, nullptr, told_progress, told_disc, told_file, nullptr};
+    InstallHost host = {&t, nullptr, told_progress, told_reading, told_file, nullptr, nullptr};
     log_reset();
     ASSERT_EQ(1, do_install(&o, &host));
     ASSERT_EQ((std::vector<int>{1, 2}), t.discs);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -31,6 +32,23 @@ std::string build_path(const std::string &rel) { return join(env("TARNOK_BUILD")
 std::string media_path(const std::string &rel) { return join(env("TARNOK_MEDIA"), rel); }
 std::string peer_path(const std::string &rel) { return join(env("TARNOK_PEERDATA"), rel); }
 std::string source_path(const std::string &rel) { return join(env("TARNOK_SOURCE"), rel); }
+
+std::string peer_data_missing()
+{
+    std::string catalogue = peer_path("expected.tsv");
+    if (GetFileAttributesA(catalogue.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return "";
+    const char *unix = getenv("TARNOK_UNIX_PEERDATA");
+    return std::string("no peer data: the archives and images of other projects are expected in ") +
+           (unix ? unix : peer_path()) + " (its catalogue expected.tsv), which is ../shared/peerdata beside the " +
+           "clone unless cmake is given -DTARNOK_PEERDATA=FOLDER";
+}
+
+bool peer_data_required()
+{
+    const char *v = getenv("TARNOK_REQUIRE_PEERDATA");
+    return v && *v && strcmp(v, "0") != 0;
+}
 
 std::string exe_dir()
 {

@@ -12,6 +12,25 @@ std::string media_path(const std::string &rel = "");
 std::string peer_path(const std::string &rel = "");
 std::string source_path(const std::string &rel = "");
 
+// The peer data (archives and images written by other projects) is not part
+// of the project: it lies in ../shared/peerdata beside the clone, or where
+// -DTARNOK_PEERDATA says. "" when it is there; else where it was looked for,
+// in words for a test that skips without it.
+std::string peer_data_missing();
+// 1 when TARNOK_REQUIRE_PEERDATA is set (CI sets it): a test that needs the
+// peer data then fails without it instead of skipping.
+bool peer_data_required();
+// The first line of a test that reads the peer data.
+#define SKIP_WITHOUT_PEER_DATA()                                                   \
+    do {                                                                            \
+        std::string peer_missing_ = peer_data_missing();                            \
+        if (!peer_missing_.empty()) {                                               \
+            if (peer_data_required())                                               \
+                FAIL() << peer_missing_ << "; TARNOK_REQUIRE_PEERDATA asks for it"; \
+            GTEST_SKIP() << peer_missing_;                                          \
+        }                                                                           \
+    } while (0)
+
 // A fresh, empty folder for the running test: build\scratch\<suite>.<test>[.<tag>].
 std::string scratch(const std::string &tag = "");
 

@@ -58,6 +58,7 @@ NOT_MESSAGES = {
     "Convert the game on this PC (needs the build kit, a few minutes)",
     "Start menu shortcut",
     "Desktop shortcut",
+    "Copy details",
     "CD images (*.iso;*.cue;*.bin)\0*.iso;*.cue;*.bin\0All files\0*.*\0",
     "1.03 update (TARNO103.EXE)\0TARNO103.EXE;*.exe\0All files\0*.*\0",
     "Tarnok CD 1 (drive or folder)",
@@ -100,6 +101,12 @@ NOT_MESSAGES = {
     "the line does not end in CR LF",
 }
 
+# Files whose texts are the words of the report of an install attempt
+# (setup.exe /report, Copy details), which the guide describes in a section
+# of its own: none of them reaches the log, the window or a box as a
+# message. A text of theirs that did would still be found as one.
+REPORT_SOURCES = {"src/setup/details.cpp", "src/setup/details_sys.cpp"}
+
 # Static const char arrays that hold no message: the game's default sound
 # settings file.
 NOT_MESSAGE_ARRAYS = {"default_cfg"}
@@ -134,10 +141,15 @@ STATUS_LINE_PARTS = {"status_copy_line", "status_speed_part", "eta_words", "stat
 # debugger that is attached to the program (the tests that stop it there).
 NOT_SHOWN_BY = {"setup_trace"}
 
-# Functions whose text is the system's words for an error with its number:
-# one placeholder, <text>, however its words are made. Followed into, the
-# text of error_text would read as its own row ("... (error <number>)").
-SYSTEM_REASON = {"error_text"}
+# Functions whose text is the system's words for an error with its number,
+# or a description of a source made of many parts (cd_tell: a drive with
+# its label, an image with its layout): one placeholder however its words
+# are made. Followed into, each would read as rows of its own
+# ("... (error <number>)", every kind of image).
+SYSTEM_REASON = {"error_text", "cd_tell"}
+# Files whose literals are the parts of such a placeholder's words: the
+# kinds, layouts and drive details that cd_tell puts together.
+PLACEHOLDER_WORDS = {"src/cdsrc/tell.cpp"}
 
 # Functions that change the text they show: refuse_in_box shows the refused
 # reason with a capital letter (toupper) and a full stop.
@@ -485,7 +497,7 @@ class Program:
             if args and args[0] == param:
                 out += self.format(s, args[2], args[3:], start + p, depth, seen) or []
         for fn, p, args in all_calls(body):
-            if fn == "fmt" or param not in args:
+            if fn == "fmt" or fn in SYSTEM_REASON or param not in args:
                 continue
             i = args.index(param)
             for t in self.sources:
@@ -622,6 +634,8 @@ class Program:
         """Literals that read as sentences and that no call reached."""
         out = []
         for src in self.sources:
+            if rel(src.path).replace(os.sep, "/") in REPORT_SOURCES | PLACEHOLDER_WORDS:
+                continue
             traced = {src.line_of(pos) for name in NOT_SHOWN_BY for pos, _ in src.calls(name)}
             for i, (value, line) in enumerate(src.literals):
                 if (src.path, i) in self.used or value in NOT_MESSAGES or i in src.not_messages:
