@@ -257,7 +257,7 @@ static void take_line(Scan *s, DetailsSpan line)
         take_verdict(s, line, disc);
     else if (line.len == 5 && memcmp(t, "Done.", 5) == 0)
         o->result = DETAILS_INSTALLED;
-    else if (starts(t, line.len, "Copying folder ") && ends(t, line.len, " ..."))
+    else if (line.len >= 15 + 4 && starts(t, line.len, "Copying folder ") && ends(t, line.len, " ..."))
         s->root = span_of(line.at + 15, line.len - 15 - 4);
     else if (starts(t, line.len, "cannot read ") || starts(t, line.len, "cannot list "))
         take_unread(s, line, 12);
