@@ -77,7 +77,7 @@ static int installed;
 static DWORD WINAPI install_told(LPVOID param)
 {
     (void)param;
-    static const InstallHost host = {NULL, NULL, on_progress, report_reading, report_file, report_skipped, report_step};
+    static const InstallHost host = {NULL, NULL, on_progress, report_reading, report_file, report_skipped, report_step, NULL};
     installed = do_install(&o, &host);
     return 0;
 }

@@ -152,6 +152,11 @@ static int ask_for_disc(const Install *in, const char *folder, int disc)
     }
 }
 
+int disc_in_drive(const DiscCopy *d)
+{
+    return disc_in(d->src->path, d->disc) || ask_for_disc(d->in, d->src->path, d->disc);
+}
+
 static int not_inserted(int disc)
 {
     char reason[64];

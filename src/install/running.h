@@ -184,6 +184,9 @@ int judge_disc(DiscCopy *d);
 void disc_file_partial(void *ctx, const char *dst, uint64_t size, const Ranges *missing);
 int disc_file_resume(void *ctx, const char *dst, uint64_t size, FillFrom *how);
 int salvage_disc(DiscCopy *d);
+// 1 when the disc (a disc in a drive) is in its drive, asked for when it is
+// not; 0 when the player would not put it in.
+int disc_in_drive(const DiscCopy *d);
 void disc_partials_free(DiscCopy *d);
 // What the copy found of one file, path below the disc's root, for the
 // verdict: a file read again takes the place of its copy.

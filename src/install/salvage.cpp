@@ -139,6 +139,13 @@ static void fill_from_folder(DiscCopy *d, const char *folder, int other, Progres
             i++;
             continue;
         }
+        // A file of another size at that path is of another disc, whatever
+        // its volume's serial says: nothing of it is taken.
+        if (!other && s.size != part->size) {
+            source_close(&s);
+            i++;
+            continue;
+        }
         if (other)
             trust_other(&how, d, part->path);
         int filled = copy_fill(dst, part->size, &how, p, NULL);
@@ -150,8 +157,24 @@ static void fill_from_folder(DiscCopy *d, const char *folder, int other, Progres
     }
 }
 
+// The bytes still missing of the partial files, for the host's count of a
+// phase that reads them.
+static uint64_t missing_bytes(const DiscCopy *d)
+{
+    uint64_t sum = 0;
+    for (int i = 0; i < d->partial_count; i++) {
+        char dst[780];
+        Ranges missing = {};
+        if (partial_dst(d, &d->partial[i], dst, sizeof dst) && partial_read(dst, d->partial[i].size, &missing))
+            sum += ranges_bytes(&missing);
+        ranges_free(&missing);
+    }
+    return sum;
+}
+
 // The passes over what the drive could not read: the same copy, a sector
-// at a time, the drive slowed down where it lets itself be.
+// at a time, the drive slowed down where it lets itself be. Each pass is a
+// reading phase of its own for the host, counting what it has to read.
 static void read_passes(DiscCopy *d)
 {
     Progress *p = &d->in->progress;
@@ -159,8 +182,10 @@ static void read_passes(DiscCopy *d)
         return;
     int slowed = drive_set_speed(d->src->path, DRIVE_SPEED_SLOW);
     p->drive = d->drive;
-    for (int pass = 0; pass < PASSES && d->partial_count && !stop_requested(); pass++)
+    for (int pass = 0; pass < PASSES && d->partial_count && !stop_requested(); pass++) {
+        disc_tell_reading(d, INSTALL_READ_AGAIN, missing_bytes(d), 0);
         fill_from_folder(d, d->src->path, 0, p);
+    }
     p->drive = NULL;
     if (slowed)
         drive_set_speed(d->src->path, DRIVE_SPEED_MAX);
@@ -224,6 +249,7 @@ static void take_from_copy(DiscCopy *d, const char *path)
                   ? &reading
                   : NULL;
     p.watch = &d->watch;
+    disc_tell_reading(d, INSTALL_READ_AGAIN, missing_bytes(d), 0);
     for (int i = 0; i < d->partial_count && !stop_requested();) {
         DiscPartial *part = &d->partial[i];
         char dst[780], src[780];
@@ -278,10 +304,13 @@ static void name_partials(const DiscCopy *d)
             ranges_free(&missing);
             continue;
         }
-        setup_log("%s: %s bytes could not be read, from byte %s to %s%s", shown,
-                  fmt_count(ranges_bytes(&missing), n, sizeof n), fmt_count(missing.at[0], a, sizeof a),
-                  fmt_count(missing.at[2 * missing.count - 1] - 1, b, sizeof b),
-                  missing.count > 1 ? ", in pieces" : "");
+        fmt_count(ranges_bytes(&missing), n, sizeof n);
+        fmt_count(missing.at[0], a, sizeof a);
+        fmt_count(missing.at[2 * missing.count - 1] - 1, b, sizeof b);
+        if (missing.count > 1)
+            setup_log("%s: %s bytes could not be read, from byte %s to %s, in pieces", shown, n, a, b);
+        else
+            setup_log("%s: %s bytes could not be read, from byte %s to %s", shown, n, a, b);
         ranges_free(&missing);
     }
 }
@@ -303,9 +332,12 @@ static int ask_salvage(DiscCopy *d)
 }
 
 // Retry: the disc in the drive is read again where parts are missing. A
-// disc with another serial is another copy, trusted as one.
+// disc with another serial is another copy, trusted as one; a drive
+// without this disc in it asks for it first.
 static void read_again(DiscCopy *d)
 {
+    if (!disc_in_drive(d))
+        return;
     unsigned long now = drive_serial(d->src->path);
     if (d->serial && now && now != d->serial) {
         take_from_copy(d, d->src->path);

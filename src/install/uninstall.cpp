@@ -287,11 +287,17 @@ static int listed_last(const ListEntry *e)
     return _stricmp(e->path, install_layout[LAYOUT_UNINSTALLER].name) == 0;
 }
 
-// 1 for a name that ends in the temporary names' suffix.
+static int ends_in(const char *name, const char *suffix)
+{
+    size_t n = strlen(name), k = strlen(suffix);
+    return n > k && _stricmp(name + n - k, suffix) == 0;
+}
+
+// 1 for a name that a run writes a file under before it is whole: its
+// temporary name, or a partial file's data or map.
 static int temp_named(const char *name)
 {
-    size_t n = strlen(name), k = sizeof DEST_TEMP_SUFFIX - 1;
-    return n > k && _stricmp(name + n - k, DEST_TEMP_SUFFIX) == 0;
+    return ends_in(name, DEST_TEMP_SUFFIX) || ends_in(name, PARTIAL_DATA_SUFFIX) || ends_in(name, PARTIAL_MAP_SUFFIX);
 }
 
 // The files below folder that a run left under their temporary names, as
@@ -327,6 +333,7 @@ static void remove_listed(const char *dir, const FileList *list)
         delete_file_itself(path);
         if (dest_temp_path(path, temp, sizeof temp))
             delete_file_itself(temp);
+        partial_remove(path);
     }
     if (layout_path(path, sizeof path, dir, LAYOUT_GAME) && is_real_dir(path)) {
         remove_temp_files(path);

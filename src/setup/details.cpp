@@ -228,6 +228,22 @@ static void take_failure(Scan *s, DetailsSpan line)
             o->error_line = b;
         }
     }
+    // Files that a drive could not read whole were named, with the code,
+    // when the copy first read around them, long before the failure: the
+    // last of them gives it.
+    static const char not_whole[] = " could not be read whole";
+    int named = o->unread_count < DETAILS_FILES ? o->unread_count : DETAILS_FILES;
+    if (!o->has_error && ends(text_of(s, line), line.len, not_whole)) {
+        for (int i = named - 1; i >= 0; i--) {
+            const DetailsUnread *u = &o->unread[i];
+            if (u->has_error && is_unread_on_disc(text_of(s, u->line), u->line.len)) {
+                o->has_error = 1;
+                o->error = u->error;
+                o->error_line = u->line;
+                break;
+            }
+        }
+    }
 }
 
 static void take_line(Scan *s, DetailsSpan line)

@@ -219,7 +219,7 @@ static int run_unattended(const char *refused)
         return 1;
     }
     // No window to move, but a debugger may follow the progress.
-    static const InstallHost host = {NULL, NULL, on_progress, NULL, NULL, NULL, NULL};
+    static const InstallHost host = {NULL, NULL, on_progress, NULL, NULL, NULL, NULL, NULL};
     int ok = do_install(&opts, &host);
     log_close();
     return ok ? 0 : 1;

@@ -18,6 +18,7 @@ enum {
     WM_SETUP_ASK_SAY = 0x8000 + 5,  // lParam: _strdup'ed new text of the open question, freed by the window
     WM_SETUP_ASK_END = 0x8000 + 6,  // the open question has answered itself: close it as OK
     WM_SETUP_DETAILS = 0x8000 + 7,  // wParam: length, lParam: the report (heap, or null), freed by the window
+    WM_SETUP_CHOOSE_COPY = 0x8000 + 8, // lParam: the asking thread's choice of another copy, made in it
 };
 
 // From here on log lines and progress go to the window w as posted

@@ -46,6 +46,7 @@ static UINT msg_button_made;    // the shell's "TaskbarButtonCreated"
 static HWND ask_box;            // the box of the install's open question, while it is shown
 static HHOOK box_hook;          // finds that box as it is made
 static WNDPROC ask_box_proc;    // that box's own window procedure, which ours stands before
+static int ask_another_copy;    // that box's Try Again and Continue read Retry and Another copy...
 static int details_busy;        // the details are being gathered for the clipboard
 
 enum {
@@ -89,6 +90,8 @@ static const char text_intro[] = "Install Tarnok: Vorblen as a native Windows ga
                                  "and the official 1.03 update (TARNO103.EXE).";
 // Filter lists: pairs of description and patterns, ended by an empty string.
 static const char filter_cd[] = "CD images (*.iso;*.cue;*.bin)\0*.iso;*.cue;*.bin\0All files\0*.*\0";
+static const char filter_copy[] = "A disc image, or the DISK1 or DISK2 file of a disc or folder\0*.iso;*.cue;*.bin;"
+                                  "DISK1;DISK2\0All files\0*.*\0";
 static const char filter_patch[] = "1.03 update (TARNO103.EXE)\0TARNO103.EXE;*.exe\0All files\0*.*\0";
 
 // One child control of the window, in the window's font.
@@ -300,12 +303,13 @@ static void browse_folder(HWND field, const char *title)
 }
 
 static int ask_in_window(void *ctx, const char *text, unsigned int type, QuestionLook look, void *arg);
+static int choose_copy(void *ctx, int disc, char *out, size_t size);
 
 static DWORD WINAPI worker(LPVOID param)
 {
     (void)param;
-    static const InstallHost host = {NULL,           ask_in_window, on_progress, report_reading,
-                                     report_file, report_skipped, report_step};
+    static const InstallHost host = {NULL,        ask_in_window,  on_progress, report_reading,
+                                     report_file, report_skipped, report_step, choose_copy};
     int ok = do_install(&opts, &host);
     PostMessageA(hwnd, WM_SETUP_DONE, (WPARAM)(INT_PTR)ok, 0);
     return 0;
@@ -605,6 +609,68 @@ static int ask_in_window(void *ctx, const char *text, unsigned int type, Questio
     return q.answer;
 }
 
+// The player's choice of another copy of a disc, made in the window's
+// thread while the install thread waits.
+struct CopyChoice {
+    int disc;
+    char *out;
+    size_t size;
+    int chosen;
+    HANDLE answered;
+};
+
+static int choose_copy(void *ctx, int disc, char *out, size_t size)
+{
+    (void)ctx;
+    if (!hwnd)
+        return 0;
+    CopyChoice c = {disc, out, size, 0, CreateEventA(NULL, TRUE, FALSE, NULL)};
+    if (!c.answered)
+        return 0;
+    report_asking(1);
+    if (PostMessageA(hwnd, WM_SETUP_CHOOSE_COPY, 0, (LPARAM)&c))
+        WaitForSingleObject(c.answered, INFINITE);
+    report_asking(0);
+    CloseHandle(c.answered);
+    return c.chosen;
+}
+
+// A copy is an image, or a disc or folder picked by its marker file
+// {copy}\TARNOK\DISKn\DISKn, which a file dialog can pick where it cannot
+// pick a folder.
+static int copy_of_choice(const char *picked, int disc, char *out, size_t size)
+{
+    char tail[32];
+    fmt(tail, sizeof tail, "\\TARNOK\\DISK%d\\DISK%d", disc, disc);
+    size_t n = strlen(picked), t = strlen(tail);
+    if (n > t && _stricmp(picked + n - t, tail) == 0) {
+        n -= t;
+        // A drive's root keeps its separator: "D:" alone is the drive's current folder.
+        const char *root = n == 2 ? "\\" : "";
+        return (size_t)fmt(out, size, "%.*s%s", (int)n, picked, root) == n + strlen(root);
+    }
+    return (size_t)fmt(out, size, "%s", picked) == n;
+}
+
+static void on_choose_copy(CopyChoice *c)
+{
+    char path[520], title[64];
+    memset(path, 0, sizeof path);
+    fmt(title, sizeof title, "Another copy of Tarnok disc %d", c->disc);
+    OPENFILENAMEA ofn;
+    memset(&ofn, 0, sizeof ofn);
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = hwnd;
+    ofn.lpstrFilter = filter_copy;
+    ofn.lpstrFile = path;
+    ofn.nMaxFile = sizeof path;
+    ofn.lpstrTitle = title;
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    if (!stopping && GetOpenFileNameA(&ofn))
+        c->chosen = copy_of_choice(path, c->disc, c->out, c->size);
+    SetEvent(c->answered);
+}
+
 // The width a push button needs for its text, in its font.
 static int button_need(HWND b)
 {
@@ -699,6 +765,10 @@ static LRESULT CALLBACK ask_box_wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
     LRESULT r = CallWindowProcW(ask_box_proc, w, msg, wp, lp);
     if (msg == WM_INITDIALOG) {
         SetDlgItemTextA(w, IDHELP, text_details);
+        if (ask_another_copy) {
+            SetDlgItemTextA(w, IDTRYAGAIN, "Retry");
+            SetDlgItemTextA(w, IDCONTINUE, "Another copy...");
+        }
         fit_buttons(w);
     }
     return r;
@@ -728,7 +798,8 @@ static void on_ask(Question *q)
     } else {
         ask_box = NULL;
         box_hook = SetWindowsHookExA(WH_CBT, note_box, NULL, GetCurrentThreadId());
-        q->answer = MessageBoxA(hwnd, q->text, title_box, q->type | MB_HELP);
+        ask_another_copy = (q->type & QUESTION_ANOTHER_COPY) != 0;
+        q->answer = MessageBoxA(hwnd, q->text, title_box, (q->type & ~(unsigned)QUESTION_ANOTHER_COPY) | MB_HELP);
         if (box_hook)
             UnhookWindowsHookEx(box_hook);
         box_hook = NULL;
@@ -985,6 +1056,7 @@ static LRESULT CALLBACK wndproc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
     case WM_SETUP_PROGRESS: on_progress_step((int)wp); return 0;
     case WM_SETUP_DONE: on_done((int)(INT_PTR)wp); return 0;
     case WM_SETUP_ASK: on_ask((Question *)lp); return 0;
+    case WM_SETUP_CHOOSE_COPY: on_choose_copy((CopyChoice *)lp); return 0;
     case WM_SETUP_ASK_SAY: on_ask_say((char *)lp); return 0;
     case WM_SETUP_ASK_END: on_ask_end(); return 0;
     case WM_SETUP_DETAILS: on_details((char *)lp, (size_t)wp); return 0;

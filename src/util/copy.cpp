@@ -279,8 +279,10 @@ static int read_drive(SourceFile *s, uint64_t at, DWORD *got, const Progress *p)
             else
                 error = ERROR_HANDLE_EOF;
         }
-        if (tries == DRIVE_RETRIES && reads_around(p, error))
+        if (tries == DRIVE_RETRIES && reads_around(p, error)) {
+            SetLastError(error);
             return READ_AROUND;
+        }
         if (!copy_try_again(p, s->path, error, &tries))
             break;
         reopen_at(s, at, &error, p);
@@ -457,6 +459,11 @@ int copy_file(const char *src, const char *dst, Progress *p)
         DWORD got = 0;
         int read = read_block(&in, at, &got, p);
         if (read == READ_AROUND) {
+            // The first part of a file read around is said once, with the
+            // system's code, for whoever helps the player; the parts still
+            // missing at the end are named with their ranges.
+            if (!missing.count)
+                log_read_failure(src, GetLastError(), p);
             got = in.size - at < (uint64_t)DRIVE_READ ? (DWORD)(in.size - at) : (DWORD)DRIVE_READ;
             read = read_around(&in, at, got, &missing);
         }

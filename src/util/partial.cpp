@@ -170,8 +170,11 @@ static int other_agrees(HANDLE h, SourceRead *other, const Ranges *missing, uint
 }
 
 // Reads the gaps from the copy a sector at a time into the data, keeping
-// the map true after each gap. A copy taken out, or the player's stop, ends
-// it early; what was read stays read.
+// the map true after each sector read: a run killed meanwhile leaves
+// nothing read well to be read again. These are the damaged parts of a
+// disc, where a sector can take the drive seconds; a small write beside
+// it costs nothing in comparison. A copy taken out, or the player's stop,
+// ends it early; what was read stays read.
 static void fill_gaps(HANDLE h, SourceRead *src, Ranges *missing, const char *map, uint64_t size, Progress *p)
 {
     Ranges gaps = {};
@@ -179,7 +182,6 @@ static void fill_gaps(HANDLE h, SourceRead *src, Ranges *missing, const char *ma
         return;
     int gone = 0;
     for (int i = 0; i < gaps.count && !gone; i++) {
-        uint64_t before = ranges_bytes(missing);
         for (uint64_t at = gaps.at[2 * i]; at < gaps.at[2 * i + 1]; at += CD_SECTOR) {
             DWORD n = sector_piece(gaps.at[2 * i + 1] - at);
             if (!source_read_at(src, at, sector_buf, n, p)) {
@@ -190,11 +192,10 @@ static void fill_gaps(HANDLE h, SourceRead *src, Ranges *missing, const char *ma
             }
             if (!write_ours(h, at, sector_buf, n) || !ranges_take(missing, at, at + n))
                 break;
+            write_map(map, size, missing);
             if (p)
                 progress_add(p, n);
         }
-        if (ranges_bytes(missing) != before)
-            write_map(map, size, missing);
     }
     ranges_free(&gaps);
 }
@@ -281,6 +282,9 @@ int copy_fill(const char *dst, uint64_t size, const FillFrom *from, Progress *p,
     }
     HANDLE h = from->other && from->source->size != size ? INVALID_HANDLE_VALUE : open_data(data);
     int result = FILL_PARTIAL;
+    // Whoever runs the install hears of the file whose reading begins.
+    if (h != INVALID_HANDLE_VALUE)
+        copy_begun(p, dst, size);
     if (from->other && from->source->size != size) {
         result = FILL_REFUSED;
     } else if (h == INVALID_HANDLE_VALUE) {

@@ -134,6 +134,12 @@ TEST(DetailsScan, TheFailuresErrorCode)
         {"a disc that a drive could not read",
          {"the file D:\\A.DAT could not be read from the disc (error 23): the disc may be dirty or scratched",
           "ERROR: copying CD 1 failed"}, 1, 23},
+        {"files a drive read around, named long before",
+         {"the file D:\\A.DAT could not be read from the disc (error 23): the disc may be dirty or scratched",
+          "Copying folder E:\\ ...", "A.DAT: 2,048 bytes could not be read, from byte 0 to 2,047",
+          "The files read so far are kept in C:\\T: run the setup again with the disc cleaned or with another "
+          "copy, and only what is missing is read.",
+          "ERROR: 1 file of CD 1 could not be read whole"}, 1, 23},
         {"none", {"ERROR: CD 1 is not Tarnok disc 1"}, 0, 0},
         {"the largest code", {"ERROR: x (error 4294967295)"}, 1, 4294967295ul},
         {"too large for a code", {"ERROR: x (error 4294967296)"}, 0, 0},

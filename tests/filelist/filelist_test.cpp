@@ -259,7 +259,7 @@ TEST(ListFormat, RefusesWhatTheListCannotHold)
         {"an empty source", "tarnok.exe", "", LIST_FIXED, sizeof out},
         {"a tab in the source", "tarnok.exe", "cd1:A\tB", LIST_FIXED, sizeof out},
         {"a line end in the source", "tarnok.exe", "cd1:A\r\nB", LIST_FIXED, sizeof out},
-        {"an unknown kind", "tarnok.exe", "setup", 2, sizeof out},
+        {"an unknown kind", "tarnok.exe", "setup", LIST_PARTIAL + 1, sizeof out},
         {"a buffer too small", "tarnok.exe", "setup", LIST_FIXED, sizeof out - 1},
     };
     for (const Case &c : cases) {

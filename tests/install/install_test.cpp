@@ -825,7 +825,7 @@ TEST(InstallHost, ToldOfEachDiscAndEachOfItsFilesByItsPathOnTheDisc)
     std::string dir = scratch() + "\\Tarnok";
     InstallOptions o = options(media_path("disc1"), media_path("disc2.iso"), update(), dir);
     Told t;
-    InstallHost host = {&t, nullptr, told_progress, told_reading, told_file, nullptr, nullptr};
+    InstallHost host = {&t, nullptr, told_progress, told_reading, told_file, nullptr, nullptr, nullptr};
     log_reset();
     ASSERT_EQ(1, do_install(&o, &host));
     ASSERT_EQ((std::vector<int>{1, 2}), t.discs);

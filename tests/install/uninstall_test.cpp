@@ -62,6 +62,24 @@ TEST(Uninstall, ByTheListOnlyThePlayersFilesStay)
     EXPECT_FALSE(file_exists(start_menu_link()));
 }
 
+// A file that a worn disc gave only in part lies beside its place as data
+// and a map, listed or not yet (a run killed before its line): both go
+// with the install, and the player's file beside them stays.
+TEST(Uninstall, ByTheListPartialFilesGoToo)
+{
+    std::string dir = scratch() + "\\Tarnok";
+    install_sample(dir);
+    std::string listed = dir + "\\game\\cd1\\TARNOK\\DISK1\\DISK1", unlisted = dir + "\\game\\cd1\\TARNOK\\LOST.DAT";
+    for (const std::string &f : {listed, unlisted}) {
+        spit(f + ".tarnok-part", "read in part");
+        spit(f + ".tarnok-map", "0 2048\r\n");
+    }
+    spit(dir + "\\game\\cd1\\TARNOK\\my map.txt", "mine");
+    EXPECT_EQ(1, do_uninstall(dir.c_str()).outcome);
+    EXPECT_EQ((std::vector<std::string>{"game\\", "game\\cd1\\", "game\\cd1\\TARNOK\\", "game\\cd1\\TARNOK\\my map.txt"}),
+              list_tree(dir));
+}
+
 // A saved game that another program holds open cannot go: the uninstall
 // by the list then keeps its uninstaller and entry, and names the file,
 // for a later uninstall to finish the job.
