@@ -327,7 +327,7 @@ static int ask_salvage(DiscCopy *d)
         "%s %s of Tarnok disc %d could not be read whole (see the list of messages). Clean the disc, put it back "
         "and press Retry, or press Another copy to take the missing parts from another copy of the disc.",
         fmt_count((uint64_t)d->partial_count, n, sizeof n), d->partial_count == 1 ? "file" : "files", d->disc);
-    int answer = ask_player(d->in, text, MB_ICONWARNING | MB_CANCELTRYCONTINUE | QUESTION_ANOTHER_COPY, NULL, NULL);
+    int answer = ask_player(d->in, text, MB_ICONWARNING | MB_CANCELTRYCONTINUE | MB_DEFBUTTON2 | QUESTION_ANOTHER_COPY, NULL, NULL);
     return answer == IDTRYAGAIN ? SALVAGE_RETRY : answer == IDCONTINUE ? SALVAGE_ANOTHER : SALVAGE_GIVE_UP;
 }
 

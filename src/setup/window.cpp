@@ -90,7 +90,7 @@ static const char text_intro[] = "Install Tarnok: Vorblen as a native Windows ga
                                  "and the official 1.03 update (TARNO103.EXE).";
 // Filter lists: pairs of description and patterns, ended by an empty string.
 static const char filter_cd[] = "CD images (*.iso;*.cue;*.bin)\0*.iso;*.cue;*.bin\0All files\0*.*\0";
-static const char filter_copy[] = "A disc image, or the DISK1 or DISK2 file of a disc or folder\0*.iso;*.cue;*.bin;"
+static const char filter_copy[] = "Disc images, or DISK1 or DISK2 in a disc or folder\0*.iso;*.cue;*.bin;"
                                   "DISK1;DISK2\0All files\0*.*\0";
 static const char filter_patch[] = "1.03 update (TARNO103.EXE)\0TARNO103.EXE;*.exe\0All files\0*.*\0";
 

@@ -61,7 +61,7 @@ NOT_MESSAGES = {
     "Copy details",
     "Another copy...",
     "Another copy of Tarnok disc %d",
-    "A disc image, or the DISK1 or DISK2 file of a disc or folder\0*.iso;*.cue;*.bin;DISK1;DISK2\0All files\0*.*\0",
+    "Disc images, or DISK1 or DISK2 in a disc or folder\0*.iso;*.cue;*.bin;DISK1;DISK2\0All files\0*.*\0",
     "CD images (*.iso;*.cue;*.bin)\0*.iso;*.cue;*.bin\0All files\0*.*\0",
     "1.03 update (TARNO103.EXE)\0TARNO103.EXE;*.exe\0All files\0*.*\0",
     "Tarnok CD 1 (drive or folder)",
