@@ -151,7 +151,9 @@ TEST(Cmdline, WindowOptionsTable)
         {"/cd1 /silent", C_CD1, "/silent"},
         {"/dir", C_DIR, ""},
         {"/uninstall2", C_DIR, "C:\\Games\\Tarnok PC"},
-        {"/Cd2 x:\\two /patch p /CD2 \"y:\\a b\"", C_CD2, "y:\\a b"},
+        // A disc given again is another copy of it: the field shows the first.
+        {"/Cd2 x:\\two /patch p /CD2 \"y:\\a b\"", C_CD2, "x:\\two"},
+        {"/patch p /patch q", C_PATCH, "q"},
         {"/nodesktop /patch", C_PATCH, ""},
     };
     std::string dir = scratch("setup");
