@@ -261,8 +261,10 @@ static int reads_around(const Progress *p, unsigned long error)
 // as copy_try_again says. The end of the file before its size is a failure
 // too: a disc exchanged for one with a shorter file of that path. 0 with
 // the error logged; READ_AROUND, with nothing logged, for a part to read
-// around.
-static int read_drive(SourceFile *s, uint64_t at, DWORD *got, const Progress *p)
+// around. A part right after one read around is read around at its first
+// failure: a scratch goes on across parts, each retry costs the drive a
+// pause, and the passes over what is missing retry it anyway.
+static int read_drive(SourceFile *s, uint64_t at, DWORD *got, const Progress *p, int after_gap)
 {
     DWORD error = 0;
     int tries = 0;
@@ -279,7 +281,7 @@ static int read_drive(SourceFile *s, uint64_t at, DWORD *got, const Progress *p)
             else
                 error = ERROR_HANDLE_EOF;
         }
-        if (tries == DRIVE_RETRIES && reads_around(p, error)) {
+        if ((tries == DRIVE_RETRIES || after_gap) && reads_around(p, error)) {
             SetLastError(error);
             return READ_AROUND;
         }
@@ -320,13 +322,13 @@ static int open_source(SourceFile *s, const char *src, const Progress *p)
 // small piece from a drive. A read that fails part-way, or a file that ends
 // before its size, is a failed copy, not the end of the file (Wine's own
 // file copies take a failure for the end).
-static int read_block(SourceFile *s, uint64_t at, DWORD *got, const Progress *p)
+static int read_block(SourceFile *s, uint64_t at, DWORD *got, const Progress *p, int after_gap)
 {
     *got = 0;
     if (stop_requested())
         return 0;
     if (drive_of(p))
-        return read_drive(s, at, got, p);
+        return read_drive(s, at, got, p, after_gap);
     if (!ReadFile((HANDLE)s->h, copy_buf, sizeof copy_buf, got, NULL)) {
         log_failure("read", s->path, GetLastError());
         return 0;
@@ -457,7 +459,8 @@ int copy_file(const char *src, const char *dst, Progress *p)
     Ranges missing = {};
     for (;;) {
         DWORD got = 0;
-        int read = read_block(&in, at, &got, p);
+        int after_gap = missing.count && missing.at[2 * missing.count - 1] == at;
+        int read = read_block(&in, at, &got, p, after_gap);
         if (read == READ_AROUND) {
             // The first part of a file read around is said once, with the
             // system's code, for whoever helps the player; the parts still
