@@ -50,13 +50,23 @@ int partial_read(const char *dst, uint64_t size, Ranges *out)
     return ok;
 }
 
+// Removes a map, and the name it was being written under: a run killed
+// while it rewrote the map leaves that beside it.
+static void remove_map(const char *map)
+{
+    char temp[560];
+    delete_file_itself(map);
+    if (dest_temp_path(map, temp, sizeof temp))
+        delete_file_itself(temp);
+}
+
 void partial_remove(const char *dst)
 {
     char data[540], map[540];
     if (!partial_paths(dst, data, sizeof data, map, sizeof map))
         return;
     // The map first: data without a map is no partial file.
-    delete_file_itself(map);
+    remove_map(map);
     delete_file_itself(data);
 }
 
@@ -78,7 +88,7 @@ int partial_write(const char *dst, const char *written, uint64_t size, const Ran
         return 0;
     }
     // An old map would tell of other data.
-    delete_file_itself(map);
+    remove_map(map);
     if (!MoveFileExA(written, data, MOVEFILE_REPLACE_EXISTING)) {
         log_write_failure(data, GetLastError());
         return 0;
@@ -267,7 +277,7 @@ static int finish_whole(HANDLE h, const char *dst, const char *data, const char 
         log_write_failure(dst, GetLastError());
         return FILL_FAILED;
     }
-    delete_file_itself(map);
+    remove_map(map);
     copy_done(p, dst, size, crc);
     return FILL_WHOLE;
 }
