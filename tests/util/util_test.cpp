@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "testsupport.h"
@@ -520,4 +521,46 @@ TEST(Ranges, MapText)
     }
     EXPECT_EQ(0, ranges_parse(text.data(), text.size(), 1048575, &back)) << "another size";
     ranges_free(&r);
+}
+
+// A partial file filled from a copy held in memory: the gaps are read, the
+// file takes its name, and its data, its map and a map that a killed run
+// was rewriting all go. Another copy that differs where the file was read
+// well gives nothing, and leaves the partial file as it was.
+TEST(Partial, FilledWholeLeavesNothingBeside)
+{
+    std::string dir = scratch("partial"), dst = dir + "\\FILE.DAT";
+    std::string whole(20000, '\0');
+    for (size_t i = 0; i < whole.size(); i++)
+        whole[i] = (char)(i * 7 + 3);
+    std::string read = whole;
+    std::fill(read.begin() + 4096, read.begin() + 8192, '\0');
+    Ranges gap = {};
+    ASSERT_EQ(1, ranges_add(&gap, 4096, 8192));
+    std::string map(ranges_map_size(&gap), '\0');
+    map.resize(ranges_format(&gap, whole.size(), &map[0], map.size()));
+    ranges_free(&gap);
+    auto lay_partial = [&] {
+        spit(dst + ".tarnok-part", read);
+        spit(dst + ".tarnok-map", map);
+        spit(dst + ".tarnok-map.tarnok-new", "cut");
+    };
+
+    lay_partial();
+    std::string other = whole;
+    other[100] = (char)~other[100];
+    SourceRead s;
+    ASSERT_EQ(1, source_open(&s, nullptr, (const unsigned char *)other.data(), other.size(), nullptr));
+    FillFrom differs = {&s, 1, nullptr, nullptr, 32 * 1024};
+    EXPECT_EQ(FILL_REFUSED, copy_fill(dst.c_str(), whole.size(), &differs, nullptr, nullptr));
+    source_close(&s);
+    EXPECT_EQ(read, slurp(dst + ".tarnok-part"));
+    EXPECT_FALSE(file_exists(dst));
+
+    ASSERT_EQ(1, source_open(&s, nullptr, (const unsigned char *)whole.data(), whole.size(), nullptr));
+    FillFrom same = {&s, 0, nullptr, nullptr, 0};
+    EXPECT_EQ(FILL_WHOLE, copy_fill(dst.c_str(), whole.size(), &same, nullptr, nullptr));
+    source_close(&s);
+    EXPECT_EQ(whole, slurp(dst));
+    EXPECT_EQ((std::vector<std::string>{"FILE.DAT"}), list_tree(dir));
 }
