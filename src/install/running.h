@@ -56,6 +56,7 @@ struct DiscCopy {
     int partial_count, partial_room;
     char copies[COPIES_MAX + 4][520];
     int copy_count;
+    int refused_in_drive; // the disc that Retry found in the drive was another copy whose files differ
 };
 
 // Filled once, at the start of do_install, and then only by the steps that

@@ -127,8 +127,9 @@ static unsigned long drive_serial(const char *path)
 // Fills each partial file from the copy at folder (a drive's root or a
 // folder), read through p: the copy the disc was read from (other 0) or
 // another. The files made whole leave the list of partial ones.
-static void fill_from_folder(DiscCopy *d, const char *folder, int other, Progress *p)
+static int fill_from_folder(DiscCopy *d, const char *folder, int other, Progress *p)
 {
+    int refused = 0;
     for (int i = 0; i < d->partial_count && !stop_requested();) {
         DiscPartial *part = &d->partial[i];
         char src[780], dst[780];
@@ -143,6 +144,7 @@ static void fill_from_folder(DiscCopy *d, const char *folder, int other, Progres
         // its volume's serial says: nothing of it is taken.
         if (!other && s.size != part->size) {
             source_close(&s);
+            refused++;
             i++;
             continue;
         }
@@ -155,6 +157,7 @@ static void fill_from_folder(DiscCopy *d, const char *folder, int other, Progres
         else
             i++;
     }
+    return refused;
 }
 
 // The bytes still missing of the partial files, for the host's count of a
@@ -182,9 +185,11 @@ static void read_passes(DiscCopy *d)
         return;
     int slowed = drive_set_speed(d->src->path, DRIVE_SPEED_SLOW);
     p->drive = d->drive;
+    d->refused_in_drive = 0;
     for (int pass = 0; pass < PASSES && d->partial_count && !stop_requested(); pass++) {
         disc_tell_reading(d, INSTALL_READ_AGAIN, missing_bytes(d), 0);
-        fill_from_folder(d, d->src->path, 0, p);
+        if (fill_from_folder(d, d->src->path, 0, p))
+            d->refused_in_drive = 1;
     }
     p->drive = NULL;
     if (slowed)
@@ -232,16 +237,18 @@ static void tell_taken(const DiscCopy *d, const char *path, uint64_t before, con
 }
 
 // Takes what is missing from one other copy of the disc: a drive, a folder
-// or an image. A copy that is not of this disc gives nothing.
-static void take_from_copy(DiscCopy *d, const char *path)
+// or an image. A copy that is not of this disc gives nothing. The number of
+// files that the copy could not be trusted for.
+static int take_from_copy(DiscCopy *d, const char *path)
 {
     char shown[1024], marker[780];
+    int refused = 0;
     CdSource *c = cd_open(path);
     if (!c || !cd_exists(c, disc_marker_of(d->disc))) {
         setup_log("%s is not a copy of Tarnok disc %d; nothing of it is taken", name_escape(path, shown, sizeof shown),
                   d->disc);
         cd_close(c);
-        return;
+        return 0;
     }
     Progress p = d->in->progress;
     DriveReading reading = {never_ask, NULL, marker, 0};
@@ -270,6 +277,7 @@ static void take_from_copy(DiscCopy *d, const char *path)
             filled = copy_fill(dst, part->size, &how, &p, &still);
             source_close(&s);
             tell_taken(d, part->path, ranges_bytes(&before), &still, filled, c->path, table);
+            refused += filled == FILL_REFUSED;
         }
         free(data);
         ranges_free(&before);
@@ -281,6 +289,7 @@ static void take_from_copy(DiscCopy *d, const char *path)
     }
     d->in->progress.done = p.done;
     cd_close(c);
+    return refused;
 }
 
 // The other copies given for this disc, each asked in turn.
@@ -320,13 +329,25 @@ static void name_partials(const DiscCopy *d)
 // give up.
 enum { SALVAGE_RETRY, SALVAGE_ANOTHER, SALVAGE_GIVE_UP };
 
+// The box says so when the disc that Retry found in the drive was another
+// copy whose files differ: Retry again with it in would give nothing.
 static int ask_salvage(DiscCopy *d)
 {
-    char text[600], n[32];
-    fmt(text, sizeof text,
-        "%s %s of Tarnok disc %d could not be read whole (see the list of messages). Clean the disc, put it back "
-        "and press Retry, or press Another copy to take the missing parts from another copy of the disc.",
-        fmt_count((uint64_t)d->partial_count, n, sizeof n), d->partial_count == 1 ? "file" : "files", d->disc);
+    char text[600], n[32], root[4];
+    if (d->refused_in_drive && drive_root_of(d->src->path, root)) {
+        root[2] = 0;
+        fmt(text, sizeof text,
+            "The disc in drive %s is another copy of Tarnok disc %d, but its files differ from the ones setup read: "
+            "nothing was taken from it. Put back the disc that setup was reading and press Retry, or press Another "
+            "copy to take the missing parts from another copy of the disc.",
+            root, d->disc);
+    } else {
+        fmt(text, sizeof text,
+            "%s %s of Tarnok disc %d could not be read whole (see the list of messages). Clean the disc, put it back "
+            "and press Retry, or press Another copy to take the missing parts from another copy of the disc.",
+            fmt_count((uint64_t)d->partial_count, n, sizeof n), d->partial_count == 1 ? "file" : "files", d->disc);
+    }
+    d->refused_in_drive = 0;
     int answer = ask_player(d->in, text, MB_ICONWARNING | MB_CANCELTRYCONTINUE | MB_DEFBUTTON2 | QUESTION_ANOTHER_COPY, NULL, NULL);
     return answer == IDTRYAGAIN ? SALVAGE_RETRY : answer == IDCONTINUE ? SALVAGE_ANOTHER : SALVAGE_GIVE_UP;
 }
@@ -340,7 +361,7 @@ static void read_again(DiscCopy *d)
         return;
     unsigned long now = drive_serial(d->src->path);
     if (d->serial && now && now != d->serial) {
-        take_from_copy(d, d->src->path);
+        d->refused_in_drive = take_from_copy(d, d->src->path) > 0;
         return;
     }
     read_passes(d);
