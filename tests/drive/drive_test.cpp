@@ -329,7 +329,7 @@ void expect_salvage_buttons(HWND box)
 // in it standing as <number>.
 bool in_guide_numbered(const std::string &text)
 {
-    std::string row = std::regex_replace(text, std::regex("[0-9][0-9,]*"), "<number>");
+    std::string row = std::regex_replace(text, std::regex("[0-9]+(,[0-9]{3})*"), "<number>");
     return slurp(source_path("docs\\players.md")).find("| `" + row + "` |") != std::string::npos;
 }
 
