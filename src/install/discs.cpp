@@ -11,16 +11,23 @@
 static const char disc1_marker[] = "TARNOK\\DISK1\\DISK1";
 static const char disc2_marker[] = "TARNOK\\DISK2\\DISK2";
 
-static const char *disc_marker(int disc)
+const char *disc_marker(int disc)
 {
     return disc == 1 ? disc1_marker : disc2_marker;
 }
 
-// The marker file of a disc whose copy is the folder (a drive's root, or a
-// folder on a disc that holds a copy of another).
-static int marker_path(char *out, size_t size, const char *folder, int disc)
+int marker_path(char *out, size_t size, const char *folder, int disc)
 {
     return join_path(out, size, folder, disc_marker(disc));
+}
+
+unsigned long drive_serial(const char *path)
+{
+    char root[4];
+    DWORD serial = 0;
+    if (!drive_root_of(path, root) || !GetVolumeInformationA(root, NULL, 0, &serial, NULL, NULL, NULL, 0))
+        return 0;
+    return serial;
 }
 
 // A disc in a drive, known by its marker file: under Wine an empty drive
@@ -254,10 +261,8 @@ static void disc_copy_begin(DiscCopy *d, Install *in, CdSource *src, int disc)
     d->reading.read_around = 1;
     if (src->kind == 0 && on_cd_drive(src->path) && marker_path(d->marker, sizeof d->marker, src->path, disc))
         d->drive = &d->reading;
-    char root[4];
-    DWORD serial = 0;
-    if (d->drive && drive_root_of(src->path, root) && GetVolumeInformationA(root, NULL, 0, &serial, NULL, NULL, NULL, 0))
-        d->serial = serial;
+    if (d->drive)
+        d->serial = drive_serial(src->path);
     // The other copies the player gave for this disc, read only for what
     // the first could not give.
     const char(*given)[520] = in->opts->copies[(disc - 1) ^ in->exchanged];

@@ -163,6 +163,12 @@ void tell_source(int disc, const char *given);
 // written, or one drive for both; then each copied into {game}\cd1 or
 // \cd2 with a record of its own, and judged.
 int open_discs(Install *in);
+// A disc's marker file below its root ("TARNOK\DISK1\DISK1"), that file
+// below the folder where a copy of the disc is, and the volume serial of
+// the drive that path lies on (0 when it cannot tell).
+const char *disc_marker(int disc);
+int marker_path(char *out, size_t size, const char *folder, int disc);
+unsigned long drive_serial(const char *path);
 int copy_discs(Install *in);
 void close_discs(Install *in);
 // A phase of reading the disc (INSTALL_READ_) begins, of whole bytes, skip

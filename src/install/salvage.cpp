@@ -114,16 +114,6 @@ static int partial_dst(const DiscCopy *d, const DiscPartial *p, char *out, size_
     return join_path(out, size, d->root, p->path);
 }
 
-// The drive's volume serial now; 0 when it cannot tell.
-static unsigned long drive_serial(const char *path)
-{
-    char root[4];
-    DWORD serial = 0;
-    if (!drive_root_of(path, root) || !GetVolumeInformationA(root, NULL, 0, &serial, NULL, NULL, NULL, 0))
-        return 0;
-    return serial;
-}
-
 // Fills each partial file from the copy at folder (a drive's root or a
 // folder), read through p: the copy the disc was read from (other 0) or
 // another. The files made whole leave the list of partial ones.
@@ -206,11 +196,6 @@ static int never_ask(const char *path, unsigned long error, void *ctx)
     return 0;
 }
 
-static const char *disc_marker_of(int disc)
-{
-    return disc == 1 ? "TARNOK\\DISK1\\DISK1" : "TARNOK\\DISK2\\DISK2";
-}
-
 // What another copy gave one file, said.
 static void tell_taken(const DiscCopy *d, const char *path, uint64_t before, const Ranges *still, int filled,
                        const char *copy, int table)
@@ -244,7 +229,7 @@ static int take_from_copy(DiscCopy *d, const char *path)
     char shown[1024], marker[780];
     int refused = 0;
     CdSource *c = cd_open(path);
-    if (!c || !cd_exists(c, disc_marker_of(d->disc))) {
+    if (!c || !cd_exists(c, disc_marker(d->disc))) {
         setup_log("%s is not a copy of Tarnok disc %d; nothing of it is taken", name_escape(path, shown, sizeof shown),
                   d->disc);
         cd_close(c);
@@ -252,7 +237,7 @@ static int take_from_copy(DiscCopy *d, const char *path)
     }
     Progress p = d->in->progress;
     DriveReading reading = {never_ask, NULL, marker, 0};
-    p.drive = c->kind == 0 && on_cd_drive(c->path) && join_path(marker, sizeof marker, c->path, disc_marker_of(d->disc))
+    p.drive = c->kind == 0 && on_cd_drive(c->path) && marker_path(marker, sizeof marker, c->path, d->disc)
                   ? &reading
                   : NULL;
     p.watch = &d->watch;
